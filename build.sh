@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# One entry point for building and checking pluvane on Debian 12.
+#   ./build.sh demo   install what is missing, build, render the demo
+#   ./build.sh test   install what is missing, build normal and sanitized, run every test
+#   ./build.sh bench  build and run the benchmarks
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
+          libopenimageio-dev openimageio-tools libcli11-dev nlohmann-json3-dev)
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+install_deps() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [[ $(id -u) -ne 0 ]] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+build() {  # build DIR [cmake options...]
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS"
+}
+
+case "${1:-}" in
+  demo)
+    install_deps
+    build build
+    ./build/pluvane demo -o demo-output
+    ;;
+  test)
+    install_deps
+    build build
+    (cd build && ctest --output-on-failure -j "$JOBS")
+    build build-asan -DPLUVANE_SANITIZE=ON -DPLUVANE_BUILD_BENCH=OFF
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$JOBS")
+    ;;
+  bench)
+    install_deps
+    build build
+    ./build/bench/pluvane_bench
+    ;;
+  *)
+    echo "usage: $0 demo|test|bench" >&2
+    exit 2
+    ;;
+esac

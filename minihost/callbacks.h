@@ -1,0 +1,20 @@
+// Internal to the stand-in host: the utility callbacks each file serves,
+// gathered into one PF_UtilCallbacks table.
+#pragma once
+
+#include "host.h"
+
+namespace minihost {
+
+PF_Err HostCopy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r,
+                PF_Rect* dst_r);
+PF_Err HostFill(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* dst_rect,
+                PF_EffectWorld* world);
+PF_Err HostIterate8(PF_InData* in_data, A_long progress_base, A_long progress_final,
+                    PF_EffectWorld* src, const PF_Rect* area, void* refcon,
+                    PF_IteratePixel8Func pix_fn, PF_EffectWorld* dst);
+PF_Err HostIterate16(PF_InData* in_data, A_long progress_base, A_long progress_final,
+                     PF_EffectWorld* src, const PF_Rect* area, void* refcon,
+                     PF_IteratePixel16Func pix_fn, PF_EffectWorld* dst);
+
+}  // namespace minihost

@@ -1,0 +1,8 @@
+// "PF ColorParamSuite".
+#include "callbacks.h"
+
+namespace minihost {
+
+void RegisterColorParamSuite(MiniHost&) {}
+
+}  // namespace minihost

@@ -1,0 +1,7 @@
+#include "composition.h"
+
+namespace minihost {
+
+void RegisterCompositionSuites(MiniHost&) {}
+
+}  // namespace minihost

@@ -1,0 +1,459 @@
+#include "host.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "composition.h"
+
+#ifndef PLUVANE_MODULE_PATH
+#define PLUVANE_MODULE_PATH ""
+#endif
+
+namespace minihost {
+namespace {
+
+// The basic suite's functions carry no reference to the host: they reach the
+// host whose command is running on this thread.
+thread_local MiniHost* tls_host = nullptr;
+
+struct ThreadHostScope {
+  MiniHost* previous;
+  explicit ThreadHostScope(MiniHost* host) : previous(tls_host) { tls_host = host; }
+  ~ThreadHostScope() { tls_host = previous; }
+};
+
+SPErr BasicAcquire(const char* name, A_long version, const void** suite) {
+  if (!tls_host) return kSPSuiteNotFoundError;
+  return tls_host->AcquireSuiteImpl(name, version, suite);
+}
+SPErr BasicRelease(const char* name, A_long version) {
+  if (!tls_host) return kSPSuiteNotFoundError;
+  return tls_host->ReleaseSuiteImpl(name, version);
+}
+
+PF_Err CheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A_long /*time_step*/,
+                     A_u_long time_scale, PF_ParamDef* param) {
+  CallContext* ctx = MiniHost::ContextFromRef(ref);
+  return ctx->host->CheckoutParamImpl(ctx, index, what_time, time_scale, param);
+}
+PF_Err CheckinParam(PF_ProgPtr ref, PF_ParamDef*) {
+  MiniHost::FromRef(ref)->NoteCheckin();
+  return PF_Err_NONE;
+}
+PF_Err AddParam(PF_ProgPtr ref, PF_ParamIndex, PF_ParamDef* def) {
+  return MiniHost::FromRef(ref)->AddParamImpl(def);
+}
+PF_Err Abort(PF_ProgPtr) { return PF_Err_NONE; }
+PF_Err Progress(PF_ProgPtr ref, A_long current, A_long total) {
+  return MiniHost::FromRef(ref)->ProgressImpl(current, total);
+}
+
+PF_Err UpdateParamUI(PF_ProgPtr ref, PF_ParamIndex index, const PF_ParamDef* def) {
+  MiniHost* host = MiniHost::FromRef(ref);
+  host->RecordUIUpdate({index, def->flags, def->ui_flags});
+  return host->faults().update_param_ui_error;
+}
+const PF_ParamUtilsSuite1 kParamUtilsSuite = {UpdateParamUI};
+
+PF_Fixed ToFixed(double v) { return static_cast<PF_Fixed>(std::llround(v * 65536.0)); }
+
+double Interpolate(const std::vector<Keyframe>& keys, double t, bool second) {
+  auto val = [second](const Keyframe& k) { return second ? k.value2 : k.value; };
+  if (t <= keys.front().seconds) return val(keys.front());
+  if (t >= keys.back().seconds) return val(keys.back());
+  for (size_t i = 1; i < keys.size(); ++i) {
+    if (t <= keys[i].seconds) {
+      const Keyframe& a = keys[i - 1];
+      const Keyframe& b = keys[i];
+      const double span = b.seconds - a.seconds;
+      const double f = span > 0 ? (t - a.seconds) / span : 1.0;
+      return val(a) + (val(b) - val(a)) * f;
+    }
+  }
+  return val(keys.back());
+}
+
+}  // namespace
+
+// ---- construction --------------------------------------------------------------
+
+MiniHost::MiniHost(const std::string& module_path, LayerSettings settings)
+    : settings_(settings) {
+  module_ = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!module_) {
+    const char* why = dlerror();
+    throw HostError("cannot load the effect module '" + module_path + "': " + (why ? why : "?"));
+  }
+  main_entry_ = reinterpret_cast<PF_MainEntryFunc>(dlsym(module_, "MainEntry"));
+  if (!main_entry_) {
+    dlclose(module_);
+    throw HostError("the module '" + module_path + "' exports no MainEntry");
+  }
+  basic_.AcquireSuite = BasicAcquire;
+  basic_.ReleaseSuite = BasicRelease;
+  composition_ = std::make_unique<Composition>(*this);
+  RegisterSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1, &kParamUtilsSuite);
+  RegisterWorldSuites(*this);
+  RegisterColorParamSuite(*this);
+  RegisterSamplingSuites(*this);
+  RegisterIterateSuites(*this);
+  RegisterCompositionSuites(*this);
+}
+
+MiniHost::~MiniHost() {
+  if (module_) dlclose(module_);
+}
+
+std::string MiniHost::DefaultModulePath() {
+  if (const char* env = std::getenv("PLUVANE_MODULE")) return env;
+  return PLUVANE_MODULE_PATH;
+}
+
+MiniHost* MiniHost::FromRef(PF_ProgPtr ref) { return ContextFromRef(ref)->host; }
+CallContext* MiniHost::ContextFromRef(PF_ProgPtr ref) {
+  return reinterpret_cast<CallContext*>(ref);
+}
+
+// ---- calls -------------------------------------------------------------------------
+
+void MiniHost::InitInData(CallContext& ctx, A_long time) {
+  PF_InData& in = ctx.in_data;
+  in = PF_InData{};
+  in.inter.checkout_param = CheckoutParam;
+  in.inter.checkin_param = CheckinParam;
+  in.inter.add_param = AddParam;
+  in.inter.abort = Abort;
+  in.inter.progress = Progress;
+  in.utils = UtilCallbacks();
+  in.effect_ref = reinterpret_cast<PF_ProgPtr>(&ctx);
+  in.quality = settings_.quality;
+  in.version = settings_.version;
+  in.current_time = time;
+  in.time_step = settings_.time_step;
+  in.local_time_step = settings_.local_time_step;
+  in.total_time = settings_.total_time;
+  in.time_scale = settings_.time_scale;
+  in.width = settings_.width;
+  in.height = settings_.height;
+  in.downsample_x = settings_.downsample_x;
+  in.downsample_y = settings_.downsample_y;
+  in.pixel_aspect_ratio = settings_.pixel_aspect_ratio;
+  in.pica_basicP = faults_.no_basic_suite ? nullptr : &basic_;
+  ctx.host = this;
+}
+
+void MiniHost::PrepareContext(CallContext& ctx, A_long time, PF_EffectWorld* input) {
+  InitInData(ctx, time);
+  ctx.input = input;
+  ctx.param_values.clear();
+  for (size_t i = 0; i < defs_.size(); ++i)
+    ctx.param_values.push_back(ValueAt(static_cast<int>(i), time, settings_.time_scale));
+  if (ctx.param_values.empty()) ctx.param_values.push_back(PF_ParamDef{});
+  if (input) ctx.param_values[0].u.ld = *input;
+  ctx.param_ptrs.clear();
+  for (auto& p : ctx.param_values) ctx.param_ptrs.push_back(&p);
+}
+
+PF_Err MiniHost::Invoke(PF_Cmd cmd, CallContext& ctx, PF_LayerDef* output, void* extra) {
+  ThreadHostScope scope(this);
+  return main_entry_(cmd, &ctx.in_data, &ctx.out_data, ctx.param_ptrs.data(), output, extra);
+}
+
+PF_Err MiniHost::Call(PF_Cmd cmd, A_long time, PF_LayerDef* output, void* extra,
+                      CallContext* ctx_in) {
+  CallContext local;
+  CallContext& ctx = ctx_in ? *ctx_in : local;
+  PrepareContext(ctx, time);
+  return Invoke(cmd, ctx, output, extra);
+}
+
+PF_Err MiniHost::About(std::string* text, const std::string& preset) {
+  CallContext ctx;
+  PrepareContext(ctx, 0);
+  // A preset of 256 characters fills the field without a terminator, as a
+  // careless host might leave it.
+  std::memset(ctx.out_data.return_msg, 0, sizeof ctx.out_data.return_msg);
+  std::memcpy(ctx.out_data.return_msg, preset.data(),
+              std::min(preset.size(), sizeof ctx.out_data.return_msg));
+  PF_Err err = Invoke(PF_Cmd_ABOUT, ctx, nullptr, nullptr);
+  if (text) {
+    const size_t n = strnlen(ctx.out_data.return_msg, sizeof ctx.out_data.return_msg);
+    text->assign(ctx.out_data.return_msg, n);
+  }
+  return err;
+}
+
+PF_Err MiniHost::GlobalSetup(PF_OutData* out) {
+  CallContext ctx;
+  PrepareContext(ctx, 0);
+  if (out) ctx.out_data = *out;
+  PF_Err err = Invoke(PF_Cmd_GLOBAL_SETUP, ctx, nullptr, nullptr);
+  if (out) *out = ctx.out_data;
+  return err;
+}
+
+PF_Err MiniHost::ParamsSetup(A_long* num_params) {
+  CallContext ctx;
+  PrepareContext(ctx, 0);
+  building_defs_.clear();
+  add_param_calls = 0;
+  PF_Err err = Invoke(PF_Cmd_PARAMS_SETUP, ctx, nullptr, nullptr);
+  // The host keeps whatever was added, also when the command failed.
+  PF_ParamDef layer{};
+  layer.param_type = PF_Param_LAYER;
+  defs_.assign(1, layer);
+  defs_.insert(defs_.end(), building_defs_.begin(), building_defs_.end());
+  states_.assign(defs_.size(), ParamState{});
+  for (size_t i = 0; i < defs_.size(); ++i) {
+    if (defs_[i].param_type == PF_Param_POINT) {
+      // Point defaults are percent of the layer's size.
+      states_[i].x = defs_[i].u.td.x_dephault / 65536.0 * settings_.width / 100.0;
+      states_[i].y = defs_[i].u.td.y_dephault / 65536.0 * settings_.height / 100.0;
+    }
+  }
+  if (num_params) *num_params = ctx.out_data.num_params;
+  return err;
+}
+
+PF_Err MiniHost::UpdateParamsUI(PF_Cmd cmd) { return Call(cmd, 0); }
+
+PF_Err MiniHost::AddParamImpl(PF_ParamDef* def) {
+  const int n = ++add_param_calls;
+  if (faults_.fail_add_param_at && n == faults_.fail_add_param_at) return faults_.add_param_error;
+  building_defs_.push_back(*def);
+  return PF_Err_NONE;
+}
+
+PF_Err MiniHost::ProgressImpl(A_long current, A_long total) {
+  const int n = ++progress_calls_;
+  if (progress_listener_) progress_listener_(current, total);
+  if (cancel_requested_) return PF_Interrupt_CANCEL;
+  if (faults_.cancel_at_progress && n >= faults_.cancel_at_progress) return PF_Interrupt_CANCEL;
+  return PF_Err_NONE;
+}
+
+void MiniHost::set_progress_listener(std::function<void(A_long, A_long)> listener) {
+  progress_listener_ = std::move(listener);
+}
+
+// ---- parameters ------------------------------------------------------------------------
+
+int MiniHost::FindParam(const std::string& name) const {
+  for (size_t i = 1; i < defs_.size(); ++i)
+    if (name == defs_[i].name) return static_cast<int>(i);
+  return -1;
+}
+
+void MiniHost::SetFixed(int index, double value) {
+  PF_ParamDef& d = defs_.at(index);
+  states_.at(index).keys.clear();
+  if (d.param_type == PF_Param_FIX_SLIDER) d.u.fd.value = ToFixed(value);
+  else if (d.param_type == PF_Param_ANGLE) d.u.ad.value = ToFixed(value);
+  else throw HostError(std::string("control '") + d.name + "' is not a slider or angle");
+}
+
+void MiniHost::SetPopup(int index, A_long value) {
+  PF_ParamDef& d = defs_.at(index);
+  if (d.param_type != PF_Param_POPUP)
+    throw HostError(std::string("control '") + d.name + "' is not a popup");
+  d.u.pd.value = value;
+}
+
+void MiniHost::SetColor(int index, PF_Pixel color) {
+  PF_ParamDef& d = defs_.at(index);
+  if (d.param_type != PF_Param_COLOR)
+    throw HostError(std::string("control '") + d.name + "' is not a colour");
+  d.u.cd.value = color;
+}
+
+void MiniHost::SetPoint(int index, double x, double y) {
+  PF_ParamDef& d = defs_.at(index);
+  if (d.param_type != PF_Param_POINT)
+    throw HostError(std::string("control '") + d.name + "' is not a point");
+  states_.at(index).keys.clear();
+  states_[index].x = x;
+  states_[index].y = y;
+}
+
+void MiniHost::SetKeys(int index, std::vector<Keyframe> keys) {
+  PF_ParamDef& d = defs_.at(index);
+  if (d.param_type != PF_Param_FIX_SLIDER && d.param_type != PF_Param_ANGLE &&
+      d.param_type != PF_Param_POINT)
+    throw HostError(std::string("control '") + d.name + "' cannot be animated");
+  std::sort(keys.begin(), keys.end(),
+            [](const Keyframe& a, const Keyframe& b) { return a.seconds < b.seconds; });
+  states_.at(index).keys = std::move(keys);
+}
+
+std::pair<double, double> MiniHost::PointValue(int index) const {
+  return {states_.at(index).x, states_.at(index).y};
+}
+
+PF_ParamDef MiniHost::ValueAt(int index, A_long time, A_u_long time_scale) const {
+  PF_ParamDef d = defs_.at(index);
+  const ParamState& st = states_.at(index);
+  const double t = time_scale ? static_cast<double>(time) / time_scale : 0.0;
+  const bool keyed = !st.keys.empty();
+  switch (d.param_type) {
+    case PF_Param_FIX_SLIDER:
+      if (keyed) d.u.fd.value = ToFixed(Interpolate(st.keys, t, false));
+      break;
+    case PF_Param_ANGLE:
+      if (keyed) d.u.ad.value = ToFixed(Interpolate(st.keys, t, false));
+      break;
+    case PF_Param_POINT: {
+      // Stored in full-resolution layer pixels, handed over in buffer pixels.
+      const double x = keyed ? Interpolate(st.keys, t, false) : st.x;
+      const double y = keyed ? Interpolate(st.keys, t, true) : st.y;
+      const double dsx = static_cast<double>(settings_.downsample_x.num) / settings_.downsample_x.den;
+      const double dsy = static_cast<double>(settings_.downsample_y.num) / settings_.downsample_y.den;
+      d.u.td.x_value = ToFixed(x * dsx);
+      d.u.td.y_value = ToFixed(y * dsy);
+      break;
+    }
+    default:
+      break;
+  }
+  return d;
+}
+
+PF_Err MiniHost::CheckoutParamImpl(CallContext* ctx, PF_ParamIndex index, A_long what_time,
+                                   A_u_long time_scale, PF_ParamDef* param) {
+  const int n = ++checkout_calls;
+  if (faults_.bad_alloc_at_checkout && n == faults_.bad_alloc_at_checkout) throw std::bad_alloc();
+  if (faults_.fail_checkout_param_at && n == faults_.fail_checkout_param_at)
+    return PF_Err_INTERNAL_STRUCT_DAMAGED;
+  if (index < 0 || index >= static_cast<PF_ParamIndex>(defs_.size())) return PF_Err_INVALID_INDEX;
+  ++checkouts_;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    checkout_log_.push_back(index);
+  }
+  *param = ValueAt(index, what_time, time_scale);
+  if (index == 0 && ctx->input) param->u.ld = *ctx->input;
+  return PF_Err_NONE;
+}
+
+std::vector<int> MiniHost::checked_out_indices() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return checkout_log_;
+}
+
+void MiniHost::ClearCheckoutLog() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  checkout_log_.clear();
+  checkouts_ = 0;
+  checkins_ = 0;
+}
+
+// ---- suites --------------------------------------------------------------------------------
+
+void MiniHost::RegisterSuite(const std::string& name, int version, const void* table) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  suites_[{name, version}] = table;
+}
+
+void MiniHost::RemoveSuite(const std::string& name, int version) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  suites_.erase({name, version});
+}
+
+SPErr MiniHost::AcquireSuiteImpl(const char* name, A_long version, const void** suite) {
+  const int n = ++acquire_calls;
+  if (faults_.bad_alloc_at_acquire && n == faults_.bad_alloc_at_acquire) throw std::bad_alloc();
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = suites_.find({name, version});
+  if (it == suites_.end()) {
+    *suite = nullptr;
+    return kSPSuiteNotFoundError;
+  }
+  *suite = it->second;
+  ++counts_[{name, version}].acquired;
+  return kSPNoError;
+}
+
+SPErr MiniHost::ReleaseSuiteImpl(const char* name, A_long version) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_[{name, version}].released;
+  return kSPNoError;
+}
+
+SuiteCount MiniHost::suite_count(const std::string& name, int version) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = counts_.find({name, version});
+  return it == counts_.end() ? SuiteCount{} : it->second;
+}
+
+std::map<std::pair<std::string, int>, SuiteCount> MiniHost::suite_counts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return counts_;
+}
+
+int MiniHost::total_acquired() const {
+  int n = 0;
+  for (auto& [key, c] : suite_counts()) n += c.acquired;
+  return n;
+}
+
+int MiniHost::total_released() const {
+  int n = 0;
+  for (auto& [key, c] : suite_counts()) n += c.released;
+  return n;
+}
+
+void MiniHost::ResetSuiteCounts() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  counts_.clear();
+  acquire_calls = 0;
+}
+
+void MiniHost::RecordUIUpdate(const ParamUIUpdate& update) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ui_updates_.push_back(update);
+}
+
+std::vector<ParamUIUpdate> MiniHost::ui_updates() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ui_updates_;
+}
+
+void MiniHost::ClearUIUpdates() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ui_updates_.clear();
+}
+
+// ---- the ANSI callbacks ---------------------------------------------------------------------
+
+namespace {
+int HostSprintf(A_char* buffer, const A_char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsprintf(buffer, format, args);
+  va_end(args);
+  return n;
+}
+A_char* HostStrcpy(A_char* dest, const A_char* src) { return std::strcpy(dest, src); }
+double HostCos(double v) { return std::cos(v); }
+double HostSin(double v) { return std::sin(v); }
+double HostSqrt(double v) { return std::sqrt(v); }
+double HostPow(double a, double b) { return std::pow(a, b); }
+}  // namespace
+
+PF_ANSICallbacks AnsiCallbacks() {
+  PF_ANSICallbacks ansi{};
+  ansi.cos = HostCos;
+  ansi.pow = HostPow;
+  ansi.sin = HostSin;
+  ansi.sqrt = HostSqrt;
+  ansi.sprintf = HostSprintf;
+  ansi.strcpy = HostStrcpy;
+  return ansi;
+}
+
+}  // namespace minihost

@@ -1,0 +1,270 @@
+// A stand-in for the compositing host: it loads an effect module the way a
+// host does (dlopen, look up MainEntry), keeps the effect's parameter list
+// with values and keyframes, serves every callback and suite the effect asks
+// for, counts suite acquisitions and releases, allocates image buffers with
+// row padding and tracks them, and can be told to fail in chosen places.
+//
+// One MiniHost plays the host for one effect instance. Frames may be rendered
+// from many threads at once: every command gets its own call context (its
+// PF_InData, PF_OutData and parameter array), reached from the callbacks
+// through effect_ref.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "aegp_suites.h"
+
+namespace minihost {
+
+class Composition;
+
+// Thrown for host-side failures (module not found, bad control value...).
+class HostError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Settings a host holds for the layer the effect is applied to and for the
+// calls it makes. Times are in time_scale units.
+struct LayerSettings {
+  A_long width = 640;  // the layer's full-resolution size
+  A_long height = 360;
+  A_u_long time_scale = 30;
+  A_long time_step = 1;
+  A_long local_time_step = 1;
+  A_long total_time = 300;
+  PF_RationalScale downsample_x{1, 1};
+  PF_RationalScale downsample_y{1, 1};
+  PF_RationalScale pixel_aspect_ratio{1, 1};
+  PF_Quality quality = PF_Quality_HI;
+  PF_SpecVersion version{13, 28};  // the host's effect specification version
+  int threads = 0;                 // iteration workers; 0 = all cores
+};
+
+// A keyframe of a control: time in seconds, plain value(s) (points: x, y in
+// full-resolution layer pixels).
+struct Keyframe {
+  double seconds;
+  double value;
+  double value2 = 0.0;
+};
+
+// One PF_UpdateParamUI call as the host saw it.
+struct ParamUIUpdate {
+  int index;
+  PF_ParamFlags flags;
+  PF_ParamUIFlags ui_flags;
+};
+
+// How often one suite (name, version) was acquired and released.
+struct SuiteCount {
+  int acquired = 0;
+  int released = 0;
+};
+
+// Faults a test can inject. Counters are 1-based; 0 means never.
+struct Faults {
+  bool no_basic_suite = false;       // in_data->pica_basicP is null
+  int fail_add_param_at = 0;         // add_param returns an error at this call
+  PF_Err add_param_error = PF_Err_INTERNAL_STRUCT_DAMAGED;
+  int bad_alloc_at_acquire = 0;      // AcquireSuite throws std::bad_alloc at this call
+  int bad_alloc_at_checkout = 0;     // checkout_param throws std::bad_alloc at this call
+  int fail_checkout_param_at = 0;    // checkout_param returns an error at this call
+  int fail_new_world_at = 0;         // world allocation returns out of memory at this call
+  int fail_fill_at = 0;              // utils->fill returns an error at this call
+  int cancel_at_progress = 0;        // progress returns PF_Interrupt_CANCEL at this call
+  PF_Err update_param_ui_error = PF_Err_NONE;  // result of every PF_UpdateParamUI
+};
+
+// An image buffer allocated by the host, in one of the three formats, with
+// row padding so that stride mistakes show.
+struct HostWorld {
+  PF_EffectWorld world{};
+  PF_PixelFormat format = PF_PixelFormat_INVALID;
+  std::vector<uint8_t> storage;
+};
+
+// A host-owned world that is released when it goes out of scope.
+class WorldPtr {
+ public:
+  WorldPtr() = default;
+  WorldPtr(class MiniHost* host, PF_EffectWorld* world) : host_(host), world_(world) {}
+  WorldPtr(WorldPtr&& o) noexcept : host_(o.host_), world_(o.world_) { o.world_ = nullptr; }
+  WorldPtr& operator=(WorldPtr&& o) noexcept;
+  ~WorldPtr();
+  PF_EffectWorld* get() const { return world_; }
+  PF_EffectWorld* operator->() const { return world_; }
+  PF_EffectWorld& operator*() const { return *world_; }
+  explicit operator bool() const { return world_ != nullptr; }
+
+ private:
+  class MiniHost* host_ = nullptr;
+  PF_EffectWorld* world_ = nullptr;
+};
+
+class MiniHost;
+
+// The state of one command call. effect_ref points at it.
+struct CallContext {
+  MiniHost* host = nullptr;
+  PF_InData in_data{};
+  PF_OutData out_data{};
+  std::vector<PF_ParamDef> param_values;  // values at current_time, index 0 the input layer
+  std::vector<PF_ParamDef*> param_ptrs;
+  // Smart render: the checkouts registered in pre-render and the worlds.
+  PF_EffectWorld* input = nullptr;
+  PF_EffectWorld* output = nullptr;
+  std::map<A_long, PF_RenderRequest> checkouts;
+};
+
+class MiniHost {
+ public:
+  // Loads the effect module from `module_path` and looks up MainEntry.
+  explicit MiniHost(const std::string& module_path, LayerSettings settings = {});
+  ~MiniHost();
+  MiniHost(const MiniHost&) = delete;
+  MiniHost& operator=(const MiniHost&) = delete;
+
+  // The path of the module this build made (set by the build system).
+  static std::string DefaultModulePath();
+
+  LayerSettings& settings() { return settings_; }
+  Faults& faults() { return faults_; }
+
+  // ---- the set-up commands ------------------------------------------------
+  // Sends PF_Cmd_ABOUT with `preset` already in return_msg; the text comes back in *text.
+  PF_Err About(std::string* text, const std::string& preset = "");
+  // Sends PF_Cmd_GLOBAL_SETUP over out flags the host preset.
+  PF_Err GlobalSetup(PF_OutData* out);
+  // Sends PF_Cmd_PARAMS_SETUP; the controls added become the parameter list.
+  PF_Err ParamsSetup(A_long* num_params = nullptr);
+  // Sends PF_Cmd_USER_CHANGED_PARAM or PF_Cmd_UPDATE_PARAMS_UI with the
+  // current values; the updates the effect made are recorded.
+  PF_Err UpdateParamsUI(PF_Cmd cmd = PF_Cmd_UPDATE_PARAMS_UI);
+  // Sends any command with a fresh call context at `time` (time_scale units).
+  PF_Err Call(PF_Cmd cmd, A_long time = 0, PF_LayerDef* output = nullptr, void* extra = nullptr,
+              CallContext* ctx = nullptr);
+  // Prepares a call context for `time` (parameter values, in_data) without calling.
+  void PrepareContext(CallContext& ctx, A_long time, PF_EffectWorld* input = nullptr);
+  PF_Err Invoke(PF_Cmd cmd, CallContext& ctx, PF_LayerDef* output, void* extra);
+
+  // ---- parameters --------------------------------------------------------------
+  // The definitions the effect added, index 0 the input layer.
+  const std::vector<PF_ParamDef>& params() const { return defs_; }
+  int FindParam(const std::string& name) const;  // -1 when unknown
+  // Static values (clear the control's keyframes).
+  void SetFixed(int index, double value);   // sliders and angles, rounded to 16.16
+  void SetPopup(int index, A_long value);
+  void SetColor(int index, PF_Pixel color);  // alpha, red, green, blue
+  void SetPoint(int index, double x, double y);  // full-resolution layer pixels
+  // Keyframes: linear between keys, held before the first and after the last.
+  // Popups and colours take no keys.
+  void SetKeys(int index, std::vector<Keyframe> keys);
+  // The value the host hands the effect at `time`, as the effect sees it.
+  PF_ParamDef ValueAt(int index, A_long time, A_u_long time_scale) const;
+  // The point control's value in full-resolution layer pixels (static value).
+  std::pair<double, double> PointValue(int index) const;
+  int checkout_count() const { return checkouts_.load(); }
+  int checkin_count() const { return checkins_.load(); }
+  std::vector<int> checked_out_indices() const;
+  void ClearCheckoutLog();
+
+  // ---- suites ----------------------------------------------------------------
+  void RegisterSuite(const std::string& name, int version, const void* table);
+  void RemoveSuite(const std::string& name, int version);  // the host lacks it
+  SuiteCount suite_count(const std::string& name, int version) const;
+  std::map<std::pair<std::string, int>, SuiteCount> suite_counts() const;
+  int total_acquired() const;
+  int total_released() const;
+  void ResetSuiteCounts();
+  std::vector<ParamUIUpdate> ui_updates() const;
+  void ClearUIUpdates();
+
+  // ---- image buffers ---------------------------------------------------------
+  // Allocates a world of the given format, cleared to zero, with row padding.
+  PF_EffectWorld* AllocateWorld(A_long width, A_long height, PF_PixelFormat format);
+  WorldPtr NewWorld(A_long width, A_long height, PF_PixelFormat format) {
+    return WorldPtr(this, AllocateWorld(width, height, format));
+  }
+  PF_Err DisposeWorld(PF_EffectWorld* world);  // PF_Err_BAD_CALLBACK_PARAM if unknown
+  int live_worlds() const;
+  static PF_PixelFormat WorldFormat(const PF_EffectWorld* world);
+  static size_t PixelSize(PF_PixelFormat format);
+
+  // ---- composition ------------------------------------------------------------
+  Composition& composition() { return *composition_; }
+
+  // ---- progress and cancellation ---------------------------------------------------
+  // Called on every progress report of the effect (current, total); may be empty.
+  void set_progress_listener(std::function<void(A_long, A_long)> listener);
+  // Once set, every later progress report answers "cancelled" (Ctrl-C).
+  void RequestCancel() { cancel_requested_ = true; }
+  void ClearCancel() { cancel_requested_ = false; }
+  bool cancel_requested() const { return cancel_requested_.load(); }
+  int progress_calls() const { return progress_calls_.load(); }
+  void ResetProgressCalls() { progress_calls_ = 0; }
+  PF_Err ProgressImpl(A_long current, A_long total);
+
+  // ---- internal, used by the callback tables ----------------------------------------
+  static MiniHost* FromRef(PF_ProgPtr effect_ref);
+  static CallContext* ContextFromRef(PF_ProgPtr effect_ref);
+  int NextCount(std::atomic<int>& counter) { return ++counter; }
+  std::atomic<int> acquire_calls{0}, checkout_calls{0}, add_param_calls{0}, new_world_calls{0},
+      fill_calls{0};
+  void RecordUIUpdate(const ParamUIUpdate& update);
+  SPErr AcquireSuiteImpl(const char* name, A_long version, const void** suite);
+  SPErr ReleaseSuiteImpl(const char* name, A_long version);
+  PF_Err CheckoutParamImpl(CallContext* ctx, PF_ParamIndex index, A_long what_time,
+                           A_u_long time_scale, PF_ParamDef* param);
+  PF_Err AddParamImpl(PF_ParamDef* def);
+  void NoteCheckin() { ++checkins_; }
+  std::vector<PF_ParamDef> building_defs_;  // filled during PARAMS_SETUP
+
+ private:
+  struct ParamState {
+    std::vector<Keyframe> keys;
+    double x = 0, y = 0;  // points, full-resolution layer pixels
+  };
+  void InitInData(CallContext& ctx, A_long time);
+
+  LayerSettings settings_;
+  Faults faults_;
+  void* module_ = nullptr;
+  PF_MainEntryFunc main_entry_ = nullptr;
+  SPBasicSuite basic_{};
+
+  std::vector<PF_ParamDef> defs_;
+  std::vector<ParamState> states_;
+  mutable std::mutex mutex_;  // guards suite counts, worlds, logs
+  std::map<std::pair<std::string, int>, const void*> suites_;
+  std::map<std::pair<std::string, int>, SuiteCount> counts_;
+  std::vector<ParamUIUpdate> ui_updates_;
+  std::map<PF_EffectWorld*, std::unique_ptr<HostWorld>> worlds_;
+  std::atomic<int> checkouts_{0}, checkins_{0};
+  std::vector<int> checkout_log_;
+  std::unique_ptr<Composition> composition_;
+  std::function<void(A_long, A_long)> progress_listener_;
+  std::atomic<bool> cancel_requested_{false};
+  std::atomic<int> progress_calls_{0};
+};
+
+// The host-side callback tables (defined in the files that serve them).
+PF_UtilCallbacks* UtilCallbacks();
+PF_ANSICallbacks AnsiCallbacks();
+void RegisterWorldSuites(MiniHost& host);
+void RegisterParamUtilsSuite(MiniHost& host);
+void RegisterColorParamSuite(MiniHost& host);
+void RegisterSamplingSuites(MiniHost& host);
+void RegisterIterateSuites(MiniHost& host);
+void RegisterCompositionSuites(MiniHost& host);
+
+}  // namespace minihost

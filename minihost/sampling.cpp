@@ -1,0 +1,8 @@
+// The sampling suites.
+#include "callbacks.h"
+
+namespace minihost {
+
+void RegisterSamplingSuites(MiniHost&) {}
+
+}  // namespace minihost

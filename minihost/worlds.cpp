@@ -1,0 +1,244 @@
+// Image buffers: allocation with row padding and tracking, "PF World Suite"
+// 1 and 2, and the fill and copy utility callbacks.
+#include <algorithm>
+#include <cstring>
+
+#include "callbacks.h"
+
+namespace minihost {
+namespace {
+
+// Bytes added to every row, so rowbytes never equals width × pixel size.
+constexpr A_long kRowPadding = 48;
+// What an uncleared buffer holds: a pattern, as a real host's recycled memory
+// would, so that code relying on zeroed memory shows its fault.
+constexpr uint8_t kGarbage = 0xA5;
+
+HostWorld* HostWorldOf(const PF_EffectWorld* world) {
+  return world ? static_cast<HostWorld*>(world->host_ref) : nullptr;
+}
+
+}  // namespace
+
+size_t MiniHost::PixelSize(PF_PixelFormat format) {
+  switch (format) {
+    case PF_PixelFormat_ARGB64: return sizeof(PF_Pixel16);
+    case PF_PixelFormat_ARGB128: return sizeof(PF_PixelFloat);
+    default: return sizeof(PF_Pixel);
+  }
+}
+
+PF_PixelFormat MiniHost::WorldFormat(const PF_EffectWorld* world) {
+  if (const HostWorld* hw = HostWorldOf(world)) return hw->format;
+  return (world->world_flags & PF_WorldFlag_DEEP) ? PF_PixelFormat_ARGB64 : PF_PixelFormat_ARGB32;
+}
+
+namespace {
+
+PF_EffectWorld* Allocate(MiniHost& host, std::map<PF_EffectWorld*, std::unique_ptr<HostWorld>>& worlds,
+                         A_long width, A_long height, PF_PixelFormat format, bool clear) {
+  auto hw = std::make_unique<HostWorld>();
+  const A_long w = std::max<A_long>(width, 0), h = std::max<A_long>(height, 0);
+  const A_long rowbytes =
+      static_cast<A_long>(((w * MiniHost::PixelSize(format) + kRowPadding) + 15) / 16 * 16);
+  hw->storage.assign(static_cast<size_t>(rowbytes) * std::max<A_long>(h, 1), clear ? 0 : kGarbage);
+  hw->format = format;
+  PF_EffectWorld& world = hw->world;
+  world.host_ref = hw.get();
+  world.world_flags = PF_WorldFlag_WRITEABLE | (format == PF_PixelFormat_ARGB64 ? PF_WorldFlag_DEEP : 0);
+  world.data = reinterpret_cast<PF_PixelPtr>(hw->storage.data());
+  world.rowbytes = rowbytes;
+  world.width = w;
+  world.height = h;
+  world.extent_hint = {0, 0, w, h};
+  world.pix_aspect_ratio = {1, 1};
+  (void)host;
+  PF_EffectWorld* key = &hw->world;
+  worlds[key] = std::move(hw);
+  return key;
+}
+
+}  // namespace
+
+PF_EffectWorld* MiniHost::AllocateWorld(A_long width, A_long height, PF_PixelFormat format) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return Allocate(*this, worlds_, width, height, format, true);
+}
+
+PF_Err MiniHost::DisposeWorld(PF_EffectWorld* world) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  HostWorld* hw = HostWorldOf(world);
+  if (!hw) return PF_Err_BAD_CALLBACK_PARAM;
+  auto it = worlds_.find(&hw->world);
+  if (it == worlds_.end()) return PF_Err_BAD_CALLBACK_PARAM;
+  worlds_.erase(it);
+  return PF_Err_NONE;
+}
+
+int MiniHost::live_worlds() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(worlds_.size());
+}
+
+WorldPtr& WorldPtr::operator=(WorldPtr&& o) noexcept {
+  if (this != &o) {
+    if (world_) host_->DisposeWorld(world_);
+    host_ = o.host_;
+    world_ = o.world_;
+    o.world_ = nullptr;
+  }
+  return *this;
+}
+
+WorldPtr::~WorldPtr() {
+  if (world_) host_->DisposeWorld(world_);
+}
+
+// ---- the world suites ---------------------------------------------------------------------
+
+namespace {
+
+// A world handed to the effect is a copy of the host's record: the effect's
+// copy finds the host's buffer again through host_ref.
+PF_Err NewWorldFor(PF_ProgPtr ref, A_long width, A_long height, PF_PixelFormat format, bool clear,
+                   PF_EffectWorld* world) {
+  MiniHost* host = MiniHost::FromRef(ref);
+  const int n = ++host->new_world_calls;
+  if (host->faults().fail_new_world_at && n == host->faults().fail_new_world_at)
+    return PF_Err_OUT_OF_MEMORY;
+  if (width < 0 || height < 0 || !world) return PF_Err_BAD_CALLBACK_PARAM;
+  PF_EffectWorld* allocated = host->AllocateWorld(width, height, format);
+  if (!clear) {
+    HostWorld* hw = HostWorldOf(allocated);
+    std::fill(hw->storage.begin(), hw->storage.end(), kGarbage);
+  }
+  *world = *allocated;
+  return PF_Err_NONE;
+}
+
+PF_Err NewWorld1(PF_ProgPtr ref, A_long width, A_long height, PF_NewWorldFlags flags,
+                 PF_EffectWorld* world) {
+  const PF_PixelFormat format =
+      (flags & PF_NewWorldFlag_DEEP_PIXELS) ? PF_PixelFormat_ARGB64 : PF_PixelFormat_ARGB32;
+  return NewWorldFor(ref, width, height, format, flags & PF_NewWorldFlag_CLEAR_PIXELS, world);
+}
+
+PF_Err DisposeWorld1(PF_ProgPtr ref, PF_EffectWorld* world) {
+  PF_Err err = MiniHost::FromRef(ref)->DisposeWorld(world);
+  if (!err) *world = PF_EffectWorld{};
+  return err;
+}
+
+PF_Err NewWorld2(PF_ProgPtr ref, A_long width, A_long height, PF_Boolean clear,
+                 PF_PixelFormat format, PF_EffectWorld* world) {
+  if (format != PF_PixelFormat_ARGB32 && format != PF_PixelFormat_ARGB64 &&
+      format != PF_PixelFormat_ARGB128)
+    return PF_Err_BAD_CALLBACK_PARAM;
+  return NewWorldFor(ref, width, height, format, clear, world);
+}
+
+PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
+  if (!world || !format) return PF_Err_BAD_CALLBACK_PARAM;
+  *format = MiniHost::WorldFormat(world);
+  return PF_Err_NONE;
+}
+
+const PF_WorldSuite1 kWorldSuite1 = {NewWorld1, DisposeWorld1};
+const PF_WorldSuite2 kWorldSuite2 = {NewWorld2, DisposeWorld1, GetPixelFormat};
+
+}  // namespace
+
+void RegisterWorldSuites(MiniHost& host) {
+  host.RegisterSuite(kPFWorldSuite, kPFWorldSuiteVersion1, &kWorldSuite1);
+  host.RegisterSuite(kPFWorldSuite, kPFWorldSuiteVersion2, &kWorldSuite2);
+}
+
+// ---- fill and copy -------------------------------------------------------------------------
+
+namespace {
+
+template <typename Pixel>
+Pixel* Row(PF_EffectWorld* w, A_long y) {
+  return reinterpret_cast<Pixel*>(reinterpret_cast<uint8_t*>(w->data) + static_cast<ptrdiff_t>(y) * w->rowbytes);
+}
+
+template <typename Pixel>
+void FillRect(PF_EffectWorld* w, const PF_LRect& r, const Pixel& value) {
+  for (A_long y = r.top; y < r.bottom; ++y) std::fill(Row<Pixel>(w, y) + r.left, Row<Pixel>(w, y) + r.right, value);
+}
+
+template <typename Pixel>
+void CopyAligned(PF_EffectWorld* src, PF_EffectWorld* dst) {
+  // Pixels line up by their layer position (the worlds' origins); what the
+  // source does not cover becomes transparent black.
+  const A_long dx = dst->origin_x - src->origin_x, dy = dst->origin_y - src->origin_y;
+  for (A_long y = 0; y < dst->height; ++y) {
+    Pixel* out = Row<Pixel>(dst, y);
+    const A_long sy = y + dy;
+    for (A_long x = 0; x < dst->width; ++x) {
+      const A_long sx = x + dx;
+      out[x] = (sy >= 0 && sy < src->height && sx >= 0 && sx < src->width) ? Row<Pixel>(src, sy)[sx] : Pixel{};
+    }
+  }
+}
+
+}  // namespace
+
+PF_Err HostFill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* dst_rect, PF_EffectWorld* world) {
+  MiniHost* host = MiniHost::FromRef(ref);
+  const int n = ++host->fill_calls;
+  if (host->faults().fail_fill_at && n == host->faults().fail_fill_at) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+  if (!world || !world->data) return PF_Err_BAD_CALLBACK_PARAM;
+  PF_LRect r{0, 0, world->width, world->height};
+  if (dst_rect) {
+    r.left = std::max(r.left, dst_rect->left);
+    r.top = std::max(r.top, dst_rect->top);
+    r.right = std::min(r.right, dst_rect->right);
+    r.bottom = std::min(r.bottom, dst_rect->bottom);
+    if (r.left >= r.right || r.top >= r.bottom) return PF_Err_NONE;
+  }
+  const PF_Pixel c = color ? *color : PF_Pixel{0, 0, 0, 0};
+  switch (MiniHost::WorldFormat(world)) {
+    case PF_PixelFormat_ARGB64: {
+      auto up = [](A_u_char v) { return static_cast<A_u_short>((v * 32768 + 128) / 255); };
+      FillRect(world, r, PF_Pixel16{up(c.alpha), up(c.red), up(c.green), up(c.blue)});
+      break;
+    }
+    case PF_PixelFormat_ARGB128: {
+      auto f = [](A_u_char v) { return v / 255.0f; };
+      FillRect(world, r, PF_PixelFloat{f(c.alpha), f(c.red), f(c.green), f(c.blue)});
+      break;
+    }
+    default:
+      FillRect(world, r, c);
+      break;
+  }
+  return PF_Err_NONE;
+}
+
+PF_Err HostCopy(PF_ProgPtr, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r) {
+  if (!src || !dst || !src->data || !dst->data || src_r || dst_r) return PF_Err_BAD_CALLBACK_PARAM;
+  const PF_PixelFormat format = MiniHost::WorldFormat(src);
+  if (format != MiniHost::WorldFormat(dst)) return PF_Err_BAD_CALLBACK_PARAM;
+  switch (format) {
+    case PF_PixelFormat_ARGB64: CopyAligned<PF_Pixel16>(src, dst); break;
+    case PF_PixelFormat_ARGB128: CopyAligned<PF_PixelFloat>(src, dst); break;
+    default: CopyAligned<PF_Pixel>(src, dst); break;
+  }
+  return PF_Err_NONE;
+}
+
+PF_UtilCallbacks* UtilCallbacks() {
+  static PF_UtilCallbacks table = [] {
+    PF_UtilCallbacks t{};
+    t.copy = HostCopy;
+    t.fill = HostFill;
+    t.iterate = HostIterate8;
+    t.iterate16 = HostIterate16;
+    t.ansi = AnsiCallbacks();
+    return t;
+  }();
+  return &table;
+}
+
+}  // namespace minihost
