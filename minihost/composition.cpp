@@ -2,6 +2,8 @@
 
 namespace minihost {
 
+Composition::Composition(MiniHost& host) : host_(host) { layers_.push_back(Layer{}); }
+
 void RegisterCompositionSuites(MiniHost&) {}
 
 }  // namespace minihost
