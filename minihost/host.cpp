@@ -22,11 +22,6 @@ namespace {
 // host whose command is running on this thread.
 thread_local MiniHost* tls_host = nullptr;
 
-struct ThreadHostScope {
-  MiniHost* previous;
-  explicit ThreadHostScope(MiniHost* host) : previous(tls_host) { tls_host = host; }
-  ~ThreadHostScope() { tls_host = previous; }
-};
 
 SPErr BasicAcquire(const char* name, A_long version, const void** suite) {
   if (!tls_host) return kSPSuiteNotFoundError;
@@ -160,8 +155,11 @@ void MiniHost::PrepareContext(CallContext& ctx, A_long time, PF_EffectWorld* inp
   for (auto& p : ctx.param_values) ctx.param_ptrs.push_back(&p);
 }
 
+ScopedCurrentHost::ScopedCurrentHost(MiniHost* host) : previous_(tls_host) { tls_host = host; }
+ScopedCurrentHost::~ScopedCurrentHost() { tls_host = previous_; }
+
 PF_Err MiniHost::Invoke(PF_Cmd cmd, CallContext& ctx, PF_LayerDef* output, void* extra) {
-  ThreadHostScope scope(this);
+  ScopedCurrentHost scope(this);
   return main_entry_(cmd, &ctx.in_data, &ctx.out_data, ctx.param_ptrs.data(), output, extra);
 }
 

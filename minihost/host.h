@@ -113,6 +113,20 @@ class WorldPtr {
 
 class MiniHost;
 
+// Makes `host` answer the basic suite on this thread while in scope. Commands
+// sent through MiniHost do this themselves; tests that call module functions
+// directly with a prepared CallContext use it.
+class ScopedCurrentHost {
+ public:
+  explicit ScopedCurrentHost(MiniHost* host);
+  ~ScopedCurrentHost();
+  ScopedCurrentHost(const ScopedCurrentHost&) = delete;
+  ScopedCurrentHost& operator=(const ScopedCurrentHost&) = delete;
+
+ private:
+  MiniHost* previous_;
+};
+
 // The state of one command call. effect_ref points at it.
 struct CallContext {
   MiniHost* host = nullptr;
