@@ -140,6 +140,35 @@ struct CallContext {
   std::map<A_long, PF_RenderRequest> checkouts;
 };
 
+// The two ways a host asks for a frame.
+enum class Protocol { kSmart, kClassic };
+
+// One frame to render. Worlds are the host's own (AllocateWorld/NewWorld).
+// Under smart render a world's origin_x/origin_y give the layer position of
+// its pixel (0, 0), so an input expanded by an earlier effect, or an output
+// larger than the layer, is described by non-zero origins.
+struct FrameRequest {
+  A_long time = 0;  // current_time, in time_scale units
+  PF_EffectWorld* input = nullptr;
+  PF_EffectWorld* output = nullptr;
+  Protocol protocol = Protocol::kSmart;
+  // Smart render: the output area asked for, in layer coordinates; by default
+  // the output world's whole extent.
+  bool has_request = false;
+  PF_LRect request{0, 0, 0, 0};
+  // Smart render: hand the effect no input (or output) world at all.
+  bool withhold_input = false;
+  bool withhold_output = false;
+};
+
+// What the smart pre-render answered.
+struct FrameResult {
+  PF_Err pre_render_err = PF_Err_NONE;
+  PF_LRect result_rect{0, 0, 0, 0};
+  PF_LRect max_result_rect{0, 0, 0, 0};
+  std::vector<std::pair<A_long, PF_LRect>> checkouts;  // (checkout id, requested rect)
+};
+
 class MiniHost {
  public:
   // Loads the effect module from `module_path` and looks up MainEntry.
@@ -170,6 +199,11 @@ class MiniHost {
   // Prepares a call context for `time` (parameter values, in_data) without calling.
   void PrepareContext(CallContext& ctx, A_long time, PF_EffectWorld* input = nullptr);
   PF_Err Invoke(PF_Cmd cmd, CallContext& ctx, PF_LayerDef* output, void* extra);
+
+  // ---- rendering ---------------------------------------------------------------------
+  // Renders one frame: smart pre-render then smart render, or the classic
+  // render command. Returns the effect's error.
+  PF_Err RenderFrame(const FrameRequest& request, FrameResult* result = nullptr);
 
   // ---- parameters --------------------------------------------------------------
   // The definitions the effect added, index 0 the input layer.
