@@ -51,6 +51,7 @@ PF_Err Progress(PF_ProgPtr ref, A_long current, A_long total) {
 
 PF_Err UpdateParamUI(PF_ProgPtr ref, PF_ParamIndex index, const PF_ParamDef* def) {
   MiniHost* host = MiniHost::FromRef(ref);
+  if (host->faults().bad_alloc_in_update_param_ui) throw std::bad_alloc();
   host->RecordUIUpdate({index, def->flags, def->ui_flags});
   return host->faults().update_param_ui_error;
 }

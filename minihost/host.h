@@ -83,6 +83,7 @@ struct Faults {
   int fail_fill_at = 0;              // utils->fill returns an error at this call
   int cancel_at_progress = 0;        // progress returns PF_Interrupt_CANCEL at this call
   PF_Err update_param_ui_error = PF_Err_NONE;  // result of every PF_UpdateParamUI
+  bool bad_alloc_in_update_param_ui = false;   // PF_UpdateParamUI throws std::bad_alloc
 };
 
 // An image buffer allocated by the host, in one of the three formats, with
@@ -91,6 +92,7 @@ struct HostWorld {
   PF_EffectWorld world{};
   PF_PixelFormat format = PF_PixelFormat_INVALID;
   std::vector<uint8_t> storage;
+  int suite_version = 0;  // the "PF World Suite" version that allocated it; 0: the host's own
 };
 
 // A host-owned world that is released when it goes out of scope.
@@ -243,8 +245,12 @@ class MiniHost {
   WorldPtr NewWorld(A_long width, A_long height, PF_PixelFormat format) {
     return WorldPtr(this, AllocateWorld(width, height, format));
   }
-  PF_Err DisposeWorld(PF_EffectWorld* world);  // PF_Err_BAD_CALLBACK_PARAM if unknown
+  // PF_Err_BAD_CALLBACK_PARAM if unknown, or if `suite_version` (the world
+  // suite releasing it; 0 for the host itself) is not the one that allocated it.
+  PF_Err DisposeWorld(PF_EffectWorld* world, int suite_version = 0);
   int live_worlds() const;
+  // Calls of new_world/PF_NewWorld and dispose_world/PF_DisposeWorld by suite version (1, 2).
+  std::atomic<int> suite_new_world_calls[3]{}, suite_dispose_world_calls[3]{};
   static PF_PixelFormat WorldFormat(const PF_EffectWorld* world);
   static size_t PixelSize(PF_PixelFormat format);
 

@@ -1,0 +1,106 @@
+// The entry point: command table, about text, global set-up and the guard.
+#include <cstring>
+
+#include "host_fixture.h"
+
+namespace {
+
+using minihost::CallContext;
+
+constexpr char kAboutStart[] =
+    "Orlumen 1.7.1\rQX Pluvane, v1.6  (ELF x86-64)\rSimulate raindrops rippling the layer as a surface.";
+
+TEST_F(ParamsHostTest, UnhandledCommandsReturnSuccessAndTouchNothing) {
+  const PF_Cmd unhandled[] = {2, 3, 5, 6, 7, 8, 9, 10, 12, 15, 16, 17, 19, 20, 21, 22, 25, 26, 1000, -1, -100};
+  for (PF_Cmd cmd : unhandled) {
+    CallContext ctx;
+    host.PrepareContext(ctx, 0);
+    std::memset(&ctx.out_data, 0x5A, sizeof ctx.out_data);
+    const PF_OutData before = ctx.out_data;
+    host.ResetSuiteCounts();
+    host.ClearCheckoutLog();
+    EXPECT_EQ(host.Invoke(cmd, ctx, nullptr, nullptr), PF_Err_NONE) << "command " << cmd;
+    EXPECT_EQ(std::memcmp(&before, &ctx.out_data, sizeof before), 0) << "command " << cmd;
+    EXPECT_EQ(host.total_acquired(), 0) << "command " << cmd;
+    EXPECT_EQ(host.checkout_count(), 0) << "command " << cmd;
+  }
+}
+
+TEST_F(HostTest, AboutHasThreeLines) {
+  std::string text;
+  ASSERT_EQ(host.About(&text), PF_Err_NONE);
+  EXPECT_EQ(text, kAboutStart);
+}
+
+TEST_F(HostTest, AboutAppendsTheHostTextToTheDescription) {
+  std::string text;
+  ASSERT_EQ(host.About(&text, " (c) host"), PF_Err_NONE);
+  EXPECT_EQ(text, std::string(kAboutStart) + " (c) host");
+}
+
+TEST_F(HostTest, AboutIsCutAt255Characters) {
+  const std::string preset(200, 'x');
+  std::string text;
+  ASSERT_EQ(host.About(&text, preset), PF_Err_NONE);
+  const std::string whole = std::string(kAboutStart) + preset;
+  EXPECT_EQ(text, whole.substr(0, 255));
+}
+
+TEST_F(HostTest, AboutSurvivesAnUnterminatedHostText) {
+  // All 256 bytes of return_msg hold text and no terminator.
+  const std::string preset(256, 'y');
+  std::string text;
+  ASSERT_EQ(host.About(&text, preset), PF_Err_NONE);
+  EXPECT_EQ(text.size(), 255u);
+  EXPECT_EQ(text, (std::string(kAboutStart) + preset).substr(0, 255));
+}
+
+TEST_F(HostTest, GlobalSetupSetsVersionAndOrsFlags) {
+  PF_OutData out{};
+  out.out_flags = 1 << 20;
+  out.out_flags2 = 1 << 30;
+  ASSERT_EQ(host.GlobalSetup(&out), PF_Err_NONE);
+  EXPECT_EQ(out.my_version, 0x000B0600u);
+  EXPECT_EQ(out.out_flags, (1 << 20) | 0x06000006);
+  EXPECT_EQ(out.out_flags2, (1 << 30) | 0x1405);
+}
+
+TEST_F(HostTest, SetUpCommandsNeedNoBasicSuite) {
+  host.faults().no_basic_suite = true;
+  std::string text;
+  EXPECT_EQ(host.About(&text), PF_Err_NONE);
+  PF_OutData out{};
+  EXPECT_EQ(host.GlobalSetup(&out), PF_Err_NONE);
+  EXPECT_EQ(host.ParamsSetup(), PF_Err_NONE);
+}
+
+TEST_F(ParamsHostTest, EveryCommandWithAnEnvironmentNeedsTheBasicSuite) {
+  host.faults().no_basic_suite = true;
+  for (PF_Cmd cmd : {PF_Cmd_RENDER, PF_Cmd_USER_CHANGED_PARAM, PF_Cmd_UPDATE_PARAMS_UI,
+                     PF_Cmd_QUERY_DYNAMIC_FLAGS, PF_Cmd_SMART_PRE_RENDER, PF_Cmd_SMART_RENDER}) {
+    EXPECT_EQ(host.Call(cmd), PF_Err_BAD_CALLBACK_PARAM) << "command " << cmd;
+  }
+}
+
+TEST_F(ParamsHostTest, MissingSuiteBecomesItsErrorCode) {
+  host.RemoveSuite("PF Param Utils Suite", 1);
+  EXPECT_EQ(host.UpdateParamsUI(), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_TRUE(host.ui_updates().empty());
+}
+
+TEST_F(ParamsHostTest, ExhaustedMemoryBecomesOutOfMemoryAndReleasesSuites) {
+  // The suite is acquired, then the host runs out of memory inside the update.
+  host.faults().bad_alloc_in_update_param_ui = true;
+  EXPECT_EQ(host.UpdateParamsUI(), PF_Err_OUT_OF_MEMORY);
+  const auto count = host.suite_count("PF Param Utils Suite", 1);
+  EXPECT_EQ(count.acquired, 1);
+  EXPECT_EQ(count.released, 1);
+}
+
+TEST_F(ParamsHostTest, ExhaustedMemoryWhileAcquiringASuite) {
+  host.faults().bad_alloc_at_acquire = 1;
+  EXPECT_EQ(host.UpdateParamsUI(), PF_Err_OUT_OF_MEMORY);
+  EXPECT_EQ(host.total_acquired(), host.total_released());
+}
+
+}  // namespace
