@@ -1,0 +1,52 @@
+// The per-pixel kernel: the height field's slope gives a surface normal and a
+// displacement; the input is sampled at the displaced position (mirrored back
+// into the layer at its edges), shaded with the frame's shading model and
+// stored in the output's depth.
+#pragma once
+
+#include "kernel/pixel.h"
+#include "light/light_shade.h"
+#include "pf_suites.h"
+
+// The host's area sample for pixel type T.
+template <class T>
+using FX_SampleFn = PF_Err (*)(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* params,
+                               T* dst_pixel);
+
+// The product of two 16.16 numbers as 16.16, rounded to nearest and saturated
+// to the 32-bit range.
+PF_Fixed FixMul(PF_Fixed a, PF_Fixed b);
+
+// Everything the kernel reads, prepared once per frame. Owns the frame's
+// shading model.
+template <class T>
+struct RIPInfo {
+  RIPInfo() = default;
+  RIPInfo(const RIPInfo&) = delete;
+  RIPInfo& operator=(const RIPInfo&) = delete;
+  ~RIPInfo() { delete shade; }
+
+  LightShade* shade = nullptr;
+  double displace = 0;           // Displacement, working units
+  bool hiQuality = false;        // sample with a blur radius
+  PF_LayerDef* heightWorld = nullptr;  // one float per output pixel
+  A_long heightStride = 0;       // row stride of the height field in floats
+  double maxX = 0, maxY = 0;     // largest sample position, working units
+  double scaleX = 1, scaleY = 1;        // buffer pixel to working units
+  double fixScaleX = 65536, fixScaleY = 65536;  // working units to 16.16 buffer pixels
+  double slopeX = -1, slopeY = -1;      // factors of the height differences
+  double offsetX = 0, offsetY = 0;      // working-unit position of output (0, 0) in the input
+  PF_ProgPtr effectRef = nullptr;
+  PF_SampPB sampPB{};            // template of every sample request; src is the input
+  PF_InData* inData = nullptr;   // the host's math callbacks
+  FX_SampleFn<T> sampleFn = nullptr;
+};
+
+// Computes output pixel (x, y). `in` is not read. Returns the sample's error,
+// after the pixel has been shaded and stored either way.
+template <class T>
+PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* in, T* out);
+
+extern template PF_Err BlobRIP<PF_Pixel>(void*, A_long, A_long, PF_Pixel*, PF_Pixel*);
+extern template PF_Err BlobRIP<PF_Pixel16>(void*, A_long, A_long, PF_Pixel16*, PF_Pixel16*);
+extern template PF_Err BlobRIP<PF_PixelFloat>(void*, A_long, A_long, PF_PixelFloat*, PF_PixelFloat*);
