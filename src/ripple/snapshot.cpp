@@ -1,6 +1,7 @@
 #include "snapshot.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -81,8 +82,11 @@ FX_TimeInfo FX_CopyTime(const PF_InData* in) {
   t.localTimeStep = in->local_time_step;
   if (t.localTimeStep != 0) {
     // Truncation toward zero of the double quotient: -250 / 100 starts at -200.
-    t.frameStart = static_cast<A_long>(std::trunc(static_cast<double>(t.time) / t.localTimeStep)) *
-                   t.localTimeStep;
+    // Multiplied in 64 bits: the quotient of the most negative time by a step
+    // of −1 does not fit 32 bits, the product always does.
+    t.frameStart = static_cast<A_long>(
+        static_cast<int64_t>(std::trunc(static_cast<double>(t.time) / t.localTimeStep)) *
+        t.localTimeStep);
     t.frameOffset = t.time - t.frameStart;
     t.frameFraction = static_cast<double>(t.frameOffset) / static_cast<double>(t.localTimeStep);
   }
