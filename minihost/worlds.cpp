@@ -65,12 +65,16 @@ PF_EffectWorld* MiniHost::AllocateWorld(A_long width, A_long height, PF_PixelFor
   return Allocate(*this, worlds_, width, height, format, true);
 }
 
-PF_Err MiniHost::DisposeWorld(PF_EffectWorld* world) {
+PF_Err MiniHost::DisposeWorld(PF_EffectWorld* world, int suite_version) {
   std::lock_guard<std::mutex> lock(mutex_);
   HostWorld* hw = HostWorldOf(world);
   if (!hw) return PF_Err_BAD_CALLBACK_PARAM;
   auto it = worlds_.find(&hw->world);
   if (it == worlds_.end()) return PF_Err_BAD_CALLBACK_PARAM;
+  // A world goes back through the suite version that made it; one released
+  // through the other version stays allocated, so the mistake shows as an
+  // error and as a live world.
+  if (suite_version != 0 && it->second->suite_version != suite_version) return PF_Err_BAD_CALLBACK_PARAM;
   worlds_.erase(it);
   return PF_Err_NONE;
 }
@@ -100,18 +104,19 @@ namespace {
 
 // A world handed to the effect is a copy of the host's record: the effect's
 // copy finds the host's buffer again through host_ref.
-PF_Err NewWorldFor(PF_ProgPtr ref, A_long width, A_long height, PF_PixelFormat format, bool clear,
-                   PF_EffectWorld* world) {
+PF_Err NewWorldFor(PF_ProgPtr ref, int suite_version, A_long width, A_long height,
+                   PF_PixelFormat format, bool clear, PF_EffectWorld* world) {
   MiniHost* host = MiniHost::FromRef(ref);
+  ++host->suite_new_world_calls[suite_version];
   const int n = ++host->new_world_calls;
   if (host->faults().fail_new_world_at && n == host->faults().fail_new_world_at)
     return PF_Err_OUT_OF_MEMORY;
   if (width < 0 || height < 0 || !world) return PF_Err_BAD_CALLBACK_PARAM;
   PF_EffectWorld* allocated = host->AllocateWorld(width, height, format);
-  if (!clear) {
-    HostWorld* hw = HostWorldOf(allocated);
-    std::fill(hw->storage.begin(), hw->storage.end(), kGarbage);
-  }
+  // Not yet handed out: no other thread can see this world.
+  HostWorld* hw = HostWorldOf(allocated);
+  hw->suite_version = suite_version;
+  if (!clear) std::fill(hw->storage.begin(), hw->storage.end(), kGarbage);
   *world = *allocated;
   return PF_Err_NONE;
 }
@@ -120,21 +125,26 @@ PF_Err NewWorld1(PF_ProgPtr ref, A_long width, A_long height, PF_NewWorldFlags f
                  PF_EffectWorld* world) {
   const PF_PixelFormat format =
       (flags & PF_NewWorldFlag_DEEP_PIXELS) ? PF_PixelFormat_ARGB64 : PF_PixelFormat_ARGB32;
-  return NewWorldFor(ref, width, height, format, flags & PF_NewWorldFlag_CLEAR_PIXELS, world);
+  return NewWorldFor(ref, 1, width, height, format, flags & PF_NewWorldFlag_CLEAR_PIXELS, world);
 }
 
-PF_Err DisposeWorld1(PF_ProgPtr ref, PF_EffectWorld* world) {
-  PF_Err err = MiniHost::FromRef(ref)->DisposeWorld(world);
+PF_Err DisposeWorldFor(PF_ProgPtr ref, int suite_version, PF_EffectWorld* world) {
+  MiniHost* host = MiniHost::FromRef(ref);
+  ++host->suite_dispose_world_calls[suite_version];
+  PF_Err err = host->DisposeWorld(world, suite_version);
   if (!err) *world = PF_EffectWorld{};
   return err;
 }
+
+PF_Err DisposeWorld1(PF_ProgPtr ref, PF_EffectWorld* world) { return DisposeWorldFor(ref, 1, world); }
+PF_Err DisposeWorld2(PF_ProgPtr ref, PF_EffectWorld* world) { return DisposeWorldFor(ref, 2, world); }
 
 PF_Err NewWorld2(PF_ProgPtr ref, A_long width, A_long height, PF_Boolean clear,
                  PF_PixelFormat format, PF_EffectWorld* world) {
   if (format != PF_PixelFormat_ARGB32 && format != PF_PixelFormat_ARGB64 &&
       format != PF_PixelFormat_ARGB128)
     return PF_Err_BAD_CALLBACK_PARAM;
-  return NewWorldFor(ref, width, height, format, clear, world);
+  return NewWorldFor(ref, 2, width, height, format, clear, world);
 }
 
 PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
@@ -144,7 +154,7 @@ PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
 }
 
 const PF_WorldSuite1 kWorldSuite1 = {NewWorld1, DisposeWorld1};
-const PF_WorldSuite2 kWorldSuite2 = {NewWorld2, DisposeWorld1, GetPixelFormat};
+const PF_WorldSuite2 kWorldSuite2 = {NewWorld2, DisposeWorld2, GetPixelFormat};
 
 }  // namespace
 
