@@ -1,0 +1,148 @@
+// The shading model of one frame: six surface factors, up to 19 lights and
+// one accumulated ambient light, and the shading of a pixel by them.
+//
+// Frame of reference: the lit surface is the layer plane z = 0, x and y in the
+// frame of the pixel positions handed to ShadePixel, +z toward the viewer.
+// A light's `direction` is a unit vector from the surface toward the light
+// (nothing here normalises it); its `position` has z as the height above the
+// layer. Light does not weaken with distance.
+//
+// The model is filled on one thread before the pixel pass; during the pass
+// only const members run, which write nothing but their own locals, so any
+// number of pixels may be shaded at once on one LightShade.
+#pragma once
+
+#include <array>
+
+#include "kernel/fx_types.h"
+#include "pf_effect.h"
+
+// Light types. Any other value takes a slot but is never shaded.
+enum : A_u_short { kLightDistant = 1, kLightPoint = 2, kLightSpot = 3 };
+
+// A light as a caller describes it; AddLightSource copies it.
+struct NewLightSource {
+  A_u_short type;
+  FX_Double_Pixel color;   // already multiplied by the intensity; alpha ignored
+  FX_D_Point direction;    // distant and spot: unit vector toward the light
+  FX_D_Point position;     // point and spot
+  double coneOuter;        // spot: cosine of the angle between axis and cone edge
+  double coneInner;        // spot: cosine of the fully lit core's half-angle (> coneOuter)
+};
+
+// A stored light, with the surface factors folded into its colours.
+struct LightSource {
+  A_u_short type;
+  FX_Double_Pixel diffuseColor;   // diffuse × colour
+  FX_Double_Pixel dustColor;      // 0.5 × dust × colour
+  FX_Double_Pixel specularColor;  // specular × max(colour, 0)
+  FX_D_Point direction;
+  FX_D_Point position;            // offset by the model's light offset when stored
+  double coneOuter;
+  double coneInner;
+};
+
+// The light gathered for one pixel (red, green and blue only).
+struct TSLightGather {
+  FX_Double_Pixel diffuseSum;   // starts as the ambient light
+  FX_Double_Pixel specularSum;
+  FX_Double_Pixel dustSum;
+};
+
+class LightShade {
+ public:
+  static constexpr int kMaxLights = 19;
+
+  // Every factor 1.0, smoothness 50.
+  explicit LightShade(PF_InData* in_data);
+  // Smoothness is raised to 0.5 when it is 0.5 or less.
+  LightShade(PF_InData* in_data, double ambient, double diffuse, double specular, double dust,
+             double metallicity, double smoothness);
+
+  // Scales the ambient light already gathered as well.
+  void SetAmbientShading(double a);
+  // These three affect only lights added afterwards.
+  void SetDiffuseShading(double d);
+  void SetSpecularShading(double s);
+  void SetDustShading(double d);
+  void SetMetallicity(double m);
+  void SetSmoothness(double s);  // 0.5 at least
+  // Added to x and y of the position of every light added afterwards.
+  void SetOffset(double dx, double dy);
+
+  // Adds ambient × colour (red, green, blue) to the ambient light.
+  void AddAmbientLight(const FX_Double_Pixel& color);
+  // Stores a light. Every call is counted in requestCount. False when all 19
+  // slots are taken (the light is dropped); a black light (red, green and
+  // blue exactly 0) is accepted but not stored.
+  bool AddLightSource(const NewLightSource& light);
+
+  // Iterates the positions of point and spot lights in the order added: start
+  // with index 0 and call until it returns false; p is untouched then.
+  bool GetNextLightPosition(FX_D_Point& p, int& index) const;
+
+  // Moves every stored light: position less (dx, dy), z of position and
+  // direction negated, both multiplied by M, then T added to the position.
+  // dz has no effect.
+  void TransformAll(const FX_3D_Matrix& M, const FX_D_Point& T, double dx, double dy, double dz);
+  // Moves every stored light: z of the position negated and T added before
+  // the multiplication by M; direction z-negated and multiplied by M.
+  void TransformAll(const FX_3D_Matrix& M, const FX_D_Point& T);
+
+  // The lit colour of a pixel with unit normal N at (x, y) on the surface,
+  // seen from straight in front. Alpha is the pixel's; nothing is clamped.
+  FX_Double_Pixel ShadePixel(const FX_Double_Pixel& pixel, const FX_D_Point& normal, double x,
+                             double y) const;
+  void ShadeDistant(const FX_D_Point& normal, const LightSource& light, TSLightGather& g) const;
+  void ShadePoint(const FX_D_Point& normal, const LightSource& light, TSLightGather& g, double x,
+                  double y) const;
+  void ShadeSpot(const FX_D_Point& normal, const LightSource& light, TSLightGather& g, double x,
+                 double y) const;
+
+  // The same for a point Q in space seen along the unit ray V (eye toward
+  // the surface).
+  FX_Double_Pixel ShadePixelView(const FX_Double_Pixel& pixel, const FX_D_Point& normal,
+                                 const FX_D_Point& position, const FX_D_Point& view) const;
+  void ShadeDistantView(const FX_D_Point& normal, const LightSource& light, TSLightGather& g,
+                        const FX_D_Point& view) const;
+  void ShadePointView(const FX_D_Point& normal, const LightSource& light, TSLightGather& g,
+                      const FX_D_Point& position, const FX_D_Point& view) const;
+  void ShadeSpotView(const FX_D_Point& normal, const LightSource& light, TSLightGather& g,
+                     const FX_D_Point& position, const FX_D_Point& view) const;
+
+  // The model's state. Fill it through the members above; it is public so
+  // that the render side and tests can inspect what was stored.
+  double ambient;
+  double diffuse;
+  double specular;
+  double dust;         // light scattered where the light grazes the surface
+  double metallicity;  // 0: highlights in the light's colour, 1: tinted by the pixel
+  double smoothness;   // exponent of the highlight
+  PF_InData* inData;   // not owned; reaches the host's sqrt and pow
+  std::array<LightSource, kMaxLights> lights{};
+  FX_Double_Pixel ambientLight{0.0, 0.0, 0.0, 0.0};
+  bool hasAmbient = false;
+  A_u_short lightCount = 0;
+  A_u_short requestCount = 0;
+  double lightOffsetX = 0.0;
+  double lightOffsetY = 0.0;
+
+ private:
+  double Sqrt(double v) const;
+  double Pow(double base, double exponent) const;
+  // Unit vector along v, kept finite (zero) when v is zero.
+  FX_D_Point TowardLight(const FX_D_Point& v) const;
+  // Cone factor k of a spot light for c = L·direction; false when the pixel
+  // lies outside the cone and the light adds nothing.
+  static bool ConeFactor(const LightSource& light, double c, double& k);
+  // Adds one light's diffuse, dust and specular parts to the gather: d = N·L,
+  // k the cone factor, dustWeight the weight of the dust colour, s the
+  // cosine that the highlight is raised from.
+  void Gather(const LightSource& light, TSLightGather& g, double d, double k, double dustWeight,
+              double s) const;
+  // The plain and the view forms of one light, L already known.
+  void ShadeLight(const FX_D_Point& normal, const LightSource& light, TSLightGather& g,
+                  const FX_D_Point& L, double k) const;
+  void ShadeLightView(const FX_D_Point& normal, const LightSource& light, TSLightGather& g,
+                      const FX_D_Point& L, double k, const FX_D_Point& view) const;
+};
