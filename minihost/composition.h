@@ -7,6 +7,8 @@
 
 #include <array>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,7 +33,7 @@ struct LightLayer {
   std::array<double, 3> color{1, 1, 1};  // 0..1 per channel
   double cone_angle = 90;                 // degrees, full angle
   double cone_feather = 50;               // percent
-  double parent_scale = 1;                // scale of a parent layer, applied to the matrix
+  double parent_scale = 1;                // scale of a parent layer, applied to the axes
 };
 
 class Composition {
@@ -47,25 +49,39 @@ class Composition {
 
   // The light's layer-to-world matrix: translation in row 3, the unit vector
   // from the position toward the point of interest in row 2, rows 0 and 1
-  // completing a right-handed orthonormal frame; scaled by parent_scale.
+  // completing a right-handed orthonormal frame; rows 0 to 2 scaled by
+  // parent_scale (the translation is the world position as given).
   static A_Matrix4 LightMatrix(const LightLayer& light);
 
-  // Makes the n-th call (1-based, counted over all AEGP calls of this
-  // composition) of the named AEGP function fail with an error; "" = any function.
+  // Makes the n-th call (1-based, counted from this request on) of the named
+  // AEGP function fail with kInjectedError; "" counts the calls of every
+  // function. Only that one call fails. nth 0 cancels the request.
   void FailCall(const std::string& function, int nth);
+  static constexpr A_Err kInjectedError = PF_Err_INTERNAL_STRUCT_DAMAGED;
+  // Every AEGP call served since construction or Clear().
   int aegp_calls() const;
 
-  // Used by the suite functions.
+  // Used by the suite functions. A layer handle points at its Layer, which
+  // knows its composition; the storage keeps Layers in place until Clear().
   struct Layer {
     bool is_light = false;
     LightLayer light;
+    Composition* owner = nullptr;
+    int index = 0;
   };
   const Layer* LayerAt(int index) const;
+  AEGP_LayerH Handle(int index) const;  // null outside 0..layer_count()-1
+  static const Layer* FromHandle(AEGP_LayerH layer);
+  AEGP_CompH CompHandle() { return reinterpret_cast<AEGP_CompH>(this); }
+  static Composition* FromCompHandle(AEGP_CompH comp) { return reinterpret_cast<Composition*>(comp); }
   A_Err Enter(const char* function);  // counts the call, returns the injected error
 
  private:
+  int Append(Layer layer);
+
   MiniHost& host_;
-  std::vector<Layer> layers_;
+  std::vector<std::unique_ptr<Layer>> layers_;
+  mutable std::mutex mutex_;  // guards the call counters
   std::string fail_function_;
   int fail_nth_ = 0;
   int calls_ = 0;
