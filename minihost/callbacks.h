@@ -6,6 +6,19 @@
 
 namespace minihost {
 
+// The part of `world` inside `area` (the whole world when `area` is null);
+// empty when they do not meet.
+inline PF_LRect ClipToWorld(const PF_EffectWorld* world, const PF_Rect* area) {
+  PF_LRect r{0, 0, world->width, world->height};
+  if (area) {
+    r.left = area->left > r.left ? area->left : r.left;
+    r.top = area->top > r.top ? area->top : r.top;
+    r.right = area->right < r.right ? area->right : r.right;
+    r.bottom = area->bottom < r.bottom ? area->bottom : r.bottom;
+  }
+  return r;
+}
+
 PF_Err HostCopy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r,
                 PF_Rect* dst_r);
 PF_Err HostFill(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* dst_rect,

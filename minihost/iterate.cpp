@@ -24,13 +24,7 @@ PF_Err Iterate(PF_InData* in_data, PF_EffectWorld* src, const PF_Rect* area, voi
                PF_EffectWorld* dst) {
   if (!in_data || !dst || !dst->data || !pix_fn) return PF_Err_BAD_CALLBACK_PARAM;
   MiniHost* host = MiniHost::FromRef(in_data->effect_ref);
-  PF_LRect r{0, 0, dst->width, dst->height};
-  if (area) {
-    r.left = std::max(r.left, area->left);
-    r.top = std::max(r.top, area->top);
-    r.right = std::min(r.right, area->right);
-    r.bottom = std::min(r.bottom, area->bottom);
-  }
+  const PF_LRect r = ClipToWorld(dst, area);
   if (r.left >= r.right || r.top >= r.bottom) return PF_Err_NONE;
 
   int threads = host->settings().threads;

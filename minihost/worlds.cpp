@@ -199,14 +199,8 @@ PF_Err HostFill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* dst_rect, 
   const int n = ++host->fill_calls;
   if (host->faults().fail_fill_at && n == host->faults().fail_fill_at) return PF_Err_INTERNAL_STRUCT_DAMAGED;
   if (!world || !world->data) return PF_Err_BAD_CALLBACK_PARAM;
-  PF_LRect r{0, 0, world->width, world->height};
-  if (dst_rect) {
-    r.left = std::max(r.left, dst_rect->left);
-    r.top = std::max(r.top, dst_rect->top);
-    r.right = std::min(r.right, dst_rect->right);
-    r.bottom = std::min(r.bottom, dst_rect->bottom);
-    if (r.left >= r.right || r.top >= r.bottom) return PF_Err_NONE;
-  }
+  const PF_LRect r = ClipToWorld(world, dst_rect);
+  if (r.left >= r.right || r.top >= r.bottom) return PF_Err_NONE;
   const PF_Pixel c = color ? *color : PF_Pixel{0, 0, 0, 0};
   switch (MiniHost::WorldFormat(world)) {
     case PF_PixelFormat_ARGB64: {
