@@ -1,0 +1,368 @@
+#include "image.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "errors.h"
+
+namespace fs = std::filesystem;
+
+namespace pluvane::cli {
+namespace {
+
+constexpr int kMaxSide = 30000;  // the largest layer side a host accepts
+
+// Integer rounding of num / den to nearest, halves up (num, den > 0).
+uint32_t RoundDiv(uint64_t num, uint64_t den) { return static_cast<uint32_t>((2 * num + den) / (2 * den)); }
+
+uint32_t AsCode(float v, uint32_t max) {
+  if (!(v > 0.0f)) return 0;
+  return std::min(static_cast<uint32_t>(v), max);
+}
+
+// A float clamped to 0..1 and scaled to `full`, rounded to nearest. NaN reads as 0.
+float ClampRound(float v, double full) {
+  if (!(v > 0.0f)) return 0.0f;
+  if (v >= 1.0f) return static_cast<float>(full);
+  return static_cast<float>(std::floor(static_cast<double>(v) * full + 0.5));
+}
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+// OpenImageIO's messages may span lines; the user gets one.
+std::string OneLine(std::string s) {
+  std::replace(s.begin(), s.end(), '\n', ' ');
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+float FileToHost(float v, SampleType from, Depth to) {
+  switch (from) {
+    case SampleType::kUInt8: {
+      const uint32_t c = AsCode(v, 255);
+      if (to == Depth::k8) return static_cast<float>(c);
+      if (to == Depth::k16) return static_cast<float>((c * 32768u + 128u) / 255u);
+      return static_cast<float>(c) / 255.0f;
+    }
+    case SampleType::kUInt16: {
+      const uint32_t c = AsCode(v, 65535);
+      if (to == Depth::k8) return static_cast<float>(RoundDiv(uint64_t{c} * 255, 65535));
+      if (to == Depth::k16) return static_cast<float>(RoundDiv(uint64_t{c} * 32768, 65535));
+      return static_cast<float>(c) / 65535.0f;
+    }
+    case SampleType::kFloat:
+      if (to == Depth::k8) return ClampRound(v, 255.0);
+      if (to == Depth::k16) return ClampRound(v, 32768.0);
+      return v;
+  }
+  return 0.0f;
+}
+
+float HostToFile(float v, Depth from, SampleType to) {
+  switch (from) {
+    case Depth::k8: {
+      const uint32_t c = AsCode(v, 255);
+      if (to == SampleType::kUInt8) return static_cast<float>(c);
+      if (to == SampleType::kUInt16) return static_cast<float>(c * 257u);
+      return static_cast<float>(c) / 255.0f;
+    }
+    case Depth::k16: {
+      const uint32_t c = AsCode(v, 32768);
+      if (to == SampleType::kUInt8) return static_cast<float>(RoundDiv(uint64_t{c} * 255, 32768));
+      if (to == SampleType::kUInt16) return static_cast<float>(RoundDiv(uint64_t{c} * 65535, 32768));
+      return static_cast<float>(c) / 32768.0f;
+    }
+    case Depth::k32:
+      if (to == SampleType::kUInt8) return ClampRound(v, 255.0);
+      if (to == SampleType::kUInt16) return ClampRound(v, 65535.0);
+      return v;
+  }
+  return 0.0f;
+}
+
+HostImage ToHost(const FileImage& file, Depth depth) {
+  HostImage host{file.width, file.height, depth, {}};
+  host.rgba.resize(file.rgba.size());
+  std::transform(file.rgba.begin(), file.rgba.end(), host.rgba.begin(),
+                 [&](float v) { return FileToHost(v, file.type, depth); });
+  return host;
+}
+
+FileImage ToFile(const HostImage& host, SampleType type) {
+  FileImage file{host.width, host.height, type, {}};
+  file.rgba.resize(host.rgba.size());
+  std::transform(host.rgba.begin(), host.rgba.end(), file.rgba.begin(),
+                 [&](float v) { return HostToFile(v, host.depth, type); });
+  return file;
+}
+
+HostImage BoxDownsample(const HostImage& image, int n) {
+  if (n <= 1) return image;
+  HostImage out{image.width / n, image.height / n, image.depth, {}};
+  out.rgba.assign(static_cast<size_t>(out.width) * out.height * 4, 0.0f);
+  const double count = static_cast<double>(n) * n;
+  for (int y = 0; y < out.height; ++y) {
+    for (int x = 0; x < out.width; ++x) {
+      double sum[4] = {0, 0, 0, 0};
+      for (int by = 0; by < n; ++by) {
+        const float* row = &image.rgba[(static_cast<size_t>(y * n + by) * image.width + x * n) * 4];
+        for (int bx = 0; bx < n * 4; ++bx) sum[bx % 4] += row[bx];
+      }
+      float* dst = &out.rgba[(static_cast<size_t>(y) * out.width + x) * 4];
+      for (int c = 0; c < 4; ++c) {
+        // Integer sums are exact in a double; rounding them is rounding the true mean.
+        dst[c] = image.depth == Depth::k32 ? static_cast<float>(sum[c] / count)
+                                           : static_cast<float>(std::floor(sum[c] / count + 0.5));
+      }
+    }
+  }
+  return out;
+}
+
+Depth NaturalDepth(SampleType type) {
+  switch (type) {
+    case SampleType::kUInt8: return Depth::k8;
+    case SampleType::kUInt16: return Depth::k16;
+    default: return Depth::k32;
+  }
+}
+
+int DepthBits(Depth depth) { return static_cast<int>(depth); }
+
+const char* SampleTypeName(SampleType type) {
+  switch (type) {
+    case SampleType::kUInt8: return "8-bit";
+    case SampleType::kUInt16: return "16-bit";
+    default: return "32-bit float";
+  }
+}
+
+FileFormat OutputFormatOf(const std::string& path) {
+  std::string ext = fs::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (ext == ".png") return FileFormat::kPng;
+  if (ext == ".tif" || ext == ".tiff") return FileFormat::kTiff;
+  if (ext == ".exr") return FileFormat::kExr;
+  if (ext == ".jpg" || ext == ".jpeg") return FileFormat::kJpeg;
+  throw CliError("cannot write " + Quoted(path) + (ext.empty() ? ": it has no extension" : ": unknown format " + Quoted(ext)) +
+                 "; end the output name with .png, .tif, .exr or .jpg");
+}
+
+const char* FormatName(FileFormat format) {
+  switch (format) {
+    case FileFormat::kPng: return "PNG";
+    case FileFormat::kTiff: return "TIFF";
+    case FileFormat::kExr: return "OpenEXR";
+    default: return "JPEG";
+  }
+}
+
+SampleType OutputSampleType(FileFormat format, Depth depth) {
+  switch (format) {
+    case FileFormat::kPng:
+      return depth == Depth::k8 ? SampleType::kUInt8 : SampleType::kUInt16;
+    case FileFormat::kTiff:
+      return depth == Depth::k8 ? SampleType::kUInt8 : depth == Depth::k16 ? SampleType::kUInt16 : SampleType::kFloat;
+    case FileFormat::kJpeg:
+      if (depth == Depth::k16)
+        throw CliError("JPEG holds only 8-bit samples and this render is 16-bit; add --depth 8, or write .png or .tif");
+      return SampleType::kUInt8;
+    case FileFormat::kExr:
+      if (depth != Depth::k32)
+        throw CliError("OpenEXR holds float samples and this render is " + std::to_string(DepthBits(depth)) +
+                       "-bit; add --depth 32, or write .png or .tif");
+      return SampleType::kFloat;
+  }
+  return SampleType::kUInt8;
+}
+
+FileImage ReadImageFile(const std::string& path) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) throw CliError("input " + Quoted(path) + " does not exist; check the file name and folder");
+  if (fs::is_directory(path, ec)) throw CliError("input " + Quoted(path) + " is a folder; give an image file");
+  if (::access(path.c_str(), R_OK) != 0)
+    throw CliError("cannot read " + Quoted(path) + ": " + std::strerror(errno) + "; check the file's permissions");
+
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto in = OIIO::ImageInput::open(path, &config);
+  if (!in) {
+    const std::string why = OneLine(OIIO::geterror());
+    throw CliError("cannot read " + Quoted(path) + " as an image" + (why.empty() ? "" : " (" + why + ")") +
+                   "; give a PNG, TIFF, OpenEXR or JPEG file");
+  }
+  const OIIO::ImageSpec& spec = in->spec();
+  if (spec.deep) throw CliError("input " + Quoted(path) + " is a deep image; give a flat image");
+  if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0)
+    throw CliError("input " + Quoted(path) + " has no pixels; give a non-empty image");
+  if (spec.width > kMaxSide || spec.height > kMaxSide)
+    throw CliError("input " + Quoted(path) + " is " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+                   "; layers may be at most " + std::to_string(kMaxSide) + " pixels on a side, scale it down first");
+
+  FileImage img;
+  img.width = spec.width;
+  img.height = spec.height;
+  const OIIO::TypeDesc::BASETYPE base = static_cast<OIIO::TypeDesc::BASETYPE>(spec.format.basetype);
+  OIIO::TypeDesc read_as = OIIO::TypeDesc::FLOAT;
+  float full = 1.0f;
+  if (base == OIIO::TypeDesc::UINT8) {
+    img.type = SampleType::kUInt8;
+    read_as = OIIO::TypeDesc::UINT8;
+    full = 255.0f;
+  } else if (base == OIIO::TypeDesc::UINT16) {
+    img.type = SampleType::kUInt16;
+    read_as = OIIO::TypeDesc::UINT16;
+    full = 65535.0f;
+  } else {
+    img.type = SampleType::kFloat;  // half, float, and any other type, through OpenImageIO's float conversion
+  }
+
+  const int nch = spec.nchannels;
+  const size_t pixels = static_cast<size_t>(spec.width) * spec.height;
+  std::vector<float> samples(pixels * nch);
+  bool ok = false;
+  if (read_as == OIIO::TypeDesc::UINT8) {
+    std::vector<uint8_t> raw(pixels * nch);
+    ok = in->read_image(0, 0, 0, nch, read_as, raw.data());
+    std::copy(raw.begin(), raw.end(), samples.begin());
+  } else if (read_as == OIIO::TypeDesc::UINT16) {
+    std::vector<uint16_t> raw(pixels * nch);
+    ok = in->read_image(0, 0, 0, nch, read_as, raw.data());
+    std::copy(raw.begin(), raw.end(), samples.begin());
+  } else {
+    ok = in->read_image(0, 0, 0, nch, read_as, samples.data());
+  }
+  if (!ok) {
+    throw CliError("cannot read the pixels of " + Quoted(path) + " (" + OneLine(in->geterror()) +
+                   "); the file may be damaged or truncated");
+  }
+  in->close();
+
+  // Channel layout: grey, grey + alpha, RGB, RGBA (alpha where the file says it is).
+  int alpha = spec.alpha_channel;
+  if (alpha < 0 && nch == 2) alpha = 1;
+  if (alpha < 0 && nch == 4) alpha = 3;
+  const bool grey = nch < 3;
+  img.rgba.resize(pixels * 4);
+  for (size_t p = 0; p < pixels; ++p) {
+    const float* s = &samples[p * nch];
+    float* d = &img.rgba[p * 4];
+    if (grey) {
+      d[0] = d[1] = d[2] = s[0];
+    } else {
+      d[0] = s[0];
+      d[1] = s[1];
+      d[2] = s[2];
+    }
+    d[3] = alpha >= 0 && alpha < nch ? s[alpha] : full;
+  }
+  return img;
+}
+
+std::string TemporaryPathFor(const std::string& path) {
+  const fs::path p(path);
+  return (p.parent_path() / (".pluvane-" + std::to_string(::getpid()) + "-" + p.filename().string() + ".part")).string();
+}
+
+void CheckWritableFolder(const std::string& path) {
+  fs::path dir = fs::path(path).parent_path();
+  if (dir.empty()) dir = ".";
+  std::error_code ec;
+  if (!fs::exists(dir, ec))
+    throw CliError("output folder " + Quoted(dir.string()) + " does not exist; create it first or pick another folder");
+  if (!fs::is_directory(dir, ec))
+    throw CliError("output folder " + Quoted(dir.string()) + " is not a folder; pick another output path");
+  // Probe by creating a file, as permissions alone do not tell (root, read-only mounts).
+  const std::string probe = TemporaryPathFor(path);
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (fd < 0) {
+    const int err = errno;
+    if (err != EEXIST)
+      throw CliError("cannot write into folder " + Quoted(dir.string()) + ": " + std::strerror(err) +
+                     "; pick a folder you can write to");
+    return;
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
+}
+
+namespace {
+
+// Removes the temporary file unless the write succeeded.
+struct TempFile {
+  std::string path;
+  bool keep = false;
+  ~TempFile() {
+    if (!keep) {
+      std::error_code ec;
+      fs::remove(path, ec);
+    }
+  }
+};
+
+template <typename T>
+std::vector<T> Pack(const FileImage& image, int channels) {
+  std::vector<T> out(static_cast<size_t>(image.width) * image.height * channels);
+  const size_t pixels = static_cast<size_t>(image.width) * image.height;
+  for (size_t p = 0; p < pixels; ++p)
+    for (int c = 0; c < channels; ++c) out[p * channels + c] = static_cast<T>(image.rgba[p * 4 + c]);
+  return out;
+}
+
+}  // namespace
+
+void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format) {
+  auto out = OIIO::ImageOutput::create(path);
+  if (!out) throw CliError("cannot write " + Quoted(path) + ": no " + FormatName(format) + " writer available");
+  const int channels = format == FileFormat::kJpeg ? 3 : 4;  // JPEG has no alpha
+  const OIIO::TypeDesc type = image.type == SampleType::kUInt8    ? OIIO::TypeDesc::UINT8
+                              : image.type == SampleType::kUInt16 ? OIIO::TypeDesc::UINT16
+                                                                  : OIIO::TypeDesc::FLOAT;
+  OIIO::ImageSpec spec(image.width, image.height, channels, type);
+  spec.attribute("oiio:UnassociatedAlpha", 1);
+  spec.attribute("Software", "pluvane");
+  // No time stamp (the TIFF and OpenEXR writers add one unless given an empty
+  // one): the same frame then gives the same file, byte for byte.
+  spec.attribute("DateTime", "");
+  // zlib level 3 writes PNG frames about twice as fast as the default 6, for
+  // files a few percent larger: frame sequences favour speed.
+  spec.attribute("png:compressionLevel", 3);
+
+  TempFile temp{TemporaryPathFor(path)};
+  auto fail = [&](const std::string& why) {
+    return CliError("cannot write " + Quoted(path) + " (" + OneLine(why) + "); check the folder and free disk space");
+  };
+  if (!out->open(temp.path, spec)) throw fail(out->geterror());
+  bool ok = false;
+  if (image.type == SampleType::kUInt8) {
+    ok = out->write_image(type, Pack<uint8_t>(image, channels).data());
+  } else if (image.type == SampleType::kUInt16) {
+    ok = out->write_image(type, Pack<uint16_t>(image, channels).data());
+  } else {
+    ok = out->write_image(type, Pack<float>(image, channels).data());
+  }
+  if (!ok) {
+    const std::string why = out->geterror();
+    out->close();
+    throw fail(why);
+  }
+  if (!out->close()) throw fail(out->geterror());
+  std::error_code ec;
+  fs::rename(temp.path, path, ec);
+  if (ec) throw fail(ec.message());
+  temp.keep = true;
+}
+
+}  // namespace pluvane::cli

@@ -1,0 +1,97 @@
+// Image files and the host's pixel values.
+//
+// A file's samples are kept as the file stores them (FileImage); the layer the
+// effect sees holds the host's values of one render depth (HostImage). The
+// conversions between the two are fixed rules, so that the same file always
+// gives the same frame:
+//   8-bit host values run 0..255, 16-bit host values 0..32768 (not 65535),
+//   float host values are 0..1 nominally and not clamped.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pluvane::cli {
+
+// How a file stores its samples.
+enum class SampleType { kUInt8, kUInt16, kFloat };
+// The render depth: the host's pixel format.
+enum class Depth { k8 = 8, k16 = 16, k32 = 32 };
+
+// Samples as stored in a file, RGBA interleaved, top row first. Integer types
+// hold their code values (0..255, 0..65535) as exact floats.
+struct FileImage {
+  int width = 0;
+  int height = 0;
+  SampleType type = SampleType::kUInt8;
+  std::vector<float> rgba;
+};
+
+// A layer in host values of one depth, RGBA interleaved, top row first.
+struct HostImage {
+  int width = 0;
+  int height = 0;
+  Depth depth = Depth::k8;
+  std::vector<float> rgba;
+};
+
+// The file formats pluvane writes, picked by the output's extension.
+enum class FileFormat { kPng, kTiff, kExr, kJpeg };
+
+// ---- sample conversions --------------------------------------------------------
+// One file sample to a host value of `to`:
+//   8-bit file, 8-bit depth: as it is;  16-bit file, 16-bit depth: round(v × 32768 / 65535);
+//   8-bit file, 16-bit depth: (v × 32768 + 128) / 255 in integers;
+//   16-bit file, 8-bit depth: round(v × 255 / 65535);  integer file, float depth: v / 255, v / 65535;
+//   float file, integer depth: clamped to 0..1, then round(v × 255) or round(v × 32768).
+float FileToHost(float v, SampleType from, Depth to);
+// One host value of `from` to a file sample of `to`:
+//   8-bit to 8-bit as it is;  16-bit host to a 16-bit file: round(v × 65535 / 32768);
+//   float to an integer file: clamped to 0..1, then round(v × 255) or round(v × 65535);
+//   float to a float file as it is.
+float HostToFile(float v, Depth from, SampleType to);
+
+HostImage ToHost(const FileImage& file, Depth depth);
+FileImage ToFile(const HostImage& host, SampleType type);
+
+// The layer reduced to 1/n: every output pixel is the average of an n × n box
+// of host values (integer depths rounded to nearest), floor(W/n) by floor(H/n).
+HostImage BoxDownsample(const HostImage& image, int n);
+
+// The depth a file renders at unless told otherwise: 8-bit files 8, 16-bit
+// files 16, half and float files 32.
+Depth NaturalDepth(SampleType type);
+int DepthBits(Depth depth);
+const char* SampleTypeName(SampleType type);  // "8-bit", "16-bit", "32-bit float"
+
+// ---- files ---------------------------------------------------------------------
+// The format of an output path by its extension; CliError for any other.
+FileFormat OutputFormatOf(const std::string& path);
+const char* FormatName(FileFormat format);
+// How a render of `depth` is stored in `format`. A file keeps the render's
+// depth; a float render goes into a format without float samples clamped, at
+// the format's deepest integer type (PNG 16-bit, JPEG 8-bit). An integer
+// render that the format cannot hold (16-bit into JPEG, 8 or 16-bit into
+// OpenEXR) is a CliError that says which depth or format to use instead.
+SampleType OutputSampleType(FileFormat format, Depth depth);
+
+// Reads the first image of a file with OpenImageIO. Grey becomes R = G = B;
+// an image without alpha gets full alpha. Samples are taken as stored, never
+// premultiplied or un-premultiplied. CliError when the file is missing,
+// unreadable or not an image.
+FileImage ReadImageFile(const std::string& path);
+
+// Writes `image` to `path` in `format` without ever leaving a partial file:
+// the data goes to a hidden temporary file in the same folder, which is
+// renamed over `path` only once complete. CliError when it cannot be written.
+void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format);
+
+// Checks before any work that a file can be created in the folder of `path`
+// (the folder exists and accepts a new file); CliError otherwise.
+void CheckWritableFolder(const std::string& path);
+
+// The temporary name WriteImageFile uses for `path` (a hidden file next to it).
+std::string TemporaryPathFor(const std::string& path);
+
+}  // namespace pluvane::cli
