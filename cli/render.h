@@ -1,0 +1,65 @@
+// Rendering frames of the effect over an image through the stand-in host, the
+// way a host renders a layer with the effect applied, and writing them to
+// image files.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "composition.h"
+#include "host.h"
+#include "image.h"
+#include "values.h"
+
+namespace pluvane::cli {
+
+struct RenderOptions {
+  std::string input;                // the layer's image file
+  std::optional<FileImage> image;   // or an image made in code (the demo)
+  std::string output;               // a file name, or a pattern for a frame range
+  std::optional<int> frame;         // a single frame ...
+  std::optional<std::pair<int, int>> frames;  // ... or a range (inclusive)
+  Rational fps{30, 1};              // time_scale = num, time_step = local_time_step = den
+  std::optional<Depth> depth;       // default: the input file's own depth
+  bool draft = false;               // quality: draft (PF_Quality_LO) or high
+  int downsample = 1;               // render at 1/downsample resolution
+  Rational pixel_aspect{1, 1};
+  minihost::Protocol protocol = minihost::Protocol::kSmart;
+  int threads = 0;                  // 0: all cores
+  std::vector<ControlSetting> controls;      // applied in order; later settings win
+  std::vector<minihost::LightLayer> lights;  // composition lights
+  bool progress = false;            // draw a progress bar on `err`
+  bool stats = false;               // print per-frame times and throughput
+  bool quiet = false;               // print nothing on success
+};
+
+struct RenderSummary {
+  std::vector<std::string> files;   // written, in frame order
+  std::vector<double> frame_ms;     // render time of each frame
+  int width = 0, height = 0;        // of the written frames
+  std::string description;          // "16-bit PNG"
+};
+
+// Renders every frame asked for and writes it. Prints a summary (and the stats)
+// on `out` unless quiet, and the progress bar on `err`. CliError for bad
+// input (before any work), for an effect error, and for an interrupt
+// (exit code kExitInterrupted; the frame being rendered is not written).
+RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err);
+
+// The frames a render covers, resolved from --frame/--frames and the output:
+// a single-file output takes one frame; a range needs a pattern.
+std::vector<int> FramesToRender(const RenderOptions& options, const OutputPattern& output);
+
+// Copies a host image into a host world of the same depth (rows addressed by
+// rowbytes), and back.
+void FillWorld(const HostImage& image, PF_EffectWorld* world);
+HostImage ReadWorld(const PF_EffectWorld* world, Depth depth);
+
+// Ctrl-C (and SIGTERM) during RunRender cancel the frame being rendered
+// through the host's progress callback. Exposed for the demo's own steps.
+bool Interrupted();
+
+}  // namespace pluvane::cli
