@@ -1,0 +1,191 @@
+#include "app.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "controls.h"
+#include "demo.h"
+#include "errors.h"
+#include "progress.h"
+#include "render.h"
+#include "scene.h"
+
+namespace pluvane::cli {
+namespace {
+
+constexpr const char* kRenderExamples = R"(
+Examples:
+  pluvane render photo.png -o rain.png --frame 24
+  pluvane render photo.png -o rain.####.png --frames 0-89 --key "Ripple Height=0:100,60:20"
+  pluvane render --scene shot.json
+  pluvane render photo.exr -o preview.png --downsample 2 --set "Drip Rate=2"
+)";
+
+// The options of `render` as typed, before they are checked.
+struct RenderArgs {
+  std::string input, output, scene, fps, depth, quality, pixel_aspect, protocol, frames;
+  int frame = 0, downsample = 1, threads = 0;
+  std::vector<std::string> sets, keys;
+  bool quiet = false, stats = false;
+};
+
+void AddMulti(CLI::App* cmd, const std::string& name, std::vector<std::string>& into, const std::string& help) {
+  cmd->add_option(name, into, help)->allow_extra_args(false)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
+Depth ParseDepth(const std::string& text) {
+  if (text == "8") return Depth::k8;
+  if (text == "16") return Depth::k16;
+  if (text == "32") return Depth::k32;
+  throw CliError("--depth \"" + text + "\" is not a depth; use 8, 16 or 32");
+}
+
+RenderOptions BuildRenderOptions(CLI::App* cmd, const RenderArgs& a) {
+  RenderOptions o;
+  const auto given = [cmd](const char* name) { return cmd->count(name) > 0; };
+  if (given("--scene")) LoadScene(a.scene, o);  // the command line overrides it below
+  if (given("input")) o.input = a.input;
+  if (given("--output")) o.output = a.output;
+  if (given("--frame")) {
+    if (a.frame < 0) throw CliError("--frame " + std::to_string(a.frame) + " is before the start; give frame 0 or later");
+    o.frame = a.frame;
+    o.frames.reset();
+  }
+  if (given("--frames")) {
+    o.frames = ParseFrameRange(a.frames, "--frames");
+    o.frame.reset();
+  }
+  if (given("--fps")) o.fps = ParseRational(a.fps, "--fps");
+  if (given("--depth")) o.depth = ParseDepth(a.depth);
+  if (given("--quality")) {
+    if (a.quality != "high" && a.quality != "draft") throw CliError("--quality \"" + a.quality + "\" is unknown; use high or draft");
+    o.draft = a.quality == "draft";
+  }
+  if (given("--downsample")) {
+    if (a.downsample < 1) throw CliError("--downsample must be 1 or more (2 renders at half resolution)");
+    o.downsample = a.downsample;
+  }
+  if (given("--pixel-aspect")) o.pixel_aspect = ParseRational(a.pixel_aspect, "--pixel-aspect");
+  if (given("--protocol")) {
+    if (a.protocol != "smart" && a.protocol != "classic")
+      throw CliError("--protocol \"" + a.protocol + "\" is unknown; use smart or classic");
+    o.protocol = a.protocol == "smart" ? minihost::Protocol::kSmart : minihost::Protocol::kClassic;
+  }
+  if (given("--threads")) {
+    if (a.threads < 0) throw CliError("--threads must be 0 (all cores) or more");
+    o.threads = a.threads;
+  }
+  // Settings from the command line come after the scene's, so they win; keys after plain values.
+  for (const std::string& s : a.sets) o.controls.push_back(ParseSetOption(s));
+  for (const std::string& k : a.keys) o.controls.push_back(ParseKeyOption(k));
+  o.quiet = a.quiet;
+  o.stats = a.stats;
+  o.progress = !a.quiet && IsTerminal(2);
+  return o;
+}
+
+std::string OneLine(std::string s) {
+  for (char& c : s)
+    if (c == '\n') c = ' ';
+  return s;
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  CLI::App app{"pluvane: rain ripples on an image. Drops start ring-shaped ripples, and the image is seen\n"
+               "through the rippling water, displaced and lit.",
+               "pluvane"};
+  app.require_subcommand(1);
+  app.footer("Run 'pluvane COMMAND --help' for the options of a command.");
+
+  // ---- render ----
+  RenderArgs ra;
+  CLI::App* render = app.add_subcommand("render", "Render frames of the effect over an image file");
+  render->add_option("input", ra.input, "Input image (PNG, TIFF, OpenEXR, JPEG)");
+  render->add_option("-o,--output", ra.output,
+                     "Output image; its extension picks the format. A frame range needs a pattern: rain.####.png or rain.%04d.exr");
+  auto* frame_opt = render->add_option("--frame", ra.frame, "Frame to render (default 0)");
+  auto* frames_opt = render->add_option("--frames", ra.frames, "Frames A-B to render, inclusive");
+  frame_opt->excludes(frames_opt);
+  render->add_option("--fps", ra.fps, "Frame rate N or N/D (default 30): frame f renders at time f x D in units of 1/N s");
+  render->add_option("--depth", ra.depth, "Render depth 8, 16 or 32 (default: the input file's own depth)");
+  render->add_option("--quality", ra.quality, "high or draft (default high)");
+  render->add_option("--downsample", ra.downsample, "Render at 1/N resolution, as a host's preview does");
+  render->add_option("--pixel-aspect", ra.pixel_aspect, "Pixel aspect ratio, a ratio (10/11) or decimal (default 1)");
+  render->add_option("--protocol", ra.protocol, "smart or classic: how the host asks for frames (default smart)");
+  render->add_option("--threads", ra.threads, "Worker threads for the pixel loop (default 0: all cores)");
+  AddMulti(render, "--set", ra.sets, "Set a control by its name: \"Drip Rate=2\", \"Using=AE Lights\", \"Light Color=#ff8000\"");
+  AddMulti(render, "--key", ra.keys, "Keyframes of a control, by frame: \"Ripple Height=0:100,30:40\"");
+  render->add_option("--scene", ra.scene, "Scene file (JSON) with the render's settings; flags override it");
+  render->add_flag("-q,--quiet", ra.quiet, "Print nothing but errors");
+  render->add_flag("--stats", ra.stats, "Print the render time of every frame and the throughput");
+  render->footer(kRenderExamples);
+
+  // ---- demo ----
+  DemoOptions demo;
+  std::string demo_frames;
+  CLI::App* demo_cmd = app.add_subcommand("demo", "Render an animated demo (PNG frames and a GIF) and print where it is");
+  demo_cmd->add_option("input", demo.input, "Your own image instead of the built-in pool tiles");
+  demo_cmd->add_option("-o,--output", demo.dir, "Folder for the demo's files (default pluvane-demo)");
+  demo_cmd->add_option("--frames", demo_frames, "Frames A-B to render (default 0-47, two seconds at 24 fps)");
+  demo_cmd->add_option("--threads", demo.threads, "Worker threads (default 0: all cores)");
+  demo_cmd->add_flag("-q,--quiet", demo.quiet, "Print nothing but errors");
+  demo_cmd->add_flag("--stats", demo.stats, "Print the render time of every frame and the throughput");
+
+  // ---- controls ----
+  std::vector<std::string> control_sets;
+  CLI::App* controls = app.add_subcommand(
+      "controls", "List the effect's 22 controls, and which are enabled for the popup choices given with --set");
+  AddMulti(controls, "--set", control_sets, "Set a control first, like \"Using=AE Lights\" or \"Light Type=Point Light\"");
+
+  // ---- about ----
+  CLI::App* about = app.add_subcommand("about", "Print the effect's about text");
+
+  if (argc <= 1) {
+    out << app.help();
+    return kExitBadInput;
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::ParseError& e) {
+    err << "pluvane: error: " << OneLine(e.what()) << "; run 'pluvane --help' or 'pluvane COMMAND --help' for the options\n";
+    return kExitBadInput;
+  }
+
+  try {
+    if (*render) {
+      RunRender(BuildRenderOptions(render, ra), out, err);
+    } else if (*demo_cmd) {
+      if (!demo_frames.empty()) demo.frames = ParseFrameRange(demo_frames, "--frames");
+      demo.progress = !demo.quiet && IsTerminal(2);
+      RunDemo(demo, out, err);
+    } else if (*controls) {
+      auto host = LoadEffect(minihost::LayerSettings{});
+      for (const std::string& s : control_sets) ApplyControl(*host, ParseSetOption(s), Rational{30, 1});
+      out << ControlTable(DescribeControls(*host));
+    } else if (*about) {
+      auto host = LoadEffect(minihost::LayerSettings{});
+      std::string text;
+      host->About(&text);
+      for (char& c : text)
+        if (c == '\r') c = '\n';
+      out << text << "\n";
+    }
+  } catch (const CliError& e) {
+    err << (e.exit_code() == kExitInterrupted ? "pluvane: " : "pluvane: error: ") << OneLine(e.what()) << "\n";
+    return e.exit_code();
+  } catch (const std::bad_alloc&) {
+    err << "pluvane: error: out of memory; use --downsample or a smaller image\n";
+    return kExitRenderFailed;
+  } catch (const std::exception& e) {
+    err << "pluvane: error: " << OneLine(e.what()) << "; please report this with the command you ran\n";
+    return kExitRenderFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace pluvane::cli
