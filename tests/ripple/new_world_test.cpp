@@ -1,100 +1,61 @@
+#include <array>
+
 #include "ripple_support.h"
+#include "world_util.h"
 
 namespace {
 
 class NewWorldTest : public RippleTest {
  protected:
-  int news(int version) { return host.suite_new_world_calls[version]; }
-  int disposes(int version) { return host.suite_dispose_world_calls[version]; }
-};
-
-bool AllZero(const PF_EffectWorld* w, size_t pixel_size) {
-  for (A_long y = 0; y < w->height; ++y) {
-    const char* row = reinterpret_cast<const char*>(w->data) + y * w->rowbytes;
-    for (size_t i = 0; i < w->width * pixel_size; ++i)
-      if (row[i]) return false;
+  // Calls of new and dispose through "PF World Suite" versions 1 and 2.
+  std::array<int, 4> Calls() {
+    return {host.suite_new_world_calls[1], host.suite_dispose_world_calls[1], host.suite_new_world_calls[2],
+            host.suite_dispose_world_calls[2]};
   }
-  return true;
-}
+};
 
 }  // namespace
 
-TEST_F(NewWorldTest, FreshObjectHoldsNothingAndCallsNoHost) {
-  DirectCall call(host, 0);
-  FX_NewWorld buffer(*call.env);
-  EXPECT_EQ(buffer.Layer(), nullptr);
-  EXPECT_EQ(buffer.Dispose(), PF_Err_NONE);
-  EXPECT_EQ(host.total_acquired(), 0);
-  EXPECT_EQ(host.new_world_calls, 0);
-}
-
-TEST_F(NewWorldTest, EightAndSixteenBitWorldsUseSuiteVersionOne) {
-  struct Case {
-    PF_PixelFormat asked, made;
-  };
-  for (const Case& c : {Case{PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB32},
-                        Case{PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB64},
-                        Case{PF_PixelFormat_INVALID, PF_PixelFormat_ARGB32}}) {
-    DirectCall call(host, 0);
-    FX_NewWorld buffer(*call.env);
-    ASSERT_EQ(buffer.New(5, 3, c.asked, true), PF_Err_NONE);
-    PF_EffectWorld* w = buffer.Layer();
-    ASSERT_NE(w, nullptr);
-    EXPECT_EQ(w->width, 5);
-    EXPECT_EQ(w->height, 3);
-    EXPECT_EQ(minihost::MiniHost::WorldFormat(w), c.made);
-    EXPECT_TRUE(AllZero(w, minihost::MiniHost::PixelSize(c.made)));
-    EXPECT_EQ(host.live_worlds(), 1);
-    EXPECT_EQ(buffer.Dispose(), PF_Err_NONE);
-    EXPECT_EQ(buffer.Layer(), nullptr);
+// Float worlds come from suite version 2, the others from version 1; each goes
+// back through the version that made it (the float one through the destructor).
+TEST_F(NewWorldTest, EachFormatIsReleasedWithTheVersionThatMadeIt) {
+  struct Case { PF_PixelFormat asked, made; std::array<int, 4> calls; };
+  for (const Case& c : {Case{PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB32, {1, 1, 0, 0}},
+                        {PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB64, {1, 1, 0, 0}},
+                        {PF_PixelFormat_INVALID, PF_PixelFormat_ARGB32, {1, 1, 0, 0}},
+                        {PF_PixelFormat_ARGB128, PF_PixelFormat_ARGB128, {0, 0, 1, 1}}}) {
+    SCOPED_TRACE(c.asked);
+    std::array<int, 4> calls = Calls();
+    {
+      DirectCall call(host, 0);
+      FX_NewWorld buffer(*call.env);
+      ASSERT_EQ(buffer.New(5, 3, c.asked, true), PF_Err_NONE);
+      ASSERT_NE(buffer.Layer(), nullptr);
+      EXPECT_EQ(minihost::MiniHost::WorldFormat(buffer.Layer()), c.made);
+      EXPECT_TRUE(testutil::SamePixels(buffer.Layer(), host.NewWorld(5, 3, c.made).get()));  // 5×3, cleared
+      if (c.made != PF_PixelFormat_ARGB128) { EXPECT_EQ(buffer.Dispose(), PF_Err_NONE); }
+    }
     EXPECT_EQ(host.live_worlds(), 0);
+    for (int i = 0; i < 4; ++i) calls[i] = Calls()[i] - calls[i];
+    EXPECT_EQ(calls, c.calls);
   }
-  EXPECT_EQ(news(1), 3);
-  EXPECT_EQ(disposes(1), 3);
-  EXPECT_EQ(news(2) + disposes(2), 0);
-  EXPECT_EQ(host.suite_count(kPFWorldSuite, 2).acquired, 0);
 }
 
-TEST_F(NewWorldTest, FloatWorldIsMadeAndReleasedWithVersionTwo) {
-  {
-    DirectCall call(host, 0);
-    FX_NewWorld buffer(*call.env);
-    ASSERT_EQ(buffer.New(4, 4, PF_PixelFormat_ARGB128, true), PF_Err_NONE);
-    EXPECT_EQ(minihost::MiniHost::WorldFormat(buffer.Layer()), PF_PixelFormat_ARGB128);
-    EXPECT_TRUE(AllZero(buffer.Layer(), sizeof(PF_PixelFloat)));
-  }  // released by the destructor
-  EXPECT_EQ(news(2), 1);
-  EXPECT_EQ(disposes(2), 1);
-  EXPECT_EQ(news(1) + disposes(1), 0);
-  EXPECT_EQ(host.live_worlds(), 0);
-  EXPECT_EQ(host.total_acquired(), host.total_released());
-}
-
-TEST_F(NewWorldTest, SecondNewReleasesTheFirstWithItsOwnVersion) {
+TEST_F(NewWorldTest, NewReleasesTheHeldBufferWithItsOwnVersionFirst) {
   DirectCall call(host, 0);
   FX_NewWorld buffer(*call.env);
+  EXPECT_EQ(buffer.Layer(), nullptr);  // nothing before the first New,
+  EXPECT_EQ(buffer.Dispose(), PF_Err_NONE);
+  EXPECT_EQ(host.total_acquired() + host.new_world_calls, 0);  // and no host call
   ASSERT_EQ(buffer.New(4, 4, PF_PixelFormat_ARGB128, false), PF_Err_NONE);
   ASSERT_EQ(buffer.New(6, 2, PF_PixelFormat_ARGB32, false), PF_Err_NONE);
-  EXPECT_EQ(disposes(2), 1);
-  EXPECT_EQ(disposes(1), 0);
+  EXPECT_EQ(Calls(), (std::array<int, 4>{1, 0, 1, 1}));
   EXPECT_EQ(host.live_worlds(), 1);
   EXPECT_EQ(buffer.Layer()->width, 6);
-  ASSERT_EQ(buffer.New(3, 3, PF_PixelFormat_ARGB128, false), PF_Err_NONE);
-  EXPECT_EQ(disposes(1), 1);
-  EXPECT_EQ(buffer.Dispose(), PF_Err_NONE);
-  EXPECT_EQ(disposes(2), 2);
-  EXPECT_EQ(host.live_worlds(), 0);
-}
-
-TEST_F(NewWorldTest, FailedNewHoldsNothing) {
-  DirectCall call(host, 0);
-  FX_NewWorld buffer(*call.env);
-  ASSERT_EQ(buffer.New(4, 4, PF_PixelFormat_ARGB32, false), PF_Err_NONE);
   host.faults().fail_new_world_at = host.new_world_calls + 1;
-  EXPECT_EQ(buffer.New(4, 4, PF_PixelFormat_ARGB32, false), PF_Err_OUT_OF_MEMORY);
+  EXPECT_EQ(buffer.New(3, 3, PF_PixelFormat_ARGB128, false), PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(buffer.Layer(), nullptr);
-  EXPECT_EQ(host.live_worlds(), 0);  // the first buffer went before the attempt
-  const int disposed = disposes(1);
+  EXPECT_EQ(host.live_worlds(), 0);  // the 8-bit buffer went before the attempt
   EXPECT_EQ(buffer.Dispose(), PF_Err_NONE);
-  EXPECT_EQ(disposes(1), disposed);
+  EXPECT_EQ(std::make_pair(Calls()[1], Calls()[3]), std::make_pair(1, 1));  // each released once
 }

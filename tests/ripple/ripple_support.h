@@ -1,46 +1,26 @@
-// Shared set-up of the ripple tests: a stand-in host with the effect's
-// controls declared, one call context made current on this thread (so module
-// functions can be called directly), and a height field rendered the way a
-// frame renders it.
+// The ripple tests' host (controls declared, a 48×32 layer), direct calls into
+// the module, and a frame's drops and height field.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <vector>
 
-#include "host.h"
-#include "host/fxenv.h"
+#include "direct_call.h"
 #include "host/params.h"
 #include "ripple/drops.h"
 #include "ripple/height_field.h"
 #include "ripple/new_world.h"
 #include "ripple/snapshot.h"
 
-// One host call made by hand: the context at `time`, the host current on this
-// thread, and the call's Fxenv (destroyed first, releasing its suites).
-struct DirectCall {
-  DirectCall(minihost::MiniHost& host, A_long time) : current(&host) {
-    host.PrepareContext(ctx, time);
-    env = std::make_unique<Fxenv>(&ctx.in_data, &ctx.out_data, ctx.param_ptrs.data(), nullptr);
-  }
-  PF_InData* in() { return &ctx.in_data; }
-
-  minihost::ScopedCurrentHost current;
-  minihost::CallContext ctx;
-  std::unique_ptr<Fxenv> env;
-};
-
-// Collects every drop the generator reports.
-inline void CollectDrop(void* context, const FX_DropInfo& drop) {
-  static_cast<std::vector<FX_DropInfo>*>(context)->push_back(drop);
-}
-
-inline bool SameDrop(const FX_DropInfo& a, const FX_DropInfo& b) {
-  return a.centre.x == b.centre.x && a.centre.y == b.centre.y && a.amplitude == b.amplitude &&
-         a.radius == b.radius && a.wave == b.wave && a.birthIndex == b.birthIndex &&
-         a.candidate == b.candidate && a.seed == b.seed;
+// The cells of a float height field, row by row.
+inline std::vector<float> Cells(const PF_EffectWorld* w) {
+  std::vector<float> cells(static_cast<size_t>(w->width) * w->height);
+  for (A_long y = 0; y < w->height; ++y)
+    std::memcpy(&cells[static_cast<size_t>(y) * w->width],
+                reinterpret_cast<const char*>(w->data) + y * w->rowbytes, sizeof(float) * w->width);
+  return cells;
 }
 
 class RippleTest : public ::testing::Test {
@@ -51,51 +31,34 @@ class RippleTest : public ::testing::Test {
   }
   void SetUp() override { ASSERT_EQ(host.ParamsSetup(), PF_Err_NONE); }
 
-  // The frame's drop values for a layer of the host's size, scattered over the
-  // whole layer. False when the frame would pass its input through.
-  static bool Setup(PF_InData* in, FX_DropSetup* setup) {
-    const FX_PARc scale(in);
-    const double longevity =
-        Get_Fix_Slider(in, kParamLongevity, in->current_time, in->time_step, in->time_scale);
-    return FX_PrepareDrops(in, longevity, in->width * scale.scaleX, in->height * scale.scaleY, 0.0,
-                           0.0, setup);
-  }
-
-  // The drops of the frame at `time`, observed only.
-  std::vector<FX_DropInfo> Drops(A_long time, PF_Err* err = nullptr) {
-    DirectCall call(host, time);
-    FX_DropSetup setup;
-    std::vector<FX_DropInfo> drops;
-    PF_Err result = PF_Err_NONE;
-    if (Setup(call.in(), &setup)) {
-      FX_PAR par{};
-      result = FX_GenerateDrops(call.in(), setup, &par, nullptr, CollectDrop, &drops);
-    }
-    if (err) *err = result;
-    return drops;
-  }
-
-  // The height field of the frame at `time`, as floats row by row.
-  std::vector<float> Field(A_long time) {
+  // Generates the frame at `time` (drops scattered over the whole layer) into a height
+  // field and/or a list of drops; nothing when the frame passes its input through.
+  PF_Err Frame(A_long time, std::vector<float>* field, std::vector<FX_DropInfo>* drops = nullptr) {
     DirectCall call(host, time);
     PF_InData* in = call.in();
+    const FX_PARc s(in);
+    FX_PAR par{in->width * s.scaleX, in->height * s.scaleY, s.invAspect, s.scaleX, s.scaleY, s.invScaleX, s.invScaleY};
+    const double longevity = Get_Fix_Slider(in, kParamLongevity, in->current_time, in->time_step, in->time_scale);
     FX_DropSetup setup;
-    EXPECT_TRUE(Setup(in, &setup));
-    const FX_PARc scale(in);
-    FX_PAR par{in->width * scale.scaleX, in->height * scale.scaleY, scale.invAspect, scale.scaleX,
-               scale.scaleY, scale.invScaleX, scale.invScaleY};
+    if (!FX_PrepareDrops(in, longevity, par.width, par.height, 0.0, 0.0, &setup)) return PF_Err_NONE;
     FX_NewWorld buffer(*call.env);
-    EXPECT_EQ(buffer.New(in->width, in->height, PF_PixelFormat_ARGB32, false), PF_Err_NONE);
-    PF_EffectWorld* field = buffer.Layer();
-    const PF_Pixel zero{0, 0, 0, 0};
-    EXPECT_EQ(in->utils->fill(in->effect_ref, &zero, nullptr, field), PF_Err_NONE);
-    EXPECT_EQ(FX_GenerateDrops(in, setup, &par, field), PF_Err_NONE);
-    std::vector<float> cells(static_cast<size_t>(field->width) * field->height);
-    for (A_long y = 0; y < field->height; ++y)
-      std::memcpy(&cells[static_cast<size_t>(y) * field->width],
-                  reinterpret_cast<const char*>(field->data) + y * field->rowbytes,
-                  sizeof(float) * field->width);
-    return cells;
+    if (PF_Err err = field ? buffer.New(in->width, in->height, PF_PixelFormat_ARGB32, true) : PF_Err_NONE) return err;
+    const FX_DropObserver collect = [](void* c, const FX_DropInfo& d) {
+      static_cast<std::vector<FX_DropInfo>*>(c)->push_back(d);
+    };
+    const PF_Err err = FX_GenerateDrops(in, setup, &par, buffer.Layer(), drops ? collect : nullptr, drops);
+    if (field) *field = Cells(buffer.Layer());
+    return err;
+  }
+  std::vector<FX_DropInfo> Drops(A_long time) {
+    std::vector<FX_DropInfo> drops;
+    EXPECT_EQ(Frame(time, nullptr, &drops), PF_Err_NONE);
+    return drops;
+  }
+  std::vector<float> Field(A_long time) {
+    std::vector<float> field;
+    EXPECT_EQ(Frame(time, &field), PF_Err_NONE);
+    return field;
   }
 
   minihost::MiniHost host;
