@@ -1,7 +1,8 @@
 // What the user types: rationals, frame ranges, output patterns, control
 // settings, and scene files.
-#include <gtest/gtest.h>
+#include <map>
 
+#include "cli_test_util.h"
 #include "errors.h"
 #include "scene.h"
 #include "values.h"
@@ -9,23 +10,19 @@
 namespace pluvane::cli {
 namespace {
 
-TEST(ParseRational, TakesRatiosWholeNumbersAndExactDecimals) {
+TEST(Parse, RationalsAndFrameRanges) {
   EXPECT_EQ(ParseRational("30000/1001", "--fps"), (Rational{30000, 1001}));
   EXPECT_EQ(ParseRational("24", "--fps"), (Rational{24, 1}));
   EXPECT_EQ(ParseRational("29.97", "--fps"), (Rational{2997, 100}));
-  EXPECT_EQ(ParseRational("0.9", "--pixel-aspect"), (Rational{9, 10}));
   EXPECT_EQ(ParseRational("20/22", "--pixel-aspect"), (Rational{10, 11}));
-  for (const char* bad : {"", "0", "-1", "abc", "1/0", "3/", "1e5", "0.1234567"})
+  for (const char* bad : {"", "0", "-1", "abc", "1/0", "3/", "1e5", "0.1234567", "fast"})
     EXPECT_THROW(ParseRational(bad, "--fps"), CliError) << bad;
-}
-
-TEST(ParseFrameRange, TakesInclusiveRangesAndSingleFrames) {
   EXPECT_EQ(ParseFrameRange("0-89", "--frames"), (std::pair{0, 89}));
   EXPECT_EQ(ParseFrameRange("12", "--frames"), (std::pair{12, 12}));
   for (const char* bad : {"5-3", "a-b", "-3", "1-", "1-2-3"}) EXPECT_THROW(ParseFrameRange(bad, "--frames"), CliError) << bad;
 }
 
-TEST(OutputPattern, HashesAndPrintfStyleGiveZeroPaddedNumbers) {
+TEST(Parse, OutputPatternsGiveZeroPaddedNumbers) {
   EXPECT_EQ(ParseOutputPattern("rain.####.png").FileFor(7), "rain.0007.png");
   EXPECT_EQ(ParseOutputPattern("out/rain.%04d.exr").FileFor(12), "out/rain.0012.exr");
   EXPECT_EQ(ParseOutputPattern("r.%d.png").FileFor(3), "r.3.png");
@@ -36,75 +33,40 @@ TEST(OutputPattern, HashesAndPrintfStyleGiveZeroPaddedNumbers) {
   EXPECT_THROW(ParseOutputPattern("rain.%s.png"), CliError);
 }
 
-TEST(ParseSetOption, NumbersColoursAndChoices) {
-  EXPECT_EQ(ParseSetOption("Drip Rate=2").numbers, std::vector<double>{2});
-  EXPECT_EQ(ParseSetOption("Light Position=100, 200").numbers, (std::vector<double>{100, 200}));
-  EXPECT_EQ(ParseSetOption("Light Color=#ff8000").numbers, (std::vector<double>{255, 128, 0}));
-  EXPECT_EQ(ParseSetOption("Light Color=255,128,0").numbers, (std::vector<double>{255, 128, 0}));
-  const ControlSetting choice = ParseSetOption("Using=AE Lights");
-  EXPECT_EQ(choice.name, "Using");
-  EXPECT_EQ(choice.choice, "AE Lights");
+TEST(Parse, SetAndKeyOptionsRejectMalformedText) {
   for (const char* bad : {"Drip Rate", "=3", "Drip Rate=", "Light Color=#ff80"})
     EXPECT_THROW(ParseSetOption(bad), CliError) << bad;
-}
-
-TEST(ParseKeyOption, KeysOfNumbersAndOfPoints) {
-  const ControlSetting height = ParseKeyOption("Ripple Height=0:100,30:40");
-  ASSERT_EQ(height.keys.size(), 2u);
-  EXPECT_EQ(height.keys[1].frame, 30);
-  EXPECT_EQ(height.keys[1].values, std::vector<double>{40});
-  const ControlSetting point = ParseKeyOption("Light Position=0:100,200,30:500,250");
-  ASSERT_EQ(point.keys.size(), 2u);
-  EXPECT_EQ(point.keys[1].values, (std::vector<double>{500, 250}));
   for (const char* bad : {"X=abc", "X=5", "X=0:1,x:2", "X=-1:5"}) EXPECT_THROW(ParseKeyOption(bad), CliError) << bad;
 }
 
-constexpr const char* kScene = R"({"input": "photo.png", "depth": 16, "frame": 12, "frames": [0, 89], "fps": [30, 1],
-   "quality": "high", "downsample": [1, 1], "pixel_aspect": [1, 1], "protocol": "smart",
-   "controls": {"Drip Rate": 2.0, "Light Color": [255, 200, 150], "Using": "AE Lights",
-                "Ripple Height": {"keys": [[0, 100], [30, 40]]}},
-   "lights": [{"type": "spot", "position": [960, 200, -800], "point_of_interest": [960, 540, 0],
-               "intensity": 100, "color": [1, 0.9, 0.8], "cone_angle": 90, "cone_feather": 50, "enabled": true}]})";
-
-const ControlSetting* Find(const RenderOptions& o, const std::string& name) {
-  for (const auto& c : o.controls)
-    if (c.name == name) return &c;
-  return nullptr;
-}
-
-TEST(Scene, ReadsEveryKeyAndResolvesPathsAgainstTheFile) {
-  RenderOptions o;
-  ParseScene(kScene, "shot.json", "/shots/a", o);
-  EXPECT_EQ(o.input, "/shots/a/photo.png");
-  EXPECT_EQ(o.depth, Depth::k16);
-  EXPECT_EQ(o.frame, 12);
-  EXPECT_EQ(o.frames, (std::pair{0, 89}));
-  EXPECT_EQ(o.fps, (Rational{30, 1}));
-  EXPECT_EQ(o.downsample, 1);
-  ASSERT_EQ(o.controls.size(), 4u);
-  EXPECT_EQ(Find(o, "Light Color")->numbers, (std::vector<double>{255, 200, 150}));
-  EXPECT_EQ(Find(o, "Using")->choice, "AE Lights");
-  ASSERT_EQ(Find(o, "Ripple Height")->keys.size(), 2u);
-  EXPECT_EQ(Find(o, "Ripple Height")->keys[1].values, std::vector<double>{40});
-  ASSERT_EQ(o.lights.size(), 1u);
-  const minihost::LightLayer& spot = o.lights[0];
-  EXPECT_EQ(spot.type, minihost::LightKind::kSpot);
-  EXPECT_EQ(spot.position, (std::array<double, 3>{960, 200, -800}));
-  ASSERT_TRUE(spot.point_of_interest);
-  EXPECT_EQ(*spot.point_of_interest, (std::array<double, 3>{960, 540, 0}));
-  EXPECT_EQ(spot.color, (std::array<double, 3>{1, 0.9, 0.8}));
-  EXPECT_TRUE(spot.enabled);
-}
-
-TEST(Scene, AbsentKeysKeepWhatWasThereAndLightsMayLackAPointOfInterest) {
+TEST(Scene, ReadsItsKeysAndResolvesPathsAgainstTheFile) {
   RenderOptions o;
   o.output = "keep.png";
-  ParseScene(R"({"downsample": 2, "lights": [{"type": "parallel", "enabled": false}]})", "s.json", "", o);
-  EXPECT_EQ(o.output, "keep.png");
+  ParseScene(R"({"input": "photo.png", "depth": 16, "frame": 12, "frames": [0, 89], "fps": [30, 1], "downsample": [1, 2],
+      "quality": "high", "pixel_aspect": [1, 1], "protocol": "smart",
+      "controls": {"Drip Rate": 2.0, "Using": "AE Lights", "Ripple Height": {"keys": [[0, 100], [30, 40]]}},
+      "lights": [{"type": "spot", "position": [960, 200, -800], "point_of_interest": [960, 540, 0],
+                  "intensity": 100, "color": [1, 0.9, 0.8], "cone_angle": 90, "cone_feather": 50, "enabled": true},
+                 {"type": "parallel", "enabled": false}]})",
+             "shot.json", "/shots/a", o);
+  EXPECT_EQ(o.input, "/shots/a/photo.png");
+  EXPECT_EQ(o.output, "keep.png");  // absent keys keep what was there
+  EXPECT_EQ(o.depth, Depth::k16);
+  EXPECT_EQ(o.frames, (std::pair{0, 89}));
   EXPECT_EQ(o.downsample, 2);
-  ASSERT_EQ(o.lights.size(), 1u);
-  EXPECT_FALSE(o.lights[0].point_of_interest);
-  EXPECT_FALSE(o.lights[0].enabled);
+  std::map<std::string, ControlSetting> controls;
+  for (const auto& c : o.controls) controls[c.name] = c;
+  EXPECT_EQ(controls.size(), 3u);
+  EXPECT_EQ(controls["Using"].choice, "AE Lights");
+  ASSERT_EQ(controls["Ripple Height"].keys.size(), 2u);
+  EXPECT_EQ(controls["Ripple Height"].keys[1].values, std::vector<double>{40});
+  ASSERT_EQ(o.lights.size(), 2u);
+  EXPECT_EQ(o.lights[0].type, minihost::LightKind::kSpot);
+  EXPECT_EQ(o.lights[0].position, (std::array<double, 3>{960, 200, -800}));
+  EXPECT_EQ(o.lights[0].point_of_interest, (std::array<double, 3>{960, 540, 0}));
+  EXPECT_EQ(o.lights[0].color, (std::array<double, 3>{1, 0.9, 0.8}));
+  EXPECT_FALSE(o.lights[1].point_of_interest);
+  EXPECT_FALSE(o.lights[1].enabled);
 }
 
 TEST(Scene, MalformedFilesNameTheProblem) {
@@ -121,13 +83,9 @@ TEST(Scene, MalformedFilesNameTheProblem) {
   };
   for (const auto& [text, expected] : cases) {
     RenderOptions o;
-    try {
-      ParseScene(text, "bad.json", "", o);
-      ADD_FAILURE() << "accepted " << text;
-    } catch (const CliError& e) {
-      EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
-      EXPECT_NE(std::string(e.what()).find("bad.json"), std::string::npos) << e.what();
-    }
+    const std::string error = clitest::ErrorOf<CliError>([&] { ParseScene(text, "bad.json", "", o); });
+    EXPECT_THAT(error, ::testing::HasSubstr(expected));
+    EXPECT_THAT(error, ::testing::HasSubstr("bad.json"));
   }
 }
 
