@@ -99,22 +99,19 @@ PF_Err AreaSample(PF_ProgPtr, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, Pixel
   return PF_Err_NONE;
 }
 
-// Nearest-neighbour and subpixel sampling are served by the same filter with
-// zero and half-pixel half-widths.
-template <typename Pixel>
-PF_Err NearestSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, Pixel* dst) {
+// Nearest-neighbour (half-width 0) and subpixel (half a pixel) sampling are
+// served by the same filter with fixed half-widths.
+template <typename Pixel, PF_Fixed kHalfWidth>
+PF_Err FixedSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, Pixel* dst) {
   if (!pb) return PF_Err_BAD_CALLBACK_PARAM;
   PF_SampPB p = *pb;
-  p.x_radius = p.y_radius = 0;
+  p.x_radius = p.y_radius = kHalfWidth;
   return AreaSample<Pixel>(ref, x, y, &p, dst);
 }
 template <typename Pixel>
-PF_Err SubpixelSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, Pixel* dst) {
-  if (!pb) return PF_Err_BAD_CALLBACK_PARAM;
-  PF_SampPB p = *pb;
-  p.x_radius = p.y_radius = 32768;
-  return AreaSample<Pixel>(ref, x, y, &p, dst);
-}
+constexpr auto NearestSample = FixedSample<Pixel, 0>;
+template <typename Pixel>
+constexpr auto SubpixelSample = FixedSample<Pixel, 32768>;
 
 const PF_Sampling8Suite1 kSampling8 = {NearestSample<PF_Pixel>, SubpixelSample<PF_Pixel>, AreaSample<PF_Pixel>};
 const PF_Sampling16Suite1 kSampling16 = {NearestSample<PF_Pixel16>, SubpixelSample<PF_Pixel16>,

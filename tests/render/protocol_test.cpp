@@ -97,11 +97,7 @@ TEST_F(RenderTest, ExpandedOutputShiftsDropsLightsAndSampling) {
   auto wide = host.NewWorld(kW + 20, kH + 20, PF_PixelFormat_ARGB128);
   wide->origin_x = -10;
   wide->origin_y = -10;
-  FrameRequest r;
-  r.time = 20;
-  r.input = input.get();
-  r.output = wide.get();
-  ASSERT_EQ(host.RenderFrame(r), PF_Err_NONE);
+  ASSERT_EQ(RenderInto(input.get(), wide.get(), 20), PF_Err_NONE);
   // Inside the layer the frames agree; the layer's first row and column see
   // a real neighbour in the wider field, so they are left out.
   for (A_long y = 1; y < kH; ++y)
@@ -123,11 +119,7 @@ TEST_F(RenderTest, ExpandedInputIsReadWhereTheOutputLies) {
   grown->origin_y = -5;
   testutil::FillPattern(grown.get());
   auto output = host.NewWorld(kW, kH, PF_PixelFormat_ARGB64);
-  FrameRequest r;
-  r.time = 20;
-  r.input = grown.get();
-  r.output = output.get();
-  ASSERT_EQ(host.RenderFrame(r), PF_Err_NONE);
+  ASSERT_EQ(RenderInto(grown.get(), output.get(), 20), PF_Err_NONE);
   EXPECT_TRUE(testutil::SamePixels(plain.get(), output.get()));
 }
 
@@ -146,11 +138,7 @@ TEST_F(RenderTest, CancellingStopsTheRenderAndLeaksNothing) {
   host.ResetSuiteCounts();
   host.faults().cancel_at_progress = 3;
   auto out = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
-  FrameRequest r;
-  r.time = 30;
-  r.input = input.get();
-  r.output = out.get();
-  EXPECT_EQ(host.RenderFrame(r), PF_Interrupt_CANCEL);
+  EXPECT_EQ(RenderInto(input.get(), out.get(), 30), PF_Interrupt_CANCEL);
   EXPECT_EQ(host.progress_calls(), 3);
   EXPECT_EQ(host.live_worlds(), worlds + 1);  // only the test's output
   EXPECT_EQ(host.total_acquired(), host.total_released());
@@ -178,11 +166,7 @@ TEST_F(RenderTest, FailuresMidRenderReturnTheirCodesAndLeakNothing) {
     host.fill_calls = 0;
     host.ResetSuiteCounts();
     c.inject(host.faults());
-    FrameRequest r;
-    r.time = 30;
-    r.input = input.get();
-    r.output = out.get();
-    EXPECT_EQ(host.RenderFrame(r), c.expected) << c.what;
+    EXPECT_EQ(RenderInto(input.get(), out.get(), 30), c.expected) << c.what;
     EXPECT_EQ(host.live_worlds(), worlds) << c.what;
     EXPECT_EQ(host.total_acquired(), host.total_released()) << c.what;
   }
