@@ -99,10 +99,12 @@ void Read(const PF_EffectWorld* world, HostImage& image) {
   }
 }
 
+// Whether `a` names the existing file `b` (through any path, link or hard
+// link). A path that does not exist yet cannot be the input, which does: one
+// look-up per output name keeps long frame ranges quick to check.
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
-  if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
-  return fs::weakly_canonical(fs::absolute(a), ec) == fs::weakly_canonical(fs::absolute(b), ec);
+  return fs::exists(a, ec) && fs::equivalent(a, b, ec);
 }
 
 }  // namespace
