@@ -89,7 +89,7 @@ void WriteGif(const std::vector<std::string>& frames, const std::string& path, R
   auto out = OIIO::ImageOutput::create("gif");
   if (!out) throw CliError("cannot write " + path + ": no GIF writer available", kExitRenderFailed);
   bool ok = true;
-  for (size_t i = 0; i < frames.size() && ok; ++i) {
+  for (size_t i = 0; i < frames.size() && ok && !Interrupted(); ++i) {
     const FileImage frame = ReadImageFile(frames[i]);
     OIIO::ImageSpec spec(frame.width, frame.height, 3, OIIO::TypeDesc::UINT8);
     const int rate[2] = {static_cast<int>(fps.num), static_cast<int>(fps.den)};
@@ -105,6 +105,10 @@ void WriteGif(const std::vector<std::string>& frames, const std::string& path, R
   const std::string why = out->geterror();
   ok = out->close() && ok;
   std::error_code ec;
+  if (Interrupted()) {
+    fs::remove(temp, ec);
+    return;  // the caller reports the interrupt
+  }
   if (ok) fs::rename(temp, path, ec);
   if (!ok || ec) {
     fs::remove(temp, ec);
@@ -201,11 +205,21 @@ void RunDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
   r.quiet = true;
   const RenderSummary summary = RunRender(r, out, err);
 
+  // Ctrl-C from here on stops after the file being written is complete (or
+  // removed): the frames already written stay.
+  InterruptGuard guard(nullptr);
+  const auto stop_if_interrupted = [&] {
+    if (Interrupted())
+      throw CliError("interrupted after the frames; they are kept, the animation and the split picture may be missing",
+                     kExitInterrupted);
+  };
   const std::string gif = (fs::path(o.dir) / "demo.gif").string();
   WriteGif(summary.files, gif, kDemoFps);
+  stop_if_interrupted();
   const std::string split = (fs::path(o.dir) / "before-after.png").string();
   WriteImageFile(split, BeforeAfter(*r.image, r.downsample, ReadImageFile(summary.files[summary.files.size() / 2])),
                  FileFormat::kPng);
+  stop_if_interrupted();
 
   std::string mp4;
   const std::string ffmpeg = FindOnPath("ffmpeg");
@@ -216,11 +230,12 @@ void RunDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
                                 "-start_number", std::to_string(o.frames.first), "-i",
                                 (fs::path(o.dir) / "demo.%04d.png").string(), "-vf",
                                 "scale=trunc(iw/2)*2:trunc(ih/2)*2", "-pix_fmt", "yuv420p", "-f", "mp4", temp});
-    if (ok) fs::rename(temp, target, ec);
-    if (ok && !ec) {
+    if (ok && !Interrupted()) fs::rename(temp, target, ec);
+    if (ok && !ec && !Interrupted()) {
       mp4 = target;
     } else {
       fs::remove(temp, ec);
+      stop_if_interrupted();
       if (!o.quiet) err << "pluvane: note: ffmpeg could not make demo.mp4; the PNG frames and the GIF are complete\n";
     }
   }

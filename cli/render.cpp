@@ -32,30 +32,6 @@ extern "C" void OnInterrupt(int) {
   if (MiniHost* host = g_host.load()) host->RequestCancel();
 }
 
-// Catches Ctrl-C and SIGTERM while frames render, and restores what was there before.
-class InterruptGuard {
- public:
-  explicit InterruptGuard(MiniHost* host) {
-    g_interrupted = false;
-    g_host = host;
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &old_int_);
-    sigaction(SIGTERM, &sa, &old_term_);
-  }
-  ~InterruptGuard() {
-    sigaction(SIGINT, &old_int_, nullptr);
-    sigaction(SIGTERM, &old_term_, nullptr);
-    g_host = nullptr;
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction old_int_ {}, old_term_ {};
-};
-
 PF_PixelFormat FormatOf(Depth depth) {
   switch (depth) {
     case Depth::k8: return PF_PixelFormat_ARGB32;
@@ -110,6 +86,23 @@ bool SameFile(const std::string& a, const std::string& b) {
 }  // namespace
 
 bool Interrupted() { return g_interrupted.load(); }
+
+InterruptGuard::InterruptGuard(MiniHost* host) {
+  g_interrupted = false;
+  g_host = host;
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, &old_int_);
+  sigaction(SIGTERM, &sa, &old_term_);
+}
+
+InterruptGuard::~InterruptGuard() {
+  sigaction(SIGINT, &old_int_, nullptr);
+  sigaction(SIGTERM, &old_term_, nullptr);
+  g_host = nullptr;
+}
+
 
 void FillWorld(const HostImage& image, PF_EffectWorld* world) {
   switch (image.depth) {

@@ -3,6 +3,8 @@
 // image files.
 #pragma once
 
+#include <csignal>
+
 #include <optional>
 #include <ostream>
 #include <string>
@@ -61,5 +63,19 @@ HostImage ReadWorld(const PF_EffectWorld* world, Depth depth);
 // Ctrl-C (and SIGTERM) during RunRender cancel the frame being rendered
 // through the host's progress callback. Exposed for the demo's own steps.
 bool Interrupted();
+
+// While alive, Ctrl-C and SIGTERM set the interrupted flag and, with a host,
+// cancel its current frame, instead of ending the program; what was there
+// before is restored at the end.
+class InterruptGuard {
+ public:
+  explicit InterruptGuard(minihost::MiniHost* host);
+  ~InterruptGuard();
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction old_int_ {}, old_term_ {};
+};
 
 }  // namespace pluvane::cli
