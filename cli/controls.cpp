@@ -110,12 +110,13 @@ const char* KindWords(PF_ParamType type) {
 }  // namespace
 
 std::string FindModulePath() {
-  if (const char* env = std::getenv("PLUVANE_MODULE"); env && *env) return env;
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
+  // $PLUVANE_MODULE wins (the stand-in host reads it); otherwise the module
+  // beside the program, then the one this build made.
+  if (const char* env = std::getenv("PLUVANE_MODULE"); !env || !*env) {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     const fs::path beside = exe.parent_path() / "pluvane_effect.so";
-    if (fs::exists(beside, ec)) return beside.string();
+    if (!ec && fs::exists(beside, ec)) return beside.string();
   }
   return MiniHost::DefaultModulePath();
 }

@@ -91,11 +91,11 @@ void WriteGif(const std::vector<std::string>& frames, const std::string& path, R
   bool ok = true;
   for (size_t i = 0; i < frames.size() && ok && !Interrupted(); ++i) {
     const FileImage frame = ReadImageFile(frames[i]);
-    OIIO::ImageSpec spec(frame.width, frame.height, 3, OIIO::TypeDesc::UINT8);
+    OIIO::ImageSpec layout(frame.width, frame.height, 3, OIIO::TypeDesc::UINT8);
     const int rate[2] = {static_cast<int>(fps.num), static_cast<int>(fps.den)};
-    spec.attribute("FramesPerSecond", OIIO::TypeRational, rate);
-    spec.attribute("oiio:LoopCount", 0);  // loop forever
-    ok = out->open(temp, spec, i == 0 ? OIIO::ImageOutput::Create : OIIO::ImageOutput::AppendSubimage);
+    layout.attribute("FramesPerSecond", OIIO::TypeRational, rate);
+    layout.attribute("oiio:LoopCount", 0);  // loop forever
+    ok = out->open(temp, layout, i == 0 ? OIIO::ImageOutput::Create : OIIO::ImageOutput::AppendSubimage);
     std::vector<uint8_t> rgb(static_cast<size_t>(frame.width) * frame.height * 3);
     for (size_t p = 0; p < rgb.size() / 3; ++p)
       for (int c = 0; c < 3; ++c)

@@ -48,49 +48,33 @@ std::string OneLine(std::string s) {
 
 }  // namespace
 
-float FileToHost(float v, SampleType from, Depth to) {
-  switch (from) {
-    case SampleType::kUInt8: {
-      const uint32_t c = AsCode(v, 255);
-      if (to == Depth::k8) return static_cast<float>(c);
-      if (to == Depth::k16) return static_cast<float>((c * 32768u + 128u) / 255u);
-      return static_cast<float>(c) / 255.0f;
-    }
-    case SampleType::kUInt16: {
-      const uint32_t c = AsCode(v, 65535);
-      if (to == Depth::k8) return static_cast<float>(RoundDiv(uint64_t{c} * 255, 65535));
-      if (to == Depth::k16) return static_cast<float>(RoundDiv(uint64_t{c} * 32768, 65535));
-      return static_cast<float>(c) / 65535.0f;
-    }
-    case SampleType::kFloat:
-      if (to == Depth::k8) return ClampRound(v, 255.0);
-      if (to == Depth::k16) return ClampRound(v, 32768.0);
-      return v;
-  }
-  return 0.0f;
+namespace {
+
+// The largest integer code of a sample type or host depth; 0 for float.
+uint32_t FullScale(SampleType type) {
+  return type == SampleType::kUInt8 ? 255u : type == SampleType::kUInt16 ? 65535u : 0u;
+}
+uint32_t FullScale(Depth depth) { return depth == Depth::k8 ? 255u : depth == Depth::k16 ? 32768u : 0u; }
+
+// A sample on the scale 0..from onto 0..to (0 meaning float, 0..1): integer
+// codes by rounding to nearest, floats clamped to 0..1 before they become codes.
+float Rescale(float v, uint32_t from, uint32_t to) {
+  if (from == 0) return to == 0 ? v : ClampRound(v, to);
+  const uint32_t c = AsCode(v, from);
+  if (to == 0) return static_cast<float>(c) / static_cast<float>(from);
+  return static_cast<float>(RoundDiv(uint64_t{c} * to, from));
 }
 
-float HostToFile(float v, Depth from, SampleType to) {
-  switch (from) {
-    case Depth::k8: {
-      const uint32_t c = AsCode(v, 255);
-      if (to == SampleType::kUInt8) return static_cast<float>(c);
-      if (to == SampleType::kUInt16) return static_cast<float>(c * 257u);
-      return static_cast<float>(c) / 255.0f;
-    }
-    case Depth::k16: {
-      const uint32_t c = AsCode(v, 32768);
-      if (to == SampleType::kUInt8) return static_cast<float>(RoundDiv(uint64_t{c} * 255, 32768));
-      if (to == SampleType::kUInt16) return static_cast<float>(RoundDiv(uint64_t{c} * 65535, 32768));
-      return static_cast<float>(c) / 32768.0f;
-    }
-    case Depth::k32:
-      if (to == SampleType::kUInt8) return ClampRound(v, 255.0);
-      if (to == SampleType::kUInt16) return ClampRound(v, 65535.0);
-      return v;
-  }
-  return 0.0f;
+}  // namespace
+
+float FileToHost(float v, SampleType from, Depth to) {
+  // An 8-bit file at 16-bit depth widens as the module itself widens 8-bit
+  // colours: (c × 32768 + 128) / 255, which is not always round-to-nearest.
+  if (from == SampleType::kUInt8 && to == Depth::k16) return static_cast<float>((AsCode(v, 255) * 32768u + 128u) / 255u);
+  return Rescale(v, FullScale(from), FullScale(to));
 }
+
+float HostToFile(float v, Depth from, SampleType to) { return Rescale(v, FullScale(from), FullScale(to)); }
 
 HostImage ToHost(const FileImage& file, Depth depth) {
   HostImage host{file.width, file.height, depth, {}};
@@ -197,24 +181,25 @@ FileImage ReadImageFile(const std::string& path) {
 
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
-  auto in = OIIO::ImageInput::open(path, &config);
-  if (!in) {
-    const std::string why = OneLine(OIIO::geterror());
+  // The file's header (size, channels, sample type) comes back from open().
+  OIIO::ImageSpec header;
+  auto in = OIIO::ImageInput::create(path, false, &config);
+  if (!in || !in->open(path, header, config)) {
+    const std::string why = OneLine(in ? in->geterror() : OIIO::geterror());
     throw CliError("cannot read " + Quoted(path) + " as an image" + (why.empty() ? "" : " (" + why + ")") +
                    "; give a PNG, TIFF, OpenEXR or JPEG file");
   }
-  const OIIO::ImageSpec& spec = in->spec();
-  if (spec.deep) throw CliError("input " + Quoted(path) + " is a deep image; give a flat image");
-  if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0)
+  if (header.deep) throw CliError("input " + Quoted(path) + " is a deep image; give a flat image");
+  if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0)
     throw CliError("input " + Quoted(path) + " has no pixels; give a non-empty image");
-  if (spec.width > kMaxSide || spec.height > kMaxSide)
-    throw CliError("input " + Quoted(path) + " is " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+  if (header.width > kMaxSide || header.height > kMaxSide)
+    throw CliError("input " + Quoted(path) + " is " + std::to_string(header.width) + "x" + std::to_string(header.height) +
                    "; layers may be at most " + std::to_string(kMaxSide) + " pixels on a side, scale it down first");
 
   FileImage img;
-  img.width = spec.width;
-  img.height = spec.height;
-  const OIIO::TypeDesc::BASETYPE base = static_cast<OIIO::TypeDesc::BASETYPE>(spec.format.basetype);
+  img.width = header.width;
+  img.height = header.height;
+  const OIIO::TypeDesc::BASETYPE base = static_cast<OIIO::TypeDesc::BASETYPE>(header.format.basetype);
   OIIO::TypeDesc read_as = OIIO::TypeDesc::FLOAT;
   float full = 1.0f;
   if (base == OIIO::TypeDesc::UINT8) {
@@ -229,8 +214,8 @@ FileImage ReadImageFile(const std::string& path) {
     img.type = SampleType::kFloat;  // half, float, and any other type, through OpenImageIO's float conversion
   }
 
-  const int nch = spec.nchannels;
-  const size_t pixels = static_cast<size_t>(spec.width) * spec.height;
+  const int nch = header.nchannels;
+  const size_t pixels = static_cast<size_t>(header.width) * header.height;
   std::vector<float> samples(pixels * nch);
   bool ok = false;
   if (read_as == OIIO::TypeDesc::UINT8) {
@@ -251,7 +236,7 @@ FileImage ReadImageFile(const std::string& path) {
   in->close();
 
   // Channel layout: grey, grey + alpha, RGB, RGBA (alpha where the file says it is).
-  int alpha = spec.alpha_channel;
+  int alpha = header.alpha_channel;
   if (alpha < 0 && nch == 2) alpha = 1;
   if (alpha < 0 && nch == 4) alpha = 3;
   const bool grey = nch < 3;
@@ -330,21 +315,21 @@ void WriteImageFile(const std::string& path, const FileImage& image, FileFormat 
   const OIIO::TypeDesc type = image.type == SampleType::kUInt8    ? OIIO::TypeDesc::UINT8
                               : image.type == SampleType::kUInt16 ? OIIO::TypeDesc::UINT16
                                                                   : OIIO::TypeDesc::FLOAT;
-  OIIO::ImageSpec spec(image.width, image.height, channels, type);
-  spec.attribute("oiio:UnassociatedAlpha", 1);
-  spec.attribute("Software", "pluvane");
+  OIIO::ImageSpec layout(image.width, image.height, channels, type);
+  layout.attribute("oiio:UnassociatedAlpha", 1);
+  layout.attribute("Software", "pluvane");
   // No time stamp (the TIFF and OpenEXR writers add one unless given an empty
   // one): the same frame then gives the same file, byte for byte.
-  spec.attribute("DateTime", "");
+  layout.attribute("DateTime", "");
   // zlib level 3 writes PNG frames about twice as fast as the default 6, for
   // files a few percent larger: frame sequences favour speed.
-  spec.attribute("png:compressionLevel", 3);
+  layout.attribute("png:compressionLevel", 3);
 
   TempFile temp{TemporaryPathFor(path)};
   auto fail = [&](const std::string& why) {
     return CliError("cannot write " + Quoted(path) + " (" + OneLine(why) + "); check the folder and free disk space");
   };
-  if (!out->open(temp.path, spec)) throw fail(out->geterror());
+  if (!out->open(temp.path, layout)) throw fail(out->geterror());
   bool ok = false;
   if (image.type == SampleType::kUInt8) {
     ok = out->write_image(type, Pack<uint8_t>(image, channels).data());

@@ -7,7 +7,7 @@ namespace minihost {
 
 // ---- the model ---------------------------------------------------------------------
 
-Composition::Composition(MiniHost& host) : host_(host) { Append(Layer{}); }
+Composition::Composition() { Append(Layer{}); }
 
 int Composition::Append(Layer layer) {
   layer.owner = this;

@@ -38,7 +38,7 @@ struct LightLayer {
 
 class Composition {
  public:
-  explicit Composition(MiniHost& host);
+  Composition();
 
   // Adds a light layer or a plain layer; returns its layer index.
   int AddLight(const LightLayer& light);
@@ -79,7 +79,6 @@ class Composition {
  private:
   int Append(Layer layer);
 
-  MiniHost& host_;
   std::vector<std::unique_ptr<Layer>> layers_;
   mutable std::mutex mutex_;  // guards the call counters
   std::string fail_function_;

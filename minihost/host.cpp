@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "composition.h"
@@ -93,7 +94,7 @@ MiniHost::MiniHost(const std::string& module_path, LayerSettings settings)
   }
   basic_.AcquireSuite = BasicAcquire;
   basic_.ReleaseSuite = BasicRelease;
-  composition_ = std::make_unique<Composition>(*this);
+  composition_ = std::make_unique<Composition>();
   RegisterSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1, &kParamUtilsSuite);
   RegisterWorldSuites(*this);
   RegisterColorParamSuite(*this);
@@ -107,7 +108,7 @@ MiniHost::~MiniHost() {
 }
 
 std::string MiniHost::DefaultModulePath() {
-  if (const char* env = std::getenv("PLUVANE_MODULE")) return env;
+  if (const char* env = std::getenv("PLUVANE_MODULE"); env && *env) return env;
   return PLUVANE_MODULE_PATH;
 }
 
@@ -249,42 +250,41 @@ int MiniHost::FindParam(const std::string& name) const {
   return -1;
 }
 
+namespace {
+
+// The control at `index` when it is of one of `types`; otherwise a HostError
+// "control 'NAME' <what>".
+PF_ParamDef& ControlOfType(std::vector<PF_ParamDef>& defs, int index, std::initializer_list<PF_ParamType> types,
+                           const char* what) {
+  PF_ParamDef& d = defs.at(index);
+  for (PF_ParamType t : types)
+    if (d.param_type == t) return d;
+  throw HostError(std::string("control '") + d.name + "' " + what);
+}
+
+}  // namespace
+
 void MiniHost::SetFixed(int index, double value) {
-  PF_ParamDef& d = defs_.at(index);
+  PF_ParamDef& d = ControlOfType(defs_, index, {PF_Param_FIX_SLIDER, PF_Param_ANGLE}, "is not a slider or angle");
   states_.at(index).keys.clear();
-  if (d.param_type == PF_Param_FIX_SLIDER) d.u.fd.value = ToFixed(value);
-  else if (d.param_type == PF_Param_ANGLE) d.u.ad.value = ToFixed(value);
-  else throw HostError(std::string("control '") + d.name + "' is not a slider or angle");
+  (d.param_type == PF_Param_FIX_SLIDER ? d.u.fd.value : d.u.ad.value) = ToFixed(value);
 }
 
 void MiniHost::SetPopup(int index, A_long value) {
-  PF_ParamDef& d = defs_.at(index);
-  if (d.param_type != PF_Param_POPUP)
-    throw HostError(std::string("control '") + d.name + "' is not a popup");
-  d.u.pd.value = value;
+  ControlOfType(defs_, index, {PF_Param_POPUP}, "is not a popup").u.pd.value = value;
 }
 
 void MiniHost::SetColor(int index, PF_Pixel color) {
-  PF_ParamDef& d = defs_.at(index);
-  if (d.param_type != PF_Param_COLOR)
-    throw HostError(std::string("control '") + d.name + "' is not a colour");
-  d.u.cd.value = color;
+  ControlOfType(defs_, index, {PF_Param_COLOR}, "is not a colour").u.cd.value = color;
 }
 
 void MiniHost::SetPoint(int index, double x, double y) {
-  PF_ParamDef& d = defs_.at(index);
-  if (d.param_type != PF_Param_POINT)
-    throw HostError(std::string("control '") + d.name + "' is not a point");
-  states_.at(index).keys.clear();
-  states_[index].x = x;
-  states_[index].y = y;
+  ControlOfType(defs_, index, {PF_Param_POINT}, "is not a point");
+  states_.at(index) = ParamState{{}, x, y};
 }
 
 void MiniHost::SetKeys(int index, std::vector<Keyframe> keys) {
-  PF_ParamDef& d = defs_.at(index);
-  if (d.param_type != PF_Param_FIX_SLIDER && d.param_type != PF_Param_ANGLE &&
-      d.param_type != PF_Param_POINT)
-    throw HostError(std::string("control '") + d.name + "' cannot be animated");
+  ControlOfType(defs_, index, {PF_Param_FIX_SLIDER, PF_Param_ANGLE, PF_Param_POINT}, "cannot be animated");
   std::sort(keys.begin(), keys.end(),
             [](const Keyframe& a, const Keyframe& b) { return a.seconds < b.seconds; });
   states_.at(index).keys = std::move(keys);

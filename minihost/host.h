@@ -46,7 +46,7 @@ struct LayerSettings {
   PF_RationalScale downsample_y{1, 1};
   PF_RationalScale pixel_aspect_ratio{1, 1};
   PF_Quality quality = PF_Quality_HI;
-  PF_SpecVersion version{13, 28};  // the host's effect specification version
+  PF_SpecVersion version{13, 28};  // the version of the host's effect interface
   int threads = 0;                 // iteration workers; 0 = all cores
 };
 
@@ -240,8 +240,11 @@ class MiniHost {
   void ClearUIUpdates();
 
   // ---- image buffers ---------------------------------------------------------
-  // Allocates a world of the given format, cleared to zero, with row padding.
-  PF_EffectWorld* AllocateWorld(A_long width, A_long height, PF_PixelFormat format);
+  // Allocates a world of the given format with row padding: cleared to zero,
+  // or holding a garbage pattern when `clear` is false. `suite_version` is
+  // the world suite that asked for it (0: the host itself).
+  PF_EffectWorld* AllocateWorld(A_long width, A_long height, PF_PixelFormat format, bool clear = true,
+                                int suite_version = 0);
   WorldPtr NewWorld(A_long width, A_long height, PF_PixelFormat format) {
     return WorldPtr(this, AllocateWorld(width, height, format));
   }
@@ -271,7 +274,6 @@ class MiniHost {
   // ---- internal, used by the callback tables ----------------------------------------
   static MiniHost* FromRef(PF_ProgPtr effect_ref);
   static CallContext* ContextFromRef(PF_ProgPtr effect_ref);
-  int NextCount(std::atomic<int>& counter) { return ++counter; }
   std::atomic<int> acquire_calls{0}, checkout_calls{0}, add_param_calls{0}, new_world_calls{0},
       fill_calls{0};
   void RecordUIUpdate(const ParamUIUpdate& update);

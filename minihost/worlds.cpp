@@ -33,16 +33,15 @@ PF_PixelFormat MiniHost::WorldFormat(const PF_EffectWorld* world) {
   return (world->world_flags & PF_WorldFlag_DEEP) ? PF_PixelFormat_ARGB64 : PF_PixelFormat_ARGB32;
 }
 
-namespace {
-
-PF_EffectWorld* Allocate(MiniHost& host, std::map<PF_EffectWorld*, std::unique_ptr<HostWorld>>& worlds,
-                         A_long width, A_long height, PF_PixelFormat format, bool clear) {
+PF_EffectWorld* MiniHost::AllocateWorld(A_long width, A_long height, PF_PixelFormat format, bool clear,
+                                        int suite_version) {
   auto hw = std::make_unique<HostWorld>();
   const A_long w = std::max<A_long>(width, 0), h = std::max<A_long>(height, 0);
   const A_long rowbytes =
       static_cast<A_long>(((w * MiniHost::PixelSize(format) + kRowPadding) + 15) / 16 * 16);
   hw->storage.assign(static_cast<size_t>(rowbytes) * std::max<A_long>(h, 1), clear ? 0 : kGarbage);
   hw->format = format;
+  hw->suite_version = suite_version;
   PF_EffectWorld& world = hw->world;
   world.host_ref = hw.get();
   world.world_flags = PF_WorldFlag_WRITEABLE | (format == PF_PixelFormat_ARGB64 ? PF_WorldFlag_DEEP : 0);
@@ -52,17 +51,10 @@ PF_EffectWorld* Allocate(MiniHost& host, std::map<PF_EffectWorld*, std::unique_p
   world.height = h;
   world.extent_hint = {0, 0, w, h};
   world.pix_aspect_ratio = {1, 1};
-  (void)host;
   PF_EffectWorld* key = &hw->world;
-  worlds[key] = std::move(hw);
-  return key;
-}
-
-}  // namespace
-
-PF_EffectWorld* MiniHost::AllocateWorld(A_long width, A_long height, PF_PixelFormat format) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return Allocate(*this, worlds_, width, height, format, true);
+  worlds_[key] = std::move(hw);
+  return key;
 }
 
 PF_Err MiniHost::DisposeWorld(PF_EffectWorld* world, int suite_version) {
@@ -112,12 +104,7 @@ PF_Err NewWorldFor(PF_ProgPtr ref, int suite_version, A_long width, A_long heigh
   if (host->faults().fail_new_world_at && n == host->faults().fail_new_world_at)
     return PF_Err_OUT_OF_MEMORY;
   if (width < 0 || height < 0 || !world) return PF_Err_BAD_CALLBACK_PARAM;
-  PF_EffectWorld* allocated = host->AllocateWorld(width, height, format);
-  // Not yet handed out: no other thread can see this world.
-  HostWorld* hw = HostWorldOf(allocated);
-  hw->suite_version = suite_version;
-  if (!clear) std::fill(hw->storage.begin(), hw->storage.end(), kGarbage);
-  *world = *allocated;
+  *world = *host->AllocateWorld(width, height, format, clear, suite_version);
   return PF_Err_NONE;
 }
 

@@ -273,7 +273,7 @@ typedef struct PF_InData {
   PF_UtilCallbacks* utils;
   PF_ProgPtr effect_ref;
   PF_Quality quality;
-  PF_SpecVersion version;      // the host's effect specification version
+  PF_SpecVersion version;      // the version of the host's effect interface
   A_long current_time;
   A_long time_step;
   A_long total_time;

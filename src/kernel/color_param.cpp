@@ -7,7 +7,7 @@
 
 namespace {
 
-// The floating-point colour suite arrived after effect specification 12.10.
+// The floating-point colour suite arrived after host interface version 12.10.
 bool HostHasFloatColor(const PF_InData* in_data) {
   const PF_SpecVersion v = in_data->version;
   return v.major > 12 || (v.major == 12 && v.minor > 10);

@@ -15,23 +15,24 @@
 template <class T>
 struct PixelTraits;
 
-template <>
-struct PixelTraits<PF_Pixel> {
-  using Channel = A_u_char;
+// The integer depths: entered by multiplying by 1 / full scale (the double
+// nearest it, applied by multiplication), left by clamping and truncating.
+template <class C, C kFull>
+struct IntegerPixelTraits {
+  using Channel = C;
   static constexpr bool kClamped = true;
-  static constexpr double kLoad = 0.00392156862745098;  // 1/255, applied by multiplication
-  static constexpr double kFullScale = 255.0;
-  static constexpr Channel kMax = 255;
+  static constexpr double kFullScale = kFull;
+  static constexpr double kLoad = 1.0 / kFullScale;
+  static constexpr Channel kMax = kFull;
 };
 
 template <>
-struct PixelTraits<PF_Pixel16> {
-  using Channel = A_u_short;
-  static constexpr bool kClamped = true;
-  static constexpr double kLoad = 3.0517578125e-05;  // 1/32768; full scale is 32768, not 65535
-  static constexpr double kFullScale = 32768.0;
-  static constexpr Channel kMax = 32768;
-};
+struct PixelTraits<PF_Pixel> : IntegerPixelTraits<A_u_char, 255> {};
+// Full scale is 32768, not 65535.
+template <>
+struct PixelTraits<PF_Pixel16> : IntegerPixelTraits<A_u_short, 32768> {};
+static_assert(PixelTraits<PF_Pixel>::kLoad == 0.00392156862745098);
+static_assert(PixelTraits<PF_Pixel16>::kLoad == 3.0517578125e-05);
 
 template <>
 struct PixelTraits<PF_PixelFloat> {

@@ -136,9 +136,9 @@ inline void WriteImage(const std::string& path, int width, int height, int chann
                        std::vector<float> samples) {
   auto out = OIIO::ImageOutput::create(path);
   ASSERT_TRUE(out) << path;
-  OIIO::ImageSpec spec(width, height, channels, type);
-  spec.attribute("oiio:UnassociatedAlpha", 1);
-  ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+  OIIO::ImageSpec layout(width, height, channels, type);
+  layout.attribute("oiio:UnassociatedAlpha", 1);
+  ASSERT_TRUE(out->open(path, layout)) << out->geterror();
   for (float& v : samples) v /= FullScale(type);
   ASSERT_TRUE(out->write_image(TypeDesc::FLOAT, samples.data()));
   ASSERT_TRUE(out->close());
@@ -147,17 +147,17 @@ inline void WriteImage(const std::string& path, int width, int height, int chann
 inline Image ReadImage(const std::string& path) {
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
-  auto in = OIIO::ImageInput::open(path, &config);
-  if (!in) {
+  OIIO::ImageSpec header;
+  auto in = OIIO::ImageInput::create(path, false, &config);
+  if (!in || !in->open(path, header, config)) {
     ADD_FAILURE() << "cannot read " << path;
     return {};
   }
-  const OIIO::ImageSpec& spec = in->spec();
-  Image img{spec.width, spec.height, spec.nchannels, spec.format, {}};
-  img.samples.resize(static_cast<size_t>(spec.width) * spec.height * spec.nchannels);
+  Image img{header.width, header.height, header.nchannels, header.format, {}};
+  img.samples.resize(static_cast<size_t>(header.width) * header.height * header.nchannels);
   in->read_image(0, 0, 0, img.channels, TypeDesc::FLOAT, img.samples.data());
-  if (spec.format.is_floating_point()) return img;
-  for (float& v : img.samples) v = std::round(v * FullScale(spec.format));
+  if (header.format.is_floating_point()) return img;
+  for (float& v : img.samples) v = std::round(v * FullScale(header.format));
   return img;
 }
 
