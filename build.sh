@@ -33,23 +33,23 @@ build() {  # build DIR [cmake options...]
 case "${1:-}" in
   demo)
     install_deps
-    build build
+    build build -DPLUVANE_BUILD_CLI=ON
     ./build/pluvane demo -o demo-output
     ;;
   test)
     install_deps
-    build build
+    build build -DPLUVANE_BUILD_CLI=ON
     (cd build && ctest --output-on-failure -j "$JOBS")
     # Frames rendered from many threads at once, and rows spread over workers.
     cmake -S . -B build-tsan -DPLUVANE_TSAN=ON -DPLUVANE_BUILD_CLI=OFF -DPLUVANE_BUILD_BENCH=OFF >/dev/null
     cmake --build build-tsan -j "$JOBS" --target test_render
     TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_render --gtest_filter='*Thread*:*Worker*'
-    build build-asan -DPLUVANE_SANITIZE=ON -DPLUVANE_BUILD_BENCH=OFF
+    build build-asan -DPLUVANE_SANITIZE=ON -DPLUVANE_BUILD_CLI=ON -DPLUVANE_BUILD_BENCH=OFF
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$JOBS")
     ;;
   bench)
     install_deps
-    build build
+    build build -DPLUVANE_BUILD_CLI=ON
     ./build/bench/pluvane_bench
     ;;
   *)
