@@ -136,8 +136,11 @@ std::optional<int> FrameOfName(const OutputPattern& pattern, const std::string& 
       name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
     return std::nullopt;
   const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-  if (!AllDigits(digits) || digits.size() > 10) return std::nullopt;
-  const long frame = *Number(digits);
+  if (!AllDigits(digits)) return std::nullopt;
+  // Zero padding may be wide ("%012d"); the number itself fits 10 digits.
+  const std::string number = digits.substr(std::min(digits.find_first_not_of('0'), digits.size() - 1));
+  if (number.size() > 10) return std::nullopt;
+  const long frame = *Number(number);
   if (frame > INT32_MAX) return std::nullopt;
   // Only the name the pattern itself gives that frame (its zero padding).
   if (fs::path(pattern.FileFor(static_cast<int>(frame))).filename().string() != name) return std::nullopt;

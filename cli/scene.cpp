@@ -162,7 +162,7 @@ void ParseScene(const std::string& text, const std::string& name, const std::str
   json scene;
   try {
     scene = json::parse(text);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {  // malformed text, or a number beyond a double ("1e999")
     std::string why = e.what();
     if (const size_t at = why.find("] "); at != std::string::npos) why = why.substr(at + 2);
     throw CliError("scene file '" + name + "' is not valid JSON (" + why + "); fix it at that place");

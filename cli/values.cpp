@@ -165,7 +165,8 @@ std::string OutputPattern::FileFor(int frame) const {
   const size_t pct = name.find('%');
   size_t i = pct + 1;
   int width = 0;
-  while (std::isdigit(static_cast<unsigned char>(name[i]))) width = width * 10 + (name[i++] - '0');
+  // A width past 20 digits is cut to 20; counting stops before it could overflow.
+  while (std::isdigit(static_cast<unsigned char>(name[i]))) width = std::min(width * 10 + (name[i++] - '0'), 1000);
   char number[32];
   std::snprintf(number, sizeof number, "%0*d", std::min(width, 20), frame);
   return dir + name.substr(0, pct) + number + name.substr(i + 1);
@@ -197,7 +198,7 @@ ControlSetting ParseSetOption(const std::string& text) {
 ControlSetting ParseKeyOption(const std::string& text) {
   auto [name, value] = NameValue(text, "--key", "Ripple Height=0:100,30:40");
   ControlSetting s{name, "--key", {}, std::nullopt, {}};
-  const auto bad = [&] {
+  const auto bad = [&, &name = name] {
     return CliError("--key \"" + text + "\" is not a list of FRAME:VALUE keys; write it like --key \"" + name +
                     "=0:100,30:40\" (a point: \"" + name + "=0:100,200,30:500,200\")");
   };

@@ -8,6 +8,8 @@ namespace {
 
 bool IsEmpty(const PF_LRect& r) { return r.left >= r.right || r.top >= r.bottom; }
 
+bool PositiveRatio(const PF_RationalScale& r) { return r.num > 0 && r.den > 0; }
+
 template <typename T>
 T Clamp(T v, T lo, T hi) {
   return v < lo ? lo : (v > hi ? hi : v);
@@ -89,6 +91,12 @@ PF_Err QueryDynamicFlags(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef**
 }
 
 PF_Err RenderSmart(Fxenv& env) {
+  // The host's scales must be positive ratios: a zero or negative downsample
+  // or pixel aspect has no meaning, and would make every position the render
+  // computes infinite or NaN.
+  const PF_InData* in = env.inData;
+  if (!PositiveRatio(in->downsample_x) || !PositiveRatio(in->downsample_y) || !PositiveRatio(in->pixel_aspect_ratio))
+    return PF_Err_BAD_CALLBACK_PARAM;
   switch (env.PixelFormat()) {
     case PF_PixelFormat_ARGB64:
       return RenderThisSmart<PF_Pixel16>(env);

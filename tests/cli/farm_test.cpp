@@ -58,6 +58,7 @@ TEST(Chunks, OutputNamesGiveBackTheirFrameNumbers) {
   EXPECT_EQ(FrameOfName(hashes, "rain.0042.png"), 42);
   EXPECT_EQ(FrameOfName(hashes, "rain.12345.png"), 12345);  // wider than the pattern
   EXPECT_EQ(FrameOfName(printf_style, "r_007.exr"), 7);
+  EXPECT_EQ(FrameOfName(ParseOutputPattern("w.%012d.png"), "w.000000000042.png"), 42);  // wide padding
   for (const char* other : {"rain.42.png", "rain.0042.png.part", "rain.00x2.png", "rain..png", "snow.0042.png", "rain.0042.exr"})
     EXPECT_FALSE(FrameOfName(hashes, other)) << other;
   EXPECT_FALSE(FrameOfName(ParseOutputPattern("still.png"), "still.png"));

@@ -72,6 +72,7 @@ TEST(Scene, ReadsItsKeysAndResolvesPathsAgainstTheFile) {
 TEST(Scene, MalformedFilesNameTheProblem) {
   const std::pair<const char*, const char*> cases[] = {
       {R"({"input": })", "not valid JSON"},
+      {R"({"controls": {"Drip Rate": 1e616}})", "not valid JSON"},  // beyond a double: found by fuzzing
       {R"([1, 2])", "one JSON object"},
       {R"({"lihgts": []})", "unknown key \"lihgts\""},
       {R"({"depth": 12})", "\"depth\" must be 8, 16 or 32"},

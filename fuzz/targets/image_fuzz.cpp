@@ -1,0 +1,31 @@
+// Image files of any content, read the way `pluvane render` reads its input,
+// up to the layer's host values at each depth and a preview reduction.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "errors.h"
+#include "image.h"
+
+using namespace pluvane::cli;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  static const char* const kExtensions[] = {".png", ".exr", ".tif", ".jpg"};
+  const std::string path = "/tmp/pluvane-fuzz-" + std::to_string(::getpid()) + kExtensions[data[0] % 4];
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return 0;
+  std::fwrite(data + 1, 1, size - 1, f);
+  std::fclose(f);
+  try {
+    const FileImage file = ReadImageFile(path);
+    const Depth depth = static_cast<Depth>(data[0] / 4 % 3 == 0 ? 8 : data[0] / 4 % 3 == 1 ? 16 : 32);
+    BoxDownsample(ToHost(file, depth), 1 + data[0] / 12 % 3);
+  } catch (const CliError&) {
+  }
+  std::remove(path.c_str());
+  return 0;
+}

@@ -1,0 +1,17 @@
+// Scene files as a user or a script may write them: any bytes.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "errors.h"
+#include "scene.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  pluvane::cli::RenderOptions options;
+  try {
+    pluvane::cli::ParseScene(std::string(reinterpret_cast<const char*>(data), size), "fuzz.json", "/nonexistent",
+                             options);
+  } catch (const pluvane::cli::CliError&) {
+  }
+  return 0;
+}
