@@ -177,8 +177,18 @@ TEST_F(Footage, InterruptedVideoIsPlayable) {
   for (const int signal : {SIGINT, SIGTERM}) {
     const std::string name = "stopped" + std::to_string(signal) + ".mp4";
     Process run = Start({"render", "long.mp4", "-o", name, "--set", "Longevity (sec)=3"}, dir_->path());
-    // Start-up and the first frames take a moment; then stop it mid-clip.
-    usleep(1500000);
+    // The video is being written once its temporary file is there; the
+    // signal handlers are in place a moment later, then frames follow.
+    const auto writing = [&] {
+      for (const auto& f : dir_->Files())
+        if (f.find(name) != std::string::npos && f.size() > 5 && f.compare(f.size() - 5, 5, ".part") == 0) return true;
+      return false;
+    };
+    while (!writing()) {
+      ASSERT_EQ(waitpid(run.pid, nullptr, WNOHANG), 0) << "pluvane ended before it was interrupted";
+      usleep(5000);
+    }
+    usleep(1000000);
     kill(run.pid, signal);
     const Process r = Finish(run);
     if (r.code == 0) GTEST_SKIP() << "the render finished before the signal";
