@@ -154,11 +154,15 @@ TEST_F(Footage, SequencesAreCheckedBeforeRendering) {
   for (int f : {1, 2, 4}) fs::copy_file(At("plate.0001.png"), gap / ("p." + std::to_string(f) + ".png"));
   WritePattern(gap / "q.1.png", TypeDesc::UINT8, 4, 160, 90);
   WritePattern(gap / "q.2.png", TypeDesc::UINT8, 4, 80, 90);
+  std::ofstream(gap / "q.bad.mp4") << "not a video";
+  Ffmpeg("-f lavfi -i sine=d=0.2 -c:a aac " + gap / "q.tone.mp4");
   const auto runs = RunAll({{"render", "p.%d.png", "-o", "out.####.png"},
                             {"render", "q.%d.png", "-o", "out.mp4"},
                             {"render", "p.%d.png", "-o", "p.%d.png", "--frames", "1-2"},
                             {"render", "../nothing.mp4", "-o", "x.mp4"},
-                            {"render", "p.1.png", "-o", "x.webm"}},
+                            {"render", "p.1.png", "-o", "x.webm"},
+                            {"render", "q.bad.mp4", "-o", "x.mp4"},
+                            {"render", "q.tone.mp4", "-o", "x.mp4"}},
                            gap.path());
   EXPECT_EQ(runs[0].code, 2);
   EXPECT_THAT(runs[0].err, HasSubstr("frame 3 of the input sequence is missing: 'p.3.png'"));
@@ -167,6 +171,9 @@ TEST_F(Footage, SequencesAreCheckedBeforeRendering) {
   EXPECT_THAT(runs[2].err, HasSubstr("would overwrite the input"));
   EXPECT_THAT(runs[3].err, HasSubstr("does not exist"));
   EXPECT_THAT(runs[4].err, HasSubstr("pluvane writes video as .mp4"));
+  EXPECT_THAT(runs[5].err, HasSubstr("cannot read 'q.bad.mp4' as a video"));
+  EXPECT_THAT(runs[6].err, HasSubstr("holds no video stream"));
+  for (const auto& r : runs) EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   for (const auto& name : gap.Files()) EXPECT_TRUE(name[0] == 'p' || name[0] == 'q') << "left behind: " << name;
 }
 
