@@ -21,14 +21,17 @@ Examples:
   pluvane render --scene shot.json
   pluvane render photo.exr -o preview.png --downsample 2 --set "Drip Rate=2"
   pluvane render photo.png -o shot/rain.####.exr --frames 0-239 --chunk 2/8 --skip-existing
+  pluvane render clip.mp4 -o rain.mp4 --set "Drip Rate=2"
+  pluvane render clip.mov -o rain.mov --frames 100-219 --depth 16
+  pluvane render plate.####.exr -o rain.mkv
 )";
 
 // The options of `render` as typed, before they are checked.
 struct RenderArgs {
   std::string input, output, scene, fps, depth, quality, pixel_aspect, protocol, frames, chunk;
-  int frame = 0, downsample = 1, threads = 0;
+  int frame = 0, downsample = 1, threads = 0, crf = 18;
   std::vector<std::string> sets, keys;
-  bool quiet = false, stats = false, skip_existing = false;
+  bool quiet = false, stats = false, skip_existing = false, no_audio = false;
 };
 
 void AddMulti(CLI::App* cmd, const std::string& name, std::vector<std::string>& into, const std::string& help) {
@@ -61,6 +64,11 @@ RenderOptions BuildRenderOptions(CLI::App* cmd, const RenderArgs& a) {
   if (given("--skip-existing")) o.skip_existing = a.skip_existing;
   if (given("--fps")) o.fps = ParseRational(a.fps, "--fps");
   if (given("--depth")) o.depth = ParseDepth(a.depth);
+  if (given("--crf")) {
+    if (a.crf < 0 || a.crf > 51) throw CliError("--crf " + std::to_string(a.crf) + " is outside 0..51; 18 looks lossless to most eyes, 23 is smaller");
+    o.crf = a.crf;
+  }
+  if (given("--no-audio")) o.no_audio = a.no_audio;
   if (given("--quality")) {
     if (a.quality != "high" && a.quality != "draft") throw CliError("--quality \"" + a.quality + "\" is unknown; use high or draft");
     o.draft = a.quality == "draft";
@@ -105,10 +113,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
 
   // ---- render ----
   RenderArgs ra;
-  CLI::App* render = app.add_subcommand("render", "Render frames of the effect over an image file");
-  render->add_option("input", ra.input, "Input image (PNG, TIFF, OpenEXR, JPEG)");
+  CLI::App* render = app.add_subcommand("render", "Render frames of the effect over an image, an image sequence or a video");
+  render->add_option("input", ra.input,
+                     "Input: an image (PNG, TIFF, OpenEXR, JPEG), a sequence (plate.####.exr, plate.%04d.png) or a video "
+                     "(.mp4, .mov, .mkv, .webm, .avi, ...)");
   render->add_option("-o,--output", ra.output,
-                     "Output image; its extension picks the format. A frame range needs a pattern: rain.####.png or rain.%04d.exr");
+                     "Output image or video; its extension picks the format. A frame range needs a pattern "
+                     "(rain.####.png, rain.%04d.exr) or a video: rain.mp4 (H.264), rain.mov (ProRes 4444), rain.mkv (FFV1)");
   auto* frame_opt = render->add_option("--frame", ra.frame, "Frame to render (default 0)");
   auto* frames_opt = render->add_option("--frames", ra.frames, "Frames A-B to render, inclusive");
   frame_opt->excludes(frames_opt);
@@ -117,8 +128,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                      "--chunk $SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT");
   render->add_flag("--skip-existing", ra.skip_existing,
                    "Leave output frames that are already complete as they are; render only the missing ones");
-  render->add_option("--fps", ra.fps, "Frame rate N or N/D (default 30): frame f renders at time f x D in units of 1/N s");
-  render->add_option("--depth", ra.depth, "Render depth 8, 16 or 32 (default: the input file's own depth)");
+  render->add_option("--fps", ra.fps,
+                     "Frame rate N or N/D (default: a video's own, else 30): frame f renders at time f x D in units of 1/N s");
+  render->add_option("--depth", ra.depth, "Render depth 8, 16 or 32 (default: the input's own depth)");
+  render->add_option("--crf", ra.crf, "Quality of an .mp4 output, 0 (lossless) to 51 (default 18)");
+  render->add_flag("--no-audio", ra.no_audio, "Leave a video input's audio out of a video output");
   render->add_option("--quality", ra.quality, "high or draft (default high)");
   render->add_option("--downsample", ra.downsample, "Render at 1/N resolution, as a host's preview does");
   render->add_option("--pixel-aspect", ra.pixel_aspect, "Pixel aspect ratio, a ratio (10/11) or decimal (default 1)");
@@ -184,7 +198,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
       out << text << "\n";
     }
   } catch (const CliError& e) {
-    err << (e.exit_code() == kExitInterrupted ? "pluvane: " : "pluvane: error: ") << OneLine(e.what()) << "\n";
+    err << (IsInterruptExitCode(e.exit_code()) ? "pluvane: " : "pluvane: error: ") << OneLine(e.what()) << "\n";
     return e.exit_code();
   } catch (const std::bad_alloc&) {
     err << "pluvane: error: out of memory; use --downsample or a smaller image\n";

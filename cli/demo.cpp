@@ -1,10 +1,6 @@
 #include "frames.h"
 #include "demo.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
@@ -14,8 +10,7 @@
 
 #include "errors.h"
 #include "render.h"
-
-extern char** environ;
+#include "video.h"
 
 namespace fs = std::filesystem;
 
@@ -54,34 +49,23 @@ std::vector<ControlSetting> DemoControls(int width, int height) {
           set("Specular", {60})};
 }
 
-std::string FindOnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  if (!path) return "";
-  std::string all = path;
-  size_t start = 0;
-  while (start <= all.size()) {
-    const size_t colon = all.find(':', start);
-    const std::string dir = all.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-    const fs::path candidate = fs::path(dir.empty() ? "." : dir) / program;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-    if (colon == std::string::npos) break;
-    start = colon + 1;
+// An H.264 MP4 of the frames, the way a render writes one.
+void WriteMp4(const std::vector<std::string>& frames, const std::string& path, Rational fps) {
+  const FileImage first = ReadImageFile(frames.front());
+  VideoSettings v;
+  v.path = path;
+  v.temp = TemporaryPathFor(path);
+  v.codec = VideoCodec::kH264;
+  v.width = first.width;
+  v.height = first.height;
+  v.fps_num = fps.num;
+  v.fps_den = fps.den;
+  VideoWriter writer(v);
+  for (size_t i = 0; i < frames.size() && !Interrupted(); ++i) {
+    const FileImage frame = i == 0 ? first : ReadImageFile(frames[i]);
+    writer.Write(ToFile(ToHost(frame, Depth::k8), SampleType::kUInt8));
   }
-  return "";
-}
-
-// Runs a program with arguments (no shell); true when it exits with 0.
-bool RunProgram(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!Interrupted()) writer.Finish();  // else the writer removes its file
 }
 
 // An animated GIF of the frames (8-bit RGB), written under a temporary name first.
@@ -187,7 +171,7 @@ void RunDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
   if (o.input.empty()) {
     r.image = MakeDemoImage(kDemoWidth, kDemoHeight);
     source = (fs::path(o.dir) / "source.png").string();
-    WriteImageFile(source, *r.image, FileFormat::kPng);
+    WriteImageFile(source, *r.image, FileFormat::kPng, TemporaryPathFor(source));
   } else {
     r.image = ReadImageFile(o.input);
     r.input = o.input;  // so that the frames never overwrite it
@@ -212,34 +196,19 @@ void RunDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
   const auto stop_if_interrupted = [&] {
     if (Interrupted())
       throw CliError("interrupted after the frames; they are kept, the animation and the split picture may be missing",
-                     kExitInterrupted);
+                     InterruptExitCode());
   };
   const std::string gif = (fs::path(o.dir) / "demo.gif").string();
   WriteGif(summary.files, gif, kDemoFps);
   stop_if_interrupted();
   const std::string split = (fs::path(o.dir) / "before-after.png").string();
   WriteImageFile(split, BeforeAfter(*r.image, r.downsample, ReadImageFile(summary.files[summary.files.size() / 2])),
-                 FileFormat::kPng);
+                 FileFormat::kPng, TemporaryPathFor(split));
   stop_if_interrupted();
 
-  std::string mp4;
-  const std::string ffmpeg = FindOnPath("ffmpeg");
-  if (!ffmpeg.empty()) {
-    const std::string target = (fs::path(o.dir) / "demo.mp4").string();
-    const std::string temp = TemporaryPathFor(target);
-    const bool ok = RunProgram({ffmpeg, "-y", "-loglevel", "error", "-framerate", std::to_string(kDemoFps.num),
-                                "-start_number", std::to_string(o.frames.first), "-i",
-                                (fs::path(o.dir) / "demo.%04d.png").string(), "-vf",
-                                "scale=trunc(iw/2)*2:trunc(ih/2)*2", "-pix_fmt", "yuv420p", "-f", "mp4", temp});
-    if (ok && !Interrupted()) fs::rename(temp, target, ec);
-    if (ok && !ec && !Interrupted()) {
-      mp4 = target;
-    } else {
-      fs::remove(temp, ec);
-      stop_if_interrupted();
-      if (!o.quiet) err << "pluvane: note: ffmpeg could not make demo.mp4; the PNG frames and the GIF are complete\n";
-    }
-  }
+  const std::string mp4 = (fs::path(o.dir) / "demo.mp4").string();
+  WriteMp4(summary.files, mp4, kDemoFps);
+  stop_if_interrupted();
 
   if (!o.quiet) {
     out << "pluvane demo: " << summary.files.size() << " frames (" << summary.width << "x" << summary.height << ")"
@@ -248,7 +217,7 @@ void RunDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
     out << "  frames:    " << summary.files.front() << " to " << fs::path(summary.files.back()).filename().string() << "\n";
     out << "  animation: " << gif << "\n";
     out << "  split:     " << split << " (before | after)\n";
-    if (!mp4.empty()) out << "  video:     " << mp4 << "\n";
+    out << "  video:     " << mp4 << "\n";
     out << "  image:     " << (source.empty() ? o.input : source) << "\n";
   }
 }

@@ -1,12 +1,13 @@
 // `pluvane demo`: an animated demo of the effect, on a pool-tile image made in
 // code or on the user's own image, written as PNG frames plus an animated GIF,
-// a before | after picture, and an MP4 where ffmpeg is installed.
+// a before | after picture, and an H.264 MP4.
 #pragma once
 
 #include <ostream>
 #include <string>
 #include <utility>
 
+#include "errors.h"
 #include "image.h"
 
 namespace pluvane::cli {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace pluvane::cli {
@@ -23,6 +24,7 @@ std::string ProgressBar::Text(int frame, int position, int count, double within,
 }
 
 void ProgressBar::StartFrame(int frame, int position, int count) {
+  if (position == 0) started_ = std::chrono::steady_clock::now();
   frame_ = frame;
   position_ = position;
   count_ = count;
@@ -42,7 +44,17 @@ void ProgressBar::Draw(bool force) {
   // Redraw at most ten times a second: a terminal is slow.
   if (!force && drawn_ && now - last_ < std::chrono::milliseconds(100)) return;
   last_ = now;
-  out_ << "\r" << Text(frame_, position_, count_, within_, 30) << "\x1b[K" << std::flush;
+  // The time left, from the rate so far, once a frame is done.
+  std::string left;
+  const double done = (position_ + std::clamp(within_, 0.0, 1.0)) / std::max(count_, 1);
+  if (position_ > 0 && done > 0 && done < 1) {
+    const double elapsed = std::chrono::duration<double>(now - started_).count();
+    const long s = std::lround(elapsed / done * (1 - done));
+    char buf[48];
+    std::snprintf(buf, sizeof buf, ", %ld:%02ld:%02ld left", s / 3600, s / 60 % 60, s % 60);
+    left = buf;
+  }
+  out_ << "\r" << Text(frame_, position_, count_, within_, 30) << left << "\x1b[K" << std::flush;
   drawn_ = true;
 }
 

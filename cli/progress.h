@@ -1,5 +1,6 @@
-// A progress bar on the terminal: which frame of the range is rendering and
-// how far the effect has got within it (from its own progress reports).
+// A progress bar on the terminal: which frame of the range is rendering, how
+// far the effect has got within it (from its own progress reports), and an
+// estimate of the time left.
 // Draws nothing when disabled (not a terminal, or --quiet).
 #pragma once
 
@@ -32,7 +33,7 @@ class ProgressBar {
   bool drawn_ = false;
   int frame_ = 0, position_ = 0, count_ = 1;
   double within_ = 0;
-  std::chrono::steady_clock::time_point last_{};
+  std::chrono::steady_clock::time_point last_{}, started_{};
 };
 
 // True when the stream's file descriptor is a terminal.

@@ -1,6 +1,8 @@
-// Rendering frames of the effect over an image through the stand-in host, the
-// way a host renders a layer with the effect applied, and writing them to
-// image files.
+// Rendering frames of the effect over a layer through the stand-in host, the
+// way a host renders a layer with the effect applied. The layer is a still
+// (the same image under every frame), an image sequence or a video file:
+// output frame f is rendered over input frame f. The frames go to image files
+// or to one video file.
 #pragma once
 
 #include <csignal>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "composition.h"
+#include "errors.h"
 #include "frames.h"
 #include "host.h"
 #include "image.h"
@@ -20,15 +23,18 @@
 namespace pluvane::cli {
 
 struct RenderOptions {
-  std::string input;                // the layer's image file
+  std::string input;                // the layer: an image, a sequence pattern (plate.####.png) or a video
   std::optional<FileImage> image;   // or an image made in code (the demo)
-  std::string output;               // a file name, or a pattern for a frame range
+  std::string output;               // a file name, a pattern for a frame range, or a video file
   std::optional<int> frame;         // a single frame ...
   std::optional<std::pair<int, int>> frames;  // ... or a range (inclusive)
   std::optional<Chunk> chunk;       // only this part of the range (a farm's task)
   bool skip_existing = false;       // leave complete output files as they are
-  Rational fps{30, 1};              // time_scale = num, time_step = local_time_step = den
-  std::optional<Depth> depth;       // default: the input file's own depth
+  std::optional<Rational> fps;      // time_scale = num, time_step = local_time_step = den;
+                                    // default: a video's own rate, else 30
+  std::optional<Depth> depth;       // default: the input's own depth
+  int crf = 18;                     // H.264 quality of an .mp4 output
+  bool no_audio = false;            // leave a video input's audio out of a video output
   bool draft = false;               // quality: draft (PF_Quality_LO) or high
   int downsample = 1;               // render at 1/downsample resolution
   Rational pixel_aspect{1, 1};
@@ -42,18 +48,21 @@ struct RenderOptions {
 };
 
 struct RenderSummary {
-  std::vector<std::string> files;   // written, in frame order
+  std::vector<std::string> files;   // written, in frame order (a video output: its one file)
   std::vector<int> rendered;        // the frame numbers of `files`
   long long skipped = 0;            // frames left as they were (--skip-existing)
   std::vector<double> frame_ms;     // render time of each frame
   int width = 0, height = 0;        // of the written frames
   std::string description;          // "16-bit PNG"
+  long long video_frames = 0;       // frames in a video output
 };
 
-// Renders every frame asked for and writes it. Prints a summary (and the stats)
-// on `out` unless quiet, and the progress bar on `err`. CliError for bad
-// input (before any work), for an effect error, and for an interrupt
-// (exit code kExitInterrupted; the frame being rendered is not written).
+// Renders every frame asked for and writes it. Reading the next input frame
+// and writing the previous output overlap with rendering. Prints a summary
+// (and the stats) on `out` unless quiet, and the progress bar on `err`.
+// CliError for bad input (before any work), for an effect error, and for an
+// interrupt (exit code InterruptExitCode(); the frame being rendered is not
+// written, a video output is finished with the frames before it).
 RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err);
 
 // The frames a render covers, resolved from --frame/--frames, --chunk and the
@@ -66,13 +75,20 @@ FrameSpan FramesToRender(const RenderOptions& options, const OutputPattern& outp
 void FillWorld(const HostImage& image, PF_EffectWorld* world);
 HostImage ReadWorld(const PF_EffectWorld* world, Depth depth);
 
-// Ctrl-C (and SIGTERM) during RunRender cancel the frame being rendered
-// through the host's progress callback. Exposed for the demo's own steps.
+// Ctrl-C (and SIGTERM, SIGHUP) during RunRender cancel the frame being
+// rendered through the host's progress callback. Exposed for the demo's own steps.
 bool Interrupted();
+// 128 + the signal that interrupted: 130 for SIGINT, 143 for SIGTERM, 129 for SIGHUP.
+int InterruptExitCode();
+bool IsInterruptExitCode(int code);
 
-// While alive, Ctrl-C and SIGTERM set the interrupted flag and, with a host,
-// cancel its current frame, instead of ending the program; what was there
-// before is restored at the end.
+// Checks before any work that a file can be created in the folder of `path`
+// (the folder exists and accepts a new file); CliError otherwise.
+void CheckWritableFolder(const std::string& path);
+
+// While alive, SIGINT, SIGTERM and SIGHUP set the interrupted flag and, with
+// a host, cancel its current frame, instead of ending the program; what was
+// there before is restored at the end.
 class InterruptGuard {
  public:
   explicit InterruptGuard(minihost::MiniHost* host);
@@ -81,7 +97,7 @@ class InterruptGuard {
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 
  private:
-  struct sigaction old_int_ {}, old_term_ {};
+  struct sigaction old_int_ {}, old_term_ {}, old_hup_ {};
 };
 
 }  // namespace pluvane::cli

@@ -1,4 +1,5 @@
-// Image files and the host's pixel values.
+// Image files and the host's pixel values: the one place where file samples
+// become host values and back, for stills, sequences and video frames alike.
 //
 // A file's samples are kept as the file stores them (FileImage); the layer the
 // effect sees holds the host's values of one render depth (HostImage). The
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace pluvane::cli {
+namespace pluvane::media {
 
 // How a file stores its samples.
 enum class SampleType { kUInt8, kUInt16, kFloat };
@@ -66,29 +67,34 @@ int DepthBits(Depth depth);
 const char* SampleTypeName(SampleType type);  // "8-bit", "16-bit", "32-bit float"
 
 // ---- files ---------------------------------------------------------------------
-// The format of an output path by its extension; CliError for any other.
+// The format of an output path by its extension; Error for any other.
 FileFormat OutputFormatOf(const std::string& path);
 const char* FormatName(FileFormat format);
 // How a render of `depth` is stored in `format`. A file keeps the render's
 // depth; a float render goes into a format without float samples clamped, at
 // the format's deepest integer type (PNG 16-bit, JPEG 8-bit). An integer
 // render that the format cannot hold (16-bit into JPEG, 8 or 16-bit into
-// OpenEXR) is a CliError that says which depth or format to use instead.
+// OpenEXR) is a Error that says which depth or format to use instead.
 SampleType OutputSampleType(FileFormat format, Depth depth);
 
 // Reads the first image of a file with OpenImageIO. Grey becomes R = G = B;
 // an image without alpha gets full alpha. Samples are taken as stored, never
-// premultiplied or un-premultiplied. CliError when the file is missing,
+// premultiplied or un-premultiplied. Error when the file is missing,
 // unreadable or not an image.
 FileImage ReadImageFile(const std::string& path);
 
+// What a file's header says, without reading its pixels.
+struct ImageHeader {
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  SampleType type = SampleType::kUInt8;
+};
+ImageHeader ReadImageHeader(const std::string& path);
+
 // Writes `image` to `path` in `format` without ever leaving a partial file:
-// the data goes to a hidden temporary file in the same folder, which is
-// renamed over `path` only once complete. CliError when it cannot be written.
-void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format);
+// the data goes to `temp` (a hidden file in the same folder), which is
+// renamed over `path` only once complete. Error when it cannot be written.
+void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp);
 
-// Checks before any work that a file can be created in the folder of `path`
-// (the folder exists and accepts a new file); CliError otherwise.
-void CheckWritableFolder(const std::string& path);
-
-}  // namespace pluvane::cli
+}  // namespace pluvane::media

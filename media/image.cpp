@@ -13,12 +13,11 @@
 #include <memory>
 #include <system_error>
 
-#include "errors.h"
-#include "frames.h"
+#include "error.h"
 
 namespace fs = std::filesystem;
 
-namespace pluvane::cli {
+namespace pluvane::media {
 namespace {
 
 constexpr int kMaxSide = 30000;  // the largest layer side a host accepts
@@ -141,7 +140,7 @@ FileFormat OutputFormatOf(const std::string& path) {
   if (ext == ".tif" || ext == ".tiff") return FileFormat::kTiff;
   if (ext == ".exr") return FileFormat::kExr;
   if (ext == ".jpg" || ext == ".jpeg") return FileFormat::kJpeg;
-  throw CliError("cannot write " + Quoted(path) + (ext.empty() ? ": it has no extension" : ": unknown format " + Quoted(ext)) +
+  throw Error("cannot write " + Quoted(path) + (ext.empty() ? ": it has no extension" : ": unknown format " + Quoted(ext)) +
                  "; end the output name with .png, .tif, .exr or .jpg");
 }
 
@@ -162,41 +161,65 @@ SampleType OutputSampleType(FileFormat format, Depth depth) {
       return depth == Depth::k8 ? SampleType::kUInt8 : depth == Depth::k16 ? SampleType::kUInt16 : SampleType::kFloat;
     case FileFormat::kJpeg:
       if (depth == Depth::k16)
-        throw CliError("JPEG holds only 8-bit samples and this render is 16-bit; add --depth 8, or write .png or .tif");
+        throw Error("JPEG holds only 8-bit samples and this render is 16-bit; add --depth 8, or write .png or .tif");
       return SampleType::kUInt8;
     case FileFormat::kExr:
       if (depth != Depth::k32)
-        throw CliError("OpenEXR holds float samples and this render is " + std::to_string(DepthBits(depth)) +
+        throw Error("OpenEXR holds float samples and this render is " + std::to_string(DepthBits(depth)) +
                        "-bit; add --depth 32, or write .png or .tif");
       return SampleType::kFloat;
   }
   return SampleType::kUInt8;
 }
 
-FileImage ReadImageFile(const std::string& path) {
+namespace {
+
+SampleType TypeOf(const OIIO::ImageSpec& header) {
+  const auto base = static_cast<OIIO::TypeDesc::BASETYPE>(header.format.basetype);
+  if (base == OIIO::TypeDesc::UINT8) return SampleType::kUInt8;
+  if (base == OIIO::TypeDesc::UINT16) return SampleType::kUInt16;
+  return SampleType::kFloat;  // half, float, and any other type, through OpenImageIO's float conversion
+}
+
+// Opens an image file and checks its header; `header` is filled in.
+std::unique_ptr<OIIO::ImageInput> OpenImage(const std::string& path, OIIO::ImageSpec& header) {
   std::error_code ec;
-  if (!fs::exists(path, ec)) throw CliError("input " + Quoted(path) + " does not exist; check the file name and folder");
-  if (fs::is_directory(path, ec)) throw CliError("input " + Quoted(path) + " is a folder; give an image file");
+  if (!fs::exists(path, ec)) throw Error("input " + Quoted(path) + " does not exist; check the file name and folder");
+  if (fs::is_directory(path, ec)) throw Error("input " + Quoted(path) + " is a folder; give an image file");
   if (::access(path.c_str(), R_OK) != 0)
-    throw CliError("cannot read " + Quoted(path) + ": " + std::strerror(errno) + "; check the file's permissions");
+    throw Error("cannot read " + Quoted(path) + ": " + std::strerror(errno) + "; check the file's permissions");
 
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
   // The file's header (size, channels, sample type) comes back from open().
-  OIIO::ImageSpec header;
   auto in = OIIO::ImageInput::create(path, false, &config);
   if (!in || !in->open(path, header, config)) {
     const std::string why = OneLine(in ? in->geterror() : OIIO::geterror());
-    throw CliError("cannot read " + Quoted(path) + " as an image" + (why.empty() ? "" : " (" + why + ")") +
+    throw Error("cannot read " + Quoted(path) + " as an image" + (why.empty() ? "" : " (" + why + ")") +
                    "; give a PNG, TIFF, OpenEXR or JPEG file");
   }
-  if (header.deep) throw CliError("input " + Quoted(path) + " is a deep image; give a flat image");
+  if (header.deep) throw Error("input " + Quoted(path) + " is a deep image; give a flat image");
   if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0)
-    throw CliError("input " + Quoted(path) + " has no pixels; give a non-empty image");
+    throw Error("input " + Quoted(path) + " has no pixels; give a non-empty image");
   if (header.width > kMaxSide || header.height > kMaxSide)
-    throw CliError("input " + Quoted(path) + " is " + std::to_string(header.width) + "x" + std::to_string(header.height) +
+    throw Error("input " + Quoted(path) + " is " + std::to_string(header.width) + "x" + std::to_string(header.height) +
                    "; layers may be at most " + std::to_string(kMaxSide) + " pixels on a side, scale it down first");
 
+  return in;
+}
+
+}  // namespace
+
+ImageHeader ReadImageHeader(const std::string& path) {
+  OIIO::ImageSpec header;
+  auto in = OpenImage(path, header);
+  in->close();
+  return ImageHeader{header.width, header.height, header.nchannels, TypeOf(header)};
+}
+
+FileImage ReadImageFile(const std::string& path) {
+  OIIO::ImageSpec header;
+  auto in = OpenImage(path, header);
   FileImage img;
   img.width = header.width;
   img.height = header.height;
@@ -231,7 +254,7 @@ FileImage ReadImageFile(const std::string& path) {
     ok = in->read_image(0, 0, 0, nch, read_as, samples.data());
   }
   if (!ok) {
-    throw CliError("cannot read the pixels of " + Quoted(path) + " (" + OneLine(in->geterror()) +
+    throw Error("cannot read the pixels of " + Quoted(path) + " (" + OneLine(in->geterror()) +
                    "); the file may be damaged or truncated");
   }
   in->close();
@@ -255,28 +278,6 @@ FileImage ReadImageFile(const std::string& path) {
     d[3] = alpha >= 0 && alpha < nch ? s[alpha] : full;
   }
   return img;
-}
-
-void CheckWritableFolder(const std::string& path) {
-  fs::path dir = fs::path(path).parent_path();
-  if (dir.empty()) dir = ".";
-  std::error_code ec;
-  if (!fs::exists(dir, ec))
-    throw CliError("output folder " + Quoted(dir.string()) + " does not exist; create it first or pick another folder");
-  if (!fs::is_directory(dir, ec))
-    throw CliError("output folder " + Quoted(dir.string()) + " is not a folder; pick another output path");
-  // Probe by creating a file, as permissions alone do not tell (root, read-only mounts).
-  const std::string probe = TemporaryPathFor(path);
-  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-  if (fd < 0) {
-    const int err = errno;
-    if (err != EEXIST)
-      throw CliError("cannot write into folder " + Quoted(dir.string()) + ": " + std::strerror(err) +
-                     "; pick a folder you can write to");
-    return;
-  }
-  ::close(fd);
-  ::unlink(probe.c_str());
 }
 
 namespace {
@@ -304,9 +305,9 @@ std::vector<T> Pack(const FileImage& image, int channels) {
 
 }  // namespace
 
-void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format) {
+void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp_path) {
   auto out = OIIO::ImageOutput::create(path);
-  if (!out) throw CliError("cannot write " + Quoted(path) + ": no " + FormatName(format) + " writer available");
+  if (!out) throw Error("cannot write " + Quoted(path) + ": no " + FormatName(format) + " writer available");
   const int channels = format == FileFormat::kJpeg ? 3 : 4;  // JPEG has no alpha
   const OIIO::TypeDesc type = image.type == SampleType::kUInt8    ? OIIO::TypeDesc::UINT8
                               : image.type == SampleType::kUInt16 ? OIIO::TypeDesc::UINT16
@@ -321,9 +322,9 @@ void WriteImageFile(const std::string& path, const FileImage& image, FileFormat 
   // files a few percent larger: frame sequences favour speed.
   layout.attribute("png:compressionLevel", 3);
 
-  TempFile temp{TemporaryPathFor(path)};
+  TempFile temp{temp_path};
   auto fail = [&](const std::string& why) {
-    return CliError("cannot write " + Quoted(path) + " (" + OneLine(why) + "); check the folder and free disk space");
+    return Error("cannot write " + Quoted(path) + " (" + OneLine(why) + "); check the folder and free disk space");
   };
   if (!out->open(temp.path, layout)) throw fail(out->geterror());
   bool ok = false;
@@ -346,4 +347,4 @@ void WriteImageFile(const std::string& path, const FileImage& image, FileFormat 
   temp.keep = true;
 }
 
-}  // namespace pluvane::cli
+}  // namespace pluvane::media

@@ -1,0 +1,111 @@
+// Video files read and written in process with FFmpeg's libraries.
+//
+// Reading: frame f is the f-th frame of the video stream counted from its
+// first frame, found by its time stamp, so a seek lands on exactly that frame.
+// Frames come out as RGBA file samples: 8-bit sources as 8-bit codes, deeper
+// sources (10, 12-bit) as 16-bit codes, decoded with the stream's own matrix
+// (BT.709, BT.601, BT.2020) and range (limited or full); a stream that names
+// no matrix is taken as BT.709 from 720 lines up and BT.601 below, as players do.
+//
+// Writing: one video stream of a fixed codec per container, and optionally the
+// audio of an input clip copied over, trimmed to the rendered frames.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "image.h"
+
+namespace pluvane::media {
+
+// Whether a path names a video file by its extension (.mp4, .mov, .mkv, .webm, .avi, ...).
+bool IsVideoPath(const std::string& path);
+
+struct VideoInfo {
+  int width = 0;
+  int height = 0;
+  int bits = 8;             // of the source's samples
+  long long frames = 0;     // in the video stream
+  long fps_num = 0, fps_den = 1;  // the stream's own frame rate, reduced
+  double start_seconds = 0; // time stamp of the first frame
+  bool has_audio = false;
+  std::string codec;        // "h264"
+  SampleType type() const { return bits > 8 ? SampleType::kUInt16 : SampleType::kUInt8; }
+};
+
+class VideoReader {
+ public:
+  // Error when the file is missing, unreadable, damaged or holds no video stream.
+  explicit VideoReader(const std::string& path);
+  ~VideoReader();
+  VideoReader(const VideoReader&) = delete;
+  VideoReader& operator=(const VideoReader&) = delete;
+
+  const VideoInfo& info() const;
+  // Frame `frame` (0-based). Reading forward decodes on; reading back or far
+  // ahead seeks. Error past the end or when the stream cannot be decoded.
+  FileImage Read(long long frame);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The codec of a video output, picked by the container.
+enum class VideoCodec {
+  kH264,    // .mp4: libx264, yuv420p, BT.709 limited range, quality by CRF
+  kProRes,  // .mov: ProRes 4444 (prores_ks), yuva444p10le with alpha, BT.709
+  kFfv1,    // .mkv: FFV1, lossless RGBA: bgra for 8-bit frames, gbrap16le for 16-bit ones
+};
+// The codec of a video output path; Error for an extension we do not write.
+VideoCodec OutputVideoCodecOf(const std::string& path);
+const char* VideoCodecName(VideoCodec codec);  // "H.264 MP4"
+// The file sample type frames of a render of `bits` (8, 16 or 32) are handed
+// to the writer in: H.264 takes 8 bits, ProRes and FFV1 16 bits for deeper
+// renders (a float render clamped to 0..1).
+SampleType VideoSampleType(VideoCodec codec, int render_bits);
+
+struct VideoSettings {
+  std::string path;          // the final name
+  std::string temp;          // written here, renamed to `path` by Finish()
+  VideoCodec codec = VideoCodec::kH264;
+  int width = 0, height = 0; // of the frames handed in
+  SampleType type = SampleType::kUInt8;  // of the frames handed in (VideoSampleType)
+  long fps_num = 30, fps_den = 1;
+  int crf = 18;              // H.264 quality
+  // Audio to carry over: the first audio stream of this file, from
+  // `audio_start` seconds on (the time of the first rendered frame in it).
+  std::string audio_from;
+  double audio_start = 0;
+};
+
+class VideoWriter {
+ public:
+  // Opens the encoder and the file; Error when the codec is missing from this
+  // build or cannot take the size.
+  explicit VideoWriter(const VideoSettings& settings);
+  // Without Finish(), the temporary file is removed.
+  ~VideoWriter();
+  VideoWriter(const VideoWriter&) = delete;
+  VideoWriter& operator=(const VideoWriter&) = delete;
+
+  // The size encoded: H.264 4:2:0 needs even sizes, so an odd last column or
+  // row is left out.
+  int width() const;
+  int height() const;
+  // A note for the user about the audio ("audio: aac copied"), or why there is none.
+  const std::string& audio_note() const;
+
+  void Write(const FileImage& frame);
+  // Flushes the encoder, ends the audio with the last frame, closes the file
+  // and renames it to its final name. Returns the frames the file holds; with
+  // none, no file is kept.
+  long long Finish();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace pluvane::media
