@@ -7,7 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libopenimageio-dev openimageio-tools libcli11-dev nlohmann-json3-dev)
+          libopenimageio-dev openimageio-tools libcli11-dev nlohmann-json3-dev
+          frei0r-plugins-dev ffmpeg melt gstreamer1.0-tools gstreamer1.0-plugins-base
+          gstreamer1.0-plugins-good gstreamer1.0-plugins-bad)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_deps() {
