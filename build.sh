@@ -46,6 +46,11 @@ case "${1:-}" in
     cmake -S . -B build-tsan -DPLUVANE_TSAN=ON -DPLUVANE_BUILD_CLI=OFF -DPLUVANE_BUILD_BENCH=OFF >/dev/null
     cmake --build build-tsan -j "$JOBS" --target test_render
     TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_render --gtest_filter='*Thread*:*Worker*'
+    # The frei0r filter through dlopen: instances rendering from several threads, every parameter swept.
+    if [[ -f /usr/include/frei0r.h ]]; then
+      cmake --build build-tsan -j "$JOBS" --target test_frei0r
+      TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_frei0r --gtest_filter='FilterTest.*'
+    fi
     build build-asan -DPLUVANE_SANITIZE=ON -DPLUVANE_BUILD_CLI=ON -DPLUVANE_BUILD_BENCH=OFF
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$JOBS")
     ;;
