@@ -10,11 +10,13 @@ PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev 
           libopenimageio-dev openimageio-tools libcli11-dev nlohmann-json3-dev
           frei0r-plugins-dev ffmpeg melt gstreamer1.0-tools gstreamer1.0-plugins-base
           gstreamer1.0-plugins-good gstreamer1.0-plugins-bad)
+# What only the tests need: a one-node Slurm cluster and GNU parallel for the farm tests.
+TEST_PACKAGES=(slurm-wlm munge procps iproute2 parallel)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
-install_deps() {
+install_deps() {  # install_deps [extra packages...]
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "${PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if ((${#missing[@]})); then
@@ -39,8 +41,8 @@ case "${1:-}" in
     ./build/pluvane demo -o demo-output
     ;;
   test)
-    install_deps
-    build build -DPLUVANE_BUILD_CLI=ON
+    install_deps "${TEST_PACKAGES[@]}"
+    build build -DPLUVANE_BUILD_CLI=ON -DPLUVANE_SLURM_TEST=ON
     (cd build && ctest --output-on-failure -j "$JOBS")
     # Frames rendered from many threads at once, and rows spread over workers.
     cmake -S . -B build-tsan -DPLUVANE_TSAN=ON -DPLUVANE_BUILD_CLI=OFF -DPLUVANE_BUILD_BENCH=OFF >/dev/null

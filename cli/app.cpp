@@ -20,14 +20,15 @@ Examples:
   pluvane render photo.png -o rain.####.png --frames 0-89 --key "Ripple Height=0:100,60:20"
   pluvane render --scene shot.json
   pluvane render photo.exr -o preview.png --downsample 2 --set "Drip Rate=2"
+  pluvane render photo.png -o shot/rain.####.exr --frames 0-239 --chunk 2/8 --skip-existing
 )";
 
 // The options of `render` as typed, before they are checked.
 struct RenderArgs {
-  std::string input, output, scene, fps, depth, quality, pixel_aspect, protocol, frames;
+  std::string input, output, scene, fps, depth, quality, pixel_aspect, protocol, frames, chunk;
   int frame = 0, downsample = 1, threads = 0;
   std::vector<std::string> sets, keys;
-  bool quiet = false, stats = false;
+  bool quiet = false, stats = false, skip_existing = false;
 };
 
 void AddMulti(CLI::App* cmd, const std::string& name, std::vector<std::string>& into, const std::string& help) {
@@ -56,6 +57,8 @@ RenderOptions BuildRenderOptions(CLI::App* cmd, const RenderArgs& a) {
     o.frames = ParseFrameRange(a.frames, "--frames");
     o.frame.reset();
   }
+  if (given("--chunk")) o.chunk = ParseChunk(a.chunk);
+  if (given("--skip-existing")) o.skip_existing = a.skip_existing;
   if (given("--fps")) o.fps = ParseRational(a.fps, "--fps");
   if (given("--depth")) o.depth = ParseDepth(a.depth);
   if (given("--quality")) {
@@ -109,6 +112,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   auto* frame_opt = render->add_option("--frame", ra.frame, "Frame to render (default 0)");
   auto* frames_opt = render->add_option("--frames", ra.frames, "Frames A-B to render, inclusive");
   frame_opt->excludes(frames_opt);
+  render->add_option("--chunk", ra.chunk,
+                     "Render only part K of N near-equal parts of the frames, K counted from 0: "
+                     "--chunk $SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT");
+  render->add_flag("--skip-existing", ra.skip_existing,
+                   "Leave output frames that are already complete as they are; render only the missing ones");
   render->add_option("--fps", ra.fps, "Frame rate N or N/D (default 30): frame f renders at time f x D in units of 1/N s");
   render->add_option("--depth", ra.depth, "Render depth 8, 16 or 32 (default: the input file's own depth)");
   render->add_option("--quality", ra.quality, "high or draft (default high)");

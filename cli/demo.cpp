@@ -1,3 +1,4 @@
+#include "frames.h"
 #include "demo.h"
 
 #include <spawn.h>

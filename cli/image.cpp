@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "errors.h"
+#include "frames.h"
 
 namespace fs = std::filesystem;
 
@@ -254,11 +255,6 @@ FileImage ReadImageFile(const std::string& path) {
     d[3] = alpha >= 0 && alpha < nch ? s[alpha] : full;
   }
   return img;
-}
-
-std::string TemporaryPathFor(const std::string& path) {
-  const fs::path p(path);
-  return (p.parent_path() / (".pluvane-" + std::to_string(::getpid()) + "-" + p.filename().string() + ".part")).string();
 }
 
 void CheckWritableFolder(const std::string& path) {

@@ -91,7 +91,4 @@ void WriteImageFile(const std::string& path, const FileImage& image, FileFormat 
 // (the folder exists and accepts a new file); CliError otherwise.
 void CheckWritableFolder(const std::string& path);
 
-// The temporary name WriteImageFile uses for `path` (a hidden file next to it).
-std::string TemporaryPathFor(const std::string& path);
-
 }  // namespace pluvane::cli

@@ -123,16 +123,19 @@ HostImage ReadWorld(const PF_EffectWorld* world, Depth depth) {
   return image;
 }
 
-std::vector<int> FramesToRender(const RenderOptions& o, const OutputPattern& output) {
+FrameSpan FramesToRender(const RenderOptions& o, const OutputPattern& output) {
   std::pair<int, int> range{0, 0};
   if (o.frames && (output.has_pattern || !o.frame)) range = *o.frames;
   else if (o.frame) range = {*o.frame, *o.frame};
   if (!output.has_pattern && range.first != range.second)
     throw CliError("frames " + std::to_string(range.first) + "-" + std::to_string(range.second) +
                    " need an output name with a frame number pattern, like rain.####.png or rain.%04d.exr");
-  std::vector<int> frames(static_cast<size_t>(range.second - range.first) + 1);
-  std::iota(frames.begin(), frames.end(), range.first);
-  return frames;
+  const FrameSpan all{range.first, range.second};
+  if (!o.chunk) return all;
+  if (!output.has_pattern)
+    throw CliError("--chunk needs an output name with a frame number pattern, like rain.####.png, so that the parts "
+                   "write different files");
+  return ChunkOf(all, *o.chunk);
 }
 
 RenderSummary RunRender(const RenderOptions& o, std::ostream& out, std::ostream& err) {
@@ -149,15 +152,34 @@ RenderSummary RunRender(const RenderOptions& o, std::ostream& out, std::ostream&
   const OutputPattern pattern = ParseOutputPattern(o.output);
   const FileFormat format = OutputFormatOf(o.output);
   const SampleType sample_type = OutputSampleType(format, depth);
-  const std::vector<int> frames = FramesToRender(o, pattern);
-  if (static_cast<long long>(frames.back()) * o.fps.den > INT_MAX)
-    throw CliError("frame " + std::to_string(frames.back()) + " lies beyond the host's time range at this --fps; render earlier frames");
+  const FrameSpan frames = FramesToRender(o, pattern);
+  if (frames.empty()) {
+    // More parts than frames: this part has nothing to do, which is not an error.
+    if (!o.quiet)
+      out << "chunk " << o.chunk->index << "/" << o.chunk->count << " has no frames of the range; nothing to render\n";
+    return RenderSummary{};
+  }
+  if (static_cast<long long>(frames.last) * o.fps.den > INT_MAX)
+    throw CliError("frame " + std::to_string(frames.last) + " lies beyond the host's time range at this --fps; render earlier frames");
+  // One look through the output folder: which frames are already complete (an
+  // existing output can only be the input if it is one of them), and the
+  // temporaries a killed run left behind.
+  const OutputScan scan = ScanOutputs(pattern, frames, /*remove_stale=*/true);
   if (!o.input.empty()) {
-    for (int f : frames)
+    for (int f : scan.existing)
       if (SameFile(pattern.FileFor(f), o.input))
         throw CliError("output " + pattern.FileFor(f) + " would overwrite the input; give the output another name");
   }
-  CheckWritableFolder(pattern.FileFor(frames.front()));
+  CheckWritableFolder(pattern.FileFor(frames.first));
+  const std::vector<int> none;
+  const std::vector<int>& skip = o.skip_existing ? scan.existing : none;
+  const long long to_render = frames.size() - static_cast<long long>(skip.size());
+  if (to_render == 0) {
+    if (!o.quiet) out << "nothing to render: all " << skip.size() << " frame(s) of " << o.output << " are already written\n";
+    RenderSummary summary;
+    summary.skipped = static_cast<long long>(skip.size());
+    return summary;
+  }
 
   const int n = std::max(o.downsample, 1);
   if (file.width / n < 1 || file.height / n < 1)
@@ -169,7 +191,7 @@ RenderSummary RunRender(const RenderOptions& o, std::ostream& out, std::ostream&
   settings.height = file.height;
   settings.time_scale = static_cast<A_u_long>(o.fps.num);
   settings.time_step = settings.local_time_step = static_cast<A_long>(o.fps.den);
-  settings.total_time = static_cast<A_long>(std::min<long long>(INT_MAX, (frames.back() + 1LL) * o.fps.den));
+  settings.total_time = static_cast<A_long>(std::min<long long>(INT_MAX, (frames.last + 1LL) * o.fps.den));
   settings.downsample_x = settings.downsample_y = PF_RationalScale{1, static_cast<A_u_long>(n)};
   settings.pixel_aspect_ratio = PF_RationalScale{static_cast<A_long>(o.pixel_aspect.num), static_cast<A_u_long>(o.pixel_aspect.den)};
   settings.quality = o.draft ? PF_Quality_LO : PF_Quality_HI;
@@ -202,10 +224,16 @@ RenderSummary RunRender(const RenderOptions& o, std::ostream& out, std::ostream&
                     kExitInterrupted);
   };
   const auto started = std::chrono::steady_clock::now();
-  for (size_t i = 0; i < frames.size(); ++i) {
-    const int f = frames[i];
+  summary.skipped = static_cast<long long>(skip.size());
+  auto next_skip = skip.begin();
+  long long done = 0;
+  for (int f = frames.first; f <= frames.last && f >= frames.first; ++f) {
+    if (next_skip != skip.end() && *next_skip == f) {
+      ++next_skip;
+      continue;
+    }
     if (Interrupted()) throw interrupted(f);
-    bar.StartFrame(f, static_cast<int>(i), static_cast<int>(frames.size()));
+    bar.StartFrame(f, static_cast<int>(done++), static_cast<int>(to_render));
     // A fresh output buffer per frame, as a host hands out.
     auto output = host->NewWorld(layer.width, layer.height, FormatOf(depth));
     output->pix_aspect_ratio = settings.pixel_aspect_ratio;
@@ -227,29 +255,35 @@ RenderSummary RunRender(const RenderOptions& o, std::ostream& out, std::ostream&
     const std::string path = pattern.FileFor(f);
     WriteImageFile(path, ToFile(ReadWorld(output.get(), depth), sample_type), format);
     summary.files.push_back(path);
+    summary.rendered.push_back(f);
+    if (f == INT_MAX) break;
   }
   bar.Finish();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   if (!o.quiet) {
     const std::string size = std::to_string(summary.width) + "x" + std::to_string(summary.height);
+    const std::string kept =
+        summary.skipped ? " " + std::to_string(summary.skipped) + " complete frame(s) already there were left as they are" : "";
     if (summary.files.size() == 1)
-      out << "wrote " << summary.files[0] << " (" << size << ", " << summary.description << ")\n";
+      out << "wrote " << summary.files[0] << " (" << size << ", " << summary.description << ")" << (kept.empty() ? "" : ";")
+          << kept << "\n";
     else
       out << "wrote " << summary.files.size() << " frames, " << summary.files.front() << " to " << summary.files.back()
-          << " (" << size << ", " << summary.description << ")\n";
+          << " (" << size << ", " << summary.description << ")" << (kept.empty() ? "" : ";") << kept << "\n";
   }
   if (o.stats) {
     char line[160];
-    for (size_t i = 0; i < frames.size(); ++i) {
-      std::snprintf(line, sizeof line, "frame %d: %.1f ms\n", frames[i], summary.frame_ms[i]);
+    const size_t count = summary.rendered.size();
+    for (size_t i = 0; i < count; ++i) {
+      std::snprintf(line, sizeof line, "frame %d: %.1f ms\n", summary.rendered[i], summary.frame_ms[i]);
       out << line;
     }
     const double render_s = std::accumulate(summary.frame_ms.begin(), summary.frame_ms.end(), 0.0) / 1000.0;
-    const double mpix = static_cast<double>(summary.width) * summary.height * frames.size() / 1e6;
+    const double mpix = static_cast<double>(summary.width) * summary.height * count / 1e6;
     std::snprintf(line, sizeof line,
                   "%zu frame(s) in %.2f s (rendering %.2f s): %.2f frames/s, %.2f megapixels/s rendered\n",
-                  frames.size(), wall, render_s, render_s > 0 ? frames.size() / render_s : 0.0,
+                  count, wall, render_s, render_s > 0 ? count / render_s : 0.0,
                   render_s > 0 ? mpix / render_s : 0.0);
     out << line;
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "composition.h"
+#include "frames.h"
 #include "host.h"
 #include "image.h"
 #include "values.h"
@@ -24,6 +25,8 @@ struct RenderOptions {
   std::string output;               // a file name, or a pattern for a frame range
   std::optional<int> frame;         // a single frame ...
   std::optional<std::pair<int, int>> frames;  // ... or a range (inclusive)
+  std::optional<Chunk> chunk;       // only this part of the range (a farm's task)
+  bool skip_existing = false;       // leave complete output files as they are
   Rational fps{30, 1};              // time_scale = num, time_step = local_time_step = den
   std::optional<Depth> depth;       // default: the input file's own depth
   bool draft = false;               // quality: draft (PF_Quality_LO) or high
@@ -40,6 +43,8 @@ struct RenderOptions {
 
 struct RenderSummary {
   std::vector<std::string> files;   // written, in frame order
+  std::vector<int> rendered;        // the frame numbers of `files`
+  long long skipped = 0;            // frames left as they were (--skip-existing)
   std::vector<double> frame_ms;     // render time of each frame
   int width = 0, height = 0;        // of the written frames
   std::string description;          // "16-bit PNG"
@@ -51,9 +56,10 @@ struct RenderSummary {
 // (exit code kExitInterrupted; the frame being rendered is not written).
 RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err);
 
-// The frames a render covers, resolved from --frame/--frames and the output:
-// a single-file output takes one frame; a range needs a pattern.
-std::vector<int> FramesToRender(const RenderOptions& options, const OutputPattern& output);
+// The frames a render covers, resolved from --frame/--frames, --chunk and the
+// output: a single-file output takes one frame; a range or a chunk needs a
+// pattern. Empty when the chunk has no frames (more parts than frames).
+FrameSpan FramesToRender(const RenderOptions& options, const OutputPattern& output);
 
 // Copies a host image into a host world of the same depth (rows addressed by
 // rowbytes), and back.

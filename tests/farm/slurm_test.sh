@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# End to end on a real Slurm: starts a one-node cluster on this machine (munge,
+# slurmctld, slurmd, listening on 127.0.0.1 only), submits the repository's
+# array-job script over 24 frames in 4 tasks, and checks the frames against one
+# render of the whole range; then loses some frames, leaves a killed run's
+# temporary, resubmits, and checks that only the missing frames were rendered.
+# Stops every daemon it started. Needs root and Debian's slurm-wlm and munge.
+#   tests/farm/slurm_test.sh PATH/TO/pluvane
+set -euo pipefail
+
+PLUVANE=$(realpath "${1:?usage: $0 PATH/TO/pluvane}")
+REPO=$(cd "$(dirname "$0")/../.." && pwd)
+SCRIPT=$REPO/farm/slurm-render.sh
+[[ $(id -u) -eq 0 ]] || { echo "slurm_test: needs root to run slurmd; skipped" >&2; exit 77; }
+for p in munged slurmctld slurmd sbatch scontrol sinfo; do
+  command -v $p >/dev/null || { echo "slurm_test: $p is missing (apt-get install slurm-wlm munge)" >&2; exit 1; }
+done
+
+T=$(mktemp -d /tmp/pluvane-slurm-XXXXXX)
+HOST=$(hostname -s)
+STARTED_MUNGE=""
+export SLURM_CONF=$T/slurm.conf
+say() { echo "slurm_test: $*"; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
+
+cleanup() {
+  set +e
+  if [[ -f $T/slurmctld.pid || -f $T/slurmd.pid ]]; then
+    scontrol shutdown >/dev/null 2>&1
+    for _ in $(seq 50); do
+      pgrep -F "$T/slurmctld.pid" >/dev/null 2>&1 || pgrep -F "$T/slurmd.pid" >/dev/null 2>&1 || break
+      sleep 0.2
+    done
+    for f in "$T/slurmctld.pid" "$T/slurmd.pid"; do [[ -f $f ]] && pkill -F "$f" 2>/dev/null; done
+  fi
+  if [[ -n $STARTED_MUNGE ]]; then
+    kill "$STARTED_MUNGE" 2>/dev/null
+    for _ in $(seq 25); do kill -0 "$STARTED_MUNGE" 2>/dev/null || break; sleep 0.2; done
+  fi
+  if [[ ${KEEP:-} ]]; then say "kept $T"; else rm -rf "$T"; fi
+}
+trap cleanup EXIT
+fail() {
+  say "FAILED: $*"
+  for log in "$T"/slurmctld.log "$T"/slurmd.log "$T"/logs/*; do [[ -f $log ]] && { echo "--- $log"; tail -20 "$log"; }; done
+  exit 1
+}
+
+t0=$(date +%s.%N)
+# munge: the key comes with the package; the daemon runs as the munge user.
+if ! pgrep -x munged >/dev/null; then
+  [[ -f /etc/munge/munge.key ]] || { mungekey --create 2>/dev/null || /usr/sbin/create-munge-key -f; }
+  install -d -o munge -g munge -m 0755 /run/munge
+  runuser -u munge -- /usr/sbin/munged
+  STARTED_MUNGE=$(cat /run/munge/munged.pid 2>/dev/null || pgrep -x -u munge munged)
+fi
+
+mkdir -p "$T/state" "$T/spool" "$T/logs" "$T/farm" "$T/whole"
+cat >"$SLURM_CONF" <<CONF
+ClusterName=pluvanetest
+SlurmctldHost=$HOST(127.0.0.1)
+SlurmctldPort=16817
+SlurmdPort=16818
+SlurmUser=root
+SlurmdUser=root
+AuthType=auth/munge
+CommunicationParameters=NoInAddrAny,NoCtldInAddrAny
+StateSaveLocation=$T/state
+SlurmdSpoolDir=$T/spool
+SlurmctldPidFile=$T/slurmctld.pid
+SlurmdPidFile=$T/slurmd.pid
+SlurmctldLogFile=$T/slurmctld.log
+SlurmdLogFile=$T/slurmd.log
+ProctrackType=proctrack/linuxproc
+TaskPlugin=task/none
+SelectType=select/cons_tres
+SelectTypeParameters=CR_Core
+AccountingStorageType=accounting_storage/none
+JobAcctGatherType=jobacct_gather/none
+JobCompType=jobcomp/none
+MpiDefault=none
+ReturnToService=2
+NodeName=$HOST NodeAddr=127.0.0.1 CPUs=2 State=UNKNOWN
+PartitionName=test Nodes=$HOST Default=YES MaxTime=INFINITE State=UP
+CONF
+slurmctld -f "$SLURM_CONF"
+slurmd -f "$SLURM_CONF"
+for _ in $(seq 100); do
+  sinfo -h -o %t 2>/dev/null | grep -qx idle && break
+  sleep 0.2
+done
+sinfo -h -o %t 2>/dev/null | grep -qx idle || fail "the node did not come up idle"
+ready=$(date +%s.%N)
+say "cluster up in $(elapsed "$t0" "$ready") s"
+# Both daemons listen on the loopback address only.
+if command -v ss >/dev/null; then
+  if ss -ltnH | awk '{print $4}' | grep -E ':(16817|16818)$' | grep -qv '^127\.0\.0\.1:'; then
+    fail "a daemon listens beyond 127.0.0.1: $(ss -ltnH | grep -E ':1681[78]')"
+  fi
+fi
+
+cd "$T"
+"$PLUVANE" render --help >/dev/null
+# A layer for the shot: the demo's own image, small so the test is quick.
+"$PLUVANE" demo -o demo --frames 0-0 -q
+INPUT=$T/demo/source.png
+[[ -f $INPUT ]] || INPUT=$(ls "$T"/demo/*.png | head -1)
+RENDER=(--frames 0-23 --fps 24 --downsample 4 --set "Drip Rate=2" --threads 1)
+
+"$PLUVANE" render "$INPUT" -o whole/r.####.png "${RENDER[@]}" -q
+submit() {
+  PLUVANE=$PLUVANE timeout 300 sbatch --wait --array=0-3 --output="$T/logs/%A_%a.log" --chdir="$T" "$SCRIPT" \
+    "$INPUT" -o "$T/farm/r.####.png" "${RENDER[@]}" >/dev/null || fail "the array job failed"
+}
+compare() {
+  local n=0
+  for f in whole/r.*.png; do
+    cmp -s "$f" "farm/$(basename "$f")" || fail "farm/$(basename "$f") differs from the single render"
+    n=$((n + 1))
+  done
+  [[ $n -eq 24 ]] || fail "expected 24 frames, found $n"
+  [[ $(ls farm | wc -l) -eq 24 ]] || fail "farm/ holds more than the frames: $(ls -A farm)"
+}
+
+s0=$(date +%s.%N)
+submit
+say "24 frames in 4 array tasks: $(elapsed "$s0" "$(date +%s.%N)") s"
+compare
+[[ $(ls logs | wc -l) -eq 4 ]] || fail "expected one log per task"
+
+# A lost node: three frames gone, and a temporary a killed writer left behind.
+rm farm/r.0003.png farm/r.0010.png farm/r.0017.png
+echo "half a frame" > "farm/.pluvane-$HOST-999999999-r.0010.png.part"
+declare -A before
+for f in farm/r.*.png; do before[$f]=$(stat -c '%i %Y.%y' "$f"); done
+submit
+compare
+for f in "${!before[@]}"; do
+  [[ $(stat -c '%i %Y.%y' "$f") == "${before[$f]}" ]] || fail "$f was rendered again although it was complete"
+done
+[[ -z $(ls -A farm | grep '\.part$') ]] || fail "a temporary was left: $(ls -A farm)"
+say "resubmission rendered only frames 3, 10 and 17; all 24 frames identical"
+say "passed"
