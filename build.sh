@@ -8,9 +8,12 @@ cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           libopenimageio-dev openimageio-tools libcli11-dev nlohmann-json3-dev
-          libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev ffmpeg)
-# What only the tests need: a one-node Slurm cluster and GNU parallel for the farm tests.
-TEST_PACKAGES=(slurm-wlm munge procps iproute2 parallel)
+          libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev
+          frei0r-plugins-dev ffmpeg)
+# What only the tests need: a one-node Slurm cluster and GNU parallel for the farm tests,
+# and the video tools that load the frei0r filter.
+TEST_PACKAGES=(slurm-wlm munge procps iproute2 parallel
+               melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_deps() {  # install_deps [extra packages...]
@@ -47,6 +50,11 @@ case "${1:-}" in
     cmake -S . -B build-tsan -DPLUVANE_TSAN=ON -DPLUVANE_BUILD_CLI=OFF -DPLUVANE_BUILD_BENCH=OFF >/dev/null
     cmake --build build-tsan -j "$JOBS" --target test_render
     TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_render --gtest_filter='*Thread*:*Worker*'
+    # The frei0r filter through dlopen: instances rendering from several threads, every parameter swept.
+    if [[ -f /usr/include/frei0r.h ]]; then
+      cmake --build build-tsan -j "$JOBS" --target test_frei0r
+      TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_frei0r --gtest_filter='FilterTest.*'
+    fi
     build build-asan -DPLUVANE_SANITIZE=ON -DPLUVANE_BUILD_CLI=ON -DPLUVANE_BUILD_BENCH=OFF
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$JOBS")
     ;;

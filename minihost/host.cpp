@@ -92,6 +92,16 @@ MiniHost::MiniHost(const std::string& module_path, LayerSettings settings)
     dlclose(module_);
     throw HostError("the module '" + module_path + "' exports no MainEntry");
   }
+  RegisterHostSuites();
+}
+
+MiniHost::MiniHost(PF_MainEntryFunc main_entry, LayerSettings settings)
+    : settings_(settings), main_entry_(main_entry) {
+  if (!main_entry_) throw HostError("no effect entry point given");
+  RegisterHostSuites();
+}
+
+void MiniHost::RegisterHostSuites() {
   basic_.AcquireSuite = BasicAcquire;
   basic_.ReleaseSuite = BasicRelease;
   composition_ = std::make_unique<Composition>();

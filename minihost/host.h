@@ -175,6 +175,9 @@ class MiniHost {
  public:
   // Loads the effect module from `module_path` and looks up MainEntry.
   explicit MiniHost(const std::string& module_path, LayerSettings settings = {});
+  // Hosts the effect whose entry point is linked into this program: nothing
+  // is loaded, commands go straight to `main_entry`.
+  explicit MiniHost(PF_MainEntryFunc main_entry, LayerSettings settings = {});
   ~MiniHost();
   MiniHost(const MiniHost&) = delete;
   MiniHost& operator=(const MiniHost&) = delete;
@@ -291,6 +294,7 @@ class MiniHost {
     double x = 0, y = 0;  // points, full-resolution layer pixels
   };
   void InitInData(CallContext& ctx, A_long time);
+  void RegisterHostSuites();
 
   LayerSettings settings_;
   Faults faults_;

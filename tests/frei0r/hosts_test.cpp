@@ -1,0 +1,215 @@
+// The filter inside the real hosts (ffmpeg, melt, gst-launch-1.0): every
+// frame they give must be byte for byte the frame `pluvane render --depth 8`
+// gives for the same picture, frame number, frame rate and controls.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kWidth = 160, kHeight = 90;
+constexpr size_t kFrameBytes = static_cast<size_t>(kWidth) * kHeight * 4;
+
+bool HaveProgram(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string Q(const std::string& s) {  // single-quoted for sh
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "pluvane-frei0r-XXXXXX").string();
+    dir_ = ::mkdtemp(pattern.data());
+    // The filter's folder is all the hosts search; GStreamer gets a registry
+    // of its own so that it scans that folder afresh.
+    env_ = "FREI0R_PATH=" + Q(fs::path(PLUVANE_FREI0R_PATH).parent_path().string()) +
+           " GST_REGISTRY=" + Q(Path("registry.bin")) + " ";
+#ifdef PLUVANE_SANITIZED_BUILD
+    // The hosts are not sanitized: the sanitizer runtimes must come first in
+    // them for the sanitized filter to load. Their own leaks are not ours.
+    env_ += "LD_PRELOAD=\"$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)\" "
+            "ASAN_OPTIONS=detect_leaks=0 ";
+#endif
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  // Runs `command` in the temporary folder with the hosts' environment.
+  void Run(const std::string& command) {
+    const std::string full = "cd " + Q(dir_.string()) + " && " + env_ + command + " >" + Q(Path("log.txt")) + " 2>&1";
+    const int rc = std::system(full.c_str());
+    ASSERT_EQ(rc, 0) << command << "\n" << ReadFile(Path("log.txt"));
+  }
+
+  // The test picture: a still, or a short clip of RGBA frames (PNG in
+  // Matroska, so nothing is lost) at 30000/1001 with its frames as stills.
+  void MakeStill() { Run("ffmpeg -v error -y -f lavfi -i testsrc2=s=160x90 -frames:v 1 in.png"); }
+  void MakeClip(int frames) {
+    Run("ffmpeg -v error -y -f lavfi -i testsrc2=s=160x90:r=30000/1001 -frames:v " + std::to_string(frames) +
+        " -pix_fmt rgba -c:v png clip.mkv && ffmpeg -v error -y -i clip.mkv -start_number 0 src.%d.png");
+  }
+
+  // What the command line renders for `input` at `frame`, as RGBA bytes.
+  std::string Cli(const std::string& input, int frame, const std::string& fps, const std::vector<std::string>& sets) {
+    std::string cmd = Q(PLUVANE_CLI_PATH) + " render " + input + " -o cli.png -q --depth 8 --frame " +
+                      std::to_string(frame) + " --fps " + fps;
+    for (const auto& s : sets) cmd += " --set " + Q(s);
+    cmd += " && ffmpeg -v error -y -i cli.png -f rawvideo -pix_fmt rgba cli.raw";
+    Run(cmd);
+    return ReadFile(Path("cli.raw"));
+  }
+  std::string CliClip(int frames, const std::string& fps, const std::vector<std::string>& sets) {
+    std::string all;
+    for (int f = 0; f < frames; ++f) all += Cli("src." + std::to_string(f) + ".png", f, fps, sets);
+    return all;
+  }
+
+  fs::path dir_;
+  std::string env_;
+};
+
+#define REQUIRE_PROGRAMS(...)                                                              \
+  do {                                                                                     \
+    if (std::string(PLUVANE_CLI_PATH).empty()) GTEST_SKIP() << "the pluvane program is not built"; \
+    for (const char* p : {__VA_ARGS__})                                                    \
+      if (!HaveProgram(p)) GTEST_SKIP() << p << " is not installed (./build.sh test installs it)"; \
+  } while (0)
+
+// One still at frame n: ffmpeg's positional parameters against the same
+// controls given to the command line by name.
+struct StillCase {
+  const char* what;
+  int frame;
+  const char* fps;
+  const char* params;  // after "ms|FPS|"
+  std::vector<std::string> sets;
+};
+
+TEST_F(HostTest, FfmpegStillMatchesTheCommandLine) {
+  REQUIRE_PROGRAMS("ffmpeg");
+  MakeStill();
+  const StillCase cases[] = {
+      {"defaults", 0, "30", "", {}},
+      {"defaults later on", 17, "30", "", {}},
+      {"more drops at 25 fps", 12, "25", "0.6|0.3", {"Drip Rate=3", "Longevity (sec)=3"}},
+      {"strong displacement, beyond the 0..1 span", 9, "30", "0.4|0.1|0.25|3.0", {"Drip Rate=2", "Rippling=180", "Displacement=250"}},
+      {"point light, coloured",
+       8,
+       "24",
+       "0.4|0.1|0.5|0.7|0.5|0.5|effect|0.75|1/0.5/0|point|0.3|0.3/0.6|0.5|0.5|0.2|0.4|0.08|0.5",
+       {"Drip Rate=2", "Light Intensity=150", "Light Color=255,128,0", "Light Type=Point Light", "Light Height=30",
+        "Light Position=48,54", "Light Direction=0", "Ambient=100", "Diffuse=20", "Specular=40", "Roughness=0.02",
+        "Metal=50"}},
+      {"draft quality", 6, "30", "0.4|0.1|0.5|0.7|0.5|0.5|effect|0.5|1/1/1|distant|0.65|0.25/0.25|0.375|0.5|0|1|0.06|1|y",
+       {"Drip Rate=2"}},
+  };
+  for (const StillCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string frame = std::to_string(c.frame);
+    // The still becomes frame n of a clip at the frame rate, the one frame
+    // taken through the filter. (A lone still has no time stamp in ffmpeg:
+    // the filter would get an undefined time.)
+    Run(std::string("ffmpeg -v error -y -loop 1 -framerate ") + c.fps + " -i in.png -frames:v " +
+        std::to_string(c.frame + 1) + " -pix_fmt rgba -c:v png still.mkv");
+    Run(std::string("ffmpeg -v error -y -i still.mkv -vf ") +
+        Q(std::string("select=eq(n\\,") + frame + "),frei0r=filter_name=pluvane:filter_params=ms|" + c.fps + "|" +
+          c.params) +
+        " -f rawvideo -pix_fmt rgba filter.raw");
+    std::vector<std::string> sets = c.sets;
+    if (std::string(c.what) == "draft quality") {
+      // The command line's draft switch is --quality, not a control.
+      const std::string cli = Q(PLUVANE_CLI_PATH) + " render in.png -o cli.png -q --depth 8 --quality draft --frame " +
+                              frame + " --set 'Drip Rate=2' && ffmpeg -v error -y -i cli.png -f rawvideo -pix_fmt rgba cli.raw";
+      Run(cli);
+      const std::string high = Cli("in.png", c.frame, c.fps, sets);
+      EXPECT_NE(ReadFile(Path("filter.raw")), high) << "draft renders like high quality";
+      Run(cli);
+    } else {
+      Cli("in.png", c.frame, c.fps, sets);
+    }
+    const std::string got = ReadFile(Path("filter.raw")), want = ReadFile(Path("cli.raw"));
+    ASSERT_EQ(got.size(), kFrameBytes);
+    EXPECT_TRUE(got == want) << "the filter's frame differs from pluvane render's";
+  }
+}
+
+// A clip through ffmpeg: its time (milliseconds, from time stamps rounded to
+// the container's 1 ms) lands on the right frame at 30000/1001.
+TEST_F(HostTest, FfmpegClipFramesMatchTheCommandLine) {
+  REQUIRE_PROGRAMS("ffmpeg");
+  constexpr int kFrames = 5;
+  MakeClip(kFrames);
+  Run("ffmpeg -v error -y -i clip.mkv -vf 'frei0r=pluvane:ms|30000/1001|0.4' -f rawvideo -pix_fmt rgba filter.raw");
+  const std::string got = ReadFile(Path("filter.raw"));
+  ASSERT_EQ(got.size(), kFrames * kFrameBytes);
+  const std::string want = CliClip(kFrames, "30000/1001", {"Drip Rate=2"});
+  for (int f = 0; f < kFrames; ++f)
+    EXPECT_TRUE(got.compare(f * kFrameBytes, kFrameBytes, want, f * kFrameBytes, kFrameBytes) == 0) << "frame " << f;
+  // Left in seconds, ffmpeg's milliseconds would be read as frames a thousand
+  // times later: the unit matters.
+  Run("ffmpeg -v error -y -i clip.mkv -vf 'frei0r=pluvane:seconds|30000/1001|0.4' -f rawvideo -pix_fmt rgba wrong.raw");
+  EXPECT_NE(ReadFile(Path("wrong.raw")).substr(kFrameBytes), want.substr(kFrameBytes));
+}
+
+// melt: parameters by name (set again before every frame), time in seconds
+// from the filter's in-point, at the profile's frame rate. (MLT 7.12 passes
+// no position parameters: the point light stays at its default place.)
+TEST_F(HostTest, MeltFramesMatchTheCommandLine) {
+  REQUIRE_PROGRAMS("ffmpeg", "melt");
+  constexpr int kFrames = 4;
+  MakeClip(kFrames);
+  std::ofstream(Path("profile")) << "description=test\nframe_rate_num=30000\nframe_rate_den=1001\nwidth=160\n"
+                                    "height=90\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
+                                    "display_aspect_num=16\ndisplay_aspect_den=9\ncolorspace=709\n";
+  Run("melt -quiet -profile profile clip.mkv -filter frei0r.pluvane 'Frame Rate=30000/1001' 'Drip Rate=0.4' "
+      "'Light Type=Point Light' 'Light Color=#ff8000' -consumer avformat:melt.raw f=rawvideo vcodec=rawvideo "
+      "pix_fmt=rgba");
+  const std::string got = ReadFile(Path("melt.raw"));
+  ASSERT_EQ(got.size(), kFrames * kFrameBytes);
+  const std::string want =
+      CliClip(kFrames, "30000/1001", {"Drip Rate=2", "Light Type=Point Light", "Light Color=255,128,0"});
+  for (int f = 0; f < kFrames; ++f)
+    EXPECT_TRUE(got.compare(f * kFrameBytes, kFrameBytes, want, f * kFrameBytes, kFrameBytes) == 0) << "frame " << f;
+}
+
+// GStreamer: properties in 0..1 by their canonical names, time from the
+// buffers' time stamps in seconds.
+TEST_F(HostTest, GstreamerFramesMatchTheCommandLine) {
+  REQUIRE_PROGRAMS("ffmpeg", "gst-launch-1.0");
+  constexpr int kFrames = 4;
+  MakeClip(kFrames);
+  Run("gst-launch-1.0 -q filesrc location=clip.mkv ! matroskademux ! pngdec ! videoconvert ! "
+      "frei0r-filter-pluvane frame-rate=30000/1001 drip-rate=0.4 displacement=0.9 light-color-g=0 ! "
+      "videoconvert ! video/x-raw,format=RGBA ! filesink location=gst.raw");
+  const std::string got = ReadFile(Path("gst.raw"));
+  ASSERT_EQ(got.size(), kFrames * kFrameBytes);
+  const std::string want = CliClip(kFrames, "30000/1001", {"Drip Rate=2", "Displacement=40", "Light Color=255,0,255"});
+  for (int f = 0; f < kFrames; ++f)
+    EXPECT_TRUE(got.compare(f * kFrameBytes, kFrameBytes, want, f * kFrameBytes, kFrameBytes) == 0) << "frame " << f;
+}
+
+}  // namespace
