@@ -42,8 +42,11 @@ case "${1:-}" in
     (cd build && ctest --output-on-failure -j "$JOBS")
     # Frames rendered from many threads at once, and rows spread over workers.
     cmake -S . -B build-tsan -DPLUVANE_TSAN=ON -DPLUVANE_BUILD_CLI=OFF -DPLUVANE_BUILD_BENCH=OFF >/dev/null
-    cmake --build build-tsan -j "$JOBS" --target test_render
+    cmake --build build-tsan -j "$JOBS" --target test_render test_regression
     TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_render --gtest_filter='*Thread*:*Worker*'
+    # The regression frames: sample tables, the height field in bands and the
+    # pixel pass on one, two and three workers.
+    TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_regression
     build build-asan -DPLUVANE_SANITIZE=ON -DPLUVANE_BUILD_CLI=ON -DPLUVANE_BUILD_BENCH=OFF
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$JOBS")
     ;;

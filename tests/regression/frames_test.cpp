@@ -54,6 +54,7 @@ struct Case {
   A_long expand_input = 0;   // smart render: input larger by this many pixels on each side
   bool hdr = false;          // float input with values beyond 0..1
   std::function<void(MiniHost&)> setup;
+  bool no_thread_service = false;  // the host lacks "PF Iterate Generic Suite"
 };
 
 // FNV-1a over the pixel bytes, row by row (padding left out), and the size.
@@ -96,6 +97,7 @@ uint64_t RenderCase(const Case& c) {
   MiniHost host(MiniHost::DefaultModulePath(), s);
   EXPECT_EQ(host.ParamsSetup(), PF_Err_NONE);
   if (c.setup) c.setup(host);
+  if (c.no_thread_service) host.RemoveSuite(kPFIterateGenericSuite, kPFIterateGenericSuiteVersion1);
   const A_long bw = (c.width + static_cast<A_long>(c.downsample_x) - 1) / static_cast<A_long>(c.downsample_x);
   const A_long bh = (c.height + static_cast<A_long>(c.downsample_y) - 1) / static_cast<A_long>(c.downsample_y);
   minihost::WorldPtr input = host.NewWorld(bw + 2 * c.expand_input, bh + 2 * c.expand_input, c.format);
@@ -401,6 +403,25 @@ TEST(FrameRegression, EveryFrameMatchesItsChecksum) {
     }
     EXPECT_EQ(sum, it->second) << c.name << " renders different bytes";
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A host without the generic work service: the field is drawn on the
+// render's own thread, and the frames are the same.
+TEST(FrameRegression, WithoutTheHostsThreadServiceTheFramesAreTheSame) {
+  std::map<std::string, uint64_t> expected;
+  for (const Expected& e : kTable) expected[e.name] = e.checksum;
+  int checked = 0;
+  for (Case c : Cases()) {
+    if (c.name.rfind("heavy_rain", 0) != 0 && c.name.rfind("keyframes", 0) != 0) continue;
+    c.no_thread_service = true;
+    EXPECT_EQ(RenderCase(c), expected.at(c.name)) << c.name;
+    ++checked;
+  }
+  EXPECT_GE(checked, 6);
 }
 
 }  // namespace
