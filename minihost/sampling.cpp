@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -46,13 +47,13 @@ struct RowSums {
   const void* data = nullptr;
   A_long width = 0, height = 0, rowbytes = 0;
   size_t pixel_size = 0;
-  std::vector<uint32_t> sums;  // height × (width + 1) × 4
+  std::unique_ptr<uint32_t[]> sums;  // height × (width + 1) × 4, every entry written by the build
 
   bool Matches(const PF_EffectWorld* w, size_t psize) const {
     return world == w && data == w->data && width == w->width && height == w->height && rowbytes == w->rowbytes &&
            pixel_size == psize;
   }
-  const uint32_t* Row(long y) const { return sums.data() + static_cast<size_t>(y) * (width + 1) * 4; }
+  const uint32_t* Row(long y) const { return sums.get() + static_cast<size_t>(y) * (width + 1) * 4; }
 };
 
 struct SampleTables {
@@ -94,31 +95,37 @@ struct Axis {
   double W(int i) const { return i == 0 ? wFirst : (i == count - 1 ? wLast : 1.0); }
 };
 
-double Overlap(long i, double lo, double hi) {
-  const double w = std::min(i + 0.5, hi) - std::max(i - 0.5, lo);
-  return w > 0 ? w : 0;
-}
-
-void Weights(double centre, double half, Axis& a) {
-  half = std::fabs(half);
-  if (half > (kMaxCount - 2) / 2.0) half = (kMaxCount - 2) / 2.0;
-  if (half == 0.0) {
-    a.first = static_cast<long>(std::floor(centre + 0.5));
+// The weights from the 16.16 centre and half-width, in whole units of 2^-16:
+// the box edges and pixel borders are such multiples, so these integers are
+// exactly the overlaps, and their doubles (÷ 65536) the same values as the
+// overlaps measured in double precision.
+void Weights(PF_Fixed centre, PF_Fixed half_width, Axis& a) {
+  constexpr int64_t kHalf = 32768, kMaxHalf = static_cast<int64_t>((kMaxCount - 2) / 2) << 16;
+  const int64_t c = centre;
+  const int64_t half = std::min<int64_t>(half_width < 0 ? -static_cast<int64_t>(half_width) : half_width, kMaxHalf);
+  if (half == 0) {
+    a.first = static_cast<long>((c + kHalf) >> 16);  // the pixel covering the centre
     a.count = 1;
     a.wFirst = a.wLast = 1.0;
     a.total = 1.0;
     return;
   }
-  const double lo = centre - half, hi = centre + half;
-  a.first = static_cast<long>(std::floor(lo + 0.5));
-  const long last = static_cast<long>(std::ceil(hi - 0.5));
+  const int64_t lo = c - half, hi = c + half;
+  a.first = static_cast<long>((lo + kHalf) >> 16);       // floor(lo + ½)
+  const long last = static_cast<long>((hi - kHalf + 65535) >> 16);  // ceil(hi − ½)
   a.count = static_cast<int>(std::clamp<long>(last - a.first + 1, 0, kMaxCount));
   a.total = 0;
   if (a.count == 0) return;
-  a.wFirst = Overlap(a.first, lo, hi);
-  a.wLast = Overlap(a.first + a.count - 1, lo, hi);
-  // The weights summed in order: multiples of 2^-16 below 2^11, so exact.
-  a.total = a.count == 1 ? a.wFirst : a.wFirst + static_cast<double>(a.count - 2) + a.wLast;
+  const auto overlap = [lo, hi](long i) {
+    const int64_t w = std::min<int64_t>((static_cast<int64_t>(i) << 16) + kHalf, hi) -
+                      std::max<int64_t>((static_cast<int64_t>(i) << 16) - kHalf, lo);
+    return w > 0 ? w : 0;
+  };
+  const int64_t wf = overlap(a.first), wl = overlap(a.first + a.count - 1);
+  a.wFirst = static_cast<double>(wf) * kFix;
+  a.wLast = static_cast<double>(wl) * kFix;
+  // The weights summed: exact in double, whatever the order.
+  a.total = (a.count == 1 ? wf : wf + (static_cast<int64_t>(a.count) - 2) * 65536 + wl) * kFix;
 }
 
 template <typename Pixel>
@@ -144,7 +151,7 @@ void BuildRowSums(RowSums& t, const PF_EffectWorld* w, int threads) {
   t.height = w->height;
   t.rowbytes = w->rowbytes;
   t.pixel_size = sizeof(Pixel);
-  t.sums.resize(static_cast<size_t>(w->height) * (w->width + 1) * 4);
+  t.sums.reset(new uint32_t[static_cast<size_t>(w->height) * (w->width + 1) * 4]);
   RunParallel(threads, w->height, [&t, w](A_long y) {
     const Pixel* row = RowPtr<Pixel>(w, y);
     uint32_t* s = const_cast<uint32_t*>(t.Row(y));
@@ -271,8 +278,8 @@ PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, P
   if (!pb || !dst || !pb->src || !pb->src->data || pb->src->width <= 0 || pb->src->height <= 0)
     return PF_Err_BAD_CALLBACK_PARAM;
   Axis ax, ay;
-  Weights(x * kFix, pb->x_radius * kFix, ax);
-  Weights(y * kFix, pb->y_radius * kFix, ay);
+  Weights(x, pb->x_radius, ax);
+  Weights(y, pb->y_radius, ay);
   const double total = ax.total * ay.total;
   if (!(total > 0)) return PF_Err_BAD_CALLBACK_PARAM;
   using Channel = decltype(dst->red);
