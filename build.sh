@@ -54,6 +54,8 @@ case "${1:-}" in
     install_deps
     build build -DPLUVANE_BUILD_CLI=ON
     ./build/bench/pluvane_bench
+    # Whole processes against a baseline command (needs gmic; not part of the tests).
+    if command -v gmic >/dev/null; then bench/whole_process.sh build; else echo "gmic not found: whole-process benchmark skipped"; fi
     ;;
   *)
     echo "usage: $0 demo|test|bench" >&2
