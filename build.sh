@@ -48,8 +48,11 @@ case "${1:-}" in
     (cd build && ctest --output-on-failure -j "$JOBS")
     # Frames rendered from many threads at once, and rows spread over workers.
     cmake -S . -B build-tsan -DPLUVANE_TSAN=ON -DPLUVANE_BUILD_CLI=OFF -DPLUVANE_BUILD_BENCH=OFF >/dev/null
-    cmake --build build-tsan -j "$JOBS" --target test_render
+    cmake --build build-tsan -j "$JOBS" --target test_render test_regression
     TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_render --gtest_filter='*Thread*:*Worker*'
+    # The regression frames: sample tables, the height field in bands and the
+    # pixel pass on one, two and three workers.
+    TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_regression
     # The frei0r filter through dlopen: instances rendering from several threads, every parameter swept.
     if [[ -f /usr/include/frei0r.h ]]; then
       cmake --build build-tsan -j "$JOBS" --target test_frei0r
@@ -62,6 +65,8 @@ case "${1:-}" in
     install_deps
     build build -DPLUVANE_BUILD_CLI=ON
     ./build/bench/pluvane_bench
+    # Whole processes against a baseline command (needs gmic; not part of the tests).
+    if command -v gmic >/dev/null; then bench/whole_process.sh build; else echo "gmic not found: whole-process benchmark skipped"; fi
     ;;
   *)
     echo "usage: $0 demo|test|bench" >&2

@@ -16,19 +16,32 @@
 
 namespace {
 
-void BM_Frame(benchmark::State& state, PF_PixelFormat format, A_long w, A_long h, PF_Quality quality) {
+struct FrameOptions {
+  int threads = 0;          // 0: every core
+  bool heavy_rain = false;  // Drip Rate 10, Longevity (sec) 3
+  A_long frame = 30;        // the first frame rendered; later iterations go on from it
+  bool fixed_frame = false; // render the same frame every iteration
+};
+
+void BM_Frame(benchmark::State& state, PF_PixelFormat format, A_long w, A_long h, PF_Quality quality,
+              FrameOptions opt = {}) {
   minihost::MiniHost host(minihost::MiniHost::DefaultModulePath());
   host.settings().width = w;
   host.settings().height = h;
   host.settings().quality = quality;
+  host.settings().threads = opt.threads;
   host.ParamsSetup();
+  if (opt.heavy_rain) {
+    host.SetFixed(kParamDripRate, 10);
+    host.SetFixed(kParamLongevity, 3);
+  }
   auto input = host.NewWorld(w, h, format);
   testutil::FillPattern(input.get());
   auto output = host.NewWorld(w, h, format);
-  A_long frame = 30;
+  A_long frame = opt.frame;
   for (auto _ : state) {
     minihost::FrameRequest r;
-    r.time = frame++;
+    r.time = opt.fixed_frame ? frame : frame++;
     r.input = input.get();
     r.output = output.get();
     if (host.RenderFrame(r) != PF_Err_NONE) state.SkipWithError("render failed");
@@ -41,6 +54,14 @@ BENCHMARK_CAPTURE(BM_Frame, hd_8bit, PF_PixelFormat_ARGB32, 1920, 1080, PF_Quali
 BENCHMARK_CAPTURE(BM_Frame, hd_16bit, PF_PixelFormat_ARGB64, 1920, 1080, PF_Quality_HI)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Frame, hd_float, PF_PixelFormat_ARGB128, 1920, 1080, PF_Quality_HI)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Frame, hd_8bit_draft, PF_PixelFormat_ARGB32, 1920, 1080, PF_Quality_LO)->Unit(benchmark::kMillisecond);
+// The targets table: heavy rain at frame 100, 4K, and one worker against two.
+BENCHMARK_CAPTURE(BM_Frame, hd_8bit_heavy_rain_f100, PF_PixelFormat_ARGB32, 1920, 1080, PF_Quality_HI,
+                  FrameOptions{0, true, 100, true})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Frame, uhd_8bit, PF_PixelFormat_ARGB32, 3840, 2160, PF_Quality_HI)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Frame, hd_8bit_1thread, PF_PixelFormat_ARGB32, 1920, 1080, PF_Quality_HI, FrameOptions{1})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Frame, hd_8bit_2threads, PF_PixelFormat_ARGB32, 1920, 1080, PF_Quality_HI, FrameOptions{2})
+    ->Unit(benchmark::kMillisecond);
 
 // One ripple of radius 60 into a 1080p float field.
 void BM_DrawForce(benchmark::State& state) {

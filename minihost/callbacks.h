@@ -19,6 +19,11 @@ inline PF_LRect ClipToWorld(const PF_EffectWorld* world, const PF_Rect* area) {
   return r;
 }
 
+// The area sample's per-command tables: a fresh set for a command, and
+// dropping the tables of a world the command is about to write.
+std::shared_ptr<SampleTables> NewSampleTables();
+void ForgetSampleTables(CallContext* ctx, const PF_EffectWorld* world);
+
 PF_Err HostCopy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r,
                 PF_Rect* dst_r);
 PF_Err HostFill(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* dst_rect,

@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "callbacks.h"
 #include "composition.h"
 
 #ifndef PLUVANE_MODULE_PATH
@@ -153,6 +154,7 @@ void MiniHost::InitInData(CallContext& ctx, A_long time) {
   in.pixel_aspect_ratio = settings_.pixel_aspect_ratio;
   in.pica_basicP = faults_.no_basic_suite ? nullptr : &basic_;
   ctx.host = this;
+  ctx.sample_tables = NewSampleTables();
 }
 
 void MiniHost::PrepareContext(CallContext& ctx, A_long time, PF_EffectWorld* input) {

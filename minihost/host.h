@@ -26,6 +26,7 @@
 namespace minihost {
 
 class Composition;
+struct SampleTables;  // the area sample's tables of the worlds sampled in one command
 
 // Thrown for host-side failures (module not found, bad control value...).
 class HostError : public std::runtime_error {
@@ -140,6 +141,8 @@ struct CallContext {
   PF_EffectWorld* input = nullptr;
   PF_EffectWorld* output = nullptr;
   std::map<A_long, PF_RenderRequest> checkouts;
+  // Built on the first area sample of a world in this command, freed with it.
+  std::shared_ptr<SampleTables> sample_tables;
 };
 
 // The two ways a host asks for a frame.

@@ -3,13 +3,15 @@
 // destination pixel is visited exactly once, and the reported error is the
 // one of the first failing pixel in row order, so the result does not depend
 // on the number of threads.
+//
+// "PF Iterate Generic Suite": runs a function for every index of a range
+// across the same workers, for work that is not one pixel at a time.
 #include <algorithm>
 #include <atomic>
-#include <climits>
-#include <thread>
 #include <vector>
 
 #include "callbacks.h"
+#include "parallel.h"
 
 namespace minihost {
 namespace {
@@ -24,44 +26,30 @@ PF_Err Iterate(PF_InData* in_data, PF_EffectWorld* src, const PF_Rect* area, voi
                PF_EffectWorld* dst) {
   if (!in_data || !dst || !dst->data || !pix_fn) return PF_Err_BAD_CALLBACK_PARAM;
   MiniHost* host = MiniHost::FromRef(in_data->effect_ref);
+  ForgetSampleTables(MiniHost::ContextFromRef(in_data->effect_ref), dst);
   const PF_LRect r = ClipToWorld(dst, area);
   if (r.left >= r.right || r.top >= r.bottom) return PF_Err_NONE;
 
-  int threads = host->settings().threads;
-  if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  threads = std::min<int>(threads, r.bottom - r.top);
-
-  std::atomic<A_long> next_row{r.top};
-  // The first failing pixel in row order: (row, column) packed for comparison.
-  std::atomic<long long> first_fail{LLONG_MAX};
+  // The first error of each row; the first failing row in order wins.
   std::vector<PF_Err> row_err(static_cast<size_t>(r.bottom - r.top), PF_Err_NONE);
-
-  auto worker = [&] {
-    for (;;) {
-      const A_long y = next_row.fetch_add(1);
-      if (y >= r.bottom) return;
-      if (host->cancel_requested()) continue;
-      for (A_long x = r.left; x < r.right; ++x) {
-        Pixel* in = (src && src->data && x < src->width && y < src->height) ? PixelAt<Pixel>(src, x, y) : nullptr;
-        const PF_Err err = pix_fn(refcon, x, y, in, PixelAt<Pixel>(dst, x, y));
-        if (err && row_err[static_cast<size_t>(y - r.top)] == PF_Err_NONE) {
-          row_err[static_cast<size_t>(y - r.top)] = err;
-          const long long key = static_cast<long long>(y) * (1LL << 32) + x;
-          long long cur = first_fail.load();
-          while (key < cur && !first_fail.compare_exchange_weak(cur, key)) {
-          }
-        }
-      }
+  const bool has_src = src && src->data;
+  RunParallel(host->settings().threads, r.bottom - r.top, [&](A_long i) {
+    if (host->cancel_requested()) return;
+    const A_long y = r.top + i;
+    Pixel* out = PixelAt<Pixel>(dst, 0, y);
+    Pixel* in = has_src && y < src->height ? PixelAt<Pixel>(src, 0, y) : nullptr;
+    const A_long in_end = in ? std::min(r.right, src->width) : r.left;
+    PF_Err first = PF_Err_NONE;
+    for (A_long x = r.left; x < r.right; ++x) {
+      const PF_Err err = pix_fn(refcon, x, y, x < in_end ? in + x : nullptr, out + x);
+      if (err && first == PF_Err_NONE) first = err;
     }
-  };
-  std::vector<std::thread> pool;
-  for (int i = 1; i < threads; ++i) pool.emplace_back(worker);
-  worker();
-  for (auto& t : pool) t.join();
+    row_err[static_cast<size_t>(i)] = first;
+  });
 
   if (host->cancel_requested()) return PF_Interrupt_CANCEL;
-  const long long fail = first_fail.load();
-  if (fail != LLONG_MAX) return row_err[static_cast<size_t>(fail / (1LL << 32) - r.top)];
+  for (PF_Err err : row_err)
+    if (err) return err;
   return PF_Err_NONE;
 }
 
@@ -71,6 +59,33 @@ PF_Err IterateFloat(PF_InData* in_data, A_long, A_long, PF_EffectWorld* src, con
 }
 
 const PF_iterateFloatSuite1 kIterateFloatSuite = {IterateFloat};
+
+// fn(refcon, thread_index, i, iterations) for every i in 0..iterations−1;
+// thread_index is the worker's number, 0 for the calling thread. The error of
+// the lowest failing index is returned; all indices run even after one fails.
+PF_Err IterateGeneric(PF_ProgPtr effect_ref, A_long iterations, void* refcon, PF_IterateGenericFunc fn) {
+  if (!effect_ref || !fn || iterations < 0) return PF_Err_BAD_CALLBACK_PARAM;
+  MiniHost* host = MiniHost::FromRef(effect_ref);
+  std::vector<PF_Err> errs(static_cast<size_t>(iterations), PF_Err_NONE);
+  std::atomic<A_long> next_thread{0};
+  // Each worker thread numbers itself once, on its first index.
+  struct Local {
+    uint64_t run = 0;
+    A_long index = 0;
+  };
+  thread_local Local local;
+  static std::atomic<uint64_t> runs{0};
+  const uint64_t run = ++runs;  // this call
+  RunParallel(host->settings().threads, iterations, [&](A_long i) {
+    if (local.run != run) local = {run, next_thread.fetch_add(1)};
+    errs[static_cast<size_t>(i)] = fn(refcon, local.index, i, iterations);
+  });
+  for (PF_Err err : errs)
+    if (err) return err;
+  return PF_Err_NONE;
+}
+
+const PF_IterateGenericSuite1 kIterateGenericSuite = {IterateGeneric};
 
 }  // namespace
 
@@ -86,6 +101,7 @@ PF_Err HostIterate16(PF_InData* in_data, A_long, A_long, PF_EffectWorld* src, co
 
 void RegisterIterateSuites(MiniHost& host) {
   host.RegisterSuite(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1, &kIterateFloatSuite);
+  host.RegisterSuite(kPFIterateGenericSuite, kPFIterateGenericSuiteVersion1, &kIterateGenericSuite);
 }
 
 }  // namespace minihost

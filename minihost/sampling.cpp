@@ -7,53 +7,131 @@
 // to nearest; float keeps it. With half-widths of half a pixel this is
 // bilinear interpolation. A zero half-width samples that axis at the pixel
 // that covers the centre.
+//
+// How the sum is formed, and why it is exact. Box edges lie on multiples of
+// 2^-16 (16.16 positions and radii), so every overlap weight is a multiple of
+// 2^-16 no larger than 1, and every weight strictly inside the box is exactly
+// 1. The sum runs row by row: each row's weighted sum, then the rows weighted
+// and added in order, in double precision.
+//  - Integer depths: a row's weighted sum is an integer count of 2^-16 below
+//    2^37, which a double holds exactly whatever the order of the additions.
+//    It is therefore taken from per-row prefix sums of the world (built once
+//    per world and command, on the first sample), in a time independent of
+//    the box width; the rows are then combined in double exactly as a
+//    pixel-by-pixel sum combines them, so the result is the same to the bit.
+//  - Float: sums of floats round in double, and the rounding depends on the
+//    order, so every pixel is still read and added in row order; only the
+//    weights and the edge clamping are worked out once per call instead of
+//    per pixel.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "callbacks.h"
+#include "parallel.h"
 
 namespace minihost {
-namespace {
 
-constexpr double kFix = 1.0 / 65536.0;
+// Per-row prefix sums of one integer-depth world, four channels interleaved:
+// entry (y, i, c) holds the sum of channel c over pixels 0..i−1 of row y,
+// modulo 2^32. A difference of two entries is exact when the true sum is
+// below 2^32, which holds for any box this host serves (at most 1100 pixels
+// wide, channels at most 65535).
+struct RowSums {
+  const PF_EffectWorld* world = nullptr;
+  const void* data = nullptr;
+  A_long width = 0, height = 0, rowbytes = 0;
+  size_t pixel_size = 0;
+  std::unique_ptr<uint32_t[]> sums;  // height × (width + 1) × 4, every entry written by the build
 
-// The overlap weights of one axis: pixels first..first+count-1.
-struct AxisWeights {
-  long first = 0;
-  int count = 0;
-  double w[1100];  // half-widths up to 549 pixels; wider boxes are cut to that
-  double total = 0;
+  bool Matches(const PF_EffectWorld* w, size_t psize) const {
+    return world == w && data == w->data && width == w->width && height == w->height && rowbytes == w->rowbytes &&
+           pixel_size == psize;
+  }
+  const uint32_t* Row(long y) const { return sums.get() + static_cast<size_t>(y) * (width + 1) * 4; }
 };
 
-void Weights(double centre, double half, AxisWeights& a) {
-  half = std::fabs(half);
-  constexpr int kMax = static_cast<int>(sizeof(a.w) / sizeof(a.w[0]));
-  if (half > (kMax - 2) / 2.0) half = (kMax - 2) / 2.0;
-  if (half == 0.0) {
-    a.first = static_cast<long>(std::floor(centre + 0.5));
-    a.count = 1;
-    a.w[0] = 1.0;
-    a.total = 1.0;
-    return;
-  }
-  const double lo = centre - half, hi = centre + half;
-  a.first = static_cast<long>(std::floor(lo + 0.5));
-  const long last = static_cast<long>(std::ceil(hi - 0.5));
-  a.count = 0;
-  a.total = 0;
-  for (long i = a.first; i <= last && a.count < kMax; ++i) {
-    const double w = std::min(i + 0.5, hi) - std::max(i - 0.5, lo);
-    a.w[a.count++] = w > 0 ? w : 0;
-    a.total += w > 0 ? w : 0;
+struct SampleTables {
+  std::mutex mutex;
+  std::atomic<const RowSums*> last{nullptr};
+  std::vector<std::unique_ptr<RowSums>> live;
+  std::vector<std::unique_ptr<RowSums>> retired;  // kept until the command ends: a sampler may still read one
+};
+
+std::shared_ptr<SampleTables> NewSampleTables() { return std::make_shared<SampleTables>(); }
+
+void ForgetSampleTables(CallContext* ctx, const PF_EffectWorld* world) {
+  if (!ctx || !ctx->sample_tables || !world || !world->data) return;
+  SampleTables& t = *ctx->sample_tables;
+  std::lock_guard<std::mutex> lock(t.mutex);
+  for (auto it = t.live.begin(); it != t.live.end();) {
+    if ((*it)->data == world->data) {  // the world itself, or another record of its pixels
+      if (t.last.load() == it->get()) t.last.store(nullptr);
+      t.retired.push_back(std::move(*it));
+      it = t.live.erase(it);
+    } else {
+      ++it;
+    }
   }
 }
 
+namespace {
+
+constexpr double kFix = 1.0 / 65536.0;
+constexpr int kMaxCount = 1100;  // half-widths up to 549 pixels; wider boxes are cut to that
+
+// The overlap weights of one axis: pixels first..first+count−1, the first
+// weighing wFirst, the last wLast, all others 1.
+struct Axis {
+  long first = 0;
+  int count = 0;
+  double wFirst = 0, wLast = 0;
+  double total = 0;
+  double W(int i) const { return i == 0 ? wFirst : (i == count - 1 ? wLast : 1.0); }
+};
+
+// The weights from the 16.16 centre and half-width, in whole units of 2^-16:
+// the box edges and pixel borders are such multiples, so these integers are
+// exactly the overlaps, and their doubles (÷ 65536) the same values as the
+// overlaps measured in double precision.
+void Weights(PF_Fixed centre, PF_Fixed half_width, Axis& a) {
+  constexpr int64_t kHalf = 32768, kMaxHalf = static_cast<int64_t>((kMaxCount - 2) / 2) << 16;
+  const int64_t c = centre;
+  const int64_t half = std::min<int64_t>(half_width < 0 ? -static_cast<int64_t>(half_width) : half_width, kMaxHalf);
+  if (half == 0) {
+    a.first = static_cast<long>((c + kHalf) >> 16);  // the pixel covering the centre
+    a.count = 1;
+    a.wFirst = a.wLast = 1.0;
+    a.total = 1.0;
+    return;
+  }
+  const int64_t lo = c - half, hi = c + half;
+  a.first = static_cast<long>((lo + kHalf) >> 16);       // floor(lo + ½)
+  const long last = static_cast<long>((hi - kHalf + 65535) >> 16);  // ceil(hi − ½)
+  a.count = static_cast<int>(std::clamp<long>(last - a.first + 1, 0, kMaxCount));
+  a.total = 0;
+  if (a.count == 0) return;
+  const auto overlap = [lo, hi](long i) {
+    const int64_t w = std::min<int64_t>((static_cast<int64_t>(i) << 16) + kHalf, hi) -
+                      std::max<int64_t>((static_cast<int64_t>(i) << 16) - kHalf, lo);
+    return w > 0 ? w : 0;
+  };
+  const int64_t wf = overlap(a.first), wl = overlap(a.first + a.count - 1);
+  a.wFirst = static_cast<double>(wf) * kFix;
+  a.wLast = static_cast<double>(wl) * kFix;
+  // The weights summed: exact in double, whatever the order.
+  a.total = (a.count == 1 ? wf : wf + (static_cast<int64_t>(a.count) - 2) * 65536 + wl) * kFix;
+}
+
 template <typename Pixel>
-const Pixel& At(const PF_EffectWorld* w, long x, long y) {
-  x = std::clamp<long>(x, 0, w->width - 1);
+const Pixel* RowPtr(const PF_EffectWorld* w, long y) {
   y = std::clamp<long>(y, 0, w->height - 1);
-  return reinterpret_cast<const Pixel*>(reinterpret_cast<const uint8_t*>(w->data) + y * static_cast<long>(w->rowbytes))[x];
+  return reinterpret_cast<const Pixel*>(reinterpret_cast<const uint8_t*>(w->data) + y * static_cast<long>(w->rowbytes));
 }
 
 template <typename Channel>
@@ -66,36 +144,158 @@ Channel Store(double v) {
 }
 
 template <typename Pixel>
-PF_Err AreaSample(PF_ProgPtr, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, Pixel* dst) {
-  if (!pb || !dst || !pb->src || !pb->src->data || pb->src->width <= 0 || pb->src->height <= 0)
-    return PF_Err_BAD_CALLBACK_PARAM;
-  AxisWeights ax, ay;
-  Weights(x * kFix, pb->x_radius * kFix, ax);
-  Weights(y * kFix, pb->y_radius * kFix, ay);
-  double a = 0, r = 0, g = 0, b = 0;
+void BuildRowSums(RowSums& t, const PF_EffectWorld* w, int threads) {
+  t.world = w;
+  t.data = w->data;
+  t.width = w->width;
+  t.height = w->height;
+  t.rowbytes = w->rowbytes;
+  t.pixel_size = sizeof(Pixel);
+  t.sums.reset(new uint32_t[static_cast<size_t>(w->height) * (w->width + 1) * 4]);
+  RunParallel(threads, w->height, [&t, w](A_long y) {
+    const Pixel* row = RowPtr<Pixel>(w, y);
+    uint32_t* s = const_cast<uint32_t*>(t.Row(y));
+    uint32_t a = 0, r = 0, g = 0, b = 0;
+    s[0] = s[1] = s[2] = s[3] = 0;
+    for (A_long x = 0; x < w->width; ++x) {
+      a += row[x].alpha;
+      r += row[x].red;
+      g += row[x].green;
+      b += row[x].blue;
+      uint32_t* e = s + 4 * (x + 1);
+      e[0] = a, e[1] = r, e[2] = g, e[3] = b;
+    }
+  }, 16);
+}
+
+// The prefix sums of `w` for this command, built on first use.
+template <typename Pixel>
+const RowSums* TablesFor(PF_ProgPtr ref, const PF_EffectWorld* w) {
+  if (!ref) return nullptr;
+  CallContext* ctx = MiniHost::ContextFromRef(ref);
+  if (!ctx->sample_tables) return nullptr;
+  SampleTables& t = *ctx->sample_tables;
+  const RowSums* last = t.last.load(std::memory_order_acquire);
+  if (last && last->Matches(w, sizeof(Pixel))) return last;
+  std::lock_guard<std::mutex> lock(t.mutex);
+  for (auto& e : t.live) {
+    if (e->Matches(w, sizeof(Pixel))) {
+      t.last.store(e.get(), std::memory_order_release);
+      return e.get();
+    }
+  }
+  auto e = std::make_unique<RowSums>();
+  BuildRowSums<Pixel>(*e, w, ctx->host ? ctx->host->settings().threads : 1);
+  t.live.push_back(std::move(e));
+  t.last.store(t.live.back().get(), std::memory_order_release);
+  return t.live.back().get();
+}
+
+// Sum of channels over pixels lo..hi of one row (lo ≤ hi), clamped to the
+// row: pixels left of 0 read pixel 0, right of width−1 read the last one.
+inline void RangeSum(const uint32_t* s, const uint32_t* first_px, const uint32_t* last_px, long width, long lo,
+                     long hi, uint64_t out[4]) {
+  for (int c = 0; c < 4; ++c) out[c] = 0;
+  if (lo < 0) {
+    const long n = std::min(hi, -1L) - lo + 1;
+    for (int c = 0; c < 4; ++c) out[c] += static_cast<uint64_t>(n) * first_px[c];
+    lo = 0;
+  }
+  if (hi >= width) {
+    const long n = hi - std::max(lo, width) + 1;
+    if (n > 0)
+      for (int c = 0; c < 4; ++c) out[c] += static_cast<uint64_t>(n) * last_px[c];
+    hi = width - 1;
+  }
+  if (lo <= hi) {
+    const uint32_t* a = s + 4 * lo;
+    const uint32_t* b = s + 4 * (hi + 1);
+    for (int c = 0; c < 4; ++c) out[c] += static_cast<uint32_t>(b[c] - a[c]);
+  }
+}
+
+template <typename Pixel>
+void PixelChannels(const Pixel& p, uint32_t out[4]) {
+  out[0] = p.alpha, out[1] = p.red, out[2] = p.green, out[3] = p.blue;
+}
+
+// Integer depths: each row's weighted sum from the prefix sums, in units of 2^-16.
+template <typename Pixel>
+void SumRowsInteger(const RowSums& t, const PF_EffectWorld* w, const Axis& ax, const Axis& ay, double acc[4]) {
+  const long width = w->width;
+  const uint64_t WF = static_cast<uint64_t>(ax.wFirst * 65536.0), WL = static_cast<uint64_t>(ax.wLast * 65536.0);
   for (int j = 0; j < ay.count; ++j) {
-    if (ay.w[j] == 0) continue;
+    const double wy = ay.W(j);
+    if (wy == 0) continue;
+    const long y = std::clamp<long>(ay.first + j, 0, w->height - 1);
+    const Pixel* row = RowPtr<Pixel>(w, y);
+    uint32_t pf[4], pl[4], p0[4], pw[4];
+    PixelChannels(row[std::clamp<long>(ax.first, 0, width - 1)], pf);
+    uint64_t units[4];
+    if (ax.count == 1) {
+      for (int c = 0; c < 4; ++c) units[c] = WF * pf[c];
+    } else {
+      PixelChannels(row[std::clamp<long>(ax.first + ax.count - 1, 0, width - 1)], pl);
+      uint64_t inner[4] = {0, 0, 0, 0};
+      if (ax.count > 2) {
+        PixelChannels(row[0], p0);
+        PixelChannels(row[width - 1], pw);
+        RangeSum(t.Row(y), p0, pw, width, ax.first + 1, ax.first + ax.count - 2, inner);
+      }
+      for (int c = 0; c < 4; ++c) units[c] = WF * pf[c] + (inner[c] << 16) + WL * pl[c];
+    }
+    for (int c = 0; c < 4; ++c) acc[c] += wy * (static_cast<double>(units[c]) * kFix);
+  }
+}
+
+// Every pixel read and added in row order (float, or no table).
+template <typename Pixel>
+void SumRowsDirect(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, double acc[4]) {
+  const long width = w->width;
+  for (int j = 0; j < ay.count; ++j) {
+    const double wy = ay.W(j);
+    if (wy == 0) continue;
+    const Pixel* row = RowPtr<Pixel>(w, ay.first + j);
     double ra = 0, rr = 0, rg = 0, rb = 0;
     for (int i = 0; i < ax.count; ++i) {
-      if (ax.w[i] == 0) continue;
-      const Pixel& p = At<Pixel>(pb->src, ax.first + i, ay.first + j);
-      ra += ax.w[i] * p.alpha;
-      rr += ax.w[i] * p.red;
-      rg += ax.w[i] * p.green;
-      rb += ax.w[i] * p.blue;
+      const double wx = ax.W(i);
+      if (wx == 0) continue;
+      const Pixel& p = row[std::clamp<long>(ax.first + i, 0, width - 1)];
+      ra += wx * p.alpha;
+      rr += wx * p.red;
+      rg += wx * p.green;
+      rb += wx * p.blue;
     }
-    a += ay.w[j] * ra;
-    r += ay.w[j] * rr;
-    g += ay.w[j] * rg;
-    b += ay.w[j] * rb;
+    acc[0] += wy * ra;
+    acc[1] += wy * rr;
+    acc[2] += wy * rg;
+    acc[3] += wy * rb;
   }
+}
+
+template <typename Pixel>
+PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, Pixel* dst) {
+  if (!pb || !dst || !pb->src || !pb->src->data || pb->src->width <= 0 || pb->src->height <= 0)
+    return PF_Err_BAD_CALLBACK_PARAM;
+  Axis ax, ay;
+  Weights(x, pb->x_radius, ax);
+  Weights(y, pb->y_radius, ay);
   const double total = ax.total * ay.total;
   if (!(total > 0)) return PF_Err_BAD_CALLBACK_PARAM;
   using Channel = decltype(dst->red);
-  dst->alpha = Store<Channel>(a / total);
-  dst->red = Store<Channel>(r / total);
-  dst->green = Store<Channel>(g / total);
-  dst->blue = Store<Channel>(b / total);
+  double acc[4] = {0, 0, 0, 0};
+  if constexpr (std::is_floating_point_v<Channel>) {
+    SumRowsDirect<Pixel>(pb->src, ax, ay, acc);
+  } else {
+    // Boxes of at most two columns gain nothing from the table.
+    const RowSums* t = ax.count > 2 ? TablesFor<Pixel>(ref, pb->src) : nullptr;
+    if (t) SumRowsInteger<Pixel>(*t, pb->src, ax, ay, acc);
+    else SumRowsDirect<Pixel>(pb->src, ax, ay, acc);
+  }
+  dst->alpha = Store<Channel>(acc[0] / total);
+  dst->red = Store<Channel>(acc[1] / total);
+  dst->green = Store<Channel>(acc[2] / total);
+  dst->blue = Store<Channel>(acc[3] / total);
   return PF_Err_NONE;
 }
 

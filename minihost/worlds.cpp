@@ -118,6 +118,7 @@ PF_Err NewWorld1(PF_ProgPtr ref, A_long width, A_long height, PF_NewWorldFlags f
 PF_Err DisposeWorldFor(PF_ProgPtr ref, int suite_version, PF_EffectWorld* world) {
   MiniHost* host = MiniHost::FromRef(ref);
   ++host->suite_dispose_world_calls[suite_version];
+  ForgetSampleTables(MiniHost::ContextFromRef(ref), world);
   PF_Err err = host->DisposeWorld(world, suite_version);
   if (!err) *world = PF_EffectWorld{};
   return err;
@@ -186,6 +187,7 @@ PF_Err HostFill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* dst_rect, 
   const int n = ++host->fill_calls;
   if (host->faults().fail_fill_at && n == host->faults().fail_fill_at) return PF_Err_INTERNAL_STRUCT_DAMAGED;
   if (!world || !world->data) return PF_Err_BAD_CALLBACK_PARAM;
+  ForgetSampleTables(MiniHost::ContextFromRef(ref), world);
   const PF_LRect r = ClipToWorld(world, dst_rect);
   if (r.left >= r.right || r.top >= r.bottom) return PF_Err_NONE;
   const PF_Pixel c = color ? *color : PF_Pixel{0, 0, 0, 0};
@@ -207,8 +209,9 @@ PF_Err HostFill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* dst_rect, 
   return PF_Err_NONE;
 }
 
-PF_Err HostCopy(PF_ProgPtr, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r) {
+PF_Err HostCopy(PF_ProgPtr ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r) {
   if (!src || !dst || !src->data || !dst->data || src_r || dst_r) return PF_Err_BAD_CALLBACK_PARAM;
+  ForgetSampleTables(MiniHost::ContextFromRef(ref), dst);
   const PF_PixelFormat format = MiniHost::WorldFormat(src);
   if (format != MiniHost::WorldFormat(dst)) return PF_Err_BAD_CALLBACK_PARAM;
   switch (format) {

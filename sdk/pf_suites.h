@@ -27,6 +27,8 @@ typedef struct SPBasicSuite {
 #define kPFSamplingSuiteVersion1 1
 #define kPFIterateFloatSuite "PF iterateFloat Suite"
 #define kPFIterateFloatSuiteVersion1 1
+#define kPFIterateGenericSuite "PF Iterate Generic Suite"
+#define kPFIterateGenericSuiteVersion1 1
 #define kPFWorldSuite "PF World Suite"
 #define kPFWorldSuiteVersion1 1
 #define kPFWorldSuiteVersion2 2
@@ -106,6 +108,16 @@ typedef struct {
                     PF_EffectWorld* src, const PF_Rect* area, void* refcon,
                     PF_IteratePixelFloatFunc pix_fn, PF_EffectWorld* dst);
 } PF_iterateFloatSuite1;
+
+// ---- PF Iterate Generic Suite 1 --------------------------------------------------------
+// Work spread over the host's threads: fn runs once for every i in
+// 0..iterations−1, possibly several at once, in any order; thread_index is a
+// small number identifying the thread that runs it (0 is the caller's).
+// Returns the error of the lowest failing i, after every i has run.
+typedef PF_Err (*PF_IterateGenericFunc)(void* refcon, A_long thread_index, A_long i, A_long iterations);
+typedef struct {
+  PF_Err (*iterate_generic)(PF_ProgPtr effect_ref, A_long iterations, void* refcon, PF_IterateGenericFunc fn);
+} PF_IterateGenericSuite1;
 
 // ---- smart pre-render and smart render ------------------------------------------------
 typedef struct {

@@ -13,6 +13,7 @@ const AEGP_SuiteHandler::SlotInfo AEGP_SuiteHandler::kSlotInfo[kSlotCount] = {
     {kAEGPLayerSuite, kAEGPLayerSuiteVersion5},
     {kAEGPLightSuite, kAEGPLightSuiteVersion1},
     {kAEGPStreamSuite, kAEGPStreamSuiteVersion4},
+    {kPFIterateGenericSuite, kPFIterateGenericSuiteVersion1},
 };
 
 AEGP_SuiteHandler::AEGP_SuiteHandler(const SPBasicSuite* pica_basicP) : basic_(pica_basicP) {
@@ -65,3 +66,13 @@ PLUVANE_SUITE_ACCESSOR(AEGP_PFInterfaceSuite1, PFInterfaceSuite1, kPFInterface1)
 PLUVANE_SUITE_ACCESSOR(AEGP_LayerSuite5, LayerSuite5, kLayer5)
 PLUVANE_SUITE_ACCESSOR(AEGP_LightSuite1, LightSuite1, kLight1)
 PLUVANE_SUITE_ACCESSOR(AEGP_StreamSuite4, StreamSuite4, kStream4)
+
+const PF_IterateGenericSuite1* AEGP_SuiteHandler::IterateGenericSuite1IfAny() const {
+  if (!slots_[kIterateGeneric1]) {
+    const void* suite = nullptr;
+    const SlotInfo& info = kSlotInfo[kIterateGeneric1];
+    if (basic_->AcquireSuite && basic_->AcquireSuite(info.name, info.version, &suite) == kSPNoError && suite)
+      slots_[kIterateGeneric1] = suite;
+  }
+  return static_cast<const PF_IterateGenericSuite1*>(slots_[kIterateGeneric1]);
+}

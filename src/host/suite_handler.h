@@ -27,6 +27,8 @@ class AEGP_SuiteHandler {
   const AEGP_LayerSuite5* LayerSuite5() const;
   const AEGP_LightSuite1* LightSuite1() const;
   const AEGP_StreamSuite4* StreamSuite4() const;
+  // Optional suites: null when the host lacks them, nothing thrown.
+  const PF_IterateGenericSuite1* IterateGenericSuite1IfAny() const;
 
   const void* LoadSuite(const char* name, int version) const;
   SPErr ReleaseSuite(const char* name, int version);
@@ -48,6 +50,7 @@ class AEGP_SuiteHandler {
     kLayer5,
     kLight1,
     kStream4,
+    kIterateGeneric1,
     kSlotCount
   };
   struct SlotInfo {

@@ -165,11 +165,22 @@ bool LightShade::ConeFactor(const LightSource& light, double c, double& k) {
 void LightShade::Gather(const LightSource& light, TSLightGather& g, double d, double k,
                         double dustWeight, double s) const {
   // pow only when the highlight can be seen; one call serves all channels.
-  const double p = s > 0.0 ? Pow(s, smoothness) * k : 0.0;
-  for (auto c : kRGB) {
-    if (d > 0.0) g.diffuseSum.*c += (k * d) * (light.diffuseColor.*c);
-    g.dustSum.*c += dustWeight * (light.dustColor.*c);
-    if (s > 0.0) g.specularSum.*c += p * (light.specularColor.*c);
+  // The channels written out: the same sums as a loop over them, without
+  // the member-pointer indirection in the per-pixel path.
+  if (d > 0.0) {
+    const double kd = k * d;
+    g.diffuseSum.red += kd * light.diffuseColor.red;
+    g.diffuseSum.green += kd * light.diffuseColor.green;
+    g.diffuseSum.blue += kd * light.diffuseColor.blue;
+  }
+  g.dustSum.red += dustWeight * light.dustColor.red;
+  g.dustSum.green += dustWeight * light.dustColor.green;
+  g.dustSum.blue += dustWeight * light.dustColor.blue;
+  if (s > 0.0) {
+    const double p = Pow(s, smoothness) * k;
+    g.specularSum.red += p * light.specularColor.red;
+    g.specularSum.green += p * light.specularColor.green;
+    g.specularSum.blue += p * light.specularColor.blue;
   }
 }
 
@@ -248,10 +259,12 @@ FX_Double_Pixel LightShade::ShadePixel(const FX_Double_Pixel& pixel, const FX_D_
     }
   }
   FX_Double_Pixel out = pixel;
-  for (auto c : kRGB) {
-    const double p = pixel.*c;
-    out.*c = (p * g.diffuseSum.*c + g.dustSum.*c) + (1.0 + metallicity * (p - 1.0)) * g.specularSum.*c;
-  }
+  const auto lit = [this](double p, double diffuseSum, double dustSum, double specularSum) {
+    return (p * diffuseSum + dustSum) + (1.0 + metallicity * (p - 1.0)) * specularSum;
+  };
+  out.red = lit(pixel.red, g.diffuseSum.red, g.dustSum.red, g.specularSum.red);
+  out.green = lit(pixel.green, g.diffuseSum.green, g.dustSum.green, g.specularSum.green);
+  out.blue = lit(pixel.blue, g.diffuseSum.blue, g.dustSum.blue, g.specularSum.blue);
   return out;
 }
 

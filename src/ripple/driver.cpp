@@ -93,7 +93,12 @@ PF_Err RenderThisSmart(Fxenv& env) {
   if (PF_Err err = in->utils->fill(in->effect_ref, &zero, nullptr, field)) return err;
 
   FX_PAR drawPar{inputW, inputH, par.invAspect, par.scaleX, par.scaleY, par.invScaleX, par.invScaleY};
-  if (PF_Err err = FX_GenerateDrops(in, drops, &drawPar, field)) return err;
+  // On the host's threads when it offers them; the field is the same either way.
+  if (const PF_IterateGenericSuite1* generic = env.suites.IterateGenericSuite1IfAny()) {
+    if (PF_Err err = FX_GenerateDropsBanded(in, drops, &drawPar, field, *generic)) return err;
+  } else if (PF_Err err = FX_GenerateDrops(in, drops, &drawPar, field)) {
+    return err;
+  }
 
   const FX_SampleFn<T> sampleFn = RenderTraits<T>::Sampler(env.suites);
 

@@ -1,6 +1,8 @@
 #include "drops.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "host/params.h"
 #include "ripple/height_field.h"
@@ -91,4 +93,47 @@ PF_Err FX_GenerateDrops(PF_InData* in_data, const FX_DropSetup& setup, FX_PAR* d
     if (PF_Err err = in_data->inter.progress(in_data->effect_ref, i, progressTotal)) return err;
   }
   return PF_Err_NONE;
+}
+
+namespace {
+
+struct Ripple {
+  FX_D_Point centre;
+  double amplitude, radius, wave;
+};
+
+struct BandJob {
+  PF_InData* in_data;
+  FX_PAR* par;
+  PF_LayerDef* field;
+  const std::vector<Ripple>* ripples;
+  A_long band_rows;
+};
+
+void Collect(void* context, const FX_DropInfo& d) {
+  static_cast<std::vector<Ripple>*>(context)->push_back(Ripple{d.centre, d.amplitude, d.radius, d.wave});
+}
+
+PF_Err DrawBand(void* refcon, A_long /*thread_index*/, A_long band, A_long /*bands*/) {
+  const BandJob& job = *static_cast<const BandJob*>(refcon);
+  const A_long begin = band * job.band_rows;
+  const A_long end = std::min(job.field->height, begin + job.band_rows);
+  for (const Ripple& r : *job.ripples)
+    FX_DrawForceRows(job.in_data, job.par, r.centre, r.amplitude, r.radius, r.wave, job.field, begin, end);
+  return PF_Err_NONE;
+}
+
+}  // namespace
+
+PF_Err FX_GenerateDropsBanded(PF_InData* in_data, const FX_DropSetup& setup, FX_PAR* drawPar,
+                              PF_LayerDef* heightWorld, const PF_IterateGenericSuite1& generic) {
+  std::vector<Ripple> ripples;  // one list per frame, grown geometrically
+  ripples.reserve(1024);
+  if (PF_Err err = FX_GenerateDrops(in_data, setup, drawPar, nullptr, Collect, &ripples)) return err;
+  if (ripples.empty() || heightWorld->height <= 0) return PF_Err_NONE;
+  // Bands of a few dozen rows: enough of them to keep every thread busy.
+  const A_long band_rows = std::max<A_long>(8, (heightWorld->height + 63) / 64);
+  const A_long bands = (heightWorld->height + band_rows - 1) / band_rows;
+  BandJob job{in_data, drawPar, heightWorld, &ripples, band_rows};
+  return generic.iterate_generic(in_data->effect_ref, bands, &job, DrawBand);
 }

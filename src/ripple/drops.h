@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "pf_suites.h"
 #include "ripple/snapshot.h"
 
 // The classic 32-bit linear congruential generator. A draw advances the state
@@ -75,3 +76,12 @@ PF_Err FX_GenerateDrops(PF_InData* in_data, const FX_DropSetup& setup, FX_PAR* d
 // drawn. `heightWorld` may be null to only observe.
 PF_Err FX_GenerateDrops(PF_InData* in_data, const FX_DropSetup& setup, FX_PAR* drawPar,
                         PF_LayerDef* heightWorld, FX_DropObserver observer, void* context);
+
+// The same field drawn on the host's threads through `generic` ("PF Iterate
+// Generic Suite"): the drops are generated first, in the same order and with
+// the same progress reports, then the field is cut into bands of rows and
+// each band draws every drop that reaches it, in generation order. Each cell
+// thus receives the same additions in the same order as when drawn on one
+// thread, and the field is the same to the bit.
+PF_Err FX_GenerateDropsBanded(PF_InData* in_data, const FX_DropSetup& setup, FX_PAR* drawPar,
+                              PF_LayerDef* heightWorld, const PF_IterateGenericSuite1& generic);

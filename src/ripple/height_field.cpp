@@ -7,6 +7,11 @@
 
 void FX_DrawForce(PF_InData* in_data, FX_PAR* par, FX_D_Point centre, double amplitude, double radius,
                   double wave, PF_LayerDef* field) {
+  FX_DrawForceRows(in_data, par, centre, amplitude, radius, wave, field, 0, field->height);
+}
+
+void FX_DrawForceRows(PF_InData* in_data, FX_PAR* par, FX_D_Point centre, double amplitude, double radius,
+                      double wave, PF_LayerDef* field, A_long rowBegin, A_long rowEnd) {
   if (!(radius > 0.0)) return;  // also refuses a NaN radius
 
   // Centre and extent in buffer pixels.
@@ -33,7 +38,9 @@ void FX_DrawForce(PF_InData* in_data, FX_PAR* par, FX_D_Point centre, double amp
   y1 = std::min(y1, lastY);
 
   const A_long xFirst = static_cast<A_long>(x0), xLast = static_cast<A_long>(x1);
-  const A_long yFirst = static_cast<A_long>(y0), yLast = static_cast<A_long>(y1);
+  const A_long yFirst = std::max(static_cast<A_long>(y0), rowBegin);
+  const A_long yLast = std::min(static_cast<A_long>(y1), rowEnd - 1);
+  if (yFirst > yLast) return;
   const double scaleX = par->scaleX, scaleY = par->scaleY;
   const double r2 = radius * radius;
   const double invR = 1.0 / radius;

@@ -13,3 +13,9 @@
 // root and sine come from the host's math callbacks.
 void FX_DrawForce(PF_InData* in_data, FX_PAR* par, FX_D_Point centre, double amplitude, double radius,
                   double wave, PF_LayerDef* field);
+
+// The same ripple, drawn only into rows rowBegin..rowEnd−1 of the field. Every
+// cell gets exactly the value FX_DrawForce adds to it, so a field split into
+// bands, each drawing every drop in order, equals the field drawn whole.
+void FX_DrawForceRows(PF_InData* in_data, FX_PAR* par, FX_D_Point centre, double amplitude, double radius,
+                      double wave, PF_LayerDef* field, A_long rowBegin, A_long rowEnd);

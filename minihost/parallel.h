@@ -1,0 +1,45 @@
+// Internal to the stand-in host: runs fn(i) for i = 0..count−1 on up to
+// `threads` threads (0: one per core), the calling thread included. Items are
+// handed out in increasing order in chunks of `chunk`; each runs exactly once.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "pf_effect.h"
+
+namespace minihost {
+
+inline int WorkerCount(int threads, A_long count) {
+  if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return static_cast<int>(std::max<A_long>(1, std::min<A_long>(threads, count)));
+}
+
+template <typename Fn>
+void RunParallel(int threads, A_long count, Fn&& fn, A_long chunk = 1) {
+  if (count <= 0) return;
+  chunk = std::max<A_long>(1, chunk);
+  const int workers = WorkerCount(threads, (count + chunk - 1) / chunk);
+  if (workers == 1) {
+    for (A_long i = 0; i < count; ++i) fn(i);
+    return;
+  }
+  std::atomic<A_long> next{0};
+  auto work = [&] {
+    for (;;) {
+      const A_long begin = next.fetch_add(chunk, std::memory_order_relaxed);
+      if (begin >= count) return;
+      const A_long end = std::min(count, begin + chunk);
+      for (A_long i = begin; i < end; ++i) fn(i);
+    }
+  };
+  std::vector<std::thread> pool;
+  pool.reserve(static_cast<size_t>(workers - 1));
+  for (int t = 1; t < workers; ++t) pool.emplace_back(work);
+  work();
+  for (auto& t : pool) t.join();
+}
+
+}  // namespace minihost

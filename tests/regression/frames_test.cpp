@@ -1,0 +1,427 @@
+// The exactness reference: a checksum of every byte of the frames rendered
+// for settings spread over the whole parameter space, compared against the
+// table of the frames the effect rendered before its render path was made
+// faster. Any change to a single output byte fails here.
+//
+// Regenerating the table is only right when a change of the frames is meant:
+// PLUVANE_PRINT_CHECKSUMS=1 prints the current table in the file's format.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "composition.h"
+#include "host.h"
+#include "host/params.h"
+#include "world_util.h"
+
+namespace {
+
+using minihost::LightKind;
+using minihost::LightLayer;
+using minihost::MiniHost;
+using minihost::Protocol;
+
+struct Expected {
+  const char* name;
+  uint64_t checksum;
+};
+const Expected kTable[] = {
+#include "frame_checksums.inc"
+};
+
+constexpr PF_PixelFormat k8 = PF_PixelFormat_ARGB32, k16 = PF_PixelFormat_ARGB64, kF = PF_PixelFormat_ARGB128;
+
+// One frame to render: the layer's full-resolution size, the buffer's pixel
+// format, the host's settings and the controls changed from their defaults.
+struct Case {
+  std::string name;
+  PF_PixelFormat format = k8;
+  A_long width = 48, height = 32;
+  A_long frame = 12;
+  Protocol protocol = Protocol::kSmart;
+  PF_Quality quality = PF_Quality_HI;
+  int threads = 1;
+  A_u_long downsample_x = 1, downsample_y = 1;  // 1/N
+  PF_RationalScale aspect{1, 1};
+  A_long expand_output = 0;  // smart render: output larger by this many pixels on each side
+  A_long expand_input = 0;   // smart render: input larger by this many pixels on each side
+  bool hdr = false;          // float input with values beyond 0..1
+  std::function<void(MiniHost&)> setup;
+  bool no_thread_service = false;  // the host lacks "PF Iterate Generic Suite"
+};
+
+// FNV-1a over the pixel bytes, row by row (padding left out), and the size.
+uint64_t Checksum(const PF_EffectWorld* w) {
+  uint64_t h = 1469598103934665603ull;
+  auto mix = [&h](uint8_t b) {
+    h ^= b;
+    h *= 1099511628211ull;
+  };
+  for (uint8_t b : {static_cast<uint8_t>(w->width), static_cast<uint8_t>(w->height)}) mix(b);
+  const size_t bytes = static_cast<size_t>(w->width) * MiniHost::PixelSize(MiniHost::WorldFormat(w));
+  for (A_long y = 0; y < w->height; ++y) {
+    const uint8_t* row = testutil::RowOf(w, y);
+    for (size_t i = 0; i < bytes; ++i) mix(row[i]);
+  }
+  return h;
+}
+
+// Float values the 8-bit pattern cannot hold: above 1, below 0, tiny ones.
+void FillHdr(PF_EffectWorld* w) {
+  for (A_long y = 0; y < w->height; ++y)
+    for (A_long x = 0; x < w->width; ++x) {
+      PF_PixelFloat& p = reinterpret_cast<PF_PixelFloat*>(testutil::RowOf(w, y))[x];
+      p.alpha = (x + y) % 5 == 0 ? 0.75f : 1.0f;
+      p.red = static_cast<float>(std::sin(x * 0.37 + y * 0.11) * 3.0 + 1.0);
+      p.green = static_cast<float>((x * 7 + y * 3) % 17) * 1e-7f;
+      p.blue = static_cast<float>(-0.25 + 0.013 * x * y);
+    }
+}
+
+uint64_t RenderCase(const Case& c) {
+  minihost::LayerSettings s;
+  s.width = c.width;
+  s.height = c.height;
+  s.quality = c.quality;
+  s.threads = c.threads;
+  s.downsample_x = {1, c.downsample_x};
+  s.downsample_y = {1, c.downsample_y};
+  s.pixel_aspect_ratio = c.aspect;
+  MiniHost host(MiniHost::DefaultModulePath(), s);
+  EXPECT_EQ(host.ParamsSetup(), PF_Err_NONE);
+  if (c.setup) c.setup(host);
+  if (c.no_thread_service) host.RemoveSuite(kPFIterateGenericSuite, kPFIterateGenericSuiteVersion1);
+  const A_long bw = (c.width + static_cast<A_long>(c.downsample_x) - 1) / static_cast<A_long>(c.downsample_x);
+  const A_long bh = (c.height + static_cast<A_long>(c.downsample_y) - 1) / static_cast<A_long>(c.downsample_y);
+  minihost::WorldPtr input = host.NewWorld(bw + 2 * c.expand_input, bh + 2 * c.expand_input, c.format);
+  input->origin_x = input->origin_y = -c.expand_input;
+  if (c.hdr) FillHdr(input.get());
+  else testutil::FillPattern(input.get());
+  minihost::WorldPtr output = host.NewWorld(bw + 2 * c.expand_output, bh + 2 * c.expand_output, c.format);
+  output->origin_x = output->origin_y = -c.expand_output;
+  testutil::Scribble(output.get(), 0x5a);  // an unwritten pixel keeps this, and shows in the checksum
+  minihost::FrameRequest r;
+  r.time = c.frame * host.settings().time_step;
+  r.input = input.get();
+  r.output = output.get();
+  r.protocol = c.protocol;
+  EXPECT_EQ(host.RenderFrame(r), PF_Err_NONE) << c.name;
+  return Checksum(output.get());
+}
+
+void HeavyRain(MiniHost& h) {
+  h.SetFixed(kParamDripRate, 10);
+  h.SetFixed(kParamLongevity, 3);
+}
+
+LightLayer Light(LightKind type, std::array<double, 3> position, std::array<double, 3> color = {1, 1, 1}) {
+  LightLayer l;
+  l.type = type;
+  l.position = position;
+  l.color = color;
+  return l;
+}
+
+std::vector<Case> Cases() {
+  std::vector<Case> cases;
+  const char* depth_name[] = {"8", "16", "f"};
+  const PF_PixelFormat formats[] = {k8, k16, kF};
+  // Every depth, quality and protocol at the defaults.
+  for (int d = 0; d < 3; ++d)
+    for (PF_Quality q : {PF_Quality_HI, PF_Quality_LO})
+      for (Protocol p : {Protocol::kSmart, Protocol::kClassic}) {
+        Case c;
+        c.name = std::string("default_") + depth_name[d] + (q == PF_Quality_HI ? "_hq" : "_lq") +
+                 (p == Protocol::kSmart ? "_smart" : "_classic");
+        c.format = formats[d];
+        c.quality = q;
+        c.protocol = p;
+        cases.push_back(c);
+      }
+  // Downsampling and pixel aspects.
+  for (int d = 0; d < 3; ++d) {
+    Case c;
+    c.name = std::string("downsample2_") + depth_name[d];
+    c.format = formats[d];
+    c.width = 96, c.height = 64;
+    c.downsample_x = c.downsample_y = 2;
+    cases.push_back(c);
+    c.name = std::string("downsample3_classic_") + depth_name[d];
+    c.width = 100, c.height = 70;
+    c.downsample_x = c.downsample_y = 3;
+    c.protocol = Protocol::kClassic;
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "downsample_x2_y1_lq_16";
+    c.format = k16;
+    c.width = 96;
+    c.downsample_x = 2;
+    c.quality = PF_Quality_LO;
+    cases.push_back(c);
+  }
+  for (auto [num, den, tag] : {std::tuple<A_long, A_u_long, const char*>{2, 1, "2_1"}, {10, 11, "10_11"}, {4, 3, "4_3"}}) {
+    for (int d : {0, 2}) {
+      Case c;
+      c.name = std::string("aspect") + tag + "_" + depth_name[d];
+      c.format = formats[d];
+      c.aspect = {num, den};
+      cases.push_back(c);
+    }
+  }
+  {
+    Case c;
+    c.name = "aspect2_1_downsample2_16";
+    c.format = k16;
+    c.width = 96, c.height = 64;
+    c.aspect = {2, 1};
+    c.downsample_x = c.downsample_y = 2;
+    cases.push_back(c);
+  }
+  // Keyframes: drop parameters change between birth frames; displacement and
+  // the light move over time.
+  for (int d = 0; d < 3; ++d) {
+    Case c;
+    c.name = std::string("keyframes_") + depth_name[d];
+    c.format = formats[d];
+    c.frame = 40;
+    c.setup = [](MiniHost& h) {
+      h.SetKeys(kParamDripRate, {{0.0, 1.0}, {1.0, 5.0}});
+      h.SetKeys(kParamRippleHeight, {{0.5, 50.0}, {1.5, 180.0}});
+      h.SetKeys(kParamSpreading, {{0.0, 300.0}, {2.0, 80.0}});
+      h.SetKeys(kParamRippling, {{0.0, 200.0}, {1.3, 720.0}});
+      h.SetKeys(kParamDisplacement, {{1.0, -10.0}, {1.5, 60.0}});
+      h.SetKeys(kParamLightDirection, {{0.0, 0.0}, {2.0, 270.0}});
+    };
+    cases.push_back(c);
+  }
+  // The effect's point light, and other shading controls.
+  for (int d = 0; d < 3; ++d) {
+    Case c;
+    c.name = std::string("point_light_") + depth_name[d];
+    c.format = formats[d];
+    c.setup = [](MiniHost& h) {
+      h.SetPopup(kParamLightType, kLightTypePoint);
+      h.SetPoint(kParamLightPosition, 30, 8);
+      h.SetFixed(kParamLightHeight, 40);
+      h.SetFixed(kParamDiffuse, 60);
+      h.SetColor(kParamLightColor, PF_Pixel{255, 250, 120, 40});
+    };
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "point_light_keyed_downsample2_aspect_f";
+    c.format = kF;
+    c.width = 96, c.height = 64;
+    c.downsample_x = c.downsample_y = 2;
+    c.aspect = {4, 3};
+    c.frame = 20;
+    c.setup = [](MiniHost& h) {
+      h.SetPopup(kParamLightType, kLightTypePoint);
+      h.SetKeys(kParamLightPosition, {{0.0, 5.0, 5.0}, {1.0, 90.0, 60.0}});
+      h.SetFixed(kParamLightHeight, -30);
+      h.SetFixed(kParamMetal, 20);
+      h.SetFixed(kParamRoughness, 0.002);
+      h.SetFixed(kParamSpecular, 70);
+      h.SetFixed(kParamAmbient, 150);
+    };
+    cases.push_back(c);
+  }
+  // Composition lights of every kind.
+  for (int d = 0; d < 3; ++d) {
+    Case c;
+    c.name = std::string("comp_lights_") + depth_name[d];
+    c.format = formats[d];
+    c.setup = [](MiniHost& h) {
+      h.SetPopup(kParamUsing, kUsingAELights);
+      h.SetFixed(kParamDiffuse, 80);
+      auto& comp = h.composition();
+      comp.AddLight(Light(LightKind::kAmbient, {0, 0, 0}, {0.2, 0.25, 0.3}));
+      comp.AddLight(Light(LightKind::kPoint, {10, 5, -40}, {1.0, 0.8, 0.6}));
+      LightLayer spot = Light(LightKind::kSpot, {30, 20, -50});
+      spot.point_of_interest = {{24, 16, 0}};
+      spot.cone_angle = 60;
+      spot.cone_feather = 30;
+      comp.AddLight(spot);
+      LightLayer parallel = Light(LightKind::kParallel, {0, 0, -10}, {0.3, 0.3, 0.9});
+      parallel.point_of_interest = {{5, -3, 4}};
+      comp.AddLight(parallel);
+      comp.AddPlainLayer();
+    };
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "comp_lights_classic_lq_downsample2_16";
+    c.format = k16;
+    c.width = 96, c.height = 64;
+    c.downsample_x = c.downsample_y = 2;
+    c.protocol = Protocol::kClassic;
+    c.quality = PF_Quality_LO;
+    c.setup = [](MiniHost& h) {
+      h.SetPopup(kParamUsing, kUsingAELights);
+      h.composition().AddLight(Light(LightKind::kPoint, {40, 30, -20}, {0.9, 1.0, 0.7}));
+    };
+    cases.push_back(c);
+  }
+  // Heavy rain: many drops per birth frame, many live birth frames.
+  for (int d = 0; d < 3; ++d) {
+    Case c;
+    c.name = std::string("heavy_rain_") + depth_name[d];
+    c.format = formats[d];
+    c.width = 80, c.height = 45;
+    c.frame = 100;
+    c.setup = HeavyRain;
+    cases.push_back(c);
+  }
+  // Threads: one, two and more workers, odd heights so bands end unevenly.
+  for (int t : {1, 2, 3}) {
+    Case c;
+    c.name = "heavy_rain_threads" + std::to_string(t) + "_16";
+    c.format = k16;
+    c.width = 61, c.height = 37;
+    c.frame = 100;
+    c.threads = t;
+    c.setup = HeavyRain;
+    cases.push_back(c);
+  }
+  for (int t : {1, 2}) {
+    for (int d : {0, 2}) {
+      Case c;
+      c.name = "threads" + std::to_string(t) + "_" + depth_name[d];
+      c.format = formats[d];
+      c.width = 53, c.height = 29;
+      c.threads = t;
+      c.frame = 33;
+      cases.push_back(c);
+    }
+  }
+  // The strongest displacements, both ways: the widest boxes and the fold.
+  for (double disp : {1024.0, -1024.0}) {
+    for (int d = 0; d < 3; ++d) {
+      Case c;
+      c.name = std::string(disp > 0 ? "displace_plus1024_" : "displace_minus1024_") + depth_name[d];
+      c.format = formats[d];
+      c.width = 140, c.height = 18;  // wide enough for the largest blur radius, 64
+      c.frame = 20;
+      c.setup = [disp](MiniHost& h) {
+        h.SetFixed(kParamDisplacement, disp);
+        h.SetFixed(kParamDripRate, 4);
+        h.SetFixed(kParamRippleHeight, 200);
+      };
+      cases.push_back(c);
+    }
+  }
+  {
+    Case c;
+    c.name = "displace_plus1024_small_layer_8";  // radii narrowed to the layer
+    c.width = 20, c.height = 12;
+    c.setup = [](MiniHost& h) { h.SetFixed(kParamDisplacement, 1024); };
+    cases.push_back(c);
+    c.name = "displace_minus1024_lq_16";
+    c.format = k16;
+    c.width = 70, c.height = 50;
+    c.quality = PF_Quality_LO;
+    c.setup = [](MiniHost& h) { h.SetFixed(kParamDisplacement, -1024); };
+    cases.push_back(c);
+  }
+  // Floats beyond 0..1.
+  for (PF_Quality q : {PF_Quality_HI, PF_Quality_LO}) {
+    Case c;
+    c.name = std::string("hdr_float_") + (q == PF_Quality_HI ? "hq" : "lq");
+    c.format = kF;
+    c.quality = q;
+    c.hdr = true;
+    c.width = 64, c.height = 40;
+    c.setup = [](MiniHost& h) { h.SetFixed(kParamDisplacement, 200); };
+    cases.push_back(c);
+  }
+  // Expanded worlds under smart render.
+  for (int d = 0; d < 3; ++d) {
+    Case c;
+    c.name = std::string("expanded_output_") + depth_name[d];
+    c.format = formats[d];
+    c.expand_output = 7;
+    cases.push_back(c);
+    c.name = std::string("expanded_input_") + depth_name[d];
+    c.expand_output = 0;
+    c.expand_input = 5;
+    cases.push_back(c);
+  }
+  // Odd sizes, big ripples, other frame rates.
+  for (auto [w, h] : {std::pair<A_long, A_long>{1, 1}, {3, 7}, {37, 23}, {200, 6}}) {
+    Case c;
+    c.name = "size" + std::to_string(w) + "x" + std::to_string(h) + "_16";
+    c.format = k16;
+    c.width = w, c.height = h;
+    c.frame = 15;
+    c.setup = [](MiniHost& hst) {
+      hst.SetFixed(kParamDripRate, 30);
+      hst.SetFixed(kParamSpreading, 600);
+    };
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "big_ripples_no_specular_8";
+    c.frame = 50;
+    c.setup = [](MiniHost& h) {
+      h.SetFixed(kParamSpreading, 5000);
+      h.SetFixed(kParamRippleHeight, 200);
+      h.SetFixed(kParamRippling, 90);
+      h.SetFixed(kParamSpecular, 0);
+      h.SetFixed(kParamDiffuse, 100);
+      h.SetFixed(kParamLightIntensity, 300);
+    };
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+TEST(FrameRegression, EveryFrameMatchesItsChecksum) {
+  std::map<std::string, uint64_t> expected;
+  for (const Expected& e : kTable) expected[e.name] = e.checksum;
+  const bool print = std::getenv("PLUVANE_PRINT_CHECKSUMS") != nullptr;
+  const std::vector<Case> cases = Cases();
+  ASSERT_GE(cases.size(), 40u);
+  for (const Case& c : cases) {
+    const uint64_t sum = RenderCase(c);
+    if (print) std::printf("    {\"%s\", 0x%016llxull},\n", c.name.c_str(), static_cast<unsigned long long>(sum));
+    auto it = expected.find(c.name);
+    if (it == expected.end()) {
+      ADD_FAILURE() << "no checksum for " << c.name;
+      continue;
+    }
+    EXPECT_EQ(sum, it->second) << c.name << " renders different bytes";
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A host without the generic work service: the field is drawn on the
+// render's own thread, and the frames are the same.
+TEST(FrameRegression, WithoutTheHostsThreadServiceTheFramesAreTheSame) {
+  std::map<std::string, uint64_t> expected;
+  for (const Expected& e : kTable) expected[e.name] = e.checksum;
+  int checked = 0;
+  for (Case c : Cases()) {
+    if (c.name.rfind("heavy_rain", 0) != 0 && c.name.rfind("keyframes", 0) != 0) continue;
+    c.no_thread_service = true;
+    EXPECT_EQ(RenderCase(c), expected.at(c.name)) << c.name;
+    ++checked;
+  }
+  EXPECT_GE(checked, 6);
+}
+
+}  // namespace
