@@ -14,13 +14,13 @@
 #include <system_error>
 
 #include "error.h"
+#include "layer_limits.h"
 
 namespace fs = std::filesystem;
 
 namespace pluvane::media {
 namespace {
 
-constexpr int kMaxSide = 30000;  // the largest layer side a host accepts
 
 // Integer rounding of num / den to nearest, halves up (num, den > 0).
 uint32_t RoundDiv(uint64_t num, uint64_t den) { return static_cast<uint32_t>((2 * num + den) / (2 * den)); }
@@ -58,6 +58,16 @@ uint32_t FullScale(Depth depth) { return depth == Depth::k8 ? 255u : depth == De
 
 // A sample on the scale 0..from onto 0..to (0 meaning float, 0..1): integer
 // codes by rounding to nearest, floats clamped to 0..1 before they become codes.
+// A float file into a float render keeps its values, HDR ones included, but
+// not NaN and infinities: one such sample would spread over its neighbours
+// through the displacement's area sums. NaN reads as 0, and an infinity as the
+// largest finite half-float value, +-65504, as bright as an EXR file can say.
+float Finite(float v) {
+  if (std::isnan(v)) return 0.0f;
+  if (std::isinf(v)) return v > 0 ? 65504.0f : -65504.0f;
+  return v;
+}
+
 float Rescale(float v, uint32_t from, uint32_t to) {
   if (from == 0) return to == 0 ? v : ClampRound(v, to);
   const uint32_t c = AsCode(v, from);
@@ -71,6 +81,7 @@ float FileToHost(float v, SampleType from, Depth to) {
   // An 8-bit file at 16-bit depth widens as the module itself widens 8-bit
   // colours: (c × 32768 + 128) / 255, which is not always round-to-nearest.
   if (from == SampleType::kUInt8 && to == Depth::k16) return static_cast<float>((AsCode(v, 255) * 32768u + 128u) / 255u);
+  if (from == SampleType::kFloat && to == Depth::k32) return Finite(v);
   return Rescale(v, FullScale(from), FullScale(to));
 }
 
@@ -201,9 +212,7 @@ std::unique_ptr<OIIO::ImageInput> OpenImage(const std::string& path, OIIO::Image
   if (header.deep) throw Error("input " + Quoted(path) + " is a deep image; give a flat image");
   if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0)
     throw Error("input " + Quoted(path) + " has no pixels; give a non-empty image");
-  if (header.width > kMaxSide || header.height > kMaxSide)
-    throw Error("input " + Quoted(path) + " is " + std::to_string(header.width) + "x" + std::to_string(header.height) +
-                   "; layers may be at most " + std::to_string(kMaxSide) + " pixels on a side, scale it down first");
+  CheckLayerSize(header.width, header.height, "input " + Quoted(path));
 
   return in;
 }
