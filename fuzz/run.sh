@@ -11,7 +11,7 @@ SECONDS_EACH=${2:-15}
 shift $(( $# > 1 ? 2 : 1 ))
 HERE=$(cd "$(dirname "$0")" && pwd)
 TARGETS=("$@")
-((${#TARGETS[@]})) || TARGETS=(scene values image entry)
+((${#TARGETS[@]})) || TARGETS=(scene values image video entry)
 SCRATCH=$(mktemp -d /tmp/pluvane-fuzz-XXXXXX)
 trap 'rm -rf "$SCRATCH"' EXIT
 export PLUVANE_MODULE=$BUILD/pluvane_effect.so
