@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -303,6 +305,25 @@ struct TempFile {
   }
 };
 
+// Writes `bytes` to a new file at `path`, or throws fail(why).
+template <typename Fail>
+void WriteWholeFile(const std::string& path, const std::vector<unsigned char>& bytes, const Fail& fail) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw fail(std::strerror(errno));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = n < 0 ? errno : ENOSPC;
+      ::close(fd);
+      throw fail(std::strerror(error));
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0) throw fail(std::strerror(errno));
+}
+
 template <typename T>
 std::vector<T> Pack(const FileImage& image, int channels) {
   std::vector<T> out(static_cast<size_t>(image.width) * image.height * channels);
@@ -335,6 +356,16 @@ void WriteImageFile(const std::string& path, const FileImage& image, FileFormat 
   auto fail = [&](const std::string& why) {
     return Error("cannot write " + Quoted(path) + " (" + OneLine(why) + "); check the folder and free disk space");
   };
+  // Where the writer takes one, the file is encoded into memory and written
+  // out here, every write checked: image writers do not all report a short
+  // write (and libjpeg ends the process on one), and a frame cut off by a full
+  // disk or a vanished folder must not count as done.
+  std::vector<unsigned char> encoded;
+  std::unique_ptr<OIIO::Filesystem::IOVecOutput> proxy;
+  if (out->supports("ioproxy")) {
+    proxy = std::make_unique<OIIO::Filesystem::IOVecOutput>(encoded);
+    if (!out->set_ioproxy(proxy.get())) throw fail(out->geterror());
+  }
   if (!out->open(temp.path, layout)) throw fail(out->geterror());
   bool ok = false;
   if (image.type == SampleType::kUInt8) {
@@ -350,6 +381,10 @@ void WriteImageFile(const std::string& path, const FileImage& image, FileFormat 
     throw fail(why);
   }
   if (!out->close()) throw fail(out->geterror());
+  if (proxy) {
+    proxy.reset();
+    WriteWholeFile(temp.path, encoded, fail);
+  }
   std::error_code ec;
   fs::rename(temp.path, path, ec);
   if (ec) throw fail(ec.message());

@@ -2,6 +2,8 @@
 // their data, and float images holding NaN and infinities. The program must
 // refuse an oversized claim before it allocates for it, let a user raise the
 // limit, and turn non-finite samples into defined values.
+#include <regex>
+
 #include "cli_test_util.h"
 
 namespace {
@@ -9,6 +11,7 @@ namespace {
 using namespace clitest;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
+namespace fs = std::filesystem;
 
 // A PNG of only a header and a few bytes of data: the size is whatever the
 // header says.
@@ -119,3 +122,53 @@ TEST(HostileFiles, NanAndInfinityInAFloatImageBecomeDefinedValues) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every file in `dir` is a whole frame of the render, numbered from 0 up to
+// (not including) the frame named in the error; nothing else is left.
+void ExpectWholeFramesBefore(const TempDir& dir, const std::string& folder, const std::string& err, int width) {
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(err, m, std::regex("cannot write '[^']*f\\.([0-9]{4})\\.png'"))) << err;
+  const int failed = std::stoi(m[1]);
+  std::vector<std::string> expected;
+  for (int f = 0; f < failed; ++f) expected.push_back("f." + std::string(4 - std::to_string(f).size(), '0') +
+                                                      std::to_string(f) + ".png");
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir / folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, expected);
+  for (const auto& name : names) EXPECT_EQ(ReadImage(dir / (folder + "/" + name)).width, width) << name;
+}
+
+}  // namespace
+
+TEST(HostileDisks, AFullDiskEndsTheRangeWithOneLineAndOnlyWholeFrames) {
+  TempDir dir;
+  WritePattern(dir / "in.png", TypeDesc::UINT16, 4, 160, 100);  // about 100 kB a frame
+  fs::create_directory(dir / "small");
+  const std::string mount = "mount -t tmpfs -o size=300k pluvane-test '" + (dir / "small") + "' 2>/dev/null";
+  if (std::system(mount.c_str()) != 0) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+  const Process r = Finish(Start({"render", "in.png", "-o", "small/f.####.png", "--frames", "0-99"}, dir.path()));
+  EXPECT_EQ(r.code, 2);
+  EXPECT_THAT(r.err, MatchesRegex("pluvane: error: cannot write '[^\n]*' \\(No space left on device\\)[^\n]*\n"));
+  ExpectWholeFramesBefore(dir, "small", r.err, 160);
+  EXPECT_EQ(std::system(("umount '" + (dir / "small") + "'").c_str()), 0);
+}
+
+TEST(HostileDisks, AFolderRemovedMidRangeEndsWithOneLine) {
+  TempDir dir;
+  WritePattern(dir / "in.png", TypeDesc::UINT8, 4, 64, 40);
+  fs::create_directory(dir / "out");
+  const Process run = Start({"render", "in.png", "-o", "out/f.####.png", "--frames", "0-99999"}, dir.path());
+  while (!fs::exists(dir / "out/f.0001.png")) {
+    ASSERT_EQ(waitpid(run.pid, nullptr, WNOHANG), 0) << "pluvane ended before the folder was removed";
+    usleep(2000);
+  }
+  fs::remove_all(dir / "out");
+  const Process r = Finish(run);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_THAT(r.err, MatchesRegex("pluvane: error: cannot write 'out/f\\.[0-9]{4}\\.png' [^\n]*\n"));
+  EXPECT_FALSE(fs::exists(dir / "out"));  // not made again, and nothing written elsewhere
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"in.png"}));
+}
