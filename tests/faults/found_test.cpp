@@ -63,4 +63,14 @@ TEST_F(FoundFault, AThrowingPixelFormatQueryStillReleasesTheWorldSuite) {
   EXPECT_EQ(log.SuitesHeld(), 0);
 }
 
+TEST_F(FoundFault, AThrowingColourSuiteStillChecksTheColourControlIn) {
+  for (PF_PixelFormat format : {PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB128}) {
+    FaultLog log;
+    EXPECT_EQ(RenderThrowingAt(format, "PF_GetFloatingPointColorFromColorDef", &log), PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(log.params_held, 0);
+    EXPECT_EQ(log.stray_checkins, 0);
+    EXPECT_EQ(log.SuitesHeld(), 0);
+  }
+}
+
 }  // namespace
