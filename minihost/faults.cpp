@@ -193,7 +193,8 @@ FaultLog Disarm() {
 
 bool Armed() { return S().armed.load(std::memory_order_relaxed); }
 
-CommandScope::CommandScope(PF_Cmd cmd) {
+CommandScope::CommandScope(PF_Cmd cmd) : engaged_(Armed()) {
+  if (!engaged_) return;  // an unarmed host takes no lock
   State& s = S();
   std::lock_guard<std::mutex> lock(s.mutex);
   was_active_ = s.active;
@@ -201,6 +202,7 @@ CommandScope::CommandScope(PF_Cmd cmd) {
 }
 
 CommandScope::~CommandScope() {
+  if (!engaged_) return;
   State& s = S();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.active = was_active_;

@@ -85,7 +85,8 @@ class CommandScope {
   CommandScope& operator=(const CommandScope&) = delete;
 
  private:
-  bool was_active_;
+  bool engaged_;
+  bool was_active_ = false;
 };
 
 // Wrapped tables, for an armed plan. Each calls through to `original`.
