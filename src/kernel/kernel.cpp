@@ -82,10 +82,12 @@ PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* /*in*/, T* out) {
   PF_SampPB pb = info.sampPB;  // the shared record is only read
   double rx = 0, ry = 0, spanX = info.maxX, spanY = info.maxY;
   if (info.hiQuality) {
+    // Written so that a NaN displacement (a host whose sqrt gave NaN) takes
+    // the widest radius instead of reaching the integer conversion below.
     rx = std::fabs(dx) * 0.25;
-    if (rx > 64.0) rx = 64.0;
+    if (!(rx <= 64.0)) rx = 64.0;
     ry = std::fabs(dy) * 0.25;
-    if (ry > 64.0) ry = 64.0;
+    if (!(ry <= 64.0)) ry = 64.0;
     spanX = rx * -2.0 + info.maxX;
     spanY = ry * -2.0 + info.maxY;
     // A blur wider than the layer allows would leave no room to fold: the
