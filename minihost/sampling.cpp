@@ -99,7 +99,7 @@ struct Axis {
 // the box edges and pixel borders are such multiples, so these integers are
 // exactly the overlaps, and their doubles (÷ 65536) the same values as the
 // overlaps measured in double precision.
-void Weights(PF_Fixed centre, PF_Fixed half_width, Axis& a) {
+inline __attribute__((always_inline)) void Weights(PF_Fixed centre, PF_Fixed half_width, Axis& a) {
   constexpr int64_t kHalf = 32768, kMaxHalf = static_cast<int64_t>((kMaxCount - 2) / 2) << 16;
   const int64_t c = centre;
   const int64_t half = std::min<int64_t>(half_width < 0 ? -static_cast<int64_t>(half_width) : half_width, kMaxHalf);
@@ -139,7 +139,11 @@ Channel Store(double v) {
   if constexpr (std::is_floating_point_v<Channel>) {
     return static_cast<Channel>(v);
   } else {
-    return static_cast<Channel>(std::floor(v + 0.5));
+    // floor(v + 0.5) without the library call: truncation, one lower for
+    // negative non-integers.
+    const double r = v + 0.5;
+    const int64_t t = static_cast<int64_t>(r);
+    return static_cast<Channel>(r < static_cast<double>(t) ? t - 1 : t);
   }
 }
 
@@ -273,6 +277,43 @@ void SumRowsDirect(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, doub
   }
 }
 
+// The same sums as SumRowsDirect for boxes of at most two pixels on each
+// axis (a centred or slightly widened half-pixel box, the common request):
+// the same reads, products and additions in the same order, unrolled.
+template <typename Pixel>
+inline __attribute__((always_inline)) void SumRowsSmall(const PF_EffectWorld* w, const Axis& ax, const Axis& ay,
+                                                        double acc[4]) {
+  const long width = w->width;
+  const long c0 = std::clamp<long>(ax.first, 0, width - 1);
+  const long c1 = std::clamp<long>(ax.first + 1, 0, width - 1);
+  const double wx0 = ax.wFirst, wx1 = ax.wLast;
+  const bool two = ax.count == 2;
+  for (int j = 0; j < ay.count; ++j) {
+    const double wy = j == 0 ? ay.wFirst : ay.wLast;
+    if (wy == 0) continue;
+    const Pixel* row = RowPtr<Pixel>(w, ay.first + j);
+    double ra = 0, rr = 0, rg = 0, rb = 0;
+    if (wx0 != 0) {
+      const Pixel& p = row[c0];
+      ra += wx0 * p.alpha;
+      rr += wx0 * p.red;
+      rg += wx0 * p.green;
+      rb += wx0 * p.blue;
+    }
+    if (two && wx1 != 0) {
+      const Pixel& p = row[c1];
+      ra += wx1 * p.alpha;
+      rr += wx1 * p.red;
+      rg += wx1 * p.green;
+      rb += wx1 * p.blue;
+    }
+    acc[0] += wy * ra;
+    acc[1] += wy * rr;
+    acc[2] += wy * rg;
+    acc[3] += wy * rb;
+  }
+}
+
 template <typename Pixel>
 PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, Pixel* dst) {
   if (!pb || !dst || !pb->src || !pb->src->data || pb->src->width <= 0 || pb->src->height <= 0)
@@ -284,7 +325,9 @@ PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, P
   if (!(total > 0)) return PF_Err_BAD_CALLBACK_PARAM;
   using Channel = decltype(dst->red);
   double acc[4] = {0, 0, 0, 0};
-  if constexpr (std::is_floating_point_v<Channel>) {
+  if (ax.count <= 2 && ay.count <= 2) {
+    SumRowsSmall<Pixel>(pb->src, ax, ay, acc);
+  } else if constexpr (std::is_floating_point_v<Channel>) {
     SumRowsDirect<Pixel>(pb->src, ax, ay, acc);
   } else {
     // Boxes of at most two columns gain nothing from the table.

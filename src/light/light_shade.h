@@ -93,6 +93,13 @@ class LightShade {
   // seen from straight in front. Alpha is the pixel's; nothing is clamped.
   FX_Double_Pixel ShadePixel(const FX_Double_Pixel& pixel, const FX_D_Point& normal, double x,
                              double y) const;
+  // ShadePixel in two steps: the light gathered at the pixel, then its mix
+  // with the pixel's colour.
+  TSLightGather GatherLights(const FX_D_Point& normal, double x, double y) const;
+  FX_Double_Pixel MixGathered(const FX_Double_Pixel& pixel, const TSLightGather& g) const;
+  // True when every stored light is distant (or of a type never shaded): the
+  // gather then depends on the normal alone, not on the position.
+  bool GatherIndependentOfPosition() const;
   void ShadeDistant(const FX_D_Point& normal, const LightSource& light, TSLightGather& g) const;
   void ShadePoint(const FX_D_Point& normal, const LightSource& light, TSLightGather& g, double x,
                   double y) const;
