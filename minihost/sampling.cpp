@@ -83,7 +83,8 @@ void ForgetSampleTables(CallContext* ctx, const PF_EffectWorld* world) {
 namespace {
 
 constexpr double kFix = 1.0 / 65536.0;
-constexpr int kMaxCount = 1100;  // half-widths up to 549 pixels; wider boxes are cut to that
+constexpr int kMaxCount = 1100;
+constexpr int kTableMinColumns = 16;  // the prefix table serves boxes wider than this  // half-widths up to 549 pixels; wider boxes are cut to that
 
 // The overlap weights of one axis: pixels first..first+count−1, the first
 // weighing wFirst, the last wLast, all others 1.
@@ -252,23 +253,53 @@ void SumRowsInteger(const RowSums& t, const PF_EffectWorld* w, const Axis& ax, c
   }
 }
 
-// Every pixel read and added in row order (float, or no table).
+// Every pixel read and added in row order (float, or no table). The weights
+// inside the box are exactly 1, so those pixels are added as they are
+// (1 × p is p); columns need clamping only when the box crosses an edge.
 template <typename Pixel>
 void SumRowsDirect(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, double acc[4]) {
   const long width = w->width;
+  const long firstCol = ax.first, lastCol = ax.first + ax.count - 1;
+  const bool inside = firstCol >= 0 && lastCol < width;
   for (int j = 0; j < ay.count; ++j) {
     const double wy = ay.W(j);
     if (wy == 0) continue;
     const Pixel* row = RowPtr<Pixel>(w, ay.first + j);
     double ra = 0, rr = 0, rg = 0, rb = 0;
-    for (int i = 0; i < ax.count; ++i) {
-      const double wx = ax.W(i);
-      if (wx == 0) continue;
-      const Pixel& p = row[std::clamp<long>(ax.first + i, 0, width - 1)];
-      ra += wx * p.alpha;
-      rr += wx * p.red;
-      rg += wx * p.green;
-      rb += wx * p.blue;
+    if (inside) {
+      const Pixel* p = row + firstCol;
+      if (ax.wFirst != 0) {
+        ra += ax.wFirst * p->alpha;
+        rr += ax.wFirst * p->red;
+        rg += ax.wFirst * p->green;
+        rb += ax.wFirst * p->blue;
+      }
+      if (ax.count > 1) {
+        for (int i = 1; i < ax.count - 1; ++i) {
+          const Pixel& q = p[i];
+          ra += static_cast<double>(q.alpha);
+          rr += static_cast<double>(q.red);
+          rg += static_cast<double>(q.green);
+          rb += static_cast<double>(q.blue);
+        }
+        if (ax.wLast != 0) {
+          const Pixel& q = p[ax.count - 1];
+          ra += ax.wLast * q.alpha;
+          rr += ax.wLast * q.red;
+          rg += ax.wLast * q.green;
+          rb += ax.wLast * q.blue;
+        }
+      }
+    } else {
+      for (int i = 0; i < ax.count; ++i) {
+        const double wx = ax.W(i);
+        if (wx == 0) continue;
+        const Pixel& q = row[std::clamp<long>(ax.first + i, 0, width - 1)];
+        ra += wx * q.alpha;
+        rr += wx * q.red;
+        rg += wx * q.green;
+        rb += wx * q.blue;
+      }
     }
     acc[0] += wy * ra;
     acc[1] += wy * rr;
@@ -330,10 +361,19 @@ PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, P
   } else if constexpr (std::is_floating_point_v<Channel>) {
     SumRowsDirect<Pixel>(pb->src, ax, ay, acc);
   } else {
-    // Boxes of at most two columns gain nothing from the table.
-    const RowSums* t = ax.count > 2 ? TablesFor<Pixel>(ref, pb->src) : nullptr;
+    // Narrow boxes are cheaper to add up than a table of the whole world is
+    // to build (a frame of rain rarely asks for wider ones): the table
+    // serves wide boxes only. Both give the same sums (see above).
+    const RowSums* t = ax.count > kTableMinColumns ? TablesFor<Pixel>(ref, pb->src) : nullptr;
     if (t) SumRowsInteger<Pixel>(*t, pb->src, ax, ay, acc);
     else SumRowsDirect<Pixel>(pb->src, ax, ay, acc);
+  }
+  if (total == 1.0) {  // v / 1 is v
+    dst->alpha = Store<Channel>(acc[0]);
+    dst->red = Store<Channel>(acc[1]);
+    dst->green = Store<Channel>(acc[2]);
+    dst->blue = Store<Channel>(acc[3]);
+    return PF_Err_NONE;
   }
   dst->alpha = Store<Channel>(acc[0] / total);
   dst->red = Store<Channel>(acc[1] / total);

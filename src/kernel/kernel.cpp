@@ -24,6 +24,10 @@ double Fold(double pos, double span, double r, double max) {
     const double hi = max > 0 ? max : 0;
     return pos > hi ? hi : (pos > 0 ? pos : 0);  // NaN gives 0
   }
+  // Inside the first period: n is 0 and rem is pos (pos − 0 × span); the
+  // division could only round pos / span up to 1, which the step back below
+  // undoes exactly.
+  if (pos >= 0 && pos < span) return r + pos;
   const double q = pos / span;
   int64_t n;
   double rem;
