@@ -20,12 +20,13 @@ PF_Fixed FixMul(PF_Fixed a, PF_Fixed b);
 // What the height field's slope at one pixel decides: the surface normal, the
 // displacement, the blur radii and the fold spans, and the radii and area
 // handed to the host's sample.
+// (No initialisers: the kernel fills one per pixel and clears nothing.)
 struct FX_Surface {
-  FX_D_Point normal{0, 0, 0};
-  double dx = 0, dy = 0;        // displacement, working units
-  double rx = 0, ry = 0;        // blur radii, working units
-  double spanX = 0, spanY = 0;  // fold spans
-  PF_Fixed xRadius = 0, yRadius = 0, area = 0;
+  FX_D_Point normal;
+  double dx, dy;        // displacement, working units
+  double rx, ry;        // blur radii, working units
+  double spanX, spanY;  // fold spans
+  PF_Fixed xRadius, yRadius, area;
 };
 
 // Everything the kernel reads, prepared once per frame. Owns the frame's
