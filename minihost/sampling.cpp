@@ -349,12 +349,23 @@ template <typename Pixel>
 PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, Pixel* dst) {
   if (!pb || !dst || !pb->src || !pb->src->data || pb->src->width <= 0 || pb->src->height <= 0)
     return PF_Err_BAD_CALLBACK_PARAM;
+  using Channel = decltype(dst->red);
+  if (pb->x_radius == 32768 && pb->y_radius == 32768 && (x & 0xFFFF) == 0 && (y & 0xFFFF) == 0) {
+    // A half-pixel box centred on a pixel (an undisplaced sample): one pixel
+    // of weight 1 and a total weight of 1, the general sums written out.
+    const PF_EffectWorld* w = pb->src;
+    const Pixel& p = RowPtr<Pixel>(w, y >> 16)[std::clamp<long>(x >> 16, 0, w->width - 1)];
+    dst->alpha = Store<Channel>(0.0 + 1.0 * (0.0 + 1.0 * p.alpha));
+    dst->red = Store<Channel>(0.0 + 1.0 * (0.0 + 1.0 * p.red));
+    dst->green = Store<Channel>(0.0 + 1.0 * (0.0 + 1.0 * p.green));
+    dst->blue = Store<Channel>(0.0 + 1.0 * (0.0 + 1.0 * p.blue));
+    return PF_Err_NONE;
+  }
   Axis ax, ay;
   Weights(x, pb->x_radius, ax);
   Weights(y, pb->y_radius, ay);
   const double total = ax.total * ay.total;
   if (!(total > 0)) return PF_Err_BAD_CALLBACK_PARAM;
-  using Channel = decltype(dst->red);
   double acc[4] = {0, 0, 0, 0};
   if (ax.count <= 2 && ay.count <= 2) {
     SumRowsSmall<Pixel>(pb->src, ax, ay, acc);

@@ -260,17 +260,6 @@ TSLightGather LightShade::GatherLights(const FX_D_Point& normal, double x, doubl
   return g;
 }
 
-FX_Double_Pixel LightShade::MixGathered(const FX_Double_Pixel& pixel, const TSLightGather& g) const {
-  FX_Double_Pixel out = pixel;
-  const auto lit = [this](double p, double diffuseSum, double dustSum, double specularSum) {
-    return (p * diffuseSum + dustSum) + (1.0 + metallicity * (p - 1.0)) * specularSum;
-  };
-  out.red = lit(pixel.red, g.diffuseSum.red, g.dustSum.red, g.specularSum.red);
-  out.green = lit(pixel.green, g.diffuseSum.green, g.dustSum.green, g.specularSum.green);
-  out.blue = lit(pixel.blue, g.diffuseSum.blue, g.dustSum.blue, g.specularSum.blue);
-  return out;
-}
-
 bool LightShade::GatherIndependentOfPosition() const {
   for (int i = 0; i < lightCount; ++i)
     if (lights[i].type == kLightPoint || lights[i].type == kLightSpot) return false;
