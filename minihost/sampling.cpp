@@ -15,10 +15,12 @@
 // and added in order, in double precision.
 //  - Integer depths: a row's weighted sum is an integer count of 2^-16 below
 //    2^37, which a double holds exactly whatever the order of the additions.
-//    It is therefore taken from per-row prefix sums of the world (built once
-//    per world and command, on the first sample), in a time independent of
-//    the box width; the rows are then combined in double exactly as a
-//    pixel-by-pixel sum combines them, so the result is the same to the bit.
+//    For boxes wider than 16 columns it is therefore taken from per-row
+//    prefix sums of the world (built once per world and command, on the first
+//    such sample), in a time independent of the box width; narrower boxes add
+//    their pixels directly, which is cheaper than building the table. The
+//    rows are then combined in double exactly as a pixel-by-pixel sum
+//    combines them, so the result is the same to the bit either way.
 //  - Float: sums of floats round in double, and the rounding depends on the
 //    order, so every pixel is still read and added in row order; only the
 //    weights and the edge clamping are worked out once per call instead of
