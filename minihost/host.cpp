@@ -475,4 +475,18 @@ PF_ANSICallbacks AnsiCallbacks() {
   return ansi;
 }
 
+std::vector<std::string> PopupChoices(const PF_ParamDef& def) {
+  std::vector<std::string> out;
+  const std::string all = def.u.pd.u.namesptr ? def.u.pd.u.namesptr : "";
+  size_t start = 0;
+  for (;;) {
+    const size_t bar = all.find('|', start);
+    out.push_back(all.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  out.resize(static_cast<size_t>(std::max<A_long>(def.u.pd.num_choices, 0)));
+  return out;
+}
+
 }  // namespace minihost

@@ -334,4 +334,8 @@ void RegisterSamplingSuites(MiniHost& host);
 void RegisterIterateSuites(MiniHost& host);
 void RegisterCompositionSuites(MiniHost& host);
 
+// The choice names of a popup control ("A|B|C" in its record), as many as it
+// says it has.
+std::vector<std::string> PopupChoices(const PF_ParamDef& def);
+
 }  // namespace minihost

@@ -255,6 +255,33 @@ void SumRowsInteger(const RowSums& t, const PF_EffectWorld* w, const Axis& ax, c
   }
 }
 
+// One row's weighted sums of the four channels, in alpha, red, green, blue
+// order; the row's total then goes into the box's sums with its row weight.
+struct RowSum {
+  double a = 0, r = 0, g = 0, b = 0;
+  template <typename Pixel>
+  void Add(double w, const Pixel& q) {
+    a += w * q.alpha;
+    r += w * q.red;
+    g += w * q.green;
+    b += w * q.blue;
+  }
+  // A pixel of weight exactly 1, added as it is.
+  template <typename Pixel>
+  void Add(const Pixel& q) {
+    a += static_cast<double>(q.alpha);
+    r += static_cast<double>(q.red);
+    g += static_cast<double>(q.green);
+    b += static_cast<double>(q.blue);
+  }
+  void AddTo(double acc[4], double wy) const {
+    acc[0] += wy * a;
+    acc[1] += wy * r;
+    acc[2] += wy * g;
+    acc[3] += wy * b;
+  }
+};
+
 // Every pixel read and added in row order (float, or no table). The weights
 // inside the box are exactly 1, so those pixels are added as they are
 // (1 × p is p); columns need clamping only when the box crosses an edge.
@@ -267,29 +294,20 @@ void SumRowsDirect(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, doub
     const double wy = ay.W(j);
     if (wy == 0) continue;
     const Pixel* row = RowPtr<Pixel>(w, ay.first + j);
-    double ra = 0, rr = 0, rg = 0, rb = 0;
+    RowSum sum;
     if (inside) {
       const Pixel* p = row + firstCol;
       if (ax.wFirst != 0) {
-        ra += ax.wFirst * p->alpha;
-        rr += ax.wFirst * p->red;
-        rg += ax.wFirst * p->green;
-        rb += ax.wFirst * p->blue;
+        sum.Add(ax.wFirst, *p);
       }
       if (ax.count > 1) {
         for (int i = 1; i < ax.count - 1; ++i) {
           const Pixel& q = p[i];
-          ra += static_cast<double>(q.alpha);
-          rr += static_cast<double>(q.red);
-          rg += static_cast<double>(q.green);
-          rb += static_cast<double>(q.blue);
+          sum.Add(q);
         }
         if (ax.wLast != 0) {
           const Pixel& q = p[ax.count - 1];
-          ra += ax.wLast * q.alpha;
-          rr += ax.wLast * q.red;
-          rg += ax.wLast * q.green;
-          rb += ax.wLast * q.blue;
+          sum.Add(ax.wLast, q);
         }
       }
     } else {
@@ -297,16 +315,10 @@ void SumRowsDirect(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, doub
         const double wx = ax.W(i);
         if (wx == 0) continue;
         const Pixel& q = row[std::clamp<long>(ax.first + i, 0, width - 1)];
-        ra += wx * q.alpha;
-        rr += wx * q.red;
-        rg += wx * q.green;
-        rb += wx * q.blue;
+        sum.Add(wx, q);
       }
     }
-    acc[0] += wy * ra;
-    acc[1] += wy * rr;
-    acc[2] += wy * rg;
-    acc[3] += wy * rb;
+    sum.AddTo(acc, wy);
   }
 }
 
@@ -325,25 +337,16 @@ inline __attribute__((always_inline)) void SumRowsSmall(const PF_EffectWorld* w,
     const double wy = j == 0 ? ay.wFirst : ay.wLast;
     if (wy == 0) continue;
     const Pixel* row = RowPtr<Pixel>(w, ay.first + j);
-    double ra = 0, rr = 0, rg = 0, rb = 0;
+    RowSum sum;
     if (wx0 != 0) {
       const Pixel& p = row[c0];
-      ra += wx0 * p.alpha;
-      rr += wx0 * p.red;
-      rg += wx0 * p.green;
-      rb += wx0 * p.blue;
+      sum.Add(wx0, p);
     }
     if (two && wx1 != 0) {
       const Pixel& p = row[c1];
-      ra += wx1 * p.alpha;
-      rr += wx1 * p.red;
-      rg += wx1 * p.green;
-      rb += wx1 * p.blue;
+      sum.Add(wx1, p);
     }
-    acc[0] += wy * ra;
-    acc[1] += wy * rr;
-    acc[2] += wy * rg;
-    acc[3] += wy * rb;
+    sum.AddTo(acc, wy);
   }
 }
 
