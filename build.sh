@@ -11,8 +11,9 @@ PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev 
           libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev
           frei0r-plugins-dev ffmpeg)
 # What only the tests need: a one-node Slurm cluster and GNU parallel for the farm tests,
-# and the video tools that load the frei0r filter.
+# clang and its runtimes for the fuzz programs, and the video tools that load the frei0r filter.
 TEST_PACKAGES=(slurm-wlm munge procps iproute2 parallel
+               clang-14 libclang-rt-14-dev
                melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
@@ -60,6 +61,10 @@ case "${1:-}" in
     fi
     build build-asan -DPLUVANE_SANITIZE=ON -DPLUVANE_BUILD_CLI=ON -DPLUVANE_BUILD_BENCH=OFF
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$JOBS")
+    # A short fuzz run of every target from its checked-in seeds (about a minute;
+    # README: Fuzzing, for a longer run).
+    CC=clang-14 CXX=clang++-14 build build-fuzz -DPLUVANE_FUZZ=ON -DPLUVANE_BUILD_TESTS=OFF -DPLUVANE_BUILD_BENCH=OFF
+    fuzz/run.sh build-fuzz 12
     ;;
   bench)
     install_deps

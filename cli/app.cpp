@@ -7,6 +7,7 @@
 #include "controls.h"
 #include "demo.h"
 #include "errors.h"
+#include "layer_limits.h"
 #include "progress.h"
 #include "render.h"
 #include "scene.h"
@@ -30,6 +31,7 @@ Examples:
 struct RenderArgs {
   std::string input, output, scene, fps, depth, quality, pixel_aspect, protocol, frames, chunk;
   int frame = 0, downsample = 1, threads = 0, crf = 18;
+  double max_megapixels = kDefaultMaxMegapixels;
   std::vector<std::string> sets, keys;
   bool quiet = false, stats = false, skip_existing = false, no_audio = false;
 };
@@ -83,6 +85,9 @@ RenderOptions BuildRenderOptions(CLI::App* cmd, const RenderArgs& a) {
       throw CliError("--protocol \"" + a.protocol + "\" is unknown; use smart or classic");
     o.protocol = a.protocol == "smart" ? minihost::Protocol::kSmart : minihost::Protocol::kClassic;
   }
+  // A property of the machine, not of the shot, so not in a scene file: the
+  // limit applies to every layer this process reads.
+  if (given("--max-megapixels")) SetMaxLayerMegapixels(a.max_megapixels);
   if (given("--threads")) {
     if (a.threads < 0) throw CliError("--threads must be 0 (all cores) or more");
     o.threads = a.threads;
@@ -138,6 +143,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   render->add_option("--pixel-aspect", ra.pixel_aspect, "Pixel aspect ratio, a ratio (10/11) or decimal (default 1)");
   render->add_option("--protocol", ra.protocol, "smart or classic: how the host asks for frames (default smart)");
   render->add_option("--threads", ra.threads, "Worker threads for the pixel loop (default 0: all cores)");
+  render->add_option("--max-megapixels", ra.max_megapixels,
+                     "Largest layer to take in, in megapixels (default 40: 8K fits); raise it when the machine has the memory");
   AddMulti(render, "--set", ra.sets, "Set a control by its name: \"Drip Rate=2\", \"Using=AE Lights\", \"Light Color=#ff8000\"");
   AddMulti(render, "--key", ra.keys, "Keyframes of a control, by frame: \"Ripple Height=0:100,30:40\"");
   render->add_option("--scene", ra.scene, "Scene file (JSON) with the render's settings; flags override it");

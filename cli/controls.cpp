@@ -60,23 +60,10 @@ std::string NumberText(double v) {
   return buf;
 }
 
-std::vector<std::string> Choices(const PF_ParamDef& def) {
-  std::vector<std::string> out;
-  std::string all = def.u.pd.u.namesptr ? def.u.pd.u.namesptr : "";
-  size_t start = 0;
-  for (;;) {
-    const size_t bar = all.find('|', start);
-    out.push_back(all.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-    if (bar == std::string::npos) break;
-    start = bar + 1;
-  }
-  out.resize(std::max<size_t>(def.u.pd.num_choices, 0));
-  return out;
-}
 
 std::string ChoiceList(const PF_ParamDef& def) {
   std::string s;
-  const auto choices = Choices(def);
+  const auto choices = minihost::PopupChoices(def);
   for (size_t i = 0; i < choices.size(); ++i) s += (i ? ", " : "") + Q(choices[i]) + " (" + std::to_string(i + 1) + ")";
   return s;
 }
@@ -225,7 +212,7 @@ void ApplyControl(MiniHost& host, const ControlSetting& s, const Rational& fps) 
       return;
     }
     case PF_Param_POPUP: {
-      const auto choices = Choices(def);
+      const auto choices = minihost::PopupChoices(def);
       if (s.choice) {
         const auto it = std::find(choices.begin(), choices.end(), *s.choice);
         if (it == choices.end()) throw wrong(Q(*s.choice));
@@ -271,7 +258,7 @@ std::vector<ControlInfo> DescribeControls(MiniHost& host) {
         break;
       case PF_Param_POPUP: {
         info.type = "popup";
-        const auto choices = Choices(d);
+        const auto choices = minihost::PopupChoices(d);
         for (size_t c = 0; c < choices.size(); ++c) info.valid_range += (c ? " | " : "") + choices[c];
         const int dflt = d.u.pd.dephault;
         info.default_value = dflt >= 1 && static_cast<size_t>(dflt) <= choices.size() ? choices[dflt - 1] : std::to_string(dflt);

@@ -150,6 +150,21 @@ OutputPattern ParseOutputPattern(const std::string& text) {
   return p;
 }
 
+namespace {
+
+// The frame number in at least `width` digits. Built as a string, so a run of
+// 40 '#' gives 40 digits, where a fixed buffer would cut every frame's name
+// to the same string of zeros.
+std::string ZeroPadded(int frame, size_t width) {
+  const bool negative = frame < 0;
+  std::string digits = std::to_string(negative ? -static_cast<long long>(frame) : frame);
+  const size_t used = digits.size() + (negative ? 1 : 0);
+  if (used < width) digits.insert(0, width - used, '0');
+  return negative ? "-" + digits : digits;
+}
+
+}  // namespace
+
 std::string OutputPattern::FileFor(int frame) const {
   if (!has_pattern) return text;
   const std::string name = std::filesystem::path(text).filename().string();
@@ -158,18 +173,14 @@ std::string OutputPattern::FileFor(int frame) const {
   if (hash != std::string::npos) {
     size_t first = hash;
     while (first > 0 && name[first - 1] == '#') --first;
-    char number[32];
-    std::snprintf(number, sizeof number, "%0*d", static_cast<int>(hash - first + 1), frame);
-    return dir + name.substr(0, first) + number + name.substr(hash + 1);
+    return dir + name.substr(0, first) + ZeroPadded(frame, hash - first + 1) + name.substr(hash + 1);
   }
   const size_t pct = name.find('%');
   size_t i = pct + 1;
   int width = 0;
   // A width past 20 digits is cut to 20; counting stops before it could overflow.
   while (std::isdigit(static_cast<unsigned char>(name[i]))) width = std::min(width * 10 + (name[i++] - '0'), 1000);
-  char number[32];
-  std::snprintf(number, sizeof number, "%0*d", std::min(width, 20), frame);
-  return dir + name.substr(0, pct) + number + name.substr(i + 1);
+  return dir + name.substr(0, pct) + ZeroPadded(frame, static_cast<size_t>(std::min(width, 20))) + name.substr(i + 1);
 }
 
 ControlSetting ParseSetOption(const std::string& text) {

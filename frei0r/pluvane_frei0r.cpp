@@ -231,17 +231,10 @@ class Instance {
     return v;
   }
 
+  // At least one name, so that the default's name is always there.
   static std::vector<std::string> Choices(const PF_ParamDef& d) {
-    std::vector<std::string> out;
-    const std::string all = d.u.pd.u.namesptr ? d.u.pd.u.namesptr : "";
-    size_t start = 0;
-    for (;;) {
-      const size_t bar = all.find('|', start);
-      out.push_back(all.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-      if (bar == std::string::npos) break;
-      start = bar + 1;
-    }
-    out.resize(static_cast<size_t>(std::max<A_long>(d.u.pd.num_choices, 1)));
+    auto out = minihost::PopupChoices(d);
+    if (out.empty()) out.emplace_back();
     return out;
   }
 

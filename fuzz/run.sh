@@ -11,11 +11,13 @@ SECONDS_EACH=${2:-15}
 shift $(( $# > 1 ? 2 : 1 ))
 HERE=$(cd "$(dirname "$0")" && pwd)
 TARGETS=("$@")
-((${#TARGETS[@]})) || TARGETS=(scene values image entry)
+((${#TARGETS[@]})) || TARGETS=(scene values image video entry)
 SCRATCH=$(mktemp -d /tmp/pluvane-fuzz-XXXXXX)
 trap 'rm -rf "$SCRATCH"' EXIT
 export PLUVANE_MODULE=$BUILD/pluvane_effect.so
-export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+# Full stacks for leaks, so that a leak inside OpenImageIO reaches its suppression
+# even when the allocation comes through libstdc++ (built without frame pointers).
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:fast_unwind_on_malloc=0
 # OpenImageIO 2.4 keeps an error text per reader that LeakSanitizer reports; not ours.
 export LSAN_OPTIONS=suppressions=$HERE/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

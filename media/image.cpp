@@ -7,14 +7,13 @@
 
 #include "error.h"
 #include "io_module.h"
+#include "layer_limits.h"
 #include "png_file.h"
 
 namespace fs = std::filesystem;
 
 namespace pluvane::media {
 namespace {
-
-constexpr int kMaxSide = 30000;  // the largest layer side a host accepts
 
 // Integer rounding of num / den to nearest, halves up (num, den > 0).
 uint32_t RoundDiv(uint64_t num, uint64_t den) { return static_cast<uint32_t>((2 * num + den) / (2 * den)); }
@@ -44,6 +43,16 @@ uint32_t FullScale(SampleType type) {
 }
 uint32_t FullScale(Depth depth) { return depth == Depth::k8 ? 255u : depth == Depth::k16 ? 32768u : 0u; }
 
+// A float file into a float render keeps its values, HDR ones included, but
+// not NaN and infinities: one such sample would spread over its neighbours
+// through the displacement's area sums. NaN reads as 0, and an infinity as the
+// largest finite half-float value, +-65504, as bright as an EXR file can say.
+float Finite(float v) {
+  if (std::isnan(v)) return 0.0f;
+  if (std::isinf(v)) return v > 0 ? 65504.0f : -65504.0f;
+  return v;
+}
+
 // A sample on the scale 0..from onto 0..to (0 meaning float, 0..1): integer
 // codes by rounding to nearest, floats clamped to 0..1 before they become codes.
 float Rescale(float v, uint32_t from, uint32_t to) {
@@ -59,6 +68,7 @@ float FileToHost(float v, SampleType from, Depth to) {
   // An 8-bit file at 16-bit depth widens as the module itself widens 8-bit
   // colours: (c × 32768 + 128) / 255, which is not always round-to-nearest.
   if (from == SampleType::kUInt8 && to == Depth::k16) return static_cast<float>((AsCode(v, 255) * 32768u + 128u) / 255u);
+  if (from == SampleType::kFloat && to == Depth::k32) return Finite(v);
   return Rescale(v, FullScale(from), FullScale(to));
 }
 
@@ -70,8 +80,7 @@ HostImage ToHost(FileImage&& file, Depth depth) {
   HostImage host{file.width, file.height, depth, std::move(file.rgba)};
   const SampleType from = file.type;
   file = FileImage{};
-  if (!(from == SampleType::kFloat && depth == Depth::k32))  // float to float is the identity
-    for (float& v : host.rgba) v = FileToHost(v, from, depth);
+  for (float& v : host.rgba) v = FileToHost(v, from, depth);
   return host;
 }
 
@@ -172,12 +181,12 @@ SampleType OutputSampleType(FileFormat format, Depth depth) {
 }
 
 FileImage ReadImageFile(const std::string& path) {
-  if (auto png = ReadPlainPng(path, kMaxSide)) return std::move(*png);
+  if (auto png = ReadPlainPng(path)) return std::move(*png);
   return MediaLibrary().read_image(path);
 }
 
 ImageHeader ReadImageHeader(const std::string& path) {
-  if (auto png = ReadPlainPngHeader(path, kMaxSide)) return *png;
+  if (auto png = ReadPlainPngHeader(path)) return *png;
   return MediaLibrary().read_header(path);
 }
 

@@ -1,8 +1,8 @@
 // Image files through OpenImageIO: every format pluvane reads and writes,
 // built into the media library (io_module.h).
-#include <fcntl.h>
 #include <unistd.h>
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
@@ -15,13 +15,13 @@
 #include "error.h"
 #include "image.h"
 #include "io_module.h"
+#include "layer_limits.h"
+#include "whole_file.h"
 
 namespace fs = std::filesystem;
 
 namespace pluvane::media {
 namespace {
-
-constexpr int kMaxSide = 30000;  // the largest layer side a host accepts
 
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
@@ -63,9 +63,7 @@ std::unique_ptr<OIIO::ImageInput> OpenImage(const std::string& path, OIIO::Image
   if (header.deep) throw Error("input " + Quoted(path) + " is a deep image; give a flat image");
   if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0)
     throw Error("input " + Quoted(path) + " has no pixels; give a non-empty image");
-  if (header.width > kMaxSide || header.height > kMaxSide)
-    throw Error("input " + Quoted(path) + " is " + std::to_string(header.width) + "x" + std::to_string(header.height) +
-                   "; layers may be at most " + std::to_string(kMaxSide) + " pixels on a side, scale it down first");
+  CheckLayerSize(header.width, header.height, "input " + Quoted(path));
 
   return in;
 }
@@ -188,6 +186,14 @@ void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFor
   auto fail = [&](const std::string& why) {
     return Error("cannot write " + Quoted(path) + " (" + OneLine(why) + "); check the folder and free disk space");
   };
+  // Where the writer takes one, the file is encoded into memory and written
+  // out with every write checked (whole_file.h).
+  std::vector<unsigned char> encoded;
+  std::unique_ptr<OIIO::Filesystem::IOVecOutput> proxy;
+  if (out->supports("ioproxy")) {
+    proxy = std::make_unique<OIIO::Filesystem::IOVecOutput>(encoded);
+    if (!out->set_ioproxy(proxy.get())) throw fail(out->geterror());
+  }
   if (!out->open(temp.path, layout)) throw fail(out->geterror());
   bool ok = false;
   if (image.type == SampleType::kUInt8) {
@@ -203,6 +209,11 @@ void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFor
     throw fail(why);
   }
   if (!out->close()) throw fail(out->geterror());
+  if (proxy) {
+    proxy.reset();
+    const std::string why = WriteWholeFile(temp.path, encoded.data(), encoded.size());
+    if (!why.empty()) throw fail(why);
+  }
   std::error_code ec;
   fs::rename(temp.path, path, ec);
   if (ec) throw fail(ec.message());

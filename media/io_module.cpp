@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "error.h"
+#include "layer_limits.h"
 
 #ifndef PLUVANE_MEDIA_IO_PATH
 #define PLUVANE_MEDIA_IO_PATH "pluvane_media_io.so"
@@ -53,6 +54,7 @@ const MediaIo& MediaLibrary() {
   static std::once_flag once;
   static const MediaIo* io = nullptr;
   std::call_once(once, [] { io = Load(); });
+  io->set_max_layer_megapixels(MaxLayerMegapixels());
   return *io;
 }
 

@@ -48,6 +48,9 @@ struct MediaIo {
   std::unique_ptr<VideoWriter::Impl> (*create_video)(const VideoSettings& settings);
   // Writes an animated GIF to `path`, looping forever; the error text, empty on success.
   std::string (*write_gif)(const std::string& path, long fps_num, long fps_den, const GifSource& next);
+  // The library has its own copy of the layer size limit (layer_limits.h);
+  // the program passes its own on when it loads the library.
+  void (*set_max_layer_megapixels)(double megapixels);
 };
 
 // The library, loaded on the first call (from the program's folder, else from

@@ -11,6 +11,10 @@
 #include <memory>
 #include <vector>
 
+#include "error.h"
+#include "layer_limits.h"
+#include "whole_file.h"
+
 namespace fs = std::filesystem;
 
 namespace pluvane::media {
@@ -45,11 +49,12 @@ extern "C" void OnPngWarning(png_structp, png_const_charp) {}
 struct Layout {
   png_uint_32 width = 0, height = 0;
   int channels = 0, bits = 0;
+  bool too_big = false;  // over the layer size limit: refused before any pixel memory
 };
 
 // Reads up to the pixels. Returns false for a file this reader leaves to
 // OpenImageIO. Everything here is plain data: libpng may longjmp out of it.
-bool ReadLayout(png_structp png, png_infop info, Layout& layout, int max_side) {
+bool ReadLayout(png_structp png, png_infop info, Layout& layout) {
   png_read_info(png, info);
   int bits = 0, color = 0, interlace = 0;
   png_get_IHDR(png, info, &layout.width, &layout.height, &bits, &color, &interlace, nullptr, nullptr);
@@ -63,9 +68,10 @@ bool ReadLayout(png_structp png, png_infop info, Layout& layout, int max_side) {
     case PNG_COLOR_TYPE_RGB_ALPHA: layout.channels = 4; break;
     default: return false;
   }
-  if (layout.width < 1 || layout.height < 1 || layout.width > static_cast<png_uint_32>(max_side) ||
-      layout.height > static_cast<png_uint_32>(max_side))
+  if (!LayerSizeFits(layout.width, layout.height)) {
+    layout.too_big = true;
     return false;
+  }
   layout.bits = bits;
   if (bits == 16) png_set_swap(png);  // host byte order
   png_read_update_info(png, info);
@@ -102,7 +108,7 @@ bool ReadRows(png_structp png, const Layout& layout, png_bytep row, float* rgba)
 enum class Want { kHeader, kPixels };
 
 // The whole read, header or pixels; false on anything left to OpenImageIO.
-bool ReadPng(std::FILE* f, int max_side, Want want, Layout& layout, FileImage* image) {
+bool ReadPng(std::FILE* f, Want want, Layout& layout, FileImage* image) {
   png_byte signature[8];
   if (std::fread(signature, 1, 8, f) != 8 || png_sig_cmp(signature, 0, 8) != 0) return false;
   ErrorState state;
@@ -113,7 +119,7 @@ bool ReadPng(std::FILE* f, int max_side, Want want, Layout& layout, FileImage* i
   if (info && setjmp(png_jmpbuf(png)) == 0) {
     png_init_io(png, f);
     png_set_sig_bytes(png, 8);
-    if (ReadLayout(png, info, layout, max_side)) {
+    if (ReadLayout(png, info, layout)) {
       if (want == Want::kHeader) {
         ok = true;
       } else {
@@ -133,24 +139,35 @@ bool ReadPng(std::FILE* f, int max_side, Want want, Layout& layout, FileImage* i
   return ok;
 }
 
+// Error for a file whose header claims more than the layer size limit.
+void RefuseSize(const Layout& layout, const std::string& path) {
+  if (layout.too_big) CheckLayerSize(layout.width, layout.height, "input '" + path + "'");
+}
+
 }  // namespace
 
-std::optional<FileImage> ReadPlainPng(const std::string& path, int max_side) {
+std::optional<FileImage> ReadPlainPng(const std::string& path) {
   if (!HasPngName(path)) return std::nullopt;
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) return std::nullopt;
   FileImage image;
   Layout layout;
-  if (!ReadPng(f.get(), max_side, Want::kPixels, layout, &image)) return std::nullopt;
+  if (!ReadPng(f.get(), Want::kPixels, layout, &image)) {
+    RefuseSize(layout, path);
+    return std::nullopt;
+  }
   return image;
 }
 
-std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path, int max_side) {
+std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path) {
   if (!HasPngName(path)) return std::nullopt;
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) return std::nullopt;
   Layout layout;
-  if (!ReadPng(f.get(), max_side, Want::kHeader, layout, nullptr)) return std::nullopt;
+  if (!ReadPng(f.get(), Want::kHeader, layout, nullptr)) {
+    RefuseSize(layout, path);
+    return std::nullopt;
+  }
   return ImageHeader{static_cast<int>(layout.width), static_cast<int>(layout.height), layout.channels,
                      layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8};
 }
@@ -175,9 +192,19 @@ bool WriteRows(png_structp png, const FileImage& image, png_bytep row) {
 
 }  // namespace
 
+namespace {
+
+// libpng's output into memory: the file is written in one checked piece.
+extern "C" void AppendPngBytes(png_structp png, png_bytep data, png_size_t size) {
+  auto* bytes = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
+  bytes->insert(bytes->end(), data, data + size);
+}
+extern "C" void FlushNothing(png_structp) {}
+
+}  // namespace
+
 std::string WritePng(const std::string& temp, const FileImage& image) {
-  File f(std::fopen(temp.c_str(), "wb"));
-  if (!f) return std::strerror(errno);
+  std::vector<unsigned char> encoded;
   ErrorState state;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
   if (!png) return "out of memory";
@@ -185,7 +212,7 @@ std::string WritePng(const std::string& temp, const FileImage& image) {
   const bool deep = image.type == SampleType::kUInt16;
   volatile bool ok = false;
   if (info && setjmp(png_jmpbuf(png)) == 0) {
-    png_init_io(png, f.get());
+    png_set_write_fn(png, &encoded, AppendPngBytes, FlushNothing);
     png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), deep ? 16 : 8,
                  PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(png, kPngCompressionLevel);
@@ -207,10 +234,7 @@ std::string WritePng(const std::string& temp, const FileImage& image) {
   }
   png_destroy_write_struct(&png, info ? &info : nullptr);
   if (!ok) return state.message[0] ? state.message : "libpng could not write the file";
-  if (std::fflush(f.get()) != 0 || std::ferror(f.get())) return std::strerror(errno);
-  std::FILE* raw = f.release();
-  if (std::fclose(raw) != 0) return std::strerror(errno);
-  return "";
+  return WriteWholeFile(temp, encoded.data(), encoded.size());
 }
 
 }  // namespace pluvane::media

@@ -14,8 +14,9 @@
 namespace pluvane::media {
 
 // Nothing when the file is not a plain PNG by name and content, or cannot be read.
-std::optional<FileImage> ReadPlainPng(const std::string& path, int max_side);
-std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path, int max_side);
+// Error when its header claims more than the layer size limit (layer_limits.h).
+std::optional<FileImage> ReadPlainPng(const std::string& path);
+std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path);
 
 // Writes an 8 or 16-bit RGBA PNG to `temp`; the error text, empty on success
 // (`temp` is then complete; the caller renames it).

@@ -17,6 +17,7 @@ extern "C" {
 #include <system_error>
 
 #include "error.h"
+#include "layer_limits.h"
 
 namespace fs = std::filesystem;
 
@@ -222,6 +223,10 @@ FfmpegReader::FfmpegReader(const std::string& path) {
   m.packet = av_packet_alloc();
   m.frame = av_frame_alloc();
   if (!m.decoder || !m.packet || !m.frame) throw std::bad_alloc();
+  // The size the container claims is checked before the decoder allocates
+  // anything for it; the decoded size is checked again below.
+  if (m.stream->codecpar->width > 0 || m.stream->codecpar->height > 0)
+    CheckLayerSize(m.stream->codecpar->width, m.stream->codecpar->height, "input " + Quoted(path));
   avcodec_parameters_to_context(m.decoder, m.stream->codecpar);
   m.decoder->thread_count = 0;  // the decoder's own choice of threads
   r = avcodec_open2(m.decoder, codec, nullptr);
@@ -252,6 +257,7 @@ FfmpegReader::FfmpegReader(const std::string& path) {
   m.counted = 1;
   info.width = m.frame->width;
   info.height = m.frame->height;
+  CheckLayerSize(info.width, info.height, "input " + Quoted(path));
   info.start_seconds = pts == AV_NOPTS_VALUE ? 0.0 : pts * av_q2d(m.stream->time_base);
 
   // The frame count: the container's, or else the stream's packets counted.

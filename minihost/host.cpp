@@ -12,6 +12,7 @@
 
 #include "callbacks.h"
 #include "composition.h"
+#include "faults.h"
 
 #ifndef PLUVANE_MODULE_PATH
 #define PLUVANE_MODULE_PATH ""
@@ -153,6 +154,12 @@ void MiniHost::InitInData(CallContext& ctx, A_long time) {
   in.downsample_y = settings_.downsample_y;
   in.pixel_aspect_ratio = settings_.pixel_aspect_ratio;
   in.pica_basicP = faults_.no_basic_suite ? nullptr : &basic_;
+  if (faults::Armed()) {
+    // Every entry point the effect can reach goes through the plan's counter.
+    in.inter = faults::WrapInteract(in.inter);
+    in.utils = faults::WrapUtils(in.utils);
+    if (in.pica_basicP) in.pica_basicP = faults::WrapBasic(in.pica_basicP);
+  }
   ctx.host = this;
   ctx.sample_tables = NewSampleTables();
 }
@@ -174,6 +181,7 @@ ScopedCurrentHost::~ScopedCurrentHost() { tls_host = previous_; }
 
 PF_Err MiniHost::Invoke(PF_Cmd cmd, CallContext& ctx, PF_LayerDef* output, void* extra) {
   ScopedCurrentHost scope(this);
+  faults::CommandScope counted(cmd);
   return main_entry_(cmd, &ctx.in_data, &ctx.out_data, ctx.param_ptrs.data(), output, extra);
 }
 
@@ -384,7 +392,7 @@ SPErr MiniHost::AcquireSuiteImpl(const char* name, A_long version, const void** 
     *suite = nullptr;
     return kSPSuiteNotFoundError;
   }
-  *suite = it->second;
+  *suite = faults::Armed() ? faults::WrapSuite(name, version, it->second) : it->second;
   ++counts_[{name, version}].acquired;
   return kSPNoError;
 }
@@ -465,6 +473,20 @@ PF_ANSICallbacks AnsiCallbacks() {
   ansi.sprintf = HostSprintf;
   ansi.strcpy = HostStrcpy;
   return ansi;
+}
+
+std::vector<std::string> PopupChoices(const PF_ParamDef& def) {
+  std::vector<std::string> out;
+  const std::string all = def.u.pd.u.namesptr ? def.u.pd.u.namesptr : "";
+  size_t start = 0;
+  for (;;) {
+    const size_t bar = all.find('|', start);
+    out.push_back(all.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  out.resize(static_cast<size_t>(std::max<A_long>(def.u.pd.num_choices, 0)));
+  return out;
 }
 
 }  // namespace minihost

@@ -312,6 +312,10 @@ class MiniHost {
   std::map<std::pair<std::string, int>, SuiteCount> counts_;
   std::vector<ParamUIUpdate> ui_updates_;
   std::map<PF_EffectWorld*, std::unique_ptr<HostWorld>> worlds_;
+  // Pixel memory of disposed worlds, kept for the next worlds of the same
+  // size (a frame's work buffer comes back every frame): no fresh pages to
+  // fault in. A few buffers at most, a bounded number of bytes.
+  std::vector<std::vector<uint8_t>> spare_storage_;
   std::atomic<int> checkouts_{0}, checkins_{0};
   std::vector<int> checkout_log_;
   std::unique_ptr<Composition> composition_;
@@ -329,5 +333,9 @@ void RegisterColorParamSuite(MiniHost& host);
 void RegisterSamplingSuites(MiniHost& host);
 void RegisterIterateSuites(MiniHost& host);
 void RegisterCompositionSuites(MiniHost& host);
+
+// The choice names of a popup control ("A|B|C" in its record), as many as it
+// says it has.
+std::vector<std::string> PopupChoices(const PF_ParamDef& def);
 
 }  // namespace minihost

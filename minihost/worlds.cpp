@@ -39,7 +39,20 @@ PF_EffectWorld* MiniHost::AllocateWorld(A_long width, A_long height, PF_PixelFor
   const A_long w = std::max<A_long>(width, 0), h = std::max<A_long>(height, 0);
   const A_long rowbytes =
       static_cast<A_long>(((w * MiniHost::PixelSize(format) + kRowPadding) + 15) / 16 * 16);
-  hw->storage.assign(static_cast<size_t>(rowbytes) * std::max<A_long>(h, 1), clear ? 0 : kGarbage);
+  const size_t bytes = static_cast<size_t>(rowbytes) * std::max<A_long>(h, 1);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = spare_storage_.begin(); it != spare_storage_.end(); ++it) {
+      if (it->capacity() >= bytes && it->capacity() <= bytes + bytes / 4) {
+        hw->storage = std::move(*it);
+        spare_storage_.erase(it);
+        break;
+      }
+    }
+  }
+  // Recycled or new, the buffer holds the pattern (or zeros) and nothing of
+  // an earlier world.
+  hw->storage.assign(bytes, clear ? 0 : kGarbage);
   hw->format = format;
   hw->suite_version = suite_version;
   PF_EffectWorld& world = hw->world;
@@ -67,7 +80,13 @@ PF_Err MiniHost::DisposeWorld(PF_EffectWorld* world, int suite_version) {
   // through the other version stays allocated, so the mistake shows as an
   // error and as a live world.
   if (suite_version != 0 && it->second->suite_version != suite_version) return PF_Err_BAD_CALLBACK_PARAM;
+  std::vector<uint8_t> storage = std::move(it->second->storage);
   worlds_.erase(it);
+  constexpr size_t kMaxSpare = 4, kMaxSpareBytes = size_t{256} << 20;
+  size_t spare_bytes = storage.capacity();
+  for (const auto& v : spare_storage_) spare_bytes += v.capacity();
+  if (spare_storage_.size() < kMaxSpare && spare_bytes <= kMaxSpareBytes && storage.capacity() > 0)
+    spare_storage_.push_back(std::move(storage));
   return PF_Err_NONE;
 }
 

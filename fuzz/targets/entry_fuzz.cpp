@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -39,6 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.time_step = in.ConsumeIntegral<A_long>();
   s.local_time_step = in.ConsumeBool() ? s.time_step : in.ConsumeIntegral<A_long>();
   s.total_time = in.ConsumeIntegral<A_long>();
+  // The work of a frame grows with the drop life in frames, Longevity x
+  // time_scale / local_time_step: a host running at a billion frames per
+  // second asks for a billion birth frames, which is slow, not wrong. Keep the
+  // rate to what hosts run at (zero and negative steps stay possible).
+  if (s.local_time_step != 0) {
+    const unsigned long long most = 1000ull * static_cast<unsigned long long>(std::llabs(s.local_time_step));
+    if (s.time_scale > most) s.time_scale = static_cast<A_u_long>(s.time_scale % (most + 1));
+  }
   s.downsample_x = {in.ConsumeIntegralInRange<A_long>(-2, 8), in.ConsumeIntegralInRange<A_u_long>(0, 8)};
   s.downsample_y = in.ConsumeBool() ? s.downsample_x
                                     : PF_RationalScale{in.ConsumeIntegralInRange<A_long>(-2, 8),
@@ -53,6 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static void* const keep_loaded = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
   (void)keep_loaded;
   minihost::MiniHost host(module, s);
+  // A user cancels a render that takes too long; so does this host, which
+  // also drives the module's cancellation path.
+  host.faults().cancel_at_progress = 4000;
   PF_OutData out{};
   if (host.GlobalSetup(&out) != PF_Err_NONE || host.ParamsSetup() != PF_Err_NONE) return 0;
 
@@ -62,7 +74,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     switch (host.params()[index].param_type) {
       case PF_Param_SLIDER:
       case PF_Param_FIX_SLIDER:
-      case PF_Param_ANGLE: host.SetFixed(index, AnyDouble(in)); break;
+      case PF_Param_ANGLE: {
+        double v = AnyDouble(in);
+        // The frame's work grows with Drip Rate x Longevity (sec): at their
+        // valid maximums (100 and 100 s) a frame holds millions of drops,
+        // slow and not wrong. Finite values of those two stay within their
+        // slider spans (5 and 6); NaN and infinities still go through.
+        if ((index == 1 || index == 2) && std::isfinite(v) && std::fabs(v) > 6.0) v = std::fmod(v, 6.0);
+        host.SetFixed(index, v);
+        break;
+      }
       case PF_Param_POPUP: host.SetPopup(index, in.ConsumeIntegralInRange<A_long>(-2, 5)); break;
       case PF_Param_COLOR: {
         PF_Pixel c{in.ConsumeIntegral<A_u_char>(), in.ConsumeIntegral<A_u_char>(), in.ConsumeIntegral<A_u_char>(),

@@ -23,9 +23,13 @@ bool FloatColorFromHost(Fxenv& env, A_long index, A_long time, A_long time_step,
   PF_ParamDef def{};
   // A failed check-out shows up as an error of the suite call below.
   in->inter.checkout_param(in->effect_ref, index, time, time_step, time_scale, &def);
-  const PF_Err err = suite->PF_GetFloatingPointColorFromColorDef(in->effect_ref, &def, &color);
-  in->inter.checkin_param(in->effect_ref, &def);
-  return err == PF_Err_NONE;
+  // Checked in on every way out from here, also when the suite call throws.
+  struct CheckIn {
+    PF_InData* in;
+    PF_ParamDef* def;
+    ~CheckIn() { in->inter.checkin_param(in->effect_ref, def); }
+  } checkin{in, &def};
+  return suite->PF_GetFloatingPointColorFromColorDef(in->effect_ref, &def, &color) == PF_Err_NONE;
 }
 
 // The nearest single-precision value to 1/255, for the float fallback.

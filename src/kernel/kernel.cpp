@@ -1,6 +1,7 @@
 #include "kernel/kernel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +24,10 @@ double Fold(double pos, double span, double r, double max) {
     const double hi = max > 0 ? max : 0;
     return pos > hi ? hi : (pos > 0 ? pos : 0);  // NaN gives 0
   }
+  // Inside the first period: n is 0 and rem is pos (pos − 0 × span); the
+  // division could only round pos / span up to 1, which the step back below
+  // undoes exactly.
+  if (pos >= 0 && pos < span) return r + pos;
   const double q = pos / span;
   int64_t n;
   double rem;
@@ -55,39 +60,29 @@ PF_Fixed ToFixed(double v) {
   return static_cast<PF_Fixed>(v);
 }
 
-}  // namespace
-
+// The slope's consequences from the two height differences dhx = hl − h and
+// dhy = hu − h.
 template <class T>
-PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* /*in*/, T* out) {
-  const RIPInfo<T>& info = *static_cast<const RIPInfo<T>*>(refcon);
-  double (*const host_sqrt)(double) = info.inData->utils->ansi.sqrt;
-
-  // Heights: the missing neighbour across the left and top edges is the
-  // pixel itself, so there is no slope across them.
-  const float* cell = reinterpret_cast<const float*>(info.heightWorld->data) +
-                      static_cast<ptrdiff_t>(y) * info.heightStride + x;
-  const double h = *cell;
-  const double hl = x > 0 ? cell[-1] : h;
-  const double hu = y > 0 ? cell[-info.heightStride] : h;
-
-  const double gx = (hl - h) * info.slopeX;
-  const double gy = (hu - h) * info.slopeY;
-  const double len = host_sqrt((gx * gx + gy * gy) + 0.025 * 0.025);
+inline void Surface(const RIPInfo<T>& info, double dhx, double dhy, FX_Surface& s) {
+  const double gx = dhx * info.slopeX;
+  const double gy = dhy * info.slopeY;
+  const double len = info.inData->utils->ansi.sqrt((gx * gx + gy * gy) + 0.025 * 0.025);
   const double k = 1.0 / (len + 0.00001);
-  FX_D_Point normal{gx * k, gy * k, 0.025 * k};
+  s.normal = FX_D_Point{gx * k, gy * k, 0.025 * k};
 
-  const double dx = normal.x * info.displace;
-  const double dy = normal.y * info.displace;
+  s.dx = s.normal.x * info.displace;
+  s.dy = s.normal.y * info.displace;
 
-  PF_SampPB pb = info.sampPB;  // the shared record is only read
-  double rx = 0, ry = 0, spanX = info.maxX, spanY = info.maxY;
+  s.rx = 0, s.ry = 0, s.spanX = info.maxX, s.spanY = info.maxY;
   if (info.hiQuality) {
-    rx = std::fabs(dx) * 0.25;
-    if (rx > 64.0) rx = 64.0;
-    ry = std::fabs(dy) * 0.25;
-    if (ry > 64.0) ry = 64.0;
-    spanX = rx * -2.0 + info.maxX;
-    spanY = ry * -2.0 + info.maxY;
+    // Written so that a NaN displacement (a host whose sqrt gave NaN) takes
+    // the widest radius instead of reaching the integer conversion below.
+    double rx = std::fabs(s.dx) * 0.25;
+    if (!(rx <= 64.0)) rx = 64.0;
+    double ry = std::fabs(s.dy) * 0.25;
+    if (!(ry <= 64.0)) ry = 64.0;
+    double spanX = rx * -2.0 + info.maxX;
+    double spanY = ry * -2.0 + info.maxY;
     // A blur wider than the layer allows would leave no room to fold: the
     // radius is narrowed so the span stays 1 (or the radius drops to 0 on a
     // layer too small for any blur), and the pixel is still sampled.
@@ -99,26 +94,66 @@ PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* /*in*/, T* out) {
       ry = info.maxY >= 1.0 ? (info.maxY - 1.0) * 0.5 : 0.0;
       spanY = ry * -2.0 + info.maxY;
     }
-    pb.x_radius = static_cast<PF_Fixed>(rx * info.fixScaleX + 32768.0);
-    pb.y_radius = static_cast<PF_Fixed>(ry * info.fixScaleY + 32768.0);
-    pb.area = static_cast<PF_Fixed>(
-        std::min<int64_t>(INT32_MAX, static_cast<int64_t>(FixMul(pb.x_radius, pb.y_radius)) * 4));
+    s.rx = rx, s.ry = ry, s.spanX = spanX, s.spanY = spanY;
+    s.xRadius = static_cast<PF_Fixed>(rx * info.fixScaleX + 32768.0);
+    s.yRadius = static_cast<PF_Fixed>(ry * info.fixScaleY + 32768.0);
+    s.area = static_cast<PF_Fixed>(std::min<int64_t>(INT32_MAX, static_cast<int64_t>(FixMul(s.xRadius, s.yRadius)) * 4));
   } else {
     // Standard quality: a half-pixel box, the same request an undisplaced
     // high-quality pixel makes.
-    pb.x_radius = pb.y_radius = 32768;
-    pb.area = 65536;
+    s.xRadius = s.yRadius = 32768;
+    s.area = 65536;
   }
+}
 
-  double x0 = x * info.scaleX + info.offsetX;
-  double y0 = y * info.scaleY + info.offsetY;
-  const double sx = Fold(x0 + dx, spanX, rx, info.maxX);
-  const double sy = Fold(y0 + dy, spanY, ry, info.maxY);
+// Both differences exactly +0.0: the pixel takes the calm-water values.
+inline bool IsCalm(double dhx, double dhy) {
+  return (std::bit_cast<uint64_t>(dhx) | std::bit_cast<uint64_t>(dhy)) == 0;
+}
+
+}  // namespace
+
+template <class T>
+void PrepareCalmWater(RIPInfo<T>& info) {
+  Surface(info, 0.0, 0.0, info.calm);
+  info.calmReady = true;
+  info.calmLitReady = info.shade && info.shade->GatherIndependentOfPosition();
+  if (info.calmLitReady) info.calmGather = info.shade->GatherLights(info.calm.normal, 0.0, 0.0);
+}
+
+template <class T>
+PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* /*in*/, T* out) {
+  const RIPInfo<T>& info = *static_cast<const RIPInfo<T>*>(refcon);
+
+  // Heights: the missing neighbour across the left and top edges is the
+  // pixel itself, so there is no slope across them.
+  const float* cell = reinterpret_cast<const float*>(info.heightWorld->data) +
+                      static_cast<ptrdiff_t>(y) * info.heightStride + x;
+  const double h = *cell;
+  const double hl = x > 0 ? cell[-1] : h;
+  const double hu = y > 0 ? cell[-info.heightStride] : h;
+  const double dhx = hl - h, dhy = hu - h;
+
+  const bool calm = info.calmReady && IsCalm(dhx, dhy);
+  FX_Surface local;
+  if (!calm) Surface(info, dhx, dhy, local);
+  const FX_Surface& s = calm ? info.calm : local;
+
+  PF_SampPB pb = info.sampPB;  // the shared record is only read
+  pb.x_radius = s.xRadius;
+  pb.y_radius = s.yRadius;
+  pb.area = s.area;
+
+  const double x0 = x * info.scaleX + info.offsetX;
+  const double y0 = y * info.scaleY + info.offsetY;
+  const double sx = Fold(x0 + s.dx, s.spanX, s.rx, info.maxX);
+  const double sy = Fold(y0 + s.dy, s.spanY, s.ry, info.maxY);
 
   const PF_Err err = info.sampleFn(info.effectRef, ToFixed(sx * info.fixScaleX), ToFixed(sy * info.fixScaleY), &pb, out);
 
   const FX_Double_Pixel colour = NormalizePixel<T>(*out, 1.0);
-  const FX_Double_Pixel lit = info.shade->ShadePixel(colour, normal, x0, y0);
+  const FX_Double_Pixel lit = calm && info.calmLitReady ? info.shade->MixGathered(colour, info.calmGather)
+                                                        : info.shade->ShadePixel(colour, s.normal, x0, y0);
   DenormalizePixel<T>(lit, *out);
   return err;
 }
@@ -126,3 +161,6 @@ PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* /*in*/, T* out) {
 template PF_Err BlobRIP<PF_Pixel>(void*, A_long, A_long, PF_Pixel*, PF_Pixel*);
 template PF_Err BlobRIP<PF_Pixel16>(void*, A_long, A_long, PF_Pixel16*, PF_Pixel16*);
 template PF_Err BlobRIP<PF_PixelFloat>(void*, A_long, A_long, PF_PixelFloat*, PF_PixelFloat*);
+template void PrepareCalmWater<PF_Pixel>(RIPInfo<PF_Pixel>&);
+template void PrepareCalmWater<PF_Pixel16>(RIPInfo<PF_Pixel16>&);
+template void PrepareCalmWater<PF_PixelFloat>(RIPInfo<PF_PixelFloat>&);

@@ -17,6 +17,18 @@ using FX_SampleFn = PF_Err (*)(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, co
 // to the 32-bit range.
 PF_Fixed FixMul(PF_Fixed a, PF_Fixed b);
 
+// What the height field's slope at one pixel decides: the surface normal, the
+// displacement, the blur radii and the fold spans, and the radii and area
+// handed to the host's sample.
+// (No initialisers: the kernel fills one per pixel and clears nothing.)
+struct FX_Surface {
+  FX_D_Point normal;
+  double dx, dy;        // displacement, working units
+  double rx, ry;        // blur radii, working units
+  double spanX, spanY;  // fold spans
+  PF_Fixed xRadius, yRadius, area;
+};
+
 // Everything the kernel reads, prepared once per frame. Owns the frame's
 // shading model.
 template <class T>
@@ -40,7 +52,21 @@ struct RIPInfo {
   PF_SampPB sampPB{};            // template of every sample request; src is the input
   PF_InData* inData = nullptr;   // the host's math callbacks
   FX_SampleFn<T> sampleFn = nullptr;
+
+  // Filled by PrepareCalmWater: what every pixel of calm water (no height
+  // difference to its left and upper neighbours) shares, worked out once by
+  // the same arithmetic the kernel uses per pixel.
+  bool calmReady = false;
+  FX_Surface calm{};
+  bool calmLitReady = false;     // the gather of the lights does not depend on the position
+  TSLightGather calmGather{};
 };
+
+// Works out the calm-water values of `info` once its other members and the
+// shading model are complete; without this call every pixel takes the full
+// path, with the same result.
+template <class T>
+void PrepareCalmWater(RIPInfo<T>& info);
 
 // Computes output pixel (x, y). `in` is not read. Returns the sample's error,
 // after the pixel has been shaded and stored either way.
@@ -50,3 +76,6 @@ PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* in, T* out);
 extern template PF_Err BlobRIP<PF_Pixel>(void*, A_long, A_long, PF_Pixel*, PF_Pixel*);
 extern template PF_Err BlobRIP<PF_Pixel16>(void*, A_long, A_long, PF_Pixel16*, PF_Pixel16*);
 extern template PF_Err BlobRIP<PF_PixelFloat>(void*, A_long, A_long, PF_PixelFloat*, PF_PixelFloat*);
+extern template void PrepareCalmWater<PF_Pixel>(RIPInfo<PF_Pixel>&);
+extern template void PrepareCalmWater<PF_Pixel16>(RIPInfo<PF_Pixel16>&);
+extern template void PrepareCalmWater<PF_PixelFloat>(RIPInfo<PF_PixelFloat>&);

@@ -246,8 +246,7 @@ void LightShade::ShadeSpotView(const FX_D_Point& normal, const LightSource& ligh
   ShadeLightView(normal, light, g, L, k, view);
 }
 
-FX_Double_Pixel LightShade::ShadePixel(const FX_Double_Pixel& pixel, const FX_D_Point& normal,
-                                       double x, double y) const {
+TSLightGather LightShade::GatherLights(const FX_D_Point& normal, double x, double y) const {
   TSLightGather g{ambientLight, {}, {}};
   for (int i = 0; i < lightCount; ++i) {
     const LightSource& l = lights[i];
@@ -258,14 +257,18 @@ FX_Double_Pixel LightShade::ShadePixel(const FX_Double_Pixel& pixel, const FX_D_
       default: break;
     }
   }
-  FX_Double_Pixel out = pixel;
-  const auto lit = [this](double p, double diffuseSum, double dustSum, double specularSum) {
-    return (p * diffuseSum + dustSum) + (1.0 + metallicity * (p - 1.0)) * specularSum;
-  };
-  out.red = lit(pixel.red, g.diffuseSum.red, g.dustSum.red, g.specularSum.red);
-  out.green = lit(pixel.green, g.diffuseSum.green, g.dustSum.green, g.specularSum.green);
-  out.blue = lit(pixel.blue, g.diffuseSum.blue, g.dustSum.blue, g.specularSum.blue);
-  return out;
+  return g;
+}
+
+bool LightShade::GatherIndependentOfPosition() const {
+  for (int i = 0; i < lightCount; ++i)
+    if (lights[i].type == kLightPoint || lights[i].type == kLightSpot) return false;
+  return true;
+}
+
+FX_Double_Pixel LightShade::ShadePixel(const FX_Double_Pixel& pixel, const FX_D_Point& normal,
+                                       double x, double y) const {
+  return MixGathered(pixel, GatherLights(normal, x, y));
 }
 
 FX_Double_Pixel LightShade::ShadePixelView(const FX_Double_Pixel& pixel, const FX_D_Point& normal,

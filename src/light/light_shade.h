@@ -93,6 +93,22 @@ class LightShade {
   // seen from straight in front. Alpha is the pixel's; nothing is clamped.
   FX_Double_Pixel ShadePixel(const FX_Double_Pixel& pixel, const FX_D_Point& normal, double x,
                              double y) const;
+  // ShadePixel in two steps: the light gathered at the pixel, then its mix
+  // with the pixel's colour.
+  TSLightGather GatherLights(const FX_D_Point& normal, double x, double y) const;
+  FX_Double_Pixel MixGathered(const FX_Double_Pixel& pixel, const TSLightGather& g) const {
+    FX_Double_Pixel out = pixel;
+    const auto lit = [this](double p, double diffuseSum, double dustSum, double specularSum) {
+      return (p * diffuseSum + dustSum) + (1.0 + metallicity * (p - 1.0)) * specularSum;
+    };
+    out.red = lit(pixel.red, g.diffuseSum.red, g.dustSum.red, g.specularSum.red);
+    out.green = lit(pixel.green, g.diffuseSum.green, g.dustSum.green, g.specularSum.green);
+    out.blue = lit(pixel.blue, g.diffuseSum.blue, g.dustSum.blue, g.specularSum.blue);
+    return out;
+  }
+  // True when every stored light is distant (or of a type never shaded): the
+  // gather then depends on the normal alone, not on the position.
+  bool GatherIndependentOfPosition() const;
   void ShadeDistant(const FX_D_Point& normal, const LightSource& light, TSLightGather& g) const;
   void ShadePoint(const FX_D_Point& normal, const LightSource& light, TSLightGather& g, double x,
                   double y) const;

@@ -156,6 +156,7 @@ PF_Err RenderThisSmart(Fxenv& env) {
   rip.effectRef = in->effect_ref;
   rip.sampPB.src = env.input;
   rip.sampleFn = sampleFn;
+  PrepareCalmWater(rip);
 
   return RenderTraits<T>::Iterate(in, &rip, env.output);
 }

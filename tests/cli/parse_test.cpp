@@ -27,6 +27,10 @@ TEST(Parse, OutputPatternsGiveZeroPaddedNumbers) {
   EXPECT_EQ(ParseOutputPattern("out/rain.%04d.exr").FileFor(12), "out/rain.0012.exr");
   EXPECT_EQ(ParseOutputPattern("r.%d.png").FileFor(3), "r.3.png");
   EXPECT_EQ(ParseOutputPattern("r.##.png").FileFor(123), "r.123.png");
+  // A long run of '#' pads to its full length, so frames keep names of their own.
+  const OutputPattern wide = ParseOutputPattern("r." + std::string(40, '#') + ".png");
+  EXPECT_EQ(wide.FileFor(5), "r." + std::string(39, '0') + "5.png");
+  EXPECT_NE(wide.FileFor(5), wide.FileFor(6));
   const OutputPattern still = ParseOutputPattern("shot#1/still.png");  // a '#' in a folder is no pattern
   EXPECT_FALSE(still.has_pattern);
   EXPECT_EQ(still.FileFor(5), "shot#1/still.png");

@@ -1,0 +1,31 @@
+// Video files of any content, opened and read the way `pluvane render` reads a
+// clip: the first frames, then a seek back to the start. FFmpeg finds the format
+// from the bytes, so one name serves every container it knows.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "errors.h"
+#include "video.h"
+
+using namespace pluvane::cli;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string path = "/tmp/pluvane-fuzz-" + std::to_string(::getpid()) + ".mkv";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return 0;
+  std::fwrite(data, 1, size, f);
+  std::fclose(f);
+  try {
+    VideoReader reader(path);
+    const long long frames = reader.info().frames;
+    for (long long i = 0; i < frames && i < 3; ++i) reader.Read(i);
+    reader.Read(0);
+  } catch (const CliError&) {
+  }
+  std::remove(path.c_str());
+  return 0;
+}

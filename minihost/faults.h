@@ -1,0 +1,103 @@
+// Fault injection for the stand-in host: every entry point the host serves
+// to the effect (the basic suite, the interaction and utility callbacks, the
+// smart-render callbacks and every function of every suite) can be counted
+// and made to fail at one chosen call.
+//
+// Nothing of this runs unless a plan is armed: the host then hands the effect
+// wrapped tables instead of its own, so an unarmed host serves exactly the
+// functions it always does. One plan may be armed at a time in a process;
+// counting is in call order, which is only repeatable when the host runs its
+// iterations on one worker (LayerSettings::threads = 1).
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "aegp_suites.h"
+
+namespace minihost {
+
+// What a call does besides its work, which decides how it can fail.
+enum class CallClass {
+  kAcquire,  // AcquireSuite: an error with a null suite, success with a null suite, or a throw
+  kRelease,  // gives something back (ReleaseSuite, dispose, checkin): an error; the release counts as made
+  kCall,     // any other call returning an error code: an error, or a throw
+  kMath,     // sqrt, sin, cos, pow: a NaN result
+  kText,     // sprintf, strcpy: nothing written (sprintf returns -1)
+};
+
+enum class FaultKind {
+  kError,     // the call's failure value (see CallClass)
+  kThrow,     // std::bad_alloc thrown out of the callback (not for kRelease, kMath, kText)
+  kNullSuite  // AcquireSuite only: success, but no suite
+};
+
+// The error code an injected failure returns.
+constexpr PF_Err kInjectedError = PF_Err_INTERNAL_STRUCT_DAMAGED;
+
+struct FaultPlan {
+  int fail_at = 0;  // 1-based index of the call that fails; 0: count only
+  FaultKind kind = FaultKind::kError;
+  PF_Cmd command = -1;  // count only calls made while this command runs; -1: every command
+};
+
+// One counted call.
+struct FaultCall {
+  const char* function;
+  CallClass cls;
+  std::string detail;  // the suite's "name/version" for AcquireSuite and ReleaseSuite
+};
+
+// What the host saw while a plan was armed.
+struct FaultLog {
+  std::vector<FaultCall> calls;
+  int failed_at = 0;  // the index that was made to fail, 0 when it was never reached
+  // Balances, made calls minus matching releases (a failed release counts as made).
+  std::map<std::string, int> suites_held;  // by "name/version"
+  int worlds_held = 0;                     // worlds made through the world suites
+  int params_held = 0;                     // checkout_param successes not checked in
+  int unknown_releases = 0;                // suites released or worlds disposed that were not held
+  int stray_checkins = 0;                  // checkin_param of a record never checked out
+  int failed_checkouts = 0;                // checkout_param calls that failed
+  int SuitesHeld() const {
+    int n = 0;
+    for (auto& [key, count] : suites_held) n += count;
+    return n;
+  }
+};
+
+namespace faults {
+
+// Arms `plan`; throws HostError if a plan is armed already.
+void Arm(const FaultPlan& plan);
+// Disarms and returns what was seen.
+FaultLog Disarm();
+bool Armed();
+
+// Marks the command being sent while in scope, so the plan counts only its calls.
+class CommandScope {
+ public:
+  explicit CommandScope(PF_Cmd cmd);
+  ~CommandScope();
+  CommandScope(const CommandScope&) = delete;
+  CommandScope& operator=(const CommandScope&) = delete;
+
+ private:
+  bool engaged_;
+  bool was_active_ = false;
+};
+
+// Wrapped tables, for an armed plan. Each calls through to `original`.
+PF_InteractCallbacks WrapInteract(const PF_InteractCallbacks& original);
+PF_UtilCallbacks* WrapUtils(const PF_UtilCallbacks* original);
+SPBasicSuite* WrapBasic(const SPBasicSuite* original);
+PF_PreRenderCallbacks WrapPreRender(const PF_PreRenderCallbacks& original);
+PF_SmartRenderCallbacks WrapSmartRender(const PF_SmartRenderCallbacks& original);
+// The wrapped table of a suite the host serves; a suite it does not know is
+// returned as it is.
+const void* WrapSuite(const char* name, A_long version, const void* table);
+
+}  // namespace faults
+}  // namespace minihost

@@ -1,0 +1,174 @@
+// Files that lie about themselves: headers claiming layers far bigger than
+// their data, and float images holding NaN and infinities. The program must
+// refuse an oversized claim before it allocates for it, let a user raise the
+// limit, and turn non-finite samples into defined values.
+#include <regex>
+
+#include "cli_test_util.h"
+
+namespace {
+
+using namespace clitest;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+namespace fs = std::filesystem;
+
+// A PNG of only a header and a few bytes of data: the size is whatever the
+// header says.
+std::string PngClaiming(uint32_t width, uint32_t height) {
+  const auto crc32 = [](const std::string& bytes) {
+    uint32_t c = 0xffffffffu;
+    for (unsigned char b : bytes) {
+      c ^= b;
+      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
+    }
+    return c ^ 0xffffffffu;
+  };
+  const auto be32 = [](uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+  };
+  const auto chunk = [&](const std::string& type, const std::string& data) {
+    return be32(static_cast<uint32_t>(data.size())) + type + data + be32(crc32(type + data));
+  };
+  // 8-bit RGBA; a stored (uncompressed) zlib stream of two zero bytes.
+  const std::string ihdr = be32(width) + be32(height) + std::string{8, 6, 0, 0, 0};
+  const std::string idat{"\x78\x01\x01\x02\x00\xfd\xff\x00\x00\x00\x02\x00\x01", 13};
+  return std::string{"\x89PNG\r\n\x1a\n", 8} + chunk("IHDR", ihdr) + chunk("IDAT", idat) + chunk("IEND", "");
+}
+
+// A YUV4MPEG stream header and one short frame. FFmpeg finds the format from
+// the content, so it opens under a video file name too.
+std::string Y4mClaiming(int width, int height) {
+  return "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F25:1 Ip A1:1 C420jpeg\nFRAME\n" +
+         std::string(4096, '\x80');
+}
+
+TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
+  TempDir dir;
+  std::ofstream(dir / "wide.png", std::ios::binary) << PngClaiming(100000, 100000);
+  std::ofstream(dir / "large.png", std::ios::binary) << PngClaiming(9000, 9000);
+  std::ofstream(dir / "wide.mkv", std::ios::binary) << Y4mClaiming(100000, 100000);
+  std::ofstream(dir / "large.mkv", std::ios::binary) << Y4mClaiming(9000, 9000);
+  std::ofstream(dir / "frame.0001.png", std::ios::binary) << PngClaiming(9000, 9000);
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"wide.png", "-o", "o.png"}, "'wide.png' is 100000x100000; layers may be at most 30000 pixels on a side"},
+      // 81 megapixels against the default of 40: the message says how to allow it.
+      {{"large.png", "-o", "o.png"}, "(81 megapixels), more than the limit of 40 megapixels; scale it down, or give "
+                                     "--max-megapixels 81"},
+      {{"wide.mkv", "-o", "o.mkv"}, "cannot read 'wide.mkv' as a video"},
+      {{"large.mkv", "-o", "o.mkv"}, "'large.mkv' is 9000x9000 (81 megapixels)"},
+      {{"frame.####.png", "-o", "o.####.png"}, "is 9000x9000 (81 megapixels)"},
+      {{"large.png", "-o", "o.png", "--max-megapixels", "0"}, "--max-megapixels 0 is out of range"},
+      {{"large.png", "-o", "o.png", "--max-megapixels", "901"}, "at most 900"},
+  };
+  std::vector<Process> runs;
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"render"};
+    args.insert(args.end(), c.first.begin(), c.first.end());
+    runs.push_back(Start(args, dir.path()));
+  }
+  for (size_t i = 0; i < runs.size(); ++i) {
+    SCOPED_TRACE(cases[i].second);
+    const Process r = Finish(runs[i]);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_THAT(r.err, MatchesRegex("pluvane: error: [^\n]*\n"));
+    EXPECT_THAT(r.err, HasSubstr(cases[i].second));
+  }
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"frame.0001.png", "large.mkv", "large.png", "wide.mkv", "wide.png"}));
+}
+
+TEST(HostileFiles, TheLayerLimitIsTheUsers) {
+  TempDir dir;
+  WritePattern(dir / "in.png", TypeDesc::UINT8, 4, 48, 30);  // 0.00144 megapixels
+  const auto r = RunAll({{"render", "in.png", "-o", "low.png", "--max-megapixels", "0.001"},
+                         {"render", "in.png", "-o", "fits.png", "--max-megapixels", "0.002"}},
+                        dir.path());
+  EXPECT_EQ(r[0].code, 2);
+  EXPECT_THAT(r[0].err, HasSubstr("more than the limit of 0.001 megapixels"));
+  EXPECT_EQ(r[1].code, 0) << r[1].err;
+  EXPECT_EQ(ReadImage(dir / "fits.png").width, 48);
+}
+
+TEST(HostileFiles, NanAndInfinityInAFloatImageBecomeDefinedValues) {
+  TempDir dir;
+  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+  constexpr int kW = 24, kH = 16;
+  std::vector<float> samples(kW * kH * 4, 0.25f);
+  // Pixel 0: NaN, +inf, -inf and a valid HDR value; pixel 5: NaN alpha.
+  samples[0] = nan;
+  samples[1] = inf;
+  samples[2] = -inf;
+  samples[3] = 7.5f;
+  samples[5 * 4 + 3] = nan;
+  WriteImage(dir / "bad.exr", kW, kH, 4, TypeDesc::FLOAT, samples);
+  const auto r = RunAll({{"render", "bad.exr", "-o", "still.exr", "--set", "Longevity (sec)=0"},
+                         {"render", "bad.exr", "-o", "rain.exr", "--frame", "20"}},
+                        dir.path());
+  ASSERT_EQ(r[0].code, 0) << r[0].err;
+  ASSERT_EQ(r[1].code, 0) << r[1].err;
+  // With no water the layer passes through: NaN read as 0, infinities as the
+  // largest finite half-float value, everything else as it was.
+  const Image still = ReadImage(dir / "still.exr");
+  ASSERT_EQ(still.samples.size(), samples.size());
+  EXPECT_EQ(still.samples[0], 0.0f);
+  EXPECT_EQ(still.samples[1], 65504.0f);
+  EXPECT_EQ(still.samples[2], -65504.0f);
+  EXPECT_EQ(still.samples[3], 7.5f);
+  EXPECT_EQ(still.samples[5 * 4 + 3], 0.0f);
+  EXPECT_EQ(still.samples[6 * 4], 0.25f);
+  // With rain, no sample of the frame turns non-finite.
+  const Image rain = ReadImage(dir / "rain.exr");
+  EXPECT_TRUE(std::all_of(rain.samples.begin(), rain.samples.end(), [](float v) { return std::isfinite(v); }));
+}
+
+}  // namespace
+
+namespace {
+
+// Every file in `dir` is a whole frame of the render, numbered from 0 up to
+// (not including) the frame named in the error; nothing else is left.
+void ExpectWholeFramesBefore(const TempDir& dir, const std::string& folder, const std::string& err, int width) {
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(err, m, std::regex("cannot write '[^']*f\\.([0-9]{4})\\.png'"))) << err;
+  const int failed = std::stoi(m[1]);
+  std::vector<std::string> expected;
+  for (int f = 0; f < failed; ++f) expected.push_back("f." + std::string(4 - std::to_string(f).size(), '0') +
+                                                      std::to_string(f) + ".png");
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir / folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, expected);
+  for (const auto& name : names) EXPECT_EQ(ReadImage(dir / (folder + "/" + name)).width, width) << name;
+}
+
+}  // namespace
+
+TEST(HostileDisks, AFullDiskEndsTheRangeWithOneLineAndOnlyWholeFrames) {
+  TempDir dir;
+  WritePattern(dir / "in.png", TypeDesc::UINT16, 4, 160, 100);  // about 100 kB a frame
+  fs::create_directory(dir / "small");
+  const std::string mount = "mount -t tmpfs -o size=300k pluvane-test '" + (dir / "small") + "' 2>/dev/null";
+  if (std::system(mount.c_str()) != 0) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+  const Process r = Finish(Start({"render", "in.png", "-o", "small/f.####.png", "--frames", "0-99"}, dir.path()));
+  EXPECT_EQ(r.code, 2);
+  EXPECT_THAT(r.err, MatchesRegex("pluvane: error: cannot write '[^\n]*' \\(No space left on device\\)[^\n]*\n"));
+  ExpectWholeFramesBefore(dir, "small", r.err, 160);
+  EXPECT_EQ(std::system(("umount '" + (dir / "small") + "'").c_str()), 0);
+}
+
+TEST(HostileDisks, AFolderRemovedMidRangeEndsWithOneLine) {
+  TempDir dir;
+  WritePattern(dir / "in.png", TypeDesc::UINT8, 4, 64, 40);
+  fs::create_directory(dir / "out");
+  const Process run = Start({"render", "in.png", "-o", "out/f.####.png", "--frames", "0-99999"}, dir.path());
+  while (!fs::exists(dir / "out/f.0001.png")) {
+    ASSERT_EQ(waitpid(run.pid, nullptr, WNOHANG), 0) << "pluvane ended before the folder was removed";
+    usleep(2000);
+  }
+  fs::remove_all(dir / "out");
+  const Process r = Finish(run);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_THAT(r.err, MatchesRegex("pluvane: error: cannot write 'out/f\\.[0-9]{4}\\.png' [^\n]*\n"));
+  EXPECT_FALSE(fs::exists(dir / "out"));  // not made again, and nothing written elsewhere
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"in.png"}));
+}
