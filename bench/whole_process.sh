@@ -56,3 +56,13 @@ row "48 frames 1080p (total)" "$p" "$g" "$(peak_mib "$PLUVANE" render -q in1080.
 echo "per frame: pluvane $(awk -v a="$p" 'BEGIN{printf "%.1f", a / 48}') ms, baseline $(awk -v a="$g" 'BEGIN{printf "%.1f", a / 48}') ms"
 a=$(median_ms "$PLUVANE" about)
 echo "start-up (pluvane about): $a ms, peak $(peak_mib "$PLUVANE" about) MiB"
+
+# The video path: a 48-frame 1080p H.264 clip to .mp4. The whole process's
+# frame rate against the render's own (--stats): what decoding, conversion and
+# encoding around the render cost.
+if command -v ffmpeg >/dev/null; then
+  ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=1920x1080:r=24:d=2 -c:v libx264 -pix_fmt yuv420p clip.mp4
+  "$PLUVANE" render clip.mp4 -o out.mp4 --stats | tail -1 |
+    awk '{for (i = 1; i <= NF; ++i) if ($i ~ /^frames\/s/) v[++n] = $(i - 1)}
+         END {printf "video 1080p H.264: %s frames/s whole, %s rendering, ratio %.2f\n", v[1], v[2], v[1] / v[2]}'
+fi

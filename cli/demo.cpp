@@ -1,7 +1,6 @@
 #include "frames.h"
 #include "demo.h"
 
-#include <OpenImageIO/imageio.h>
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +8,7 @@
 #include <filesystem>
 
 #include "errors.h"
+#include "io_module.h"
 #include "render.h"
 #include "video.h"
 
@@ -71,24 +71,20 @@ void WriteMp4(const std::vector<std::string>& frames, const std::string& path, R
 // An animated GIF of the frames (8-bit RGB), written under a temporary name first.
 void WriteGif(const std::vector<std::string>& frames, const std::string& path, Rational fps) {
   const std::string temp = TemporaryPathFor(path);
-  auto out = OIIO::ImageOutput::create("gif");
-  if (!out) throw CliError("cannot write " + path + ": no GIF writer available", kExitRenderFailed);
-  bool ok = true;
-  for (size_t i = 0; i < frames.size() && ok && !Interrupted(); ++i) {
-    const FileImage frame = ReadImageFile(frames[i]);
-    OIIO::ImageSpec layout(frame.width, frame.height, 3, OIIO::TypeDesc::UINT8);
-    const int rate[2] = {static_cast<int>(fps.num), static_cast<int>(fps.den)};
-    layout.attribute("FramesPerSecond", OIIO::TypeRational, rate);
-    layout.attribute("oiio:LoopCount", 0);  // loop forever
-    ok = out->open(temp, layout, i == 0 ? OIIO::ImageOutput::Create : OIIO::ImageOutput::AppendSubimage);
-    std::vector<uint8_t> rgb(static_cast<size_t>(frame.width) * frame.height * 3);
-    for (size_t p = 0; p < rgb.size() / 3; ++p)
-      for (int c = 0; c < 3; ++c)
-        rgb[p * 3 + c] = static_cast<uint8_t>(FileToHost(frame.rgba[p * 4 + c], frame.type, Depth::k8));
-    ok = ok && out->write_image(OIIO::TypeDesc::UINT8, rgb.data());
-  }
-  const std::string why = out->geterror();
-  ok = out->close() && ok;
+  size_t i = 0;
+  const std::string why = media::MediaLibrary().write_gif(
+      temp, fps.num, fps.den, [&](int& width, int& height, std::vector<uint8_t>& rgb) {
+        if (i >= frames.size() || Interrupted()) return false;
+        const FileImage frame = ReadImageFile(frames[i++]);
+        width = frame.width;
+        height = frame.height;
+        rgb.resize(static_cast<size_t>(frame.width) * frame.height * 3);
+        for (size_t p = 0; p < rgb.size() / 3; ++p)
+          for (int c = 0; c < 3; ++c)
+            rgb[p * 3 + c] = static_cast<uint8_t>(FileToHost(frame.rgba[p * 4 + c], frame.type, Depth::k8));
+        return true;
+      });
+  const bool ok = why.empty();
   std::error_code ec;
   if (Interrupted()) {
     fs::remove(temp, ec);

@@ -251,7 +251,7 @@ Footage OpenFootage(const RenderOptions& o) {
 class FrameSink {
  public:
   virtual ~FrameSink() = default;
-  virtual void Write(int frame, const HostImage& image) = 0;
+  virtual void Write(int frame, HostImage&& image) = 0;
   // Once the last frame is written (or the render stopped): finishes the output.
   virtual void Finish() {}
   // The frames safely stored so far (a video holds them only after Finish()).
@@ -262,9 +262,9 @@ class ImageSink : public FrameSink {
  public:
   ImageSink(const OutputPattern& pattern, FileFormat format, SampleType type, RenderSummary& summary)
       : pattern_(pattern), format_(format), type_(type), summary_(summary) {}
-  void Write(int frame, const HostImage& image) override {
+  void Write(int frame, HostImage&& image) override {
     const std::string path = pattern_.FileFor(frame);
-    WriteImageFile(path, ToFile(image, type_), format_, TemporaryPathFor(path));
+    WriteImageFile(path, ToFile(std::move(image), type_), format_, TemporaryPathFor(path));
     summary_.files.push_back(path);
     summary_.rendered.push_back(frame);
   }
@@ -282,8 +282,8 @@ class VideoSink : public FrameSink {
   VideoSink(const VideoSettings& settings, RenderSummary& summary)
       : writer_(settings), type_(settings.type), path_(settings.path), summary_(summary) {}
   const VideoWriter& writer() const { return writer_; }
-  void Write(int frame, const HostImage& image) override {
-    writer_.Write(ToFile(image, type_));
+  void Write(int frame, HostImage&& image) override {
+    writer_.Write(ToFile(std::move(image), type_));
     summary_.rendered.push_back(frame);
   }
   void Finish() override {
@@ -454,8 +454,9 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
   input->pix_aspect_ratio = settings.pixel_aspect_ratio;
   const bool still = footage.kind == Footage::Kind::kStill;
   if (still) {
-    FillWorld(BoxDownsample(ToHost(footage.still, render_depth), n), input.get());
-    footage.still = FileImage{};  // frees the file's samples
+    // Converted in place: the file's samples become the host values, then the world's.
+    FillWorld(BoxDownsample(ToHost(std::move(footage.still), render_depth), n), input.get());
+    footage.still = FileImage{};
   }
 
   // The frames to render, in order, without those left as they are.
@@ -502,7 +503,7 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
   }
   writer = std::thread([&] {
     try {
-      while (auto frame = outputs.Pop()) sink->Write(frame->number, frame->image);
+      while (auto frame = outputs.Pop()) sink->Write(frame->number, std::move(frame->image));
     } catch (...) {
       write_error = std::current_exception();
       outputs.Abandon();

@@ -55,10 +55,14 @@ float HostToFile(float v, Depth from, SampleType to);
 
 HostImage ToHost(const FileImage& file, Depth depth);
 FileImage ToFile(const HostImage& host, SampleType type);
+// The same, converting in place: the result takes over the samples' memory.
+HostImage ToHost(FileImage&& file, Depth depth);
+FileImage ToFile(HostImage&& host, SampleType type);
 
 // The layer reduced to 1/n: every output pixel is the average of an n × n box
 // of host values (integer depths rounded to nearest), floor(W/n) by floor(H/n).
 HostImage BoxDownsample(const HostImage& image, int n);
+HostImage BoxDownsample(HostImage&& image, int n);  // n <= 1 hands the image back without a copy
 
 // The depth a file renders at unless told otherwise: 8-bit files 8, 16-bit
 // files 16, half and float files 32.
@@ -77,7 +81,8 @@ const char* FormatName(FileFormat format);
 // OpenEXR) is a Error that says which depth or format to use instead.
 SampleType OutputSampleType(FileFormat format, Depth depth);
 
-// Reads the first image of a file with OpenImageIO. Grey becomes R = G = B;
+// Reads the first image of a file (plain PNG files with libpng, the rest with
+// OpenImageIO: the same samples either way). Grey becomes R = G = B;
 // an image without alpha gets full alpha. Samples are taken as stored, never
 // premultiplied or un-premultiplied. Error when the file is missing,
 // unreadable or not an image.

@@ -29,6 +29,11 @@ void SetMaxLayerMegapixels(double megapixels) {
 
 double MaxLayerMegapixels() { return max_megapixels; }
 
+bool LayerSizeFits(long long width, long long height) {
+  return width > 0 && height > 0 && width <= kMaxLayerSide && height <= kMaxLayerSide &&
+         double(width) * double(height) / 1e6 <= max_megapixels;
+}
+
 void CheckLayerSize(long long width, long long height, const std::string& what) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   if (width <= 0 || height <= 0) throw Error(what + " is " + size + ", it has no pixels; give a non-empty image");

@@ -19,6 +19,9 @@ constexpr double kDefaultMaxMegapixels = 40.0;
 void SetMaxLayerMegapixels(double megapixels);
 double MaxLayerMegapixels();
 
+// Whether a width x height layer is within the limits (and not empty).
+bool LayerSizeFits(long long width, long long height);
+
 // Error naming `what` (for example: input "plate.png") when a width x height
 // layer is empty or larger than the limits.
 void CheckLayerSize(long long width, long long height, const std::string& what);

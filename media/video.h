@@ -47,8 +47,9 @@ class VideoReader {
   // ahead seeks. Error past the end or when the stream cannot be decoded.
   FileImage Read(long long frame);
 
+  struct Impl;  // what the media library's decoder provides (io_module.h)
+
  private:
-  struct Impl;
   std::unique_ptr<Impl> impl_;
 };
 
@@ -103,8 +104,9 @@ class VideoWriter {
   // none, no file is kept.
   long long Finish();
 
+  struct Impl;  // what the media library's encoder provides (io_module.h)
+
  private:
-  struct Impl;
   std::unique_ptr<Impl> impl_;
 };
 

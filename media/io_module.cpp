@@ -1,0 +1,61 @@
+#include "io_module.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <mutex>
+
+#include "error.h"
+#include "layer_limits.h"
+
+#ifndef PLUVANE_MEDIA_IO_PATH
+#define PLUVANE_MEDIA_IO_PATH "pluvane_media_io.so"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace pluvane::media {
+namespace {
+
+constexpr const char* kLibraryName = "pluvane_media_io.so";
+
+const MediaIo* Load() {
+  std::vector<std::string> tried;
+  char exe[PATH_MAX] = {};
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n > 0) tried.push_back((fs::path(std::string(exe, static_cast<size_t>(n))).parent_path() / kLibraryName).string());
+  tried.push_back(PLUVANE_MEDIA_IO_PATH);
+  std::string why;
+  for (const std::string& path : tried) {
+    std::error_code ec;
+    if (!fs::exists(path, ec)) continue;
+    // The library stays loaded until the process ends: its objects may live that long.
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+      const char* e = ::dlerror();
+      why = e ? e : "unknown error";
+      continue;
+    }
+    using Entry = const MediaIo* (*)();
+    if (auto entry = reinterpret_cast<Entry>(::dlsym(handle, "pluvane_media_io"))) return entry();
+    why = path + " has no entry point";
+  }
+  throw Error("cannot load pluvane's image and video library " + std::string(kLibraryName) +
+                  (why.empty() ? " (not found next to the program)" : " (" + why + ")") +
+                  "; reinstall pluvane with the library next to the program",
+              1);
+}
+
+}  // namespace
+
+const MediaIo& MediaLibrary() {
+  static std::once_flag once;
+  static const MediaIo* io = nullptr;
+  std::call_once(once, [] { io = Load(); });
+  io->set_max_layer_megapixels(MaxLayerMegapixels());
+  return *io;
+}
+
+}  // namespace pluvane::media

@@ -1,0 +1,240 @@
+#include "png_file.h"
+
+#include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "error.h"
+#include "layer_limits.h"
+#include "whole_file.h"
+
+namespace fs = std::filesystem;
+
+namespace pluvane::media {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+bool HasPngName(const std::string& path) {
+  std::string ext = fs::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext == ".png";
+}
+
+// libpng reports errors by longjmp; the message is kept for the caller.
+// The row buffer lives here too: locals changed after setjmp are not to be
+// relied on once libpng jumps back.
+struct ErrorState {
+  char message[256] = {};
+  std::vector<png_byte> row;
+};
+extern "C" void OnPngError(png_structp png, png_const_charp message) {
+  auto* state = static_cast<ErrorState*>(png_get_error_ptr(png));
+  if (state) std::snprintf(state->message, sizeof state->message, "%s", message ? message : "libpng error");
+  png_longjmp(png, 1);
+}
+extern "C" void OnPngWarning(png_structp, png_const_charp) {}
+
+// The layout of a plain file, from its header.
+struct Layout {
+  png_uint_32 width = 0, height = 0;
+  int channels = 0, bits = 0;
+  bool too_big = false;  // over the layer size limit: refused before any pixel memory
+};
+
+// Reads up to the pixels. Returns false for a file this reader leaves to
+// OpenImageIO. Everything here is plain data: libpng may longjmp out of it.
+bool ReadLayout(png_structp png, png_infop info, Layout& layout) {
+  png_read_info(png, info);
+  int bits = 0, color = 0, interlace = 0;
+  png_get_IHDR(png, info, &layout.width, &layout.height, &bits, &color, &interlace, nullptr, nullptr);
+  if (bits != 8 && bits != 16) return false;
+  if (interlace != PNG_INTERLACE_NONE) return false;
+  if (png_get_valid(png, info, PNG_INFO_tRNS)) return false;
+  switch (color) {
+    case PNG_COLOR_TYPE_GRAY: layout.channels = 1; break;
+    case PNG_COLOR_TYPE_GRAY_ALPHA: layout.channels = 2; break;
+    case PNG_COLOR_TYPE_RGB: layout.channels = 3; break;
+    case PNG_COLOR_TYPE_RGB_ALPHA: layout.channels = 4; break;
+    default: return false;
+  }
+  if (!LayerSizeFits(layout.width, layout.height)) {
+    layout.too_big = true;
+    return false;
+  }
+  layout.bits = bits;
+  if (bits == 16) png_set_swap(png);  // host byte order
+  png_read_update_info(png, info);
+  return png_get_rowbytes(png, info) == static_cast<size_t>(layout.width) * layout.channels * (bits / 8);
+}
+
+// Rows into RGBA file samples: grey to R = G = B, full alpha where the file has none.
+bool ReadRows(png_structp png, const Layout& layout, png_bytep row, float* rgba) {
+  const int nch = layout.channels;
+  const bool deep = layout.bits == 16;
+  const float full = deep ? 65535.0f : 255.0f;
+  const bool grey = nch < 3;
+  const int alpha = nch == 2 ? 1 : nch == 4 ? 3 : -1;
+  for (png_uint_32 y = 0; y < layout.height; ++y) {
+    png_read_row(png, row, nullptr);
+    float* d = rgba + static_cast<size_t>(y) * layout.width * 4;
+    const auto* s16 = reinterpret_cast<const uint16_t*>(row);
+    for (png_uint_32 x = 0; x < layout.width; ++x, d += 4) {
+      float s[4];
+      for (int c = 0; c < nch; ++c) s[c] = deep ? static_cast<float>(s16[x * nch + c]) : static_cast<float>(row[x * nch + c]);
+      if (grey) {
+        d[0] = d[1] = d[2] = s[0];
+      } else {
+        d[0] = s[0];
+        d[1] = s[1];
+        d[2] = s[2];
+      }
+      d[3] = alpha >= 0 ? s[alpha] : full;
+    }
+  }
+  return true;
+}
+
+enum class Want { kHeader, kPixels };
+
+// The whole read, header or pixels; false on anything left to OpenImageIO.
+bool ReadPng(std::FILE* f, Want want, Layout& layout, FileImage* image) {
+  png_byte signature[8];
+  if (std::fread(signature, 1, 8, f) != 8 || png_sig_cmp(signature, 0, 8) != 0) return false;
+  ErrorState state;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  volatile bool ok = false;
+  if (info && setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, f);
+    png_set_sig_bytes(png, 8);
+    if (ReadLayout(png, info, layout)) {
+      if (want == Want::kHeader) {
+        ok = true;
+      } else {
+        image->width = static_cast<int>(layout.width);
+        image->height = static_cast<int>(layout.height);
+        image->type = layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8;
+        image->rgba.resize(static_cast<size_t>(layout.width) * layout.height * 4);
+        state.row.resize(png_get_rowbytes(png, info));
+        ok = ReadRows(png, layout, state.row.data(), image->rgba.data());
+        png_read_end(png, nullptr);
+      }
+    }
+  } else {
+    ok = false;
+  }
+  png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+  return ok;
+}
+
+// Error for a file whose header claims more than the layer size limit.
+void RefuseSize(const Layout& layout, const std::string& path) {
+  if (layout.too_big) CheckLayerSize(layout.width, layout.height, "input '" + path + "'");
+}
+
+}  // namespace
+
+std::optional<FileImage> ReadPlainPng(const std::string& path) {
+  if (!HasPngName(path)) return std::nullopt;
+  File f(std::fopen(path.c_str(), "rb"));
+  if (!f) return std::nullopt;
+  FileImage image;
+  Layout layout;
+  if (!ReadPng(f.get(), Want::kPixels, layout, &image)) {
+    RefuseSize(layout, path);
+    return std::nullopt;
+  }
+  return image;
+}
+
+std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path) {
+  if (!HasPngName(path)) return std::nullopt;
+  File f(std::fopen(path.c_str(), "rb"));
+  if (!f) return std::nullopt;
+  Layout layout;
+  if (!ReadPng(f.get(), Want::kHeader, layout, nullptr)) {
+    RefuseSize(layout, path);
+    return std::nullopt;
+  }
+  return ImageHeader{static_cast<int>(layout.width), static_cast<int>(layout.height), layout.channels,
+                     layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8};
+}
+
+namespace {
+
+bool WriteRows(png_structp png, const FileImage& image, png_bytep row) {
+  const bool deep = image.type == SampleType::kUInt16;
+  const size_t n = static_cast<size_t>(image.width) * 4;
+  for (int y = 0; y < image.height; ++y) {
+    const float* s = &image.rgba[static_cast<size_t>(y) * n];
+    if (deep) {
+      auto* d = reinterpret_cast<uint16_t*>(row);
+      for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint16_t>(s[i]);
+    } else {
+      for (size_t i = 0; i < n; ++i) row[i] = static_cast<png_byte>(s[i]);
+    }
+    png_write_row(png, row);
+  }
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+// libpng's output into memory: the file is written in one checked piece.
+extern "C" void AppendPngBytes(png_structp png, png_bytep data, png_size_t size) {
+  auto* bytes = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
+  bytes->insert(bytes->end(), data, data + size);
+}
+extern "C" void FlushNothing(png_structp) {}
+
+}  // namespace
+
+std::string WritePng(const std::string& temp, const FileImage& image) {
+  std::vector<unsigned char> encoded;
+  ErrorState state;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
+  if (!png) return "out of memory";
+  png_infop info = png_create_info_struct(png);
+  const bool deep = image.type == SampleType::kUInt16;
+  volatile bool ok = false;
+  if (info && setjmp(png_jmpbuf(png)) == 0) {
+    png_set_write_fn(png, &encoded, AppendPngBytes, FlushNothing);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), deep ? 16 : 8,
+                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, kPngCompressionLevel);
+    png_set_compression_strategy(png, Z_RLE);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    static char key[] = "Software", text[] = "pluvane";
+    png_text software{};
+    software.compression = PNG_TEXT_COMPRESSION_NONE;
+    software.key = key;
+    software.text = text;
+    png_set_text(png, info, &software, 1);
+    png_write_info(png, info);
+    if (deep) png_set_swap(png);  // from host byte order
+    state.row.resize(static_cast<size_t>(image.width) * 4 * (deep ? 2 : 1));
+    ok = WriteRows(png, image, state.row.data());
+    png_write_end(png, info);
+  } else {
+    ok = false;
+  }
+  png_destroy_write_struct(&png, info ? &info : nullptr);
+  if (!ok) return state.message[0] ? state.message : "libpng could not write the file";
+  return WriteWholeFile(temp, encoded.data(), encoded.size());
+}
+
+}  // namespace pluvane::media
