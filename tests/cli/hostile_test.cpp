@@ -172,3 +172,38 @@ TEST(HostileDisks, AFolderRemovedMidRangeEndsWithOneLine) {
   EXPECT_FALSE(fs::exists(dir / "out"));  // not made again, and nothing written elsewhere
   EXPECT_EQ(dir.Files(), (std::vector<std::string>{"in.png"}));
 }
+
+// Two renders with different settings writing one output pattern at the same
+// time: each frame on disk is whole, and is one render's frame or the other's,
+// never a mix of both or a part of one; no temporary file stays behind.
+TEST(HostileDisks, TwoRendersWritingOnePatternAtOnceLeaveOnlyWholeFrames) {
+  TempDir dir;
+  WritePattern(dir / "in.png", TypeDesc::UINT8, 4, 320, 200);
+  const std::vector<std::string> a{"render", "in.png", "--frames", "0-29", "--set", "Drip Rate=4"};
+  const std::vector<std::string> b{"render", "in.png", "--frames", "0-29", "--set", "Drip Rate=1"};
+  auto with_output = [](std::vector<std::string> args, const std::string& pattern) {
+    args.insert(args.end(), {"-o", pattern, "-q"});
+    return args;
+  };
+  fs::create_directory(dir / "a");
+  fs::create_directory(dir / "b");
+  fs::create_directory(dir / "both");
+  for (const Process& r : RunAll({with_output(a, "a/f.##.png"), with_output(b, "b/f.##.png")}, dir.path()))
+    ASSERT_EQ(r.code, 0) << r.err;
+  for (const Process& r : RunAll({with_output(a, "both/f.##.png"), with_output(b, "both/f.##.png")}, dir.path()))
+    EXPECT_EQ(r.code, 0) << r.err;
+
+  ASSERT_NE(Slurp(dir / "a/f.29.png"), Slurp(dir / "b/f.29.png")) << "the two settings must give different frames";
+
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir / "both")) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> expected;
+  for (int f = 0; f < 30; ++f) expected.push_back("f." + std::string(f < 10 ? "0" : "") + std::to_string(f) + ".png");
+  EXPECT_EQ(names, expected);
+  for (const auto& name : expected) {
+    const std::string bytes = Slurp(dir / ("both/" + name));
+    const bool is_a = bytes == Slurp(dir / ("a/" + name)), is_b = bytes == Slurp(dir / ("b/" + name));
+    EXPECT_TRUE(is_a || is_b) << name << " is neither render's frame";
+  }
+}
