@@ -18,6 +18,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -135,9 +136,9 @@ void FillWorld(const HostImage& image, PF_EffectWorld* world) {
   }
 }
 
-HostImage ReadWorld(const PF_EffectWorld* world, Depth depth) {
-  HostImage image{world->width, world->height, depth, {}};
-  image.rgba.resize(static_cast<size_t>(image.width) * image.height * 4);
+HostImage ReadWorld(const PF_EffectWorld* world, Depth depth, std::vector<float> reuse) {
+  HostImage image{world->width, world->height, depth, std::move(reuse)};
+  image.rgba.resize(static_cast<size_t>(image.width) * image.height * 4);  // every sample is written below
   switch (depth) {
     case Depth::k8: Read<PF_Pixel>(world, image); break;
     case Depth::k16: Read<PF_Pixel16>(world, image); break;
@@ -251,7 +252,8 @@ Footage OpenFootage(const RenderOptions& o) {
 class FrameSink {
  public:
   virtual ~FrameSink() = default;
-  virtual void Write(int frame, HostImage&& image) = 0;
+  // Returns the frame's sample buffer, spent, for the next frame to reuse.
+  virtual std::vector<float> Write(int frame, HostImage&& image) = 0;
   // Once the last frame is written (or the render stopped): finishes the output.
   virtual void Finish() {}
   // The frames safely stored so far (a video holds them only after Finish()).
@@ -262,11 +264,13 @@ class ImageSink : public FrameSink {
  public:
   ImageSink(const OutputPattern& pattern, FileFormat format, SampleType type, RenderSummary& summary)
       : pattern_(pattern), format_(format), type_(type), summary_(summary) {}
-  void Write(int frame, HostImage&& image) override {
+  std::vector<float> Write(int frame, HostImage&& image) override {
     const std::string path = pattern_.FileFor(frame);
-    WriteImageFile(path, ToFile(std::move(image), type_), format_, TemporaryPathFor(path));
+    FileImage file = ToFile(std::move(image), type_);
+    WriteImageFile(path, file, format_, TemporaryPathFor(path));
     summary_.files.push_back(path);
     summary_.rendered.push_back(frame);
+    return std::move(file.rgba);
   }
   long long stored() const override { return static_cast<long long>(summary_.files.size()); }
 
@@ -282,9 +286,11 @@ class VideoSink : public FrameSink {
   VideoSink(const VideoSettings& settings, RenderSummary& summary)
       : writer_(settings), type_(settings.type), path_(settings.path), summary_(summary) {}
   const VideoWriter& writer() const { return writer_; }
-  void Write(int frame, HostImage&& image) override {
-    writer_.Write(ToFile(std::move(image), type_));
+  std::vector<float> Write(int frame, HostImage&& image) override {
+    FileImage file = ToFile(std::move(image), type_);
+    writer_.Write(file);
     summary_.rendered.push_back(frame);
+    return std::move(file.rgba);
   }
   void Finish() override {
     summary_.video_frames = writer_.Finish();
@@ -302,6 +308,30 @@ class VideoSink : public FrameSink {
 struct Frame {
   int number = 0;
   HostImage image;
+};
+
+// Sample buffers of written frames, handed back to the render loop: a buffer
+// that already has a frame's size is filled without being cleared first, and
+// its memory is already the process's.
+class SpentBuffers {
+ public:
+  explicit SpentBuffers(size_t most) : most_(most) {}
+  void Give(std::vector<float>&& buffer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spent_.size() < most_) spent_.push_back(std::move(buffer));
+  }
+  std::vector<float> Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spent_.empty()) return {};
+    std::vector<float> b = std::move(spent_.back());
+    spent_.pop_back();
+    return b;
+  }
+
+ private:
+  std::mutex mutex_;
+  size_t most_;
+  std::vector<std::vector<float>> spent_;
 };
 
 }  // namespace
@@ -475,6 +505,7 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
   // Two frames in flight on each side of the render.
   constexpr size_t kInFlight = 2;
   BoundedQueue<Frame> inputs(kInFlight), outputs(kInFlight);
+  SpentBuffers spent(kInFlight);
   std::exception_ptr read_error, write_error;
   std::thread reader, writer;
   const auto stop_threads = [&] {
@@ -503,7 +534,7 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
   }
   writer = std::thread([&] {
     try {
-      while (auto frame = outputs.Pop()) sink->Write(frame->number, std::move(frame->image));
+      while (auto frame = outputs.Pop()) spent.Give(sink->Write(frame->number, std::move(frame->image)));
     } catch (...) {
       write_error = std::current_exception();
       outputs.Abandon();
@@ -566,7 +597,7 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
                          "); try fewer --threads or a smaller --downsample factor, or report it with the command you ran",
                      kExitRenderFailed);
     }
-    if (!outputs.Push(Frame{f, ReadWorld(output.get(), render_depth)})) break;  // the writer failed
+    if (!outputs.Push(Frame{f, ReadWorld(output.get(), render_depth, spent.Take())})) break;  // the writer failed
   }
   bar.Finish();
   finish_output();

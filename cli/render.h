@@ -73,7 +73,8 @@ FrameSpan FramesToRender(const RenderOptions& options, const OutputPattern& outp
 // Copies a host image into a host world of the same depth (rows addressed by
 // rowbytes), and back.
 void FillWorld(const HostImage& image, PF_EffectWorld* world);
-HostImage ReadWorld(const PF_EffectWorld* world, Depth depth);
+// ReadWorld fills `reuse` (a spent buffer, or nothing) with the samples.
+HostImage ReadWorld(const PF_EffectWorld* world, Depth depth, std::vector<float> reuse = {});
 
 // Ctrl-C (and SIGTERM, SIGHUP) during RunRender cancel the frame being
 // rendered through the host's progress callback. Exposed for the demo's own steps.

@@ -55,16 +55,17 @@ float Finite(float v) {
 
 // A sample on the scale 0..from onto 0..to (0 meaning float, 0..1): integer
 // codes by rounding to nearest, floats clamped to 0..1 before they become codes.
-float Rescale(float v, uint32_t from, uint32_t to) {
+inline float Rescale(float v, uint32_t from, uint32_t to) {
   if (from == 0) return to == 0 ? v : ClampRound(v, to);
   const uint32_t c = AsCode(v, from);
   if (to == 0) return static_cast<float>(c) / static_cast<float>(from);
+  if (to == from) return static_cast<float>(c);  // what the rounded division gives, without dividing
   return static_cast<float>(RoundDiv(uint64_t{c} * to, from));
 }
 
-}  // namespace
-
-float FileToHost(float v, SampleType from, Depth to) {
+// The per-sample rules, inline here so that whole frames convert without a
+// call per sample.
+inline float FileToHostSample(float v, SampleType from, Depth to) {
   // An 8-bit file at 16-bit depth widens as the module itself widens 8-bit
   // colours: (c × 32768 + 128) / 255, which is not always round-to-nearest.
   if (from == SampleType::kUInt8 && to == Depth::k16) return static_cast<float>((AsCode(v, 255) * 32768u + 128u) / 255u);
@@ -72,7 +73,13 @@ float FileToHost(float v, SampleType from, Depth to) {
   return Rescale(v, FullScale(from), FullScale(to));
 }
 
-float HostToFile(float v, Depth from, SampleType to) { return Rescale(v, FullScale(from), FullScale(to)); }
+inline float HostToFileSample(float v, uint32_t from_scale, uint32_t to_scale) { return Rescale(v, from_scale, to_scale); }
+
+}  // namespace
+
+float FileToHost(float v, SampleType from, Depth to) { return FileToHostSample(v, from, to); }
+
+float HostToFile(float v, Depth from, SampleType to) { return HostToFileSample(v, FullScale(from), FullScale(to)); }
 
 HostImage ToHost(const FileImage& file, Depth depth) { return ToHost(FileImage(file), depth); }
 
@@ -80,7 +87,7 @@ HostImage ToHost(FileImage&& file, Depth depth) {
   HostImage host{file.width, file.height, depth, std::move(file.rgba)};
   const SampleType from = file.type;
   file = FileImage{};
-  for (float& v : host.rgba) v = FileToHost(v, from, depth);
+  for (float& v : host.rgba) v = FileToHostSample(v, from, depth);
   return host;
 }
 
@@ -90,8 +97,10 @@ FileImage ToFile(HostImage&& host, SampleType type) {
   FileImage file{host.width, host.height, type, std::move(host.rgba)};
   const Depth from = host.depth;
   host = HostImage{};
-  if (!(from == Depth::k32 && type == SampleType::kFloat))  // float to float is the identity
-    for (float& v : file.rgba) v = HostToFile(v, from, type);
+  if (!(from == Depth::k32 && type == SampleType::kFloat)) {  // float to float is the identity
+    const uint32_t from_scale = FullScale(from), to_scale = FullScale(type);
+    for (float& v : file.rgba) v = HostToFileSample(v, from_scale, to_scale);
+  }
   return file;
 }
 
