@@ -114,7 +114,16 @@ std::pair<int, int> ParseFrameRange(const std::string& text, const std::string& 
     long v = 0;
     const std::string p = Trim(part);
     const auto [end, ec] = std::from_chars(p.data(), p.data() + p.size(), v);
-    if (p.empty() || ec != std::errc() || end != p.data() + p.size() || v < 0 || v > 10000000)
+    // Frames are counted up to ten million (more than four days at 24 fps):
+    // a range is walked frame by frame, and a bound keeps a typo such as
+    // 0-2000000000 from asking for billions of anything.
+    constexpr long kLastFrame = 10000000;
+    const bool number = !p.empty() && (ec == std::errc() || ec == std::errc::result_out_of_range) &&
+                        end == p.data() + p.size() && p[0] != '-';
+    if (number && (ec == std::errc::result_out_of_range || v > kLastFrame))
+      throw CliError(what + " \"" + text + "\" goes beyond frame " + std::to_string(kLastFrame) +
+                     ", the last frame pluvane renders; give a smaller range");
+    if (!number || v < 0)
       throw CliError(what + " \"" + text + "\" is not a frame range; write it like 0-89 (first and last frame, 0 or more)");
     return static_cast<int>(v);
   };

@@ -20,6 +20,11 @@ TEST(Parse, RationalsAndFrameRanges) {
   EXPECT_EQ(ParseFrameRange("0-89", "--frames"), (std::pair{0, 89}));
   EXPECT_EQ(ParseFrameRange("12", "--frames"), (std::pair{12, 12}));
   for (const char* bad : {"5-3", "a-b", "-3", "1-", "1-2-3"}) EXPECT_THROW(ParseFrameRange(bad, "--frames"), CliError) << bad;
+  // Ten million frames at most: a range of billions is refused by name, not walked.
+  EXPECT_EQ(ParseFrameRange("0-10000000", "--frames"), (std::pair{0, 10000000}));
+  for (const char* huge : {"0-10000001", "0-1999999999", "0-99999999999999999999999"})
+    EXPECT_THAT(clitest::ErrorOf<CliError>([&] { ParseFrameRange(huge, "--frames"); }), ::testing::HasSubstr("goes beyond frame 10000000"))
+        << huge;
 }
 
 TEST(Parse, OutputPatternsGiveZeroPaddedNumbers) {
