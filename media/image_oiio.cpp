@@ -12,6 +12,7 @@
 #include <memory>
 #include <system_error>
 
+#include "channels.h"
 #include "error.h"
 #include "image.h"
 #include "io_module.h"
@@ -123,20 +124,8 @@ FileImage OiioReadImageFile(const std::string& path) {
   int alpha = header.alpha_channel;
   if (alpha < 0 && nch == 2) alpha = 1;
   if (alpha < 0 && nch == 4) alpha = 3;
-  const bool grey = nch < 3;
   img.rgba.resize(pixels * 4);
-  for (size_t p = 0; p < pixels; ++p) {
-    const float* s = &samples[p * nch];
-    float* d = &img.rgba[p * 4];
-    if (grey) {
-      d[0] = d[1] = d[2] = s[0];
-    } else {
-      d[0] = s[0];
-      d[1] = s[1];
-      d[2] = s[2];
-    }
-    d[3] = alpha >= 0 && alpha < nch ? s[alpha] : full;
-  }
+  for (size_t p = 0; p < pixels; ++p) ExpandToRgba(&samples[p * nch], nch, alpha, full, &img.rgba[p * 4]);
   return img;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "channels.h"
 #include "error.h"
 #include "layer_limits.h"
 #include "whole_file.h"
@@ -83,7 +84,6 @@ bool ReadRows(png_structp png, const Layout& layout, png_bytep row, float* rgba)
   const int nch = layout.channels;
   const bool deep = layout.bits == 16;
   const float full = deep ? 65535.0f : 255.0f;
-  const bool grey = nch < 3;
   const int alpha = nch == 2 ? 1 : nch == 4 ? 3 : -1;
   for (png_uint_32 y = 0; y < layout.height; ++y) {
     png_read_row(png, row, nullptr);
@@ -92,14 +92,7 @@ bool ReadRows(png_structp png, const Layout& layout, png_bytep row, float* rgba)
     for (png_uint_32 x = 0; x < layout.width; ++x, d += 4) {
       float s[4];
       for (int c = 0; c < nch; ++c) s[c] = deep ? static_cast<float>(s16[x * nch + c]) : static_cast<float>(row[x * nch + c]);
-      if (grey) {
-        d[0] = d[1] = d[2] = s[0];
-      } else {
-        d[0] = s[0];
-        d[1] = s[1];
-        d[2] = s[2];
-      }
-      d[3] = alpha >= 0 ? s[alpha] : full;
+      ExpandToRgba(s, nch, alpha, full, d);
     }
   }
   return true;

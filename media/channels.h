@@ -1,0 +1,21 @@
+// One file pixel of 1 to 4 channels as the four samples a layer holds:
+// grey (with or without alpha) spreads to red, green and blue, and a file
+// without alpha is opaque.
+#pragma once
+
+namespace pluvane::media {
+
+// `s` holds the file's channels; `alpha` is the index of its alpha channel or
+// -1; `full` is the opaque value of the file's sample type.
+inline void ExpandToRgba(const float* s, int channels, int alpha, float full, float* d) {
+  if (channels < 3) {
+    d[0] = d[1] = d[2] = s[0];
+  } else {
+    d[0] = s[0];
+    d[1] = s[1];
+    d[2] = s[2];
+  }
+  d[3] = alpha >= 0 && alpha < channels ? s[alpha] : full;
+}
+
+}  // namespace pluvane::media
