@@ -1,7 +1,6 @@
 #include "frames.h"
 #include "demo.h"
 
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>

@@ -486,7 +486,6 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
   if (still) {
     // Converted in place: the file's samples become the host values, then the world's.
     FillWorld(BoxDownsample(ToHost(std::move(footage.still), render_depth), n), input.get());
-    footage.still = FileImage{};
   }
 
   // The frames to render, in order, without those left as they are.

@@ -123,7 +123,7 @@ std::pair<int, int> ParseFrameRange(const std::string& text, const std::string& 
     if (number && (ec == std::errc::result_out_of_range || v > kLastFrame))
       throw CliError(what + " \"" + text + "\" goes beyond frame " + std::to_string(kLastFrame) +
                      ", the last frame pluvane renders; give a smaller range");
-    if (!number || v < 0)
+    if (!number)
       throw CliError(what + " \"" + text + "\" is not a frame range; write it like 0-89 (first and last frame, 0 or more)");
     return static_cast<int>(v);
   };

@@ -3,6 +3,7 @@
 // fix it, and the exit code the program ends with.
 #pragma once
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -17,5 +18,15 @@ class Error : public std::runtime_error {
  private:
   int exit_code_;
 };
+
+// A path or name as messages show it: 'plate.png'.
+inline std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+// A library's message, which may span lines, as one line without trailing spaces.
+inline std::string OneLine(std::string s) {
+  std::replace(s.begin(), s.end(), '\n', ' ');
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
 
 }  // namespace pluvane::media

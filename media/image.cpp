@@ -9,6 +9,7 @@
 #include "io_module.h"
 #include "layer_limits.h"
 #include "png_file.h"
+#include "whole_file.h"
 
 namespace fs = std::filesystem;
 
@@ -29,13 +30,6 @@ float ClampRound(float v, double full) {
   if (v >= 1.0f) return static_cast<float>(full);
   return static_cast<float>(std::floor(static_cast<double>(v) * full + 0.5));
 }
-
-std::string Quoted(const std::string& s) { return "'" + s + "'"; }
-
-
-}  // namespace
-
-namespace {
 
 // The largest integer code of a sample type or host depth; 0 for float.
 uint32_t FullScale(SampleType type) {
@@ -204,15 +198,7 @@ void WriteImageFile(const std::string& path, const FileImage& image, FileFormat 
     MediaLibrary().write_image(path, image, format, temp_path);
     return;
   }
-  // Removes the temporary file unless the write succeeded.
-  struct TempFile {
-    const std::string& path;
-    bool keep = false;
-    ~TempFile() {
-      std::error_code ec;
-      if (!keep) fs::remove(path, ec);
-    }
-  } temp{temp_path};
+  TempFile temp{temp_path};
   std::string why = WritePng(temp_path, image);
   if (why.empty()) {
     std::error_code ec;

@@ -24,19 +24,6 @@ namespace fs = std::filesystem;
 namespace pluvane::media {
 namespace {
 
-std::string Quoted(const std::string& s) { return "'" + s + "'"; }
-
-// OpenImageIO's messages may span lines; the user gets one.
-std::string OneLine(std::string s) {
-  std::replace(s.begin(), s.end(), '\n', ' ');
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
-}
-
-}  // namespace
-
-namespace {
-
 SampleType TypeOf(const OIIO::ImageSpec& header) {
   const auto base = static_cast<OIIO::TypeDesc::BASETYPE>(header.format.basetype);
   if (base == OIIO::TypeDesc::UINT8) return SampleType::kUInt8;
@@ -130,18 +117,6 @@ FileImage OiioReadImageFile(const std::string& path) {
 }
 
 namespace {
-
-// Removes the temporary file unless the write succeeded.
-struct TempFile {
-  std::string path;
-  bool keep = false;
-  ~TempFile() {
-    if (!keep) {
-      std::error_code ec;
-      fs::remove(path, ec);
-    }
-  }
-};
 
 template <typename T>
 std::vector<T> Pack(const FileImage& image, int channels) {

@@ -134,7 +134,7 @@ bool ReadPng(std::FILE* f, Want want, Layout& layout, FileImage* image) {
 
 // Error for a file whose header claims more than the layer size limit.
 void RefuseSize(const Layout& layout, const std::string& path) {
-  if (layout.too_big) CheckLayerSize(layout.width, layout.height, "input '" + path + "'");
+  if (layout.too_big) CheckLayerSize(layout.width, layout.height, "input " + Quoted(path));
 }
 
 }  // namespace

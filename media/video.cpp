@@ -13,8 +13,6 @@ namespace fs = std::filesystem;
 namespace pluvane::media {
 namespace {
 
-std::string Quoted(const std::string& s) { return "'" + s + "'"; }
-
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
   return s;

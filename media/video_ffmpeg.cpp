@@ -24,8 +24,6 @@ namespace fs = std::filesystem;
 namespace pluvane::media {
 namespace {
 
-std::string Quoted(const std::string& s) { return "'" + s + "'"; }
-
 std::string AvError(int err) {
   char buf[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(err, buf, sizeof buf);

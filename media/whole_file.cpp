@@ -5,8 +5,16 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace pluvane::media {
+
+TempFile::~TempFile() {
+  if (keep) return;
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+}
 
 std::string WriteWholeFile(const std::string& path, const void* data, size_t size) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

@@ -9,6 +9,14 @@
 
 namespace pluvane::media {
 
+// A temporary file, removed when this goes out of scope unless kept: a frame
+// that failed to write leaves nothing behind.
+struct TempFile {
+  std::string path;
+  bool keep = false;
+  ~TempFile();
+};
+
 // Creates or truncates `path` and writes `size` bytes to it; the error text
 // (strerror), empty on success.
 std::string WriteWholeFile(const std::string& path, const void* data, size_t size);

@@ -7,7 +7,6 @@
 // "PF Iterate Generic Suite": runs a function for every index of a range
 // across the same workers, for work that is not one pixel at a time.
 #include <algorithm>
-#include <atomic>
 #include <vector>
 
 #include "callbacks.h"
@@ -67,18 +66,8 @@ PF_Err IterateGeneric(PF_ProgPtr effect_ref, A_long iterations, void* refcon, PF
   if (!effect_ref || !fn || iterations < 0) return PF_Err_BAD_CALLBACK_PARAM;
   MiniHost* host = MiniHost::FromRef(effect_ref);
   std::vector<PF_Err> errs(static_cast<size_t>(iterations), PF_Err_NONE);
-  std::atomic<A_long> next_thread{0};
-  // Each worker thread numbers itself once, on its first index.
-  struct Local {
-    uint64_t run = 0;
-    A_long index = 0;
-  };
-  thread_local Local local;
-  static std::atomic<uint64_t> runs{0};
-  const uint64_t run = ++runs;  // this call
-  RunParallel(host->settings().threads, iterations, [&](A_long i) {
-    if (local.run != run) local = {run, next_thread.fetch_add(1)};
-    errs[static_cast<size_t>(i)] = fn(refcon, local.index, i, iterations);
+  RunParallel(host->settings().threads, iterations, [&](A_long i, int worker) {
+    errs[static_cast<size_t>(i)] = fn(refcon, worker, i, iterations);
   });
   for (PF_Err err : errs)
     if (err) return err;
