@@ -21,7 +21,9 @@
 #include <vector>
 
 #include "entry.h"
-#include "host.h"
+#include "session/error.h"
+#include "session/session.h"
+#include "util/version.h"
 
 // frei0r.h declares the plug-in's functions without C linkage of its own.
 extern "C" {
@@ -30,7 +32,7 @@ extern "C" {
 
 namespace {
 
-using minihost::MiniHost;
+namespace session = pluvane::session;
 
 enum class Kind { kSlider, kAngle, kPopup, kColor, kPoint, kFrameRate, kTimeUnit, kDraft };
 
@@ -67,63 +69,6 @@ constexpr ParamSpec kParams[] = {
 };
 constexpr int kParamCount = static_cast<int>(sizeof kParams / sizeof kParams[0]);
 
-constexpr double kFixedLimit = 32767.0;  // the largest whole part a 16.16 value holds
-constexpr long long kMaxRate = 1000000;  // frame rate numerator and denominator limit
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  const size_t a = s.find_first_not_of(" \t\r\n");
-  if (a == std::string::npos) return "";
-  const size_t b = s.find_last_not_of(" \t\r\n");
-  return s.substr(a, b - a + 1);
-}
-
-// A whole number from all of `s`, within 1..kMaxRate; 0 otherwise.
-long long RatePart(const std::string& s) {
-  if (s.empty() || s.size() > 7 || !std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); }))
-    return 0;
-  const long long v = std::stoll(s);
-  return v >= 1 && v <= kMaxRate ? v : 0;
-}
-
-struct Rate {
-  long long num = 30, den = 1;
-};
-
-// "N", "N/D" or a decimal like "29.97" (taken as 2997/100); false when it is none.
-bool ParseRate(const std::string& text, Rate* rate) {
-  const std::string s = Trim(text);
-  if (const size_t slash = s.find('/'); slash != std::string::npos) {
-    const long long n = RatePart(Trim(s.substr(0, slash))), d = RatePart(Trim(s.substr(slash + 1)));
-    if (!n || !d) return false;
-    *rate = {n, d};
-    return true;
-  }
-  if (const size_t dot = s.find('.'); dot != std::string::npos) {
-    std::string whole = s.substr(0, dot), frac = s.substr(dot + 1);
-    while (!frac.empty() && frac.back() == '0') frac.pop_back();
-    if (frac.size() > 3 || (whole.empty() && frac.empty())) return false;
-    if (whole.empty()) whole = "0";
-    long long scale = 1;
-    for (size_t i = 0; i < frac.size(); ++i) scale *= 10;
-    const std::string digits = whole + frac;
-    if (!std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); })) return false;
-    if (digits.size() > 7) return false;
-    const long long n = std::stoll(digits);
-    if (n < 1 || n > kMaxRate) return false;
-    *rate = {n, scale};
-    return true;
-  }
-  const long long n = RatePart(s);
-  if (!n) return false;
-  *rate = {n, 1};
-  return true;
-}
-
 // The value a frei0r parameter holds, as the host last set it.
 struct Value {
   double number = 0;          // doubles and bools
@@ -134,19 +79,14 @@ struct Value {
 
 class Instance {
  public:
-  Instance(unsigned width, unsigned height) {
-    minihost::LayerSettings settings;
-    settings.width = static_cast<A_long>(width);
-    settings.height = static_cast<A_long>(height);
-    host_ = std::make_unique<MiniHost>(&MainEntry, settings);
-    PF_OutData out{};
-    if (host_->GlobalSetup(&out) || host_->ParamsSetup()) throw minihost::HostError("effect set-up failed");
-    input_ = host_->NewWorld(settings.width, settings.height, PF_PixelFormat_ARGB32);
+  Instance(unsigned width, unsigned height)
+      : session_(&MainEntry, static_cast<int>(width), static_cast<int>(height)),
+        width_(static_cast<int>(width)),
+        height_(static_cast<int>(height)) {
     for (int i = 0; i < kParamCount; ++i) {
       const ParamSpec& p = kParams[i];
       const bool control = p.kind != Kind::kFrameRate && p.kind != Kind::kTimeUnit && p.kind != Kind::kDraft;
-      index_[i] = control ? host_->FindParam(p.name) : -1;
-      if (control && index_[i] < 0) throw minihost::HostError(std::string("the effect lacks ") + p.name);
+      index_[i] = control ? session_.Control(p.name) : -1;
       values_[i] = Default(i);
     }
   }
@@ -200,14 +140,13 @@ class Instance {
   }
 
   void Update(double time, const uint32_t* in, uint32_t* out) {
-    const size_t pixels = static_cast<size_t>(input_->width) * input_->height;
     if (!in || !out) return;
     try {
       if (Render(time, in, out)) return;
     } catch (...) {
     }
     // A filter has no way to report a failure: the frame passes unchanged.
-    std::memmove(out, in, pixels * 4);
+    std::memmove(out, in, static_cast<size_t>(width_) * height_ * 4);
   }
 
  private:
@@ -217,11 +156,16 @@ class Instance {
     if (p.kind == Kind::kFrameRate) v.text = "30";
     if (p.kind == Kind::kTimeUnit) v.text = "seconds";
     if (index_[i] < 0) return v;
-    const PF_ParamDef& d = host_->params()[index_[i]];
+    const PF_ParamDef& d = session_.definitions()[index_[i]];
     switch (p.kind) {
       case Kind::kSlider: v.number = (d.u.fd.dephault / 65536.0 - p.lo) / (p.hi - p.lo); break;
       case Kind::kAngle: v.number = (d.u.ad.dephault / 65536.0 - p.lo) / (p.hi - p.lo); break;
-      case Kind::kPopup: v.text = Choices(d).at(std::max<A_long>(d.u.pd.dephault, 1) - 1); break;
+      case Kind::kPopup: {
+        const auto choices = session::ChoicesOf(d);
+        const size_t c = static_cast<size_t>(std::max<A_long>(d.u.pd.dephault, 1)) - 1;
+        v.text = c < choices.size() ? choices[c] : "";
+        break;
+      }
       case Kind::kColor:
         v.r = d.u.cd.dephault.red / 255.0, v.g = d.u.cd.dephault.green / 255.0, v.b = d.u.cd.dephault.blue / 255.0;
         break;
@@ -231,127 +175,67 @@ class Instance {
     return v;
   }
 
-  // At least one name, so that the default's name is always there.
-  static std::vector<std::string> Choices(const PF_ParamDef& d) {
-    auto out = minihost::PopupChoices(d);
-    if (out.empty()) out.emplace_back();
-    return out;
-  }
-
-  // A popup's choice from its name, its first word (any case) or its number
-  // from 1; the default choice for anything else.
-  static A_long PopupChoice(const PF_ParamDef& d, const std::string& text) {
-    const std::string want = Lower(Trim(text));
-    const auto choices = Choices(d);
-    for (size_t c = 0; c < choices.size(); ++c) {
-      const std::string name = Lower(choices[c]);
-      if (want == name || (!want.empty() && want == name.substr(0, name.find(' '))) || want == std::to_string(c + 1))
-        return static_cast<A_long>(c) + 1;
-    }
-    return d.u.pd.dephault;
-  }
-
-  // The control's value on the host side: the mapped double, clamped.
-  double Mapped(int i, const PF_ParamDef& d) const {
-    const ParamSpec& p = kParams[i];
-    const double v = values_[i].number;
-    if (std::isnan(v)) return (p.kind == Kind::kSlider ? d.u.fd.dephault : d.u.ad.dephault) / 65536.0;
-    const double value = p.lo + std::clamp(v, -1e6, 1e6) * (p.hi - p.lo);
-    if (p.kind == Kind::kSlider) return std::clamp(value, d.u.fd.valid_min / 65536.0, d.u.fd.valid_max / 65536.0);
-    return std::clamp(value, -kFixedLimit, kFixedLimit);
-  }
-
   static A_u_char Channel(double v, A_u_char dflt) {
     if (std::isnan(v)) return dflt;
     return static_cast<A_u_char>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0));
   }
 
+  // The frei0r values in the controls' units: doubles by the 0..1 line of the
+  // table, positions as fractions of the frame, colours 0..1 per channel.
   void ApplyControls() {
-    MiniHost& h = *host_;
-    const double w = h.settings().width, ht = h.settings().height;
     for (int i = 0; i < kParamCount; ++i) {
       const int index = index_[i];
       if (index < 0) continue;
-      const PF_ParamDef& d = h.params()[index];
+      const PF_ParamDef& d = session_.definitions()[index];
       const Value& v = values_[i];
-      switch (kParams[i].kind) {
+      const ParamSpec& p = kParams[i];
+      switch (p.kind) {
         case Kind::kSlider:
-        case Kind::kAngle: h.SetFixed(index, Mapped(i, d)); break;
-        case Kind::kPopup: h.SetPopup(index, PopupChoice(d, v.text)); break;
+        case Kind::kAngle:
+          session_.SetValue(index, std::isnan(v.number) ? v.number : p.lo + std::clamp(v.number, -1e6, 1e6) * (p.hi - p.lo));
+          break;
+        case Kind::kPopup:
+          session_.SetChoice(index, session::MatchChoice(d, v.text).value_or(d.u.pd.dephault));
+          break;
         case Kind::kColor: {
           const PF_Pixel dflt = d.u.cd.dephault;
-          h.SetColor(index, PF_Pixel{255, Channel(v.r, dflt.red), Channel(v.g, dflt.green), Channel(v.b, dflt.blue)});
+          session_.SetColor(index, Channel(v.r, dflt.red), Channel(v.g, dflt.green), Channel(v.b, dflt.blue));
           break;
         }
-        case Kind::kPoint: {
-          const double fx = std::isnan(v.x) ? d.u.td.x_dephault / 65536.0 / 100.0 : v.x;
-          const double fy = std::isnan(v.y) ? d.u.td.y_dephault / 65536.0 / 100.0 : v.y;
-          h.SetPoint(index, std::clamp(fx * w, -kFixedLimit, kFixedLimit), std::clamp(fy * ht, -kFixedLimit, kFixedLimit));
+        case Kind::kPoint:
+          session_.SetPoint(index, v.x * width_, v.y * height_);
           break;
-        }
         default: break;
       }
     }
   }
 
-  double Number(Kind kind) const {
+  const Value& ValueOf(Kind kind) const {
     for (int i = 0; i < kParamCount; ++i)
-      if (kParams[i].kind == kind) return values_[i].number;
-    return 0;
-  }
-  const std::string& Text(Kind kind) const {
-    for (int i = 0; i < kParamCount; ++i)
-      if (kParams[i].kind == kind) return values_[i].text;
-    return values_[0].text;
+      if (kParams[i].kind == kind) return values_[i];
+    return values_[0];
   }
 
   bool Render(double time, const uint32_t* in, uint32_t* out) {
-    Rate rate;
-    if (!ParseRate(Text(Kind::kFrameRate), &rate)) rate = Rate{};
-    const std::string unit = Lower(Trim(Text(Kind::kTimeUnit)));
-    const double scale = unit == "ms" || unit == "milliseconds" || unit == "millisecond" ? 0.001 : 1.0;
+    session::Rational rate{30, 1};
+    try {
+      rate = session::ParseRate(ValueOf(Kind::kFrameRate).text);
+    } catch (const session::Error&) {
+    }
+    session_.SetRate(rate);
     // The host's time to the nearest frame, then that frame's time exactly as
-    // the command line gives it: frame × den in units of 1/num seconds.
-    const double frames = time * scale * static_cast<double>(rate.num) / static_cast<double>(rate.den);
-    const long long last = INT_MAX / rate.den - 1;
-    const long long frame = std::isnan(frames) ? 0 : std::llround(std::clamp(frames, 0.0, static_cast<double>(last)));
-
-
-
-    minihost::LayerSettings& s = host_->settings();
-    s.time_scale = static_cast<A_u_long>(rate.num);
-    s.time_step = s.local_time_step = static_cast<A_long>(rate.den);
-    s.total_time = static_cast<A_long>((frame + 1) * rate.den);
-    const double draft = Number(Kind::kDraft);
-    s.quality = !std::isnan(draft) && draft >= 0.5 ? PF_Quality_LO : PF_Quality_HI;
+    // the command line gives it.
+    const long long frame = session_.timebase().FrameAt(time, session::ParseTimeUnit(ValueOf(Kind::kTimeUnit).text));
+    session_.SetDuration(frame + 1);
+    const double draft = ValueOf(Kind::kDraft).number;
+    session_.SetDraft(!std::isnan(draft) && draft >= 0.5);
     ApplyControls();
-
-    const A_long w = input_->width, h = input_->height;
-    const auto* src = reinterpret_cast<const uint8_t*>(in);
-    for (A_long y = 0; y < h; ++y) {
-      auto* row = reinterpret_cast<PF_Pixel*>(reinterpret_cast<char*>(input_->data) + static_cast<ptrdiff_t>(y) * input_->rowbytes);
-      for (A_long x = 0; x < w; ++x, src += 4) row[x] = PF_Pixel{src[3], src[0], src[1], src[2]};
-    }
-    // A fresh output buffer per frame, as the command line hands out.
-    auto output = host_->NewWorld(w, h, PF_PixelFormat_ARGB32);
-    minihost::FrameRequest request;
-    request.time = static_cast<A_long>(frame * rate.den);
-    request.input = input_.get();
-    request.output = output.get();
-    if (host_->RenderFrame(request) != PF_Err_NONE) return false;
-    auto* dst = reinterpret_cast<uint8_t*>(out);
-    for (A_long y = 0; y < h; ++y) {
-      const auto* row =
-          reinterpret_cast<const PF_Pixel*>(reinterpret_cast<const char*>(output->data) + static_cast<ptrdiff_t>(y) * output->rowbytes);
-      for (A_long x = 0; x < w; ++x, dst += 4) {
-        dst[0] = row[x].red, dst[1] = row[x].green, dst[2] = row[x].blue, dst[3] = row[x].alpha;
-      }
-    }
-    return true;
+    return session_.RenderFrame(frame, session::PackedRgba8(in, width_, height_), session::PackedRgba8(out, width_, height_),
+                                session::Depth::k8) == PF_Err_NONE;
   }
 
-  std::unique_ptr<MiniHost> host_;
-  minihost::WorldPtr input_;
+  session::Session session_;
+  int width_, height_;
   int index_[kParamCount] = {};
   Value values_[kParamCount];
 };
@@ -369,8 +253,8 @@ void f0r_get_plugin_info(f0r_plugin_info_t* info) {
   info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
   info->color_model = F0R_COLOR_MODEL_RGBA8888;
   info->frei0r_version = FREI0R_MAJOR_VERSION;
-  info->major_version = 1;
-  info->minor_version = 6;
+  info->major_version = PLUVANE_VERSION_MAJOR;
+  info->minor_version = PLUVANE_VERSION_MINOR;
   info->num_params = kParamCount;
   info->explanation = "Rain drops falling on the picture, with lit ripples";
 }

@@ -14,66 +14,10 @@
 namespace fs = std::filesystem;
 
 namespace pluvane::media {
-namespace {
 
-// Integer rounding of num / den to nearest, halves up (num, den > 0).
-uint32_t RoundDiv(uint64_t num, uint64_t den) { return static_cast<uint32_t>((2 * num + den) / (2 * den)); }
+float FileToHost(float v, SampleType from, Depth to) { return session::StoredToHost(v, from, to); }
 
-uint32_t AsCode(float v, uint32_t max) {
-  if (!(v > 0.0f)) return 0;
-  return std::min(static_cast<uint32_t>(v), max);
-}
-
-// A float clamped to 0..1 and scaled to `full`, rounded to nearest. NaN reads as 0.
-float ClampRound(float v, double full) {
-  if (!(v > 0.0f)) return 0.0f;
-  if (v >= 1.0f) return static_cast<float>(full);
-  return static_cast<float>(std::floor(static_cast<double>(v) * full + 0.5));
-}
-
-// The largest integer code of a sample type or host depth; 0 for float.
-uint32_t FullScale(SampleType type) {
-  return type == SampleType::kUInt8 ? 255u : type == SampleType::kUInt16 ? 65535u : 0u;
-}
-uint32_t FullScale(Depth depth) { return depth == Depth::k8 ? 255u : depth == Depth::k16 ? 32768u : 0u; }
-
-// A float file into a float render keeps its values, HDR ones included, but
-// not NaN and infinities: one such sample would spread over its neighbours
-// through the displacement's area sums. NaN reads as 0, and an infinity as the
-// largest finite half-float value, +-65504, as bright as an EXR file can say.
-float Finite(float v) {
-  if (std::isnan(v)) return 0.0f;
-  if (std::isinf(v)) return v > 0 ? 65504.0f : -65504.0f;
-  return v;
-}
-
-// A sample on the scale 0..from onto 0..to (0 meaning float, 0..1): integer
-// codes by rounding to nearest, floats clamped to 0..1 before they become codes.
-inline float Rescale(float v, uint32_t from, uint32_t to) {
-  if (from == 0) return to == 0 ? v : ClampRound(v, to);
-  const uint32_t c = AsCode(v, from);
-  if (to == 0) return static_cast<float>(c) / static_cast<float>(from);
-  if (to == from) return static_cast<float>(c);  // what the rounded division gives, without dividing
-  return static_cast<float>(RoundDiv(uint64_t{c} * to, from));
-}
-
-// The per-sample rules, inline here so that whole frames convert without a
-// call per sample.
-inline float FileToHostSample(float v, SampleType from, Depth to) {
-  // An 8-bit file at 16-bit depth widens as the module itself widens 8-bit
-  // colours: (c × 32768 + 128) / 255, which is not always round-to-nearest.
-  if (from == SampleType::kUInt8 && to == Depth::k16) return static_cast<float>((AsCode(v, 255) * 32768u + 128u) / 255u);
-  if (from == SampleType::kFloat && to == Depth::k32) return Finite(v);
-  return Rescale(v, FullScale(from), FullScale(to));
-}
-
-inline float HostToFileSample(float v, uint32_t from_scale, uint32_t to_scale) { return Rescale(v, from_scale, to_scale); }
-
-}  // namespace
-
-float FileToHost(float v, SampleType from, Depth to) { return FileToHostSample(v, from, to); }
-
-float HostToFile(float v, Depth from, SampleType to) { return HostToFileSample(v, FullScale(from), FullScale(to)); }
+float HostToFile(float v, Depth from, SampleType to) { return session::HostToStored(v, from, to); }
 
 HostImage ToHost(const FileImage& file, Depth depth) { return ToHost(FileImage(file), depth); }
 
@@ -81,7 +25,7 @@ HostImage ToHost(FileImage&& file, Depth depth) {
   HostImage host{file.width, file.height, depth, std::move(file.rgba)};
   const SampleType from = file.type;
   file = FileImage{};
-  for (float& v : host.rgba) v = FileToHostSample(v, from, depth);
+  for (float& v : host.rgba) v = session::StoredToHost(v, from, depth);
   return host;
 }
 
@@ -92,8 +36,8 @@ FileImage ToFile(HostImage&& host, SampleType type) {
   const Depth from = host.depth;
   host = HostImage{};
   if (!(from == Depth::k32 && type == SampleType::kFloat)) {  // float to float is the identity
-    const uint32_t from_scale = FullScale(from), to_scale = FullScale(type);
-    for (float& v : file.rgba) v = HostToFileSample(v, from_scale, to_scale);
+    const uint32_t from_scale = session::samples::FullScale(from), to_scale = session::samples::FullScale(type);
+    for (float& v : file.rgba) v = session::samples::Rescale(v, from_scale, to_scale);
   }
   return file;
 }
@@ -124,14 +68,6 @@ HostImage BoxDownsample(const HostImage& image, int n) {
     }
   }
   return out;
-}
-
-Depth NaturalDepth(SampleType type) {
-  switch (type) {
-    case SampleType::kUInt8: return Depth::k8;
-    case SampleType::kUInt16: return Depth::k16;
-    default: return Depth::k32;
-  }
 }
 
 int DepthBits(Depth depth) { return static_cast<int>(depth); }

@@ -13,12 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "session/samples.h"
+
 namespace pluvane::media {
 
-// How a file stores its samples.
-enum class SampleType { kUInt8, kUInt16, kFloat };
-// The render depth: the host's pixel format.
-enum class Depth { k8 = 8, k16 = 16, k32 = 32 };
+// The sample types, depths and value rules are the session layer's: files
+// are one more kind of stored samples.
+using session::Depth;
+using session::HostImage;
+using session::NaturalDepth;
+using session::SampleType;
 
 // Samples as stored in a file, RGBA interleaved, top row first. Integer types
 // hold their code values (0..255, 0..65535) as exact floats.
@@ -26,14 +30,6 @@ struct FileImage {
   int width = 0;
   int height = 0;
   SampleType type = SampleType::kUInt8;
-  std::vector<float> rgba;
-};
-
-// A layer in host values of one depth, RGBA interleaved, top row first.
-struct HostImage {
-  int width = 0;
-  int height = 0;
-  Depth depth = Depth::k8;
   std::vector<float> rgba;
 };
 
@@ -64,9 +60,6 @@ FileImage ToFile(HostImage&& host, SampleType type);
 HostImage BoxDownsample(const HostImage& image, int n);
 HostImage BoxDownsample(HostImage&& image, int n);  // n <= 1 hands the image back without a copy
 
-// The depth a file renders at unless told otherwise: 8-bit files 8, 16-bit
-// files 16, half and float files 32.
-Depth NaturalDepth(SampleType type);
 int DepthBits(Depth depth);
 const char* SampleTypeName(SampleType type);  // "8-bit", "16-bit", "32-bit float"
 

@@ -314,11 +314,41 @@ std::pair<double, double> MiniHost::PointValue(int index) const {
   return {states_.at(index).x, states_.at(index).y};
 }
 
+// A value from an outside host into the record the effect reads.
+PF_ParamDef MiniHost::OutsideValue(PF_ParamDef d, const std::array<double, 3>& v) const {
+  const auto channel = [](double c) { return static_cast<A_u_char>(std::lround(std::clamp(std::isnan(c) ? 0.0 : c, 0.0, 255.0))); };
+  // Within what 16.16 holds; NaN keeps the control's default.
+  const auto fixed = [](double x, PF_Fixed dflt) { return std::isnan(x) ? dflt : ToFixed(std::clamp(x, -32767.0, 32767.0)); };
+  switch (d.param_type) {
+    case PF_Param_FIX_SLIDER:
+      d.u.fd.value = std::clamp(fixed(v[0], d.u.fd.dephault), d.u.fd.valid_min, d.u.fd.valid_max);
+      break;
+    case PF_Param_ANGLE: d.u.ad.value = fixed(v[0], d.u.ad.dephault); break;
+    case PF_Param_POINT: {
+      const double dsx = static_cast<double>(settings_.downsample_x.num) / settings_.downsample_x.den;
+      const double dsy = static_cast<double>(settings_.downsample_y.num) / settings_.downsample_y.den;
+      d.u.td.x_value = fixed(v[0] * dsx, d.u.td.x_dephault);
+      d.u.td.y_value = fixed(v[1] * dsy, d.u.td.y_dephault);
+      break;
+    }
+    case PF_Param_COLOR: d.u.cd.value = PF_Pixel{255, channel(v[0]), channel(v[1]), channel(v[2])}; break;
+    case PF_Param_POPUP: {
+      const double c = std::isnan(v[0]) ? 1.0 : std::clamp(v[0], 1.0, static_cast<double>(std::max<A_long>(d.u.pd.num_choices, 1)));
+      d.u.pd.value = static_cast<A_long>(c);
+      break;
+    }
+    default: break;
+  }
+  return d;
+}
+
 PF_ParamDef MiniHost::ValueAt(int index, A_long time, A_u_long time_scale) const {
   PF_ParamDef d = defs_.at(index);
   const ParamState& st = states_.at(index);
   const double t = time_scale ? static_cast<double>(time) / time_scale : 0.0;
   const bool keyed = !st.keys.empty();
+  std::array<double, 3> outside{};
+  if (index > 0 && value_source_ && value_source_(index, t, outside)) return OutsideValue(d, outside);
   switch (d.param_type) {
     case PF_Param_FIX_SLIDER:
       if (keyed) d.u.fd.value = ToFixed(Interpolate(st.keys, t, false));

@@ -10,6 +10,7 @@
 // through effect_ref.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -58,6 +59,13 @@ struct Keyframe {
   double value;
   double value2 = 0.0;
 };
+
+// A control's value kept by an outside host (an OpenFX host keeps its own
+// keyframes), in the control's own units: sliders and angles value[0]; points
+// x, y in full-resolution layer pixels; colours red, green, blue 0..255;
+// popups the choice from 1. Asked with the control's index and a time in
+// seconds, from any thread; false leaves the control to the host's own store.
+using ValueSource = std::function<bool(int index, double seconds, std::array<double, 3>& value)>;
 
 // One PF_UpdateParamUI call as the host saw it.
 struct ParamUIUpdate {
@@ -227,6 +235,8 @@ class MiniHost {
   void SetKeys(int index, std::vector<Keyframe> keys);
   // The value the host hands the effect at `time`, as the effect sees it.
   PF_ParamDef ValueAt(int index, A_long time, A_u_long time_scale) const;
+  // Values from an outside host instead of the keyframes kept here.
+  void set_value_source(ValueSource source) { value_source_ = std::move(source); }
   // The point control's value in full-resolution layer pixels (static value).
   std::pair<double, double> PointValue(int index) const;
   int checkout_count() const { return checkouts_.load(); }
@@ -297,6 +307,7 @@ class MiniHost {
     double x = 0, y = 0;  // points, full-resolution layer pixels
   };
   void InitInData(CallContext& ctx, A_long time);
+  PF_ParamDef OutsideValue(PF_ParamDef def, const std::array<double, 3>& value) const;
   void RegisterHostSuites();
 
   LayerSettings settings_;
@@ -307,6 +318,7 @@ class MiniHost {
 
   std::vector<PF_ParamDef> defs_;
   std::vector<ParamState> states_;
+  ValueSource value_source_;
   mutable std::mutex mutex_;  // guards suite counts, worlds, logs
   std::map<std::pair<std::string, int>, const void*> suites_;
   std::map<std::pair<std::string, int>, SuiteCount> counts_;
