@@ -1,4 +1,4 @@
-// How fast the effect renders: whole frames through the stand-in host, and
+// How fast the effect renders: whole frames through the session layer, and
 // the per-drop and per-pixel pieces the frame time is made of.
 //
 // Targets on the 2-core reference machine (see the README): a default
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "host.h"
-#include "host/params.h"
+#include "session/session.h"
 #include "light/light_shade.h"
 #include "ripple/height_field.h"
 #include "world_util.h"
@@ -23,44 +23,39 @@ struct FrameOptions {
   bool fixed_frame = false; // render the same frame every iteration
 };
 
-void BM_Frame(benchmark::State& state, PF_PixelFormat format, A_long w, A_long h, PF_Quality quality,
+void BM_Frame(benchmark::State& state, pluvane::session::Depth depth, A_long w, A_long h, PF_Quality quality,
               FrameOptions opt = {}) {
-  minihost::MiniHost host(minihost::MiniHost::DefaultModulePath());
-  host.settings().width = w;
-  host.settings().height = h;
-  host.settings().quality = quality;
-  host.settings().threads = opt.threads;
-  host.ParamsSetup();
+  namespace session = pluvane::session;
+  session::Session effect(minihost::MiniHost::DefaultModulePath(), w, h);
+  effect.SetDraft(quality == PF_Quality_LO);
+  effect.SetThreads(opt.threads);
   if (opt.heavy_rain) {
-    host.SetFixed(kParamDripRate, 10);
-    host.SetFixed(kParamLongevity, 3);
+    effect.Apply(session::ParseSetOption("Drip Rate=10"));
+    effect.Apply(session::ParseSetOption("Longevity (sec)=3"));
   }
-  auto input = host.NewWorld(w, h, format);
+  auto input = effect.NewWorld(depth);
   testutil::FillPattern(input.get());
-  auto output = host.NewWorld(w, h, format);
-  A_long frame = opt.frame;
+  auto output = effect.NewWorld(depth);
+  long long frame = opt.frame;
   for (auto _ : state) {
-    minihost::FrameRequest r;
-    r.time = opt.fixed_frame ? frame : frame++;
-    r.input = input.get();
-    r.output = output.get();
-    if (host.RenderFrame(r) != PF_Err_NONE) state.SkipWithError("render failed");
+    if (effect.RenderFrame(opt.fixed_frame ? frame : frame++, input.get(), output.get()) != PF_Err_NONE)
+      state.SkipWithError("render failed");
   }
   state.counters["Mpixel/s"] = benchmark::Counter(static_cast<double>(w) * h * state.iterations() / 1e6,
                                                  benchmark::Counter::kIsRate);
 }
 
-BENCHMARK_CAPTURE(BM_Frame, hd_8bit, PF_PixelFormat_ARGB32, 1920, 1080, PF_Quality_HI)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Frame, hd_16bit, PF_PixelFormat_ARGB64, 1920, 1080, PF_Quality_HI)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Frame, hd_float, PF_PixelFormat_ARGB128, 1920, 1080, PF_Quality_HI)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Frame, hd_8bit_draft, PF_PixelFormat_ARGB32, 1920, 1080, PF_Quality_LO)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Frame, hd_8bit, pluvane::session::Depth::k8, 1920, 1080, PF_Quality_HI)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Frame, hd_16bit, pluvane::session::Depth::k16, 1920, 1080, PF_Quality_HI)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Frame, hd_float, pluvane::session::Depth::k32, 1920, 1080, PF_Quality_HI)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Frame, hd_8bit_draft, pluvane::session::Depth::k8, 1920, 1080, PF_Quality_LO)->Unit(benchmark::kMillisecond);
 // The targets table: heavy rain at frame 100, 4K, and one worker against two.
-BENCHMARK_CAPTURE(BM_Frame, hd_8bit_heavy_rain_f100, PF_PixelFormat_ARGB32, 1920, 1080, PF_Quality_HI,
+BENCHMARK_CAPTURE(BM_Frame, hd_8bit_heavy_rain_f100, pluvane::session::Depth::k8, 1920, 1080, PF_Quality_HI,
                   FrameOptions{0, true, 100, true})->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Frame, uhd_8bit, PF_PixelFormat_ARGB32, 3840, 2160, PF_Quality_HI)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Frame, hd_8bit_1thread, PF_PixelFormat_ARGB32, 1920, 1080, PF_Quality_HI, FrameOptions{1})
+BENCHMARK_CAPTURE(BM_Frame, uhd_8bit, pluvane::session::Depth::k8, 3840, 2160, PF_Quality_HI)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Frame, hd_8bit_1thread, pluvane::session::Depth::k8, 1920, 1080, PF_Quality_HI, FrameOptions{1})
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Frame, hd_8bit_2threads, PF_PixelFormat_ARGB32, 1920, 1080, PF_Quality_HI, FrameOptions{2})
+BENCHMARK_CAPTURE(BM_Frame, hd_8bit_2threads, pluvane::session::Depth::k8, 1920, 1080, PF_Quality_HI, FrameOptions{2})
     ->Unit(benchmark::kMillisecond);
 
 // One ripple of radius 60 into a 1080p float field.

@@ -11,9 +11,13 @@
 #include "progress.h"
 #include "render.h"
 #include "scene.h"
+#include "session/error.h"
 
 namespace pluvane::cli {
 namespace {
+
+// The layer `pluvane controls` and `pluvane about` describe the effect on.
+constexpr int kControlsLayerWidth = 640, kControlsLayerHeight = 360;
 
 constexpr const char* kRenderExamples = R"(
 Examples:
@@ -64,7 +68,7 @@ RenderOptions BuildRenderOptions(CLI::App* cmd, const RenderArgs& a) {
   }
   if (given("--chunk")) o.chunk = ParseChunk(a.chunk);
   if (given("--skip-existing")) o.skip_existing = a.skip_existing;
-  if (given("--fps")) o.fps = ParseRational(a.fps, "--fps");
+  if (given("--fps")) o.fps = session::ParseRate(a.fps, "--fps");
   if (given("--depth")) o.depth = ParseDepth(a.depth);
   if (given("--crf")) {
     if (a.crf < 0 || a.crf > 51) throw CliError("--crf " + std::to_string(a.crf) + " is outside 0..51; 18 looks lossless to most eyes, 23 is smaller");
@@ -79,7 +83,7 @@ RenderOptions BuildRenderOptions(CLI::App* cmd, const RenderArgs& a) {
     if (a.downsample < 1) throw CliError("--downsample must be 1 or more (2 renders at half resolution)");
     o.downsample = a.downsample;
   }
-  if (given("--pixel-aspect")) o.pixel_aspect = ParseRational(a.pixel_aspect, "--pixel-aspect");
+  if (given("--pixel-aspect")) o.pixel_aspect = session::ParseRatio(a.pixel_aspect, "--pixel-aspect");
   if (given("--protocol")) {
     if (a.protocol != "smart" && a.protocol != "classic")
       throw CliError("--protocol \"" + a.protocol + "\" is unknown; use smart or classic");
@@ -93,8 +97,8 @@ RenderOptions BuildRenderOptions(CLI::App* cmd, const RenderArgs& a) {
     o.threads = a.threads;
   }
   // Settings from the command line come after the scene's, so they win; keys after plain values.
-  for (const std::string& s : a.sets) o.controls.push_back(ParseSetOption(s));
-  for (const std::string& k : a.keys) o.controls.push_back(ParseKeyOption(k));
+  for (const std::string& s : a.sets) o.controls.push_back(session::ParseSetOption(s));
+  for (const std::string& k : a.keys) o.controls.push_back(session::ParseKeyOption(k));
   o.quiet = a.quiet;
   o.stats = a.stats;
   o.progress = !a.quiet && IsTerminal(2);
@@ -193,13 +197,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
       demo.progress = !demo.quiet && IsTerminal(2);
       RunDemo(demo, out, err);
     } else if (*controls) {
-      auto host = LoadEffect(minihost::LayerSettings{});
-      for (const std::string& s : control_sets) ApplyControl(*host, ParseSetOption(s), Rational{30, 1});
-      out << ControlTable(DescribeControls(*host));
+      auto effect = LoadEffect(kControlsLayerWidth, kControlsLayerHeight);
+      for (const std::string& s : control_sets) effect->Apply(session::ParseSetOption(s));
+      out << ControlTable(effect->Describe());
     } else if (*about) {
-      auto host = LoadEffect(minihost::LayerSettings{});
+      auto effect = LoadEffect(kControlsLayerWidth, kControlsLayerHeight);
       std::string text;
-      host->About(&text);
+      effect->host().About(&text);
       for (char& c : text)
         if (c == '\r') c = '\n';
       out << text << "\n";
@@ -207,6 +211,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   } catch (const CliError& e) {
     err << (IsInterruptExitCode(e.exit_code()) ? "pluvane: " : "pluvane: error: ") << OneLine(e.what()) << "\n";
     return e.exit_code();
+  } catch (const session::Error& e) {
+    err << "pluvane: error: " << OneLine(e.what()) << "\n";
+    return kExitBadInput;
   } catch (const std::bad_alloc&) {
     err << "pluvane: error: out of memory; use --downsample or a smaller image\n";
     return kExitRenderFailed;

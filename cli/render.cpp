@@ -34,13 +34,11 @@ namespace fs = std::filesystem;
 namespace pluvane::cli {
 namespace {
 
-using minihost::MiniHost;
-
 // Set from the signal handler; lock-free atomics are safe to touch there.
 std::atomic<bool> g_interrupted{false};
 std::atomic<int> g_signal{0};
-std::atomic<MiniHost*> g_host{nullptr};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<MiniHost*>::is_always_lock_free &&
+std::atomic<session::Session*> g_session{nullptr};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<session::Session*>::is_always_lock_free &&
               std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int signal) {
@@ -49,50 +47,7 @@ extern "C" void OnInterrupt(int signal) {
   g_interrupted.store(true);
   // The effect's next progress report is answered "cancelled", and the host's
   // pixel iteration stops taking rows.
-  if (MiniHost* host = g_host.load()) host->RequestCancel();
-}
-
-PF_PixelFormat FormatOf(Depth depth) {
-  switch (depth) {
-    case Depth::k8: return PF_PixelFormat_ARGB32;
-    case Depth::k16: return PF_PixelFormat_ARGB64;
-    default: return PF_PixelFormat_ARGB128;
-  }
-}
-
-std::string ErrorWords(PF_Err err) {
-  switch (err) {
-    case PF_Err_OUT_OF_MEMORY: return "out of memory";
-    case PF_Err_BAD_CALLBACK_PARAM: return "a host service failed or is missing";
-    case PF_Interrupt_CANCEL: return "cancelled";
-    default: return "error " + std::to_string(err);
-  }
-}
-
-template <typename Pixel, typename Value>
-void Fill(const HostImage& image, PF_EffectWorld* world) {
-  for (int y = 0; y < image.height; ++y) {
-    auto* row = reinterpret_cast<Pixel*>(reinterpret_cast<char*>(world->data) + static_cast<ptrdiff_t>(y) * world->rowbytes);
-    const float* src = &image.rgba[static_cast<size_t>(y) * image.width * 4];
-    for (int x = 0; x < image.width; ++x, src += 4)
-      row[x] = Pixel{static_cast<Value>(src[3]), static_cast<Value>(src[0]), static_cast<Value>(src[1]),
-                     static_cast<Value>(src[2])};
-  }
-}
-
-template <typename Pixel>
-void Read(const PF_EffectWorld* world, HostImage& image) {
-  for (int y = 0; y < image.height; ++y) {
-    const auto* row =
-        reinterpret_cast<const Pixel*>(reinterpret_cast<const char*>(world->data) + static_cast<ptrdiff_t>(y) * world->rowbytes);
-    float* dst = &image.rgba[static_cast<size_t>(y) * image.width * 4];
-    for (int x = 0; x < image.width; ++x, dst += 4) {
-      dst[0] = static_cast<float>(row[x].red);
-      dst[1] = static_cast<float>(row[x].green);
-      dst[2] = static_cast<float>(row[x].blue);
-      dst[3] = static_cast<float>(row[x].alpha);
-    }
-  }
+  if (session::Session* effect = g_session.load()) effect->Cancel();
 }
 
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
@@ -108,10 +63,10 @@ int InterruptExitCode() {
 
 bool IsInterruptExitCode(int code) { return code == 128 + SIGINT || code == 128 + SIGTERM || code == 128 + SIGHUP; }
 
-InterruptGuard::InterruptGuard(MiniHost* host) {
+InterruptGuard::InterruptGuard(session::Session* effect) {
   g_interrupted = false;
   g_signal = 0;
-  g_host = host;
+  g_session = effect;
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
@@ -124,28 +79,9 @@ InterruptGuard::~InterruptGuard() {
   sigaction(SIGINT, &old_int_, nullptr);
   sigaction(SIGTERM, &old_term_, nullptr);
   sigaction(SIGHUP, &old_hup_, nullptr);
-  g_host = nullptr;
+  g_session = nullptr;
 }
 
-
-void FillWorld(const HostImage& image, PF_EffectWorld* world) {
-  switch (image.depth) {
-    case Depth::k8: Fill<PF_Pixel, A_u_char>(image, world); break;
-    case Depth::k16: Fill<PF_Pixel16, A_u_short>(image, world); break;
-    default: Fill<PF_PixelFloat, float>(image, world); break;
-  }
-}
-
-HostImage ReadWorld(const PF_EffectWorld* world, Depth depth, std::vector<float> reuse) {
-  HostImage image{world->width, world->height, depth, std::move(reuse)};
-  image.rgba.resize(static_cast<size_t>(image.width) * image.height * 4);  // every sample is written below
-  switch (depth) {
-    case Depth::k8: Read<PF_Pixel>(world, image); break;
-    case Depth::k16: Read<PF_Pixel16>(world, image); break;
-    default: Read<PF_PixelFloat>(world, image); break;
-  }
-  return image;
-}
 
 void CheckWritableFolder(const std::string& path) {
   fs::path dir = fs::path(path).parent_path();
@@ -382,8 +318,7 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
       out << "chunk " << o.chunk->index << "/" << o.chunk->count << " has no frames of the range; nothing to render\n";
     return RenderSummary{};
   }
-  if (static_cast<long long>(frames.last) * fps.den > INT_MAX)
-    throw CliError("frame " + std::to_string(frames.last) + " lies beyond the host's time range at this --fps; render earlier frames");
+  session::Timebase(fps).TimeOf(frames.last);  // the last frame's time must fit the host's
   if (footage.kind == Footage::Kind::kVideo && frames.last > footage.own->last)
     throw CliError("frame " + std::to_string(frames.last) + " is past the end of " + Quoted(o.input) + ", which has frames 0-" +
                    std::to_string(footage.own->last) + "; give --frames within them");
@@ -463,29 +398,24 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
     summary.description = std::string(SampleTypeName(sample_type)) + " " + FormatName(format);
   }
 
-  minihost::LayerSettings settings;
-  settings.width = footage.width;
-  settings.height = footage.height;
-  settings.time_scale = static_cast<A_u_long>(fps.num);
-  settings.time_step = settings.local_time_step = static_cast<A_long>(fps.den);
-  settings.total_time = static_cast<A_long>(std::min<long long>(INT_MAX, (frames.last + 1LL) * fps.den));
-  settings.downsample_x = settings.downsample_y = PF_RationalScale{1, static_cast<A_u_long>(n)};
-  settings.pixel_aspect_ratio = PF_RationalScale{static_cast<A_long>(o.pixel_aspect.num), static_cast<A_u_long>(o.pixel_aspect.den)};
-  settings.quality = o.draft ? PF_Quality_LO : PF_Quality_HI;
-  settings.threads = o.threads;
-
-  auto host = LoadEffect(settings);
-  for (const ControlSetting& c : o.controls) ApplyControl(*host, c, fps);
-  for (const minihost::LightLayer& light : o.lights) host->composition().AddLight(light);
+  auto effect = LoadEffect(footage.width, footage.height);
+  effect->SetRate(fps);
+  effect->SetDuration(frames.last + 1LL);
+  effect->SetDownsample(n);
+  effect->SetPixelAspect(o.pixel_aspect);
+  effect->SetDraft(o.draft);
+  effect->SetThreads(o.threads);
+  effect->SetProtocol(o.protocol);
+  for (const ControlSetting& c : o.controls) effect->Apply(c);
+  for (const minihost::LightLayer& light : o.lights) effect->AddLight(light);
 
   // The layer as the effect sees it: host values of the render depth, reduced
   // for a preview resolution. A still is filled in once.
-  auto input = host->NewWorld(summary.width, summary.height, FormatOf(render_depth));
-  input->pix_aspect_ratio = settings.pixel_aspect_ratio;
+  auto input = effect->NewWorld(render_depth);
   const bool still = footage.kind == Footage::Kind::kStill;
   if (still) {
     // Converted in place: the file's samples become the host values, then the world's.
-    FillWorld(BoxDownsample(ToHost(std::move(footage.still), render_depth), n), input.get());
+    session::FillWorld(BoxDownsample(ToHost(std::move(footage.still), render_depth), n), input.get());
   }
 
   // The frames to render, in order, without those left as they are.
@@ -541,8 +471,8 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
   });
 
   ProgressBar bar(err, o.progress);
-  host->set_progress_listener([&bar](A_long current, A_long total) { bar.Within(current, total); });
-  InterruptGuard guard(host.get());
+  effect->SetProgressListener([&bar](A_long current, A_long total) { bar.Within(current, total); });
+  InterruptGuard guard(effect.get());
   // Ends the writer, finishing a video with what it holds.
   const auto finish_output = [&] {
     inputs.Abandon();
@@ -576,27 +506,21 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
         }
         throw interrupted(f);
       }
-      FillWorld(layer->image, input.get());
+      session::FillWorld(layer->image, input.get());
     }
     // A fresh output buffer per frame, as a host hands out.
-    auto output = host->NewWorld(summary.width, summary.height, FormatOf(render_depth));
-    output->pix_aspect_ratio = settings.pixel_aspect_ratio;
-    minihost::FrameRequest request;
-    request.time = static_cast<A_long>(static_cast<long long>(f) * fps.den);
-    request.input = input.get();
-    request.output = output.get();
-    request.protocol = o.protocol;
+    auto output = effect->NewWorld(render_depth);
     const auto t0 = std::chrono::steady_clock::now();
-    const PF_Err e = host->RenderFrame(request);
+    const PF_Err e = effect->RenderFrame(f, input.get(), output.get());
     summary.frame_ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     if (Interrupted() || e == PF_Interrupt_CANCEL) throw interrupted(f);
     if (e) {
       bar.Finish();
-      throw CliError("the effect failed to render frame " + std::to_string(f) + " (" + ErrorWords(e) +
+      throw CliError("the effect failed to render frame " + std::to_string(f) + " (" + session::ErrorWords(e) +
                          "); try fewer --threads or a smaller --downsample factor, or report it with the command you ran",
                      kExitRenderFailed);
     }
-    if (!outputs.Push(Frame{f, ReadWorld(output.get(), render_depth, spent.Take())})) break;  // the writer failed
+    if (!outputs.Push(Frame{f, session::ReadWorld(output.get(), render_depth, spent.Take())})) break;  // the writer failed
   }
   bar.Finish();
   finish_output();

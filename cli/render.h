@@ -17,6 +17,7 @@
 #include "errors.h"
 #include "frames.h"
 #include "host.h"
+#include "session/session.h"
 #include "image.h"
 #include "values.h"
 
@@ -70,12 +71,6 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
 // pattern. Empty when the chunk has no frames (more parts than frames).
 FrameSpan FramesToRender(const RenderOptions& options, const OutputPattern& output);
 
-// Copies a host image into a host world of the same depth (rows addressed by
-// rowbytes), and back.
-void FillWorld(const HostImage& image, PF_EffectWorld* world);
-// ReadWorld fills `reuse` (a spent buffer, or nothing) with the samples.
-HostImage ReadWorld(const PF_EffectWorld* world, Depth depth, std::vector<float> reuse = {});
-
 // Ctrl-C (and SIGTERM, SIGHUP) during RunRender cancel the frame being
 // rendered through the host's progress callback. Exposed for the demo's own steps.
 bool Interrupted();
@@ -88,11 +83,11 @@ bool IsInterruptExitCode(int code);
 void CheckWritableFolder(const std::string& path);
 
 // While alive, SIGINT, SIGTERM and SIGHUP set the interrupted flag and, with
-// a host, cancel its current frame, instead of ending the program; what was
+// a session, cancel its current frame, instead of ending the program; what was
 // there before is restored at the end.
 class InterruptGuard {
  public:
-  explicit InterruptGuard(minihost::MiniHost* host);
+  explicit InterruptGuard(session::Session* effect);
   ~InterruptGuard();
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;

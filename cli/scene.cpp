@@ -53,15 +53,17 @@ class Reader {
   }
 
   // [num, den], a whole number, or a number in text ("29.97", "30000/1001").
-  Rational RationalOf(const json& v, const std::string& key) const {
+  // A rate takes the NTSC decimals as the rates they stand for.
+  Rational RationalOf(const json& v, const std::string& key, bool rate = false) const {
+    const auto parse = rate ? session::ParseRate : session::ParseRatio;
     const std::string need = "must be [numerator, denominator] of positive whole numbers, like [30000, 1001]";
     if (v.is_array()) {
       if (v.size() != 2) throw Bad(key, need);
-      return ParseRational(std::to_string(Whole(v[0], key, 1, INT32_MAX)) + "/" + std::to_string(Whole(v[1], key, 1, INT32_MAX)),
-                           "\"" + key + "\"");
+      return parse(std::to_string(Whole(v[0], key, 1, INT32_MAX)) + "/" + std::to_string(Whole(v[1], key, 1, INT32_MAX)),
+                   "\"" + key + "\"");
     }
-    if (v.is_number_integer()) return ParseRational(std::to_string(v.get<long>()), "\"" + key + "\"");
-    if (v.is_string()) return ParseRational(v.get<std::string>(), "scene file '" + name_ + "': \"" + key + "\"");
+    if (v.is_number_integer()) return parse(std::to_string(v.get<long>()), "\"" + key + "\"");
+    if (v.is_string()) return parse(v.get<std::string>(), "scene file '" + name_ + "': \"" + key + "\"");
     if (v.is_number()) throw Bad(key, need);
     throw Bad(key, need);
   }
@@ -94,7 +96,7 @@ ControlSetting ControlOf(const Reader& r, const std::string& name, const json& v
     s.numbers = {v.get<double>()};
   } else if (v.is_string()) {
     // A popup choice by its text, or a colour "#ff8000".
-    ControlSetting parsed = ParseSetOption(name + "=" + v.get<std::string>());
+    ControlSetting parsed = session::ParseSetOption(name + "=" + v.get<std::string>());
     s.numbers = parsed.numbers;
     s.choice = parsed.choice;
   } else if (v.is_array()) {
@@ -187,7 +189,7 @@ void ParseScene(const std::string& text, const std::string& name, const std::str
     if (b < a) throw r.Bad("frames", "ends before it starts; write [first, last], like [0, 89]");
     o.frames = std::pair{a, b};
   }
-  if (scene.contains("fps")) o.fps = r.RationalOf(scene["fps"], "fps");
+  if (scene.contains("fps")) o.fps = r.RationalOf(scene["fps"], "fps", /*rate=*/true);
   if (scene.contains("quality")) {
     const std::string q = r.Text(scene["quality"], "quality", "\"high\"");
     if (q != "high" && q != "draft") throw r.Bad("quality", "must be \"high\" or \"draft\"");

@@ -1,7 +1,6 @@
 #include "session/controls.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -17,16 +16,6 @@ using text::Lower;
 using text::Trim;
 
 constexpr double kFixedLimit = 32767.0;  // the largest whole part a 16.16 value holds
-
-std::optional<double> TryNumber(const std::string& raw) {
-  std::string s = Trim(raw);
-  if (!s.empty() && s[0] == '+') s.erase(0, 1);
-  if (s.empty()) return std::nullopt;
-  double v = 0;
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return std::nullopt;
-  return v;
-}
 
 // Splits "NAME=VALUE" at the first '='.
 std::pair<std::string, std::string> NameValue(const std::string& text, const std::string& option,
@@ -118,7 +107,7 @@ ControlSetting ParseSetOption(const std::string& text, const std::string& option
     return s;
   }
   for (const std::string& part : text::Split(value, ',')) {
-    const auto v = TryNumber(part);
+    const auto v = text::ToNumber(part);
     if (!v) {
       s.numbers.clear();
       s.choice = value;  // not numbers: a popup choice by its text
@@ -140,12 +129,12 @@ ControlSetting ParseKeyOption(const std::string& text, const std::string& option
   for (const std::string& part : text::Split(value, ',')) {
     const size_t colon = part.find(':');
     if (colon != std::string::npos) {
-      const auto f = TryNumber(part.substr(0, colon));
-      const auto v = TryNumber(part.substr(colon + 1));
+      const auto f = text::ToNumber(part.substr(0, colon));
+      const auto v = text::ToNumber(part.substr(colon + 1));
       if (!f || !v || *f < 0) throw bad();
       s.keys.push_back({*f, {*v}});
     } else {
-      const auto v = TryNumber(part);
+      const auto v = text::ToNumber(part);
       if (!v || s.keys.empty()) throw bad();
       s.keys.back().values.push_back(*v);
     }

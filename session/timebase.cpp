@@ -127,8 +127,8 @@ Rational RateFromDouble(double fps) {
   if (!std::isfinite(fps) || fps <= 0 || fps > kLimit)
     throw Error("the host's frame rate " + std::to_string(fps) + " is not a positive number");
   const long n = std::lround(fps * 1.001);
-  if (n >= 1 && n <= kLimit / 1000 && std::fabs(fps - n * 1000.0 / 1001.0) <= fps * 1e-6 &&
-      std::fabs(fps - std::round(fps)) > fps * 1e-6)
+  if (n >= 1 && n <= kLimit / 1000 && std::fabs(fps - n * 1000.0 / 1001.0) <= fps * 1e-5 &&
+      std::fabs(fps - std::round(fps)) > fps * 1e-5)
     return Reduced(n * 1000LL, 1001);
   const Rational r = Nearest(fps, 1001);
   if (r.num <= 0) throw Error("the host's frame rate " + std::to_string(fps) + " is too small");

@@ -36,7 +36,7 @@ Rational ParseRatio(const std::string& text, const std::string& what);
 Rational ParseRate(const std::string& text, const std::string& what = "frame rate");
 
 // A rate a host gives as a double (OpenFX): the NTSC rate it stands for when
-// within a part in a million, else the nearest fraction with a denominator up
+// within ten parts in a million, else the nearest fraction with a denominator up
 // to 1001. Error when not positive and finite.
 Rational RateFromDouble(double fps);
 

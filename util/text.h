@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +50,17 @@ inline std::vector<std::string> Split(const std::string& s, char sep) {
     if (at == std::string::npos) return parts;
     start = at + 1;
   }
+}
+
+// The finite number that all of `s` writes (spaces and a leading '+' allowed).
+inline std::optional<double> ToNumber(const std::string& raw) {
+  std::string s = Trim(raw);
+  if (!s.empty() && s[0] == '+') s.erase(0, 1);
+  if (s.empty()) return std::nullopt;
+  double v = 0;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return std::nullopt;
+  return v;
 }
 
 }  // namespace pluvane::text

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "errors.h"
+#include "session/error.h"
 #include "frames.h"
 #include "values.h"
 
@@ -16,10 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
   try {
     switch (data[0] % 8) {
-      case 0: ParseSetOption(text); break;
-      case 1: ParseKeyOption(text); break;
+      case 0: pluvane::session::ParseSetOption(text); break;
+      case 1: pluvane::session::ParseKeyOption(text); break;
       case 2: ParseNumber(text, "--x"); break;
-      case 3: ParseRational(text, "--fps"); break;
+      case 3: pluvane::session::ParseRate(text, "--fps"); break;
       case 4: {
         const auto range = ParseFrameRange(text, "--frames");
         ChunkOf(FrameSpan{range.first, range.second}, Chunk{static_cast<int>(data[0] / 8) % 4, 4});

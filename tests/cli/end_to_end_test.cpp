@@ -159,7 +159,7 @@ TEST(BadInput, EndsWithOneClearLineAndWritesNothing) {
   const std::pair<Args, const char*> cases[] = {
       {{"missing.png", "-o", "o.png"}, "'missing.png' does not exist"},
       {{"notes.png", "-o", "o.png"}, "cannot read 'notes.png' as an image"},
-      {{"in.png", "-o", "o.png", "--set", "Drip rate=2"}, "did you mean \"Drip Rate\""},
+      {{"in.png", "-o", "o.png", "--set", "Drip Rait=2"}, "did you mean \"Drip Rate\""},
       {{"in.png", "-o", "o.png", "--set", "Spreading=5001"}, "outside its valid range 0 to 5000"},
       {{"--scene", "broken.json", "-o", "o.png"}, "is not valid JSON"},
       {{"--scene", "absent.json", "-o", "o.png"}, "'absent.json' does not exist"},
