@@ -12,7 +12,6 @@
 
 #include "callbacks.h"
 #include "composition.h"
-#include "faults.h"
 
 #ifndef PLUVANE_MODULE_PATH
 #define PLUVANE_MODULE_PATH ""
@@ -40,10 +39,7 @@ PF_Err CheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A_lo
   CallContext* ctx = MiniHost::ContextFromRef(ref);
   return ctx->host->CheckoutParamImpl(ctx, index, what_time, time_scale, param);
 }
-PF_Err CheckinParam(PF_ProgPtr ref, PF_ParamDef*) {
-  MiniHost::FromRef(ref)->NoteCheckin();
-  return PF_Err_NONE;
-}
+PF_Err CheckinParam(PF_ProgPtr ref, PF_ParamDef*) { return MiniHost::FromRef(ref)->CheckinParamImpl(); }
 PF_Err AddParam(PF_ProgPtr ref, PF_ParamIndex, PF_ParamDef* def) {
   return MiniHost::FromRef(ref)->AddParamImpl(def);
 }
@@ -54,9 +50,12 @@ PF_Err Progress(PF_ProgPtr ref, A_long current, A_long total) {
 
 PF_Err UpdateParamUI(PF_ProgPtr ref, PF_ParamIndex index, const PF_ParamDef* def) {
   MiniHost* host = MiniHost::FromRef(ref);
-  if (host->faults().bad_alloc_in_update_param_ui) throw std::bad_alloc();
+  Probe* probe = host->probe();
+  // A probe's error is the call's result after the redraw, as a host that
+  // drew the control and then failed would give it.
+  const PF_Err err = probe ? probe->Before(HostCall::kUpdateParamUI, nullptr, index) : PF_Err_NONE;
   host->RecordUIUpdate({index, def->flags, def->ui_flags});
-  return host->faults().update_param_ui_error;
+  return err;
 }
 const PF_ParamUtilsSuite1 kParamUtilsSuite = {UpdateParamUI};
 
@@ -153,13 +152,9 @@ void MiniHost::InitInData(CallContext& ctx, A_long time) {
   in.downsample_x = settings_.downsample_x;
   in.downsample_y = settings_.downsample_y;
   in.pixel_aspect_ratio = settings_.pixel_aspect_ratio;
-  in.pica_basicP = faults_.no_basic_suite ? nullptr : &basic_;
-  if (faults::Armed()) {
-    // Every entry point the effect can reach goes through the plan's counter.
-    in.inter = faults::WrapInteract(in.inter);
-    in.utils = faults::WrapUtils(in.utils);
-    if (in.pica_basicP) in.pica_basicP = faults::WrapBasic(in.pica_basicP);
-  }
+  in.pica_basicP = &basic_;
+  if (probe_) probe_->Prepare(in);
+  if (Interposer* interposer = CurrentInterposer()) interposer->Tables(in);
   ctx.host = this;
   ctx.sample_tables = NewSampleTables();
 }
@@ -181,7 +176,13 @@ ScopedCurrentHost::~ScopedCurrentHost() { tls_host = previous_; }
 
 PF_Err MiniHost::Invoke(PF_Cmd cmd, CallContext& ctx, PF_LayerDef* output, void* extra) {
   ScopedCurrentHost scope(this);
-  faults::CommandScope counted(cmd);
+  Interposer* interposer = CurrentInterposer();
+  if (!interposer) return main_entry_(cmd, &ctx.in_data, &ctx.out_data, ctx.param_ptrs.data(), output, extra);
+  struct Announced {
+    Interposer* interposer;
+    int token;
+    ~Announced() { interposer->EndCommand(token); }
+  } announced{interposer, interposer->BeginCommand(cmd)};
   return main_entry_(cmd, &ctx.in_data, &ctx.out_data, ctx.param_ptrs.data(), output, extra);
 }
 
@@ -222,7 +223,6 @@ PF_Err MiniHost::ParamsSetup(A_long* num_params) {
   CallContext ctx;
   PrepareContext(ctx, 0);
   building_defs_.clear();
-  add_param_calls = 0;
   PF_Err err = Invoke(PF_Cmd_PARAMS_SETUP, ctx, nullptr, nullptr);
   // The host keeps whatever was added, also when the command failed.
   PF_ParamDef layer{};
@@ -244,18 +244,17 @@ PF_Err MiniHost::ParamsSetup(A_long* num_params) {
 PF_Err MiniHost::UpdateParamsUI(PF_Cmd cmd) { return Call(cmd, 0); }
 
 PF_Err MiniHost::AddParamImpl(PF_ParamDef* def) {
-  const int n = ++add_param_calls;
-  if (faults_.fail_add_param_at && n == faults_.fail_add_param_at) return faults_.add_param_error;
+  if (probe_)
+    if (PF_Err err = probe_->Before(HostCall::kAddParam, nullptr, static_cast<long>(building_defs_.size()) + 1)) return err;
   building_defs_.push_back(*def);
   return PF_Err_NONE;
 }
 
 PF_Err MiniHost::ProgressImpl(A_long current, A_long total) {
-  const int n = ++progress_calls_;
+  const PF_Err probed = probe_ ? probe_->Before(HostCall::kProgress, nullptr, 0) : PF_Err_NONE;
   if (progress_listener_) progress_listener_(current, total);
   if (cancel_requested_) return PF_Interrupt_CANCEL;
-  if (faults_.cancel_at_progress && n >= faults_.cancel_at_progress) return PF_Interrupt_CANCEL;
-  return PF_Err_NONE;
+  return probed;
 }
 
 void MiniHost::set_progress_listener(std::function<void(A_long, A_long)> listener) {
@@ -374,31 +373,18 @@ PF_ParamDef MiniHost::ValueAt(int index, A_long time, A_u_long time_scale) const
 
 PF_Err MiniHost::CheckoutParamImpl(CallContext* ctx, PF_ParamIndex index, A_long what_time,
                                    A_u_long time_scale, PF_ParamDef* param) {
-  const int n = ++checkout_calls;
-  if (faults_.bad_alloc_at_checkout && n == faults_.bad_alloc_at_checkout) throw std::bad_alloc();
-  if (faults_.fail_checkout_param_at && n == faults_.fail_checkout_param_at)
-    return PF_Err_INTERNAL_STRUCT_DAMAGED;
+  if (probe_)
+    if (PF_Err err = probe_->Before(HostCall::kCheckoutParam, nullptr, index)) return err;
   if (index < 0 || index >= static_cast<PF_ParamIndex>(defs_.size())) return PF_Err_INVALID_INDEX;
-  ++checkouts_;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    checkout_log_.push_back(index);
-  }
   *param = ValueAt(index, what_time, time_scale);
   if (index == 0 && ctx->input) param->u.ld = *ctx->input;
+  if (probe_) probe_->After(HostCall::kCheckoutParam, nullptr, index);
   return PF_Err_NONE;
 }
 
-std::vector<int> MiniHost::checked_out_indices() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return checkout_log_;
-}
-
-void MiniHost::ClearCheckoutLog() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  checkout_log_.clear();
-  checkouts_ = 0;
-  checkins_ = 0;
+PF_Err MiniHost::CheckinParamImpl() {
+  if (probe_) probe_->After(HostCall::kCheckinParam, nullptr, 0);
+  return PF_Err_NONE;
 }
 
 // ---- suites --------------------------------------------------------------------------------
@@ -414,52 +400,25 @@ void MiniHost::RemoveSuite(const std::string& name, int version) {
 }
 
 SPErr MiniHost::AcquireSuiteImpl(const char* name, A_long version, const void** suite) {
-  const int n = ++acquire_calls;
-  if (faults_.bad_alloc_at_acquire && n == faults_.bad_alloc_at_acquire) throw std::bad_alloc();
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = suites_.find({name, version});
-  if (it == suites_.end()) {
-    *suite = nullptr;
-    return kSPSuiteNotFoundError;
+  if (probe_)
+    if (PF_Err err = probe_->Before(HostCall::kAcquireSuite, name, version)) return err;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = suites_.find({name, version});
+    if (it == suites_.end()) {
+      *suite = nullptr;
+      return kSPSuiteNotFoundError;
+    }
+    Interposer* interposer = CurrentInterposer();
+    *suite = interposer ? interposer->Suite(name, version, it->second) : it->second;
   }
-  *suite = faults::Armed() ? faults::WrapSuite(name, version, it->second) : it->second;
-  ++counts_[{name, version}].acquired;
+  if (probe_) probe_->After(HostCall::kAcquireSuite, name, version);
   return kSPNoError;
 }
 
 SPErr MiniHost::ReleaseSuiteImpl(const char* name, A_long version) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++counts_[{name, version}].released;
+  if (probe_) probe_->After(HostCall::kReleaseSuite, name, version);
   return kSPNoError;
-}
-
-SuiteCount MiniHost::suite_count(const std::string& name, int version) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = counts_.find({name, version});
-  return it == counts_.end() ? SuiteCount{} : it->second;
-}
-
-std::map<std::pair<std::string, int>, SuiteCount> MiniHost::suite_counts() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return counts_;
-}
-
-int MiniHost::total_acquired() const {
-  int n = 0;
-  for (auto& [key, c] : suite_counts()) n += c.acquired;
-  return n;
-}
-
-int MiniHost::total_released() const {
-  int n = 0;
-  for (auto& [key, c] : suite_counts()) n += c.released;
-  return n;
-}
-
-void MiniHost::ResetSuiteCounts() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  counts_.clear();
-  acquire_calls = 0;
 }
 
 void MiniHost::RecordUIUpdate(const ParamUIUpdate& update) {

@@ -1,8 +1,8 @@
 // A stand-in for the compositing host: it loads an effect module the way a
 // host does (dlopen, look up MainEntry), keeps the effect's parameter list
 // with values and keyframes, serves every callback and suite the effect asks
-// for, counts suite acquisitions and releases, allocates image buffers with
-// row padding and tracks them, and can be told to fail in chosen places.
+// for, and allocates image buffers with row padding and tracks them. A test
+// harness can watch its calls and make them fail through a Probe (probe.h).
 //
 // One MiniHost plays the host for one effect instance. Frames may be rendered
 // from many threads at once: every command gets its own call context (its
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "aegp_suites.h"
+#include "probe.h"
 
 namespace minihost {
 
@@ -72,27 +73,6 @@ struct ParamUIUpdate {
   int index;
   PF_ParamFlags flags;
   PF_ParamUIFlags ui_flags;
-};
-
-// How often one suite (name, version) was acquired and released.
-struct SuiteCount {
-  int acquired = 0;
-  int released = 0;
-};
-
-// Faults a test can inject. Counters are 1-based; 0 means never.
-struct Faults {
-  bool no_basic_suite = false;       // in_data->pica_basicP is null
-  int fail_add_param_at = 0;         // add_param returns an error at this call
-  PF_Err add_param_error = PF_Err_INTERNAL_STRUCT_DAMAGED;
-  int bad_alloc_at_acquire = 0;      // AcquireSuite throws std::bad_alloc at this call
-  int bad_alloc_at_checkout = 0;     // checkout_param throws std::bad_alloc at this call
-  int fail_checkout_param_at = 0;    // checkout_param returns an error at this call
-  int fail_new_world_at = 0;         // world allocation returns out of memory at this call
-  int fail_fill_at = 0;              // utils->fill returns an error at this call
-  int cancel_at_progress = 0;        // progress returns PF_Interrupt_CANCEL at this call
-  PF_Err update_param_ui_error = PF_Err_NONE;  // result of every PF_UpdateParamUI
-  bool bad_alloc_in_update_param_ui = false;   // PF_UpdateParamUI throws std::bad_alloc
 };
 
 // An image buffer allocated by the host, in one of the three formats, with
@@ -189,7 +169,7 @@ class MiniHost {
   // Hosts the effect whose entry point is linked into this program: nothing
   // is loaded, commands go straight to `main_entry`.
   explicit MiniHost(PF_MainEntryFunc main_entry, LayerSettings settings = {});
-  ~MiniHost();
+  virtual ~MiniHost();
   MiniHost(const MiniHost&) = delete;
   MiniHost& operator=(const MiniHost&) = delete;
 
@@ -197,7 +177,9 @@ class MiniHost {
   static std::string DefaultModulePath();
 
   LayerSettings& settings() { return settings_; }
-  Faults& faults() { return faults_; }
+  // A harness watching this host's own entry points; null: none (what ships).
+  void set_probe(Probe* probe) { probe_ = probe; }
+  Probe* probe() const { return probe_; }
 
   // ---- the set-up commands ------------------------------------------------
   // Sends PF_Cmd_ABOUT with `preset` already in return_msg; the text comes back in *text.
@@ -239,19 +221,10 @@ class MiniHost {
   void set_value_source(ValueSource source) { value_source_ = std::move(source); }
   // The point control's value in full-resolution layer pixels (static value).
   std::pair<double, double> PointValue(int index) const;
-  int checkout_count() const { return checkouts_.load(); }
-  int checkin_count() const { return checkins_.load(); }
-  std::vector<int> checked_out_indices() const;
-  void ClearCheckoutLog();
 
   // ---- suites ----------------------------------------------------------------
   void RegisterSuite(const std::string& name, int version, const void* table);
   void RemoveSuite(const std::string& name, int version);  // the host lacks it
-  SuiteCount suite_count(const std::string& name, int version) const;
-  std::map<std::pair<std::string, int>, SuiteCount> suite_counts() const;
-  int total_acquired() const;
-  int total_released() const;
-  void ResetSuiteCounts();
   std::vector<ParamUIUpdate> ui_updates() const;
   void ClearUIUpdates();
 
@@ -268,8 +241,6 @@ class MiniHost {
   // suite releasing it; 0 for the host itself) is not the one that allocated it.
   PF_Err DisposeWorld(PF_EffectWorld* world, int suite_version = 0);
   int live_worlds() const;
-  // Calls of new_world/PF_NewWorld and dispose_world/PF_DisposeWorld by suite version (1, 2).
-  std::atomic<int> suite_new_world_calls[3]{}, suite_dispose_world_calls[3]{};
   static PF_PixelFormat WorldFormat(const PF_EffectWorld* world);
   static size_t PixelSize(PF_PixelFormat format);
 
@@ -283,22 +254,18 @@ class MiniHost {
   void RequestCancel() { cancel_requested_ = true; }
   void ClearCancel() { cancel_requested_ = false; }
   bool cancel_requested() const { return cancel_requested_.load(); }
-  int progress_calls() const { return progress_calls_.load(); }
-  void ResetProgressCalls() { progress_calls_ = 0; }
   PF_Err ProgressImpl(A_long current, A_long total);
 
   // ---- internal, used by the callback tables ----------------------------------------
   static MiniHost* FromRef(PF_ProgPtr effect_ref);
   static CallContext* ContextFromRef(PF_ProgPtr effect_ref);
-  std::atomic<int> acquire_calls{0}, checkout_calls{0}, add_param_calls{0}, new_world_calls{0},
-      fill_calls{0};
   void RecordUIUpdate(const ParamUIUpdate& update);
   SPErr AcquireSuiteImpl(const char* name, A_long version, const void** suite);
   SPErr ReleaseSuiteImpl(const char* name, A_long version);
   PF_Err CheckoutParamImpl(CallContext* ctx, PF_ParamIndex index, A_long what_time,
                            A_u_long time_scale, PF_ParamDef* param);
   PF_Err AddParamImpl(PF_ParamDef* def);
-  void NoteCheckin() { ++checkins_; }
+  PF_Err CheckinParamImpl();
   std::vector<PF_ParamDef> building_defs_;  // filled during PARAMS_SETUP
 
  private:
@@ -311,7 +278,7 @@ class MiniHost {
   void RegisterHostSuites();
 
   LayerSettings settings_;
-  Faults faults_;
+  Probe* probe_ = nullptr;
   void* module_ = nullptr;
   PF_MainEntryFunc main_entry_ = nullptr;
   SPBasicSuite basic_{};
@@ -321,19 +288,15 @@ class MiniHost {
   ValueSource value_source_;
   mutable std::mutex mutex_;  // guards suite counts, worlds, logs
   std::map<std::pair<std::string, int>, const void*> suites_;
-  std::map<std::pair<std::string, int>, SuiteCount> counts_;
   std::vector<ParamUIUpdate> ui_updates_;
   std::map<PF_EffectWorld*, std::unique_ptr<HostWorld>> worlds_;
   // Pixel memory of disposed worlds, kept for the next worlds of the same
   // size (a frame's work buffer comes back every frame): no fresh pages to
   // fault in. A few buffers at most, a bounded number of bytes.
   std::vector<std::vector<uint8_t>> spare_storage_;
-  std::atomic<int> checkouts_{0}, checkins_{0};
-  std::vector<int> checkout_log_;
   std::unique_ptr<Composition> composition_;
   std::function<void(A_long, A_long)> progress_listener_;
   std::atomic<bool> cancel_requested_{false};
-  std::atomic<int> progress_calls_{0};
 };
 
 // The host-side callback tables (defined in the files that serve them).

@@ -1,7 +1,6 @@
 // The two render protocols: smart pre-render followed by smart render (with
 // the layer checkout callbacks), and the classic render command.
 #include "callbacks.h"
-#include "faults.h"
 
 namespace minihost {
 namespace {
@@ -67,7 +66,7 @@ PF_Err MiniHost::RenderFrame(const FrameRequest& request, FrameResult* result) {
   CallContext pre;
   PrepareContext(pre, request.time, request.input);
   PF_PreRenderCallbacks pre_cb{CheckoutLayer};
-  if (faults::Armed()) pre_cb = faults::WrapPreRender(pre_cb);
+  if (Interposer* interposer = CurrentInterposer()) pre_cb = interposer->PreRender(pre_cb);
   PF_PreRenderInput pre_in{rr, 0};
   PF_PreRenderOutput pre_out{};
   PF_PreRenderExtra pre_extra{&pre_in, &pre_out, &pre_cb};
@@ -83,7 +82,7 @@ PF_Err MiniHost::RenderFrame(const FrameRequest& request, FrameResult* result) {
   ctx.checkouts = pre.checkouts;
   ctx.output = request.withhold_output ? nullptr : request.output;
   PF_SmartRenderCallbacks cb{CheckoutLayerPixels, CheckinLayerPixels, CheckoutOutput};
-  if (faults::Armed()) cb = faults::WrapSmartRender(cb);
+  if (Interposer* interposer = CurrentInterposer()) cb = interposer->SmartRender(cb);
   PF_SmartRenderInput in{rr, 0};
   PF_SmartRenderExtra extra{&in, &cb};
   return Invoke(PF_Cmd_SMART_RENDER, ctx, nullptr, &extra);

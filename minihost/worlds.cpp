@@ -118,10 +118,8 @@ namespace {
 PF_Err NewWorldFor(PF_ProgPtr ref, int suite_version, A_long width, A_long height,
                    PF_PixelFormat format, bool clear, PF_EffectWorld* world) {
   MiniHost* host = MiniHost::FromRef(ref);
-  ++host->suite_new_world_calls[suite_version];
-  const int n = ++host->new_world_calls;
-  if (host->faults().fail_new_world_at && n == host->faults().fail_new_world_at)
-    return PF_Err_OUT_OF_MEMORY;
+  if (Probe* probe = host->probe())
+    if (PF_Err err = probe->Before(HostCall::kNewWorld, nullptr, suite_version)) return err;
   if (width < 0 || height < 0 || !world) return PF_Err_BAD_CALLBACK_PARAM;
   *world = *host->AllocateWorld(width, height, format, clear, suite_version);
   return PF_Err_NONE;
@@ -136,7 +134,7 @@ PF_Err NewWorld1(PF_ProgPtr ref, A_long width, A_long height, PF_NewWorldFlags f
 
 PF_Err DisposeWorldFor(PF_ProgPtr ref, int suite_version, PF_EffectWorld* world) {
   MiniHost* host = MiniHost::FromRef(ref);
-  ++host->suite_dispose_world_calls[suite_version];
+  if (Probe* probe = host->probe()) probe->After(HostCall::kDisposeWorld, nullptr, suite_version);
   ForgetSampleTables(MiniHost::ContextFromRef(ref), world);
   PF_Err err = host->DisposeWorld(world, suite_version);
   if (!err) *world = PF_EffectWorld{};
@@ -203,8 +201,8 @@ void CopyAligned(PF_EffectWorld* src, PF_EffectWorld* dst) {
 
 PF_Err HostFill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* dst_rect, PF_EffectWorld* world) {
   MiniHost* host = MiniHost::FromRef(ref);
-  const int n = ++host->fill_calls;
-  if (host->faults().fail_fill_at && n == host->faults().fail_fill_at) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+  if (Probe* probe = host->probe())
+    if (PF_Err err = probe->Before(HostCall::kFill, nullptr, 0)) return err;
   if (!world || !world->data) return PF_Err_BAD_CALLBACK_PARAM;
   ForgetSampleTables(MiniHost::ContextFromRef(ref), world);
   const PF_LRect r = ClipToWorld(world, dst_rect);

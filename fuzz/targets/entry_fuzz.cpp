@@ -15,6 +15,7 @@
 
 #include "composition.h"
 #include "host.h"
+#include "minihost/testing/test_host.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // its coverage counters, which live in the module.
   static void* const keep_loaded = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
   (void)keep_loaded;
-  minihost::MiniHost host(module, s);
+  minihost::TestHost host(module, s);
   // A user cancels a render that takes too long; so does this host, which
   // also drives the module's cancellation path.
   host.faults().cancel_at_progress = 4000;

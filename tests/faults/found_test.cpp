@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "faults.h"
+#include "minihost/testing/fault_plan.h"
+#include "minihost/testing/test_host.h"
 #include "host.h"
 #include "host/params.h"
 #include "world_util.h"
@@ -59,7 +60,7 @@ class FoundFault : public ::testing::Test {
     return err;
   }
 
-  MiniHost host;
+  minihost::TestHost host;
 };
 
 TEST_F(FoundFault, AThrowingPixelFormatQueryStillReleasesTheWorldSuite) {

@@ -30,7 +30,8 @@
 #include <vector>
 
 #include "composition.h"
-#include "faults.h"
+#include "minihost/testing/fault_plan.h"
+#include "minihost/testing/test_host.h"
 #include "host.h"
 #include "host/params.h"
 #include "world_util.h"
@@ -228,7 +229,7 @@ class FaultSweep : public ::testing::Test {
     }
   }
 
-  MiniHost host;
+  minihost::TestHost host;
 };
 
 const struct {

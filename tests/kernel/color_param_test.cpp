@@ -1,4 +1,5 @@
 // The light colour read in each render depth, across host versions.
+#include "minihost/testing/test_host.h"
 #include "kernel/color_param.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +29,7 @@ class ColorControl : public ::testing::Test {
   }
   int SuiteCalls() const { return host.suite_count("PF ColorParamSuite", 1).acquired; }
 
-  minihost::MiniHost host{minihost::MiniHost::DefaultModulePath()};
+  minihost::TestHost host{minihost::MiniHost::DefaultModulePath()};
 };
 
 TEST_F(ColorControl, EightBitIsTheStoredColourWithOpaqueAlpha) {

@@ -1,5 +1,6 @@
 // Reading the composition's lights into the shading model through the
 // stand-in host's AEGP suites.
+#include "minihost/testing/test_host.h"
 #include "light/comp_lights.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +40,7 @@ class CompositionLights : public ::testing::Test {
     return GetAllLights(*call.env, shade, A_Time{frame, 30});
   }
 
-  minihost::MiniHost host{minihost::MiniHost::DefaultModulePath()};
+  minihost::TestHost host{minihost::MiniHost::DefaultModulePath()};
   minihost::Composition& comp = host.composition();
   LightShade shade{nullptr};
 };

@@ -160,10 +160,10 @@ TEST_F(RenderTest, FailuresMidRenderReturnTheirCodesAndLeakNothing) {
   };
   for (const Case& c : cases) {
     host.faults() = minihost::Faults{};
-    host.checkout_calls = 0;
-    host.acquire_calls = 0;
-    host.new_world_calls = 0;
-    host.fill_calls = 0;
+    host.recorder().checkout_calls = 0;
+    host.recorder().acquire_calls = 0;
+    host.recorder().new_world_calls = 0;
+    host.recorder().fill_calls = 0;
     host.ResetSuiteCounts();
     c.inject(host.faults());
     EXPECT_EQ(RenderInto(input.get(), out.get(), 30), c.expected) << c.what;

@@ -9,8 +9,8 @@ class NewWorldTest : public RippleTest {
  protected:
   // Calls of new and dispose through "PF World Suite" versions 1 and 2.
   std::array<int, 4> Calls() {
-    return {host.suite_new_world_calls[1], host.suite_dispose_world_calls[1], host.suite_new_world_calls[2],
-            host.suite_dispose_world_calls[2]};
+    return {host.recorder().suite_new_world_calls[1], host.recorder().suite_dispose_world_calls[1], host.recorder().suite_new_world_calls[2],
+            host.recorder().suite_dispose_world_calls[2]};
   }
 };
 
@@ -46,13 +46,13 @@ TEST_F(NewWorldTest, NewReleasesTheHeldBufferWithItsOwnVersionFirst) {
   FX_NewWorld buffer(*call.env);
   EXPECT_EQ(buffer.Layer(), nullptr);  // nothing before the first New,
   EXPECT_EQ(buffer.Dispose(), PF_Err_NONE);
-  EXPECT_EQ(host.total_acquired() + host.new_world_calls, 0);  // and no host call
+  EXPECT_EQ(host.total_acquired() + host.recorder().new_world_calls, 0);  // and no host call
   ASSERT_EQ(buffer.New(4, 4, PF_PixelFormat_ARGB128, false), PF_Err_NONE);
   ASSERT_EQ(buffer.New(6, 2, PF_PixelFormat_ARGB32, false), PF_Err_NONE);
   EXPECT_EQ(Calls(), (std::array<int, 4>{1, 0, 1, 1}));
   EXPECT_EQ(host.live_worlds(), 1);
   EXPECT_EQ(buffer.Layer()->width, 6);
-  host.faults().fail_new_world_at = host.new_world_calls + 1;
+  host.faults().fail_new_world_at = host.recorder().new_world_calls + 1;
   EXPECT_EQ(buffer.New(3, 3, PF_PixelFormat_ARGB128, false), PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(buffer.Layer(), nullptr);
   EXPECT_EQ(host.live_worlds(), 0);  // the 8-bit buffer went before the attempt

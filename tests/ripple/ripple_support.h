@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "direct_call.h"
+#include "minihost/testing/test_host.h"
 #include "host/params.h"
 #include "ripple/drops.h"
 #include "ripple/height_field.h"
@@ -61,5 +62,5 @@ class RippleTest : public ::testing::Test {
     return field;
   }
 
-  minihost::MiniHost host;
+  minihost::TestHost host;
 };

@@ -19,7 +19,7 @@ TEST_F(GetterTest, ConvertValuesReadAtTheTimeGivenAndCheckInWhatTheyCheckOut) {
   const FX_D_Point2D p = Get_Point(in, kParamLightPosition, 0, 1, 30);  // in buffer pixels
   EXPECT_EQ(std::make_pair(p.x, p.y), std::make_pair(50.0, 25.0));
   EXPECT_EQ(Get_Fix_Slider(in, kParamSpreading, 2, 1, 2), 200.0);  // 1 s at 2 per second
-  host.faults().fail_checkout_param_at = host.checkout_calls + 1;  // reads 0, still checks in
+  host.faults().fail_checkout_param_at = host.recorder().checkout_calls + 1;  // reads 0, still checks in
   EXPECT_EQ(Get_Fix_Slider(in, kParamRippleHeight, 0, 1, 30), 0.0);
   EXPECT_EQ(host.checkout_count(), 5);
   EXPECT_EQ(host.checkin_count(), 6);

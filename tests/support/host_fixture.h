@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "host.h"
+#include "minihost/testing/test_host.h"
 
 class HostTest : public ::testing::Test {
  protected:
   HostTest() : host(minihost::MiniHost::DefaultModulePath()) {}
-  minihost::MiniHost host;
+  minihost::TestHost host;
 };
 
 // A host whose effect has declared its controls.

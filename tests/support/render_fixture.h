@@ -6,6 +6,7 @@
 
 #include "composition.h"
 #include "host.h"
+#include "minihost/testing/test_host.h"
 #include "host/params.h"
 #include "world_util.h"
 
@@ -58,7 +59,7 @@ class RenderTest : public ::testing::Test {
     host.SetFixed(kParamSpecular, 0);
   }
 
-  minihost::MiniHost host;
+  minihost::TestHost host;
 };
 
 inline const PF_PixelFormat kAllFormats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB128};

@@ -1,11 +1,11 @@
-// Fault injection for the stand-in host: every entry point the host serves
-// to the effect (the basic suite, the interaction and utility callbacks, the
-// smart-render callbacks and every function of every suite) can be counted
-// and made to fail at one chosen call.
+// Fault injection for the stand-in host, for tests and fuzz targets only:
+// every entry point the host serves to the effect (the basic suite, the
+// interaction and utility callbacks, the smart-render callbacks and every
+// function of every suite) can be counted and made to fail at one chosen call.
 //
-// Nothing of this runs unless a plan is armed: the host then hands the effect
-// wrapped tables instead of its own, so an unarmed host serves exactly the
-// functions it always does. One plan may be armed at a time in a process;
+// Nothing of this runs unless a plan is armed: arming makes it the process's
+// interposer (probe.h), and every host then hands the effect wrapped tables
+// instead of its own. One plan may be armed at a time in a process;
 // counting is in call order, which is only repeatable when the host runs its
 // iterations on one worker (LayerSettings::threads = 1).
 #pragma once
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "aegp_suites.h"
+#include "probe.h"
 
 namespace minihost {
 
@@ -75,19 +76,6 @@ void Arm(const FaultPlan& plan);
 // Disarms and returns what was seen.
 FaultLog Disarm();
 bool Armed();
-
-// Marks the command being sent while in scope, so the plan counts only its calls.
-class CommandScope {
- public:
-  explicit CommandScope(PF_Cmd cmd);
-  ~CommandScope();
-  CommandScope(const CommandScope&) = delete;
-  CommandScope& operator=(const CommandScope&) = delete;
-
- private:
-  bool engaged_;
-  bool was_active_ = false;
-};
 
 // Wrapped tables, for an armed plan. Each calls through to `original`.
 PF_InteractCallbacks WrapInteract(const PF_InteractCallbacks& original);

@@ -2,7 +2,7 @@
 // fails it when it is the planned one, and otherwise calls the host's own
 // function; the calls that hand out or take back a resource also keep the
 // balances of the log.
-#include "faults.h"
+#include "minihost/testing/fault_plan.h"
 
 #include <cmath>
 #include <cstdarg>
@@ -170,10 +170,41 @@ A_char* Strcpy(A_char* dest, const A_char* src) {
 
 // ---- arming ------------------------------------------------------------------------------
 
+// The armed plan as the process's interposer.
+class PlanInterposer : public Interposer {
+ public:
+  int BeginCommand(PF_Cmd cmd) override {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    const int was_active = s.active ? 1 : 0;
+    if (s.armed && (s.plan.command < 0 || s.plan.command == cmd)) s.active = true;
+    return was_active;
+  }
+  void EndCommand(int was_active) override {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.active = was_active != 0;
+  }
+  void Tables(PF_InData& in) override {
+    // Every entry point the effect can reach goes through the plan's counter.
+    in.inter = WrapInteract(in.inter);
+    in.utils = WrapUtils(in.utils);
+    if (in.pica_basicP) in.pica_basicP = WrapBasic(in.pica_basicP);
+  }
+  PF_PreRenderCallbacks PreRender(const PF_PreRenderCallbacks& o) override { return WrapPreRender(o); }
+  PF_SmartRenderCallbacks SmartRender(const PF_SmartRenderCallbacks& o) override { return WrapSmartRender(o); }
+  const void* Suite(const char* name, A_long version, const void* table) override {
+    return WrapSuite(name, version, table);
+  }
+};
+
+PlanInterposer g_plan_interposer;
+
 void Arm(const FaultPlan& plan) {
   State& s = S();
   std::lock_guard<std::mutex> lock(s.mutex);
   if (s.armed) throw HostError("a fault plan is armed already");
+  SetInterposer(&g_plan_interposer);
   s.armed = true;
   s.active = false;
   s.count = 0;
@@ -186,27 +217,13 @@ void Arm(const FaultPlan& plan) {
 FaultLog Disarm() {
   State& s = S();
   std::lock_guard<std::mutex> lock(s.mutex);
+  SetInterposer(nullptr);
   s.armed = false;
   s.active = false;
   return std::move(s.log);
 }
 
 bool Armed() { return S().armed.load(std::memory_order_relaxed); }
-
-CommandScope::CommandScope(PF_Cmd cmd) : engaged_(Armed()) {
-  if (!engaged_) return;  // an unarmed host takes no lock
-  State& s = S();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  was_active_ = s.active;
-  if (s.armed && (s.plan.command < 0 || s.plan.command == cmd)) s.active = true;
-}
-
-CommandScope::~CommandScope() {
-  if (!engaged_) return;
-  State& s = S();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  s.active = was_active_;
-}
 
 // ---- the wrapped tables -----------------------------------------------------------------------
 
