@@ -136,6 +136,24 @@ const std::vector<Control>& Controls() {
   return controls;
 }
 
+// A 16.16 value as hosts should show it: to the control's number of decimals
+// when that is within one 16.16 step of it (0.015 and 0.001, not
+// 0.0149993896484375 and 0.00099), else the shortest decimal that is the
+// same 16.16 value.
+double Decimal(PF_Fixed v, int precision = -1) {
+  if (precision >= 0) {
+    const double scale = std::pow(10.0, std::min(precision, 6));
+    const double x = std::round(v / 65536.0 * scale) / scale;
+    if (std::fabs(x * 65536.0 - v) <= 1.0) return x;
+  }
+  for (int digits = 0; digits < 6; ++digits) {
+    const double scale = std::pow(10.0, digits);
+    const double x = std::round(v / 65536.0 * scale) / scale;
+    if (std::llround(x * 65536.0) == v) return x;
+  }
+  return v / 65536.0;
+}
+
 void DefineParam(OfxParamSetHandle set, const Control& c) {
   const PF_ParamDef& d = c.def;
   const char* type = nullptr;
@@ -154,7 +172,7 @@ void DefineParam(OfxParamSetHandle set, const Control& c) {
   SetString(p, kOfxPropLabel, d.name);
   SetString(p, kOfxParamPropScriptName, c.name.c_str());
   if (!c.parent.empty()) SetString(p, kOfxParamPropParent, c.parent.c_str());
-  const auto fixed = [](PF_Fixed v) { return v / 65536.0; };
+  const auto fixed = [&d](PF_Fixed v) { return Decimal(v, d.param_type == PF_Param_FIX_SLIDER ? d.u.fd.precision : -1); };
   switch (d.param_type) {
     case PF_Param_FIX_SLIDER:
       SetString(p, kOfxParamPropDoubleType, kOfxParamDoubleTypePlain);
