@@ -224,27 +224,12 @@ class Image {
   Image(OfxImageClipHandle clip, OfxTime time, const char* what) {
     if (g_effect->clipGetImage(clip, time, nullptr, &props_) != kOfxStatOK || !props_)
       throw Failure{kOfxStatFailed, std::string("the host gave no ") + what + " image"};
-    void* data = nullptr;
-    int rb = 0;
-    if (g_props->propGetPointer(props_, kOfxImagePropData, 0, &data) != kOfxStatOK || !data ||
-        g_props->propGetIntN(props_, kOfxImagePropBounds, 4, &bounds.x1) != kOfxStatOK ||
-        g_props->propGetInt(props_, kOfxImagePropRowBytes, 0, &rb) != kOfxStatOK)
-      throw Failure{kOfxStatFailed, std::string("the host's ") + what + " image has no pixels"};
-    this->data = static_cast<char*>(data);
-    row_bytes = rb;
-    const std::string depth = GetString(props_, kOfxImageEffectPropPixelDepth);
-    if (depth == kOfxBitDepthByte) type = session::SampleType::kUInt8, sample_size = 1;
-    else if (depth == kOfxBitDepthShort) type = session::SampleType::kUInt16, sample_size = 2;
-    else if (depth == kOfxBitDepthFloat) type = session::SampleType::kFloat, sample_size = 4;
-    else throw Failure{kOfxStatErrFormat, std::string("the ") + what + " image's depth \"" + depth + "\" is not byte, short or float"};
-    const std::string comps = GetString(props_, kOfxImageEffectPropComponents);
-    if (comps == kOfxImageComponentRGBA) components = 4;
-    else if (comps == kOfxImageComponentRGB) components = 3;
-    else throw Failure{kOfxStatErrFormat, std::string("the ") + what + " image's components \"" + comps + "\" are not RGBA or RGB"};
-    premultiplied = GetString(props_, kOfxImageEffectPropPreMultiplication) == kOfxImagePreMultiplied;
-    const long long w = static_cast<long long>(bounds.x2) - bounds.x1, h = static_cast<long long>(bounds.y2) - bounds.y1;
-    if (w < 0 || h < 0 || std::llabs(static_cast<long long>(row_bytes)) < w * components * sample_size)
-      throw Failure{kOfxStatErrFormat, std::string("the host's ") + what + " image has rows shorter than its bounds"};
+    try {
+      Describe(what);
+    } catch (...) {
+      g_effect->clipReleaseImage(props_);
+      throw;
+    }
   }
   ~Image() { g_effect->clipReleaseImage(props_); }
   Image(const Image&) = delete;
@@ -267,6 +252,31 @@ class Image {
   bool premultiplied = false;
 
  private:
+  // The image's layout from its properties; Failure when unusable.
+  void Describe(const char* what) {
+    void* pixels = nullptr;
+    int rb = 0;
+    if (g_props->propGetPointer(props_, kOfxImagePropData, 0, &pixels) != kOfxStatOK || !pixels ||
+        g_props->propGetIntN(props_, kOfxImagePropBounds, 4, &bounds.x1) != kOfxStatOK ||
+        g_props->propGetInt(props_, kOfxImagePropRowBytes, 0, &rb) != kOfxStatOK)
+      throw Failure{kOfxStatFailed, std::string("the host's ") + what + " image has no pixels"};
+    data = static_cast<char*>(pixels);
+    row_bytes = rb;
+    const std::string depth = GetString(props_, kOfxImageEffectPropPixelDepth);
+    if (depth == kOfxBitDepthByte) type = session::SampleType::kUInt8, sample_size = 1;
+    else if (depth == kOfxBitDepthShort) type = session::SampleType::kUInt16, sample_size = 2;
+    else if (depth == kOfxBitDepthFloat) type = session::SampleType::kFloat, sample_size = 4;
+    else throw Failure{kOfxStatErrFormat, std::string("the ") + what + " image's depth \"" + depth + "\" is not byte, short or float"};
+    const std::string comps = GetString(props_, kOfxImageEffectPropComponents);
+    if (comps == kOfxImageComponentRGBA) components = 4;
+    else if (comps == kOfxImageComponentRGB) components = 3;
+    else throw Failure{kOfxStatErrFormat, std::string("the ") + what + " image's components \"" + comps + "\" are not RGBA or RGB"};
+    premultiplied = GetString(props_, kOfxImageEffectPropPreMultiplication) == kOfxImagePreMultiplied;
+    const long long w = static_cast<long long>(bounds.x2) - bounds.x1, h = static_cast<long long>(bounds.y2) - bounds.y1;
+    if (w < 0 || h < 0 || std::llabs(static_cast<long long>(row_bytes)) < w * components * sample_size)
+      throw Failure{kOfxStatErrFormat, std::string("the host's ") + what + " image has rows shorter than its bounds"};
+  }
+
   OfxPropertySetHandle props_ = nullptr;
 };
 
