@@ -264,12 +264,13 @@ OfxStatus GetValues(OfxParamHandle h, double frame, va_list args) {
   if (!h) return kOfxStatErrBadHandle;
   if (g_host->faults().fail_param_reads) return kOfxStatErrUnknown;
   const Param* p = ParamOf(h);
-  const std::vector<double> v = p->At(frame);
+  double v[3] = {0, 0, 0};
+  p->At(frame, v);
   if (IsInt(p->type)) {
-    *va_arg(args, int*) = static_cast<int>(v.at(0));
+    *va_arg(args, int*) = static_cast<int>(v[0]);
     return kOfxStatOK;
   }
-  for (double x : v) *va_arg(args, double*) = x;
+  for (size_t i = 0; i < p->value.size(); ++i) *va_arg(args, double*) = v[i];
   return kOfxStatOK;
 }
 OfxStatus ParamGetValue(OfxParamHandle h, ...) {
@@ -440,20 +441,25 @@ int PropertySet::Int(const std::string& name, int index) const {
   return p && p->kind == 'i' && index < p->size() ? p->i[index] : -1;
 }
 
-std::vector<double> Param::At(double frame) const {
-  if (keys.empty()) return value;
-  if (frame <= keys.front().frame) return keys.front().values;
-  if (frame >= keys.back().frame) return keys.back().values;
-  for (size_t k = 1; k < keys.size(); ++k) {
-    if (frame > keys[k].frame) continue;
-    const Key& a = keys[k - 1];
-    const Key& b = keys[k];
-    const double f = (frame - a.frame) / (b.frame - a.frame);
-    std::vector<double> v(a.values.size());
-    for (size_t i = 0; i < v.size(); ++i) v[i] = a.values[i] + (b.values[i] - a.values[i]) * f;
-    return v;
+void Param::At(double frame, double* out) const {
+  const size_t n = value.size();
+  if (keys.empty()) {
+    std::copy(value.begin(), value.end(), out);
+    return;
   }
-  return keys.back().values;
+  const Key* a = &keys.front();
+  const Key* b = a;
+  if (frame >= keys.back().frame) {
+    a = b = &keys.back();
+  } else if (frame > keys.front().frame) {
+    for (size_t k = 1; k < keys.size(); ++k)
+      if (frame <= keys[k].frame) {
+        a = &keys[k - 1], b = &keys[k];
+        break;
+      }
+  }
+  const double f = b->frame > a->frame ? (frame - a->frame) / (b->frame - a->frame) : 0.0;
+  for (size_t i = 0; i < n; ++i) out[i] = a->values[i] + (b->values[i] - a->values[i]) * f;
 }
 
 Param* ParamSet::Find(const std::string& name) const {

@@ -56,7 +56,8 @@ struct Param {
   PropertySet props;
   std::vector<double> value;  // doubles: 1, 2 or 3; choices: the index in value[0]
   std::vector<Key> keys;
-  std::vector<double> At(double frame) const;
+  // The value at `frame` into out[0..value.size()).
+  void At(double frame, double* out) const;
 };
 
 struct ParamSet {
