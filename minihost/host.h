@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "aegp_suites.h"
+#include "parallel.h"
 #include "probe.h"
 
 namespace minihost {
@@ -51,6 +52,7 @@ struct LayerSettings {
   PF_Quality quality = PF_Quality_HI;
   PF_SpecVersion version{13, 28};  // the version of the host's effect interface
   int threads = 0;                 // iteration workers; 0 = all cores
+  ThreadRunner thread_runner;      // the workers on an outside host's threads; empty: our own
 };
 
 // A keyframe of a control: time in seconds, plain value(s) (points: x, y in

@@ -44,7 +44,7 @@ PF_Err Iterate(PF_InData* in_data, PF_EffectWorld* src, const PF_Rect* area, voi
       if (err && first == PF_Err_NONE) first = err;
     }
     row_err[static_cast<size_t>(i)] = first;
-  });
+  }, 1, &host->settings().thread_runner);
 
   if (host->cancel_requested()) return PF_Interrupt_CANCEL;
   for (PF_Err err : row_err)
@@ -68,7 +68,7 @@ PF_Err IterateGeneric(PF_ProgPtr effect_ref, A_long iterations, void* refcon, PF
   std::vector<PF_Err> errs(static_cast<size_t>(iterations), PF_Err_NONE);
   RunParallel(host->settings().threads, iterations, [&](A_long i, int worker) {
     errs[static_cast<size_t>(i)] = fn(refcon, worker, i, iterations);
-  });
+  }, 1, &host->settings().thread_runner);
   for (PF_Err err : errs)
     if (err) return err;
   return PF_Err_NONE;

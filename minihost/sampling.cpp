@@ -151,7 +151,7 @@ Channel Store(double v) {
 }
 
 template <typename Pixel>
-void BuildRowSums(RowSums& t, const PF_EffectWorld* w, int threads) {
+void BuildRowSums(RowSums& t, const PF_EffectWorld* w, int threads, const ThreadRunner* runner) {
   t.world = w;
   t.data = w->data;
   t.width = w->width;
@@ -172,7 +172,7 @@ void BuildRowSums(RowSums& t, const PF_EffectWorld* w, int threads) {
       uint32_t* e = s + 4 * (x + 1);
       e[0] = a, e[1] = r, e[2] = g, e[3] = b;
     }
-  }, 16);
+  }, 16, runner);
 }
 
 // The prefix sums of `w` for this command, built on first use.
@@ -192,7 +192,8 @@ const RowSums* TablesFor(PF_ProgPtr ref, const PF_EffectWorld* w) {
     }
   }
   auto e = std::make_unique<RowSums>();
-  BuildRowSums<Pixel>(*e, w, ctx->host ? ctx->host->settings().threads : 1);
+  BuildRowSums<Pixel>(*e, w, ctx->host ? ctx->host->settings().threads : 1,
+                      ctx->host ? &ctx->host->settings().thread_runner : nullptr);
   t.live.push_back(std::move(e));
   t.last.store(t.live.back().get(), std::memory_order_release);
   return t.live.back().get();

@@ -41,6 +41,8 @@ class Session {
   void SetPixelAspect(const Rational& aspect);
   void SetDraft(bool draft);
   void SetThreads(int threads);  // 0: every core
+  // The workers of the pixel pass on a host's own thread pool (empty: our own threads).
+  void SetThreadRunner(minihost::ThreadRunner runner) { host_->settings().thread_runner = std::move(runner); }
   void SetProtocol(minihost::Protocol protocol);
   // The size of the worlds a frame renders: the layer's at the downsample.
   int render_width() const;

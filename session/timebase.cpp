@@ -127,8 +127,10 @@ Rational RateFromDouble(double fps) {
   if (!std::isfinite(fps) || fps <= 0 || fps > kLimit)
     throw Error("the host's frame rate " + std::to_string(fps) + " is not a positive number");
   const long n = std::lround(fps * 1.001);
-  if (n >= 1 && n <= kLimit / 1000 && std::fabs(fps - n * 1000.0 / 1001.0) <= fps * 1e-5 &&
-      std::fabs(fps - std::round(fps)) > fps * 1e-5)
+  // Hosts write NTSC rates to three decimals or fewer (23.976 is 24000/1001
+  // less 2.4e-5): within half a unit of the third decimal.
+  if (n >= 1 && n <= kLimit / 1000 && std::fabs(fps - n * 1000.0 / 1001.0) <= 5e-4 &&
+      std::fabs(fps - std::round(fps)) > fps * 1e-6)
     return Reduced(n * 1000LL, 1001);
   const Rational r = Nearest(fps, 1001);
   if (r.num <= 0) throw Error("the host's frame rate " + std::to_string(fps) + " is too small");

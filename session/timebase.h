@@ -35,9 +35,10 @@ Rational ParseRatio(const std::string& text, const std::string& what);
 // 59.94, 119.88, 23.9760239...) is that rate exactly.
 Rational ParseRate(const std::string& text, const std::string& what = "frame rate");
 
-// A rate a host gives as a double (OpenFX): the NTSC rate it stands for when
-// within ten parts in a million, else the nearest fraction with a denominator up
-// to 1001. Error when not positive and finite.
+// A rate a host gives as a double (OpenFX): the NTSC rate N × 1000/1001 it
+// stands for when within 0.0005 of it (23.976, 29.97, 59.94 as hosts write
+// them), else the nearest fraction with a denominator up to 1001. Error when
+// not positive and finite.
 Rational RateFromDouble(double fps);
 
 // The unit of a host's time stamps.
