@@ -12,6 +12,7 @@
 #include "render.h"
 #include "scene.h"
 #include "session/error.h"
+#include "util/text.h"
 
 namespace pluvane::cli {
 namespace {
@@ -105,23 +106,10 @@ RenderOptions BuildRenderOptions(CLI::App* cmd, const RenderArgs& a) {
   return o;
 }
 
-std::string OneLine(std::string s) {
-  for (char& c : s)
-    if (c == '\n') c = ' ';
-  return s;
-}
+using text::OneLine;
 
-}  // namespace
-
-int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
-  CLI::App app{"pluvane: rain ripples on an image. Drops start ring-shaped ripples, and the image is seen\n"
-               "through the rippling water, displaced and lit.",
-               "pluvane"};
-  app.require_subcommand(1);
-  app.footer("Run 'pluvane COMMAND --help' for the options of a command.");
-
-  // ---- render ----
-  RenderArgs ra;
+// The `render` command and its options, read into `ra`.
+CLI::App* AddRenderCommand(CLI::App& app, RenderArgs& ra) {
   CLI::App* render = app.add_subcommand("render", "Render frames of the effect over an image, an image sequence or a video");
   render->add_option("input", ra.input,
                      "Input: an image (PNG, TIFF, OpenEXR, JPEG), a sequence (plate.####.exr, plate.%04d.png) or a video "
@@ -155,6 +143,21 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   render->add_flag("-q,--quiet", ra.quiet, "Print nothing but errors");
   render->add_flag("--stats", ra.stats, "Print the render time of every frame and the throughput");
   render->footer(kRenderExamples);
+  return render;
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  CLI::App app{"pluvane: rain ripples on an image. Drops start ring-shaped ripples, and the image is seen\n"
+               "through the rippling water, displaced and lit.",
+               "pluvane"};
+  app.require_subcommand(1);
+  app.footer("Run 'pluvane COMMAND --help' for the options of a command.");
+
+  // ---- render ----
+  RenderArgs ra;
+  CLI::App* render = AddRenderCommand(app, ra);
 
   // ---- demo ----
   DemoOptions demo;
@@ -211,7 +214,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   } catch (const CliError& e) {
     err << (IsInterruptExitCode(e.exit_code()) ? "pluvane: " : "pluvane: error: ") << OneLine(e.what()) << "\n";
     return e.exit_code();
-  } catch (const session::Error& e) {
+  } catch (const session::Error& e) {  // a bad control, rate or setting
+    err << "pluvane: error: " << OneLine(e.what()) << "\n";
+    return kExitBadInput;
+  } catch (const media::LibraryError& e) {  // an installation problem
+    err << "pluvane: error: " << OneLine(e.what()) << "\n";
+    return kExitRenderFailed;
+  } catch (const media::Error& e) {  // a file that cannot be read or written
     err << "pluvane: error: " << OneLine(e.what()) << "\n";
     return kExitBadInput;
   } catch (const std::bad_alloc&) {

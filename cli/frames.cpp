@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "errors.h"
+#include "util/text.h"
 
 namespace fs = std::filesystem;
 
@@ -21,12 +22,6 @@ constexpr const char* kTempPrefix = ".pluvane-";
 constexpr const char* kTempSuffix = ".part";
 // A temporary of another machine untouched this long belongs to a run that died.
 constexpr auto kForeignStaleAfter = std::chrono::minutes(10);
-
-std::string Trimmed(const std::string& s) {
-  const size_t a = s.find_first_not_of(" \t");
-  if (a == std::string::npos) return {};
-  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
-}
 
 bool AllDigits(const std::string& s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -92,13 +87,13 @@ bool Stale(const TempName& temp, const fs::directory_entry& entry) {
 }  // namespace
 
 Chunk ParseChunk(const std::string& text) {
-  const std::string s = Trimmed(text);
+  const std::string s = text::Trim(text);
   const size_t slash = s.find('/');
   const auto bad = [&](const std::string& why) {
     return CliError("--chunk \"" + text + "\" " + why);
   };
   if (slash == std::string::npos) throw bad("is not a part; write it like 0/4 (part 0 of 4, counted from 0)");
-  const auto k = Number(Trimmed(s.substr(0, slash))), n = Number(Trimmed(s.substr(slash + 1)));
+  const auto k = Number(text::Trim(s.substr(0, slash))), n = Number(text::Trim(s.substr(slash + 1)));
   if (!k || !n || *k < 0 || *n < 1 || *n > INT32_MAX)
     throw bad("is not a part; write it like 0/4 (part 0 of 4, counted from 0)");
   if (*k >= *n)

@@ -9,6 +9,11 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <vector>
+
+#include "cli/progress.h"
+#include "cli/sinks.h"
+#include "session/session.h"
 
 namespace pluvane::cli {
 
@@ -62,5 +67,46 @@ class BoundedQueue {
   size_t capacity_;
   bool closed_ = false;
 };
+
+// A frame between two stages: its number and its host values.
+struct Frame {
+  int number = 0;
+  HostImage image;
+};
+
+// Sample buffers of written frames, handed back to the render loop: a buffer
+// that already has a frame's size is filled without being cleared first, and
+// its memory is already the process's.
+class SpentBuffers {
+ public:
+  explicit SpentBuffers(size_t most) : most_(most) {}
+  void Give(std::vector<float>&& buffer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spent_.size() < most_) spent_.push_back(std::move(buffer));
+  }
+  std::vector<float> Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spent_.empty()) return {};
+    std::vector<float> b = std::move(spent_.back());
+    spent_.pop_back();
+    return b;
+  }
+
+ private:
+  std::mutex mutex_;
+  size_t most_;
+  std::vector<std::vector<float>> spent_;
+};
+
+struct RenderPlan;
+
+// Renders every frame of the plan over `input` (a still already filled in;
+// footage is read into it frame by frame) and hands each to `sink`: the next
+// input frames are read and the previous outputs written alongside, two frames
+// in flight each way. Records each frame's render time in `summary`; returns
+// the whole time in seconds. CliError when reading, rendering or writing
+// fails, and for an interrupt (the sink finished with the frames before it).
+double RunPipeline(RenderPlan& plan, session::Session& effect, PF_EffectWorld* input, FrameSink& sink,
+                   RenderSummary& summary, ProgressBar& bar);
 
 }  // namespace pluvane::cli

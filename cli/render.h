@@ -16,6 +16,7 @@
 #include "composition.h"
 #include "errors.h"
 #include "frames.h"
+#include "cli/interrupt.h"
 #include "host.h"
 #include "session/session.h"
 #include "image.h"
@@ -71,29 +72,8 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
 // pattern. Empty when the chunk has no frames (more parts than frames).
 FrameSpan FramesToRender(const RenderOptions& options, const OutputPattern& output);
 
-// Ctrl-C (and SIGTERM, SIGHUP) during RunRender cancel the frame being
-// rendered through the host's progress callback. Exposed for the demo's own steps.
-bool Interrupted();
-// 128 + the signal that interrupted: 130 for SIGINT, 143 for SIGTERM, 129 for SIGHUP.
-int InterruptExitCode();
-bool IsInterruptExitCode(int code);
-
 // Checks before any work that a file can be created in the folder of `path`
 // (the folder exists and accepts a new file); CliError otherwise.
 void CheckWritableFolder(const std::string& path);
-
-// While alive, SIGINT, SIGTERM and SIGHUP set the interrupted flag and, with
-// a session, cancel its current frame, instead of ending the program; what was
-// there before is restored at the end.
-class InterruptGuard {
- public:
-  explicit InterruptGuard(session::Session* effect);
-  ~InterruptGuard();
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction old_int_ {}, old_term_ {}, old_hup_ {};
-};
 
 }  // namespace pluvane::cli

@@ -42,10 +42,9 @@ const MediaIo* Load() {
     if (auto entry = reinterpret_cast<Entry>(::dlsym(handle, "pluvane_media_io"))) return entry();
     why = path + " has no entry point";
   }
-  throw Error("cannot load pluvane's image and video library " + std::string(kLibraryName) +
-                  (why.empty() ? " (not found next to the program)" : " (" + why + ")") +
-                  "; reinstall pluvane with the library next to the program",
-              1);
+  throw LibraryError("cannot load pluvane's image and video library " + std::string(kLibraryName) +
+                     (why.empty() ? " (not found next to the program)" : " (" + why + ")") +
+                     "; reinstall pluvane with the library next to the program");
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // their work to FFmpeg inside the media library, loaded on first use.
 #include "video.h"
 
+#include "util/text.h"
+
 #include <algorithm>
 #include <filesystem>
 
@@ -11,14 +13,7 @@
 namespace fs = std::filesystem;
 
 namespace pluvane::media {
-namespace {
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
-
-}  // namespace
+using text::Lower;
 
 bool IsVideoPath(const std::string& path) {
   const std::string ext = Lower(fs::path(path).extension().string());

@@ -352,7 +352,7 @@ struct WriterState {
   }
 
   Error Fail(const std::string& why) const {
-    return Error("cannot write " + Quoted(s.path) + " (" + why + "); check the folder and free disk space", 1);
+    return Error("cannot write " + Quoted(s.path) + " (" + why + "); check the folder and free disk space");
   }
 
   // Copies the source's audio packets up to `until` seconds of the output:

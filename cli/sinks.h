@@ -1,0 +1,72 @@
+// Where rendered frames go: image files named by a pattern, or one video file.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/render.h"
+#include "media/image.h"
+#include "media/video.h"
+
+namespace pluvane::cli {
+
+// Where rendered frames go: image files, or one video file. Write() runs on
+// the writer thread.
+class FrameSink {
+ public:
+  virtual ~FrameSink() = default;
+  // Returns the frame's sample buffer, spent, for the next frame to reuse.
+  virtual std::vector<float> Write(int frame, HostImage&& image) = 0;
+  // Once the last frame is written (or the render stopped): finishes the output.
+  virtual void Finish() {}
+  // The frames safely stored so far (a video holds them only after Finish()).
+  virtual long long stored() const = 0;
+};
+
+class ImageSink : public FrameSink {
+ public:
+  ImageSink(const OutputPattern& pattern, FileFormat format, SampleType type, RenderSummary& summary)
+      : pattern_(pattern), format_(format), type_(type), summary_(summary) {}
+  std::vector<float> Write(int frame, HostImage&& image) override {
+    const std::string path = pattern_.FileFor(frame);
+    FileImage file = ToFile(std::move(image), type_);
+    WriteImageFile(path, file, format_, TemporaryPathFor(path));
+    summary_.files.push_back(path);
+    summary_.rendered.push_back(frame);
+    return std::move(file.rgba);
+  }
+  long long stored() const override { return static_cast<long long>(summary_.files.size()); }
+
+ private:
+  OutputPattern pattern_;
+  FileFormat format_;
+  SampleType type_;
+  RenderSummary& summary_;
+};
+
+class VideoSink : public FrameSink {
+ public:
+  VideoSink(const VideoSettings& settings, RenderSummary& summary)
+      : writer_(settings), type_(settings.type), path_(settings.path), summary_(summary) {}
+  const VideoWriter& writer() const { return writer_; }
+  std::vector<float> Write(int frame, HostImage&& image) override {
+    FileImage file = ToFile(std::move(image), type_);
+    writer_.Write(file);
+    summary_.rendered.push_back(frame);
+    return std::move(file.rgba);
+  }
+  void Finish() override {
+    summary_.video_frames = writer_.Finish();
+    if (summary_.video_frames > 0) summary_.files = {path_};
+  }
+  long long stored() const override { return summary_.video_frames; }
+
+ private:
+  VideoWriter writer_;
+  SampleType type_;
+  std::string path_;
+  RenderSummary& summary_;
+};
+
+}  // namespace pluvane::cli
