@@ -59,7 +59,7 @@ PF_Err About(PF_InData* in_data, PF_OutData* out_data) {
   host_text[host_len] = '\0';
 
   char work[512 + sizeof host_text];
-  std::snprintf(work, sizeof work, "%s\r%s, v%d.%d  (%s)\r%s%s", kFamilyLabel, kEffectName, 1, 6,
+  std::snprintf(work, sizeof work, "%s\r%s, v%d.%d  (%s)\r%s%s", kFamilyLabel, kEffectName, PLUVANE_VERSION_MAJOR, PLUVANE_VERSION_MINOR,
                 kPlatformLabel, kDescription, host_text);
   work[PF_MAX_EFFECT_MSG_LEN] = '\0';  // cut after 255 characters
   in_data->utils->ansi.sprintf(out_data->return_msg, "%s", work);

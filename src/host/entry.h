@@ -3,6 +3,7 @@
 #pragma once
 
 #include "pf_effect.h"
+#include "util/version.h"
 
 #define PLUVANE_EXPORT __attribute__((visibility("default")))
 
@@ -14,4 +15,5 @@ PF_Err About(PF_InData* in_data, PF_OutData* out_data);
 PF_Err GlobalSetup(PF_OutData* out_data);
 
 // The effect's version as the host packs it: 1.6.0, release, build 0.
-constexpr A_u_long kEffectVersion = PF_VERSION(1, 6, 0, PF_Stage_RELEASE, 0);
+constexpr A_u_long kEffectVersion =
+    PF_VERSION(PLUVANE_VERSION_MAJOR, PLUVANE_VERSION_MINOR, 0, PF_Stage_RELEASE, 0);

@@ -59,9 +59,9 @@ TEST_F(ParamsHostTest, DisabledPointColourAndPopupKeepTheirFlags) {
   ASSERT_EQ(host.UpdateParamsUI(), PF_Err_NONE);
   const auto updates = host.ui_updates();
   EXPECT_EQ(updates[1].flags, 0);     // Light Color
-  EXPECT_EQ(updates[2].flags, 0x42);  // Light Type keeps its popup flags only
+  EXPECT_EQ(updates[2].flags, PF_ParamFlag_SUPERVISE | PF_ParamFlag_CANNOT_TIME_VARY);  // Light Type keeps its popup flags only
   EXPECT_EQ(updates[4].flags, 0);     // Light Position
-  EXPECT_EQ(updates[0].flags, 0x20);  // Light Intensity: slider, closed
+  EXPECT_EQ(updates[0].flags, PF_ParamFlag_COLLAPSE_TWIRLY);  // Light Intensity: slider, closed
 }
 
 TEST_F(ParamsHostTest, OnlyTheLastUpdateResultIsReported) {

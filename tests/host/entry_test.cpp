@@ -60,9 +60,12 @@ TEST_F(HostTest, GlobalSetupSetsVersionAndOrsFlags) {
   out.out_flags = 1 << 20;
   out.out_flags2 = 1 << 30;
   ASSERT_EQ(host.GlobalSetup(&out), PF_Err_NONE);
-  EXPECT_EQ(out.my_version, 0x000B0600u);
-  EXPECT_EQ(out.out_flags, (1 << 20) | 0x06000006);
-  EXPECT_EQ(out.out_flags2, (1 << 30) | 0x1405);
+  // Version 1.6, release: major in bits 19 and up, minor from bit 15, the stage from bit 9.
+  EXPECT_EQ(out.my_version, (1u << 19) | (6u << 15) | (static_cast<A_u_long>(PF_Stage_RELEASE) << 9));
+  EXPECT_EQ(out.out_flags, (1 << 20) | PF_OutFlag_WIDE_TIME_INPUT | PF_OutFlag_NON_PARAM_VARY |
+                               PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_SEND_UPDATE_PARAMS_UI);
+  EXPECT_EQ(out.out_flags2, (1 << 30) | PF_OutFlag2_SUPPORTS_QUERY_DYNAMIC_FLAGS | PF_OutFlag2_I_USE_3D_LIGHTS |
+                                PF_OutFlag2_SUPPORTS_SMART_RENDER | PF_OutFlag2_FLOAT_COLOR_AWARE);
 }
 
 TEST_F(HostTest, SetUpCommandsNeedNoBasicSuite) {

@@ -80,18 +80,18 @@ TEST_F(ParamsHostTest, AnglesPopupsColourAndPoint) {
   EXPECT_EQ(p[14].param_type, PF_Param_ANGLE);
   EXPECT_STREQ(p[14].name, "Light Direction");
   EXPECT_EQ(p[14].u.ad.value, Fix(-45));
-  EXPECT_EQ(p[14].flags, 0x20);
+  EXPECT_EQ(p[14].flags, PF_ParamFlag_COLLAPSE_TWIRLY);
 
   EXPECT_EQ(p[8].param_type, PF_Param_POPUP);
   EXPECT_STREQ(p[8].name, "Using");
   EXPECT_STREQ(p[8].u.pd.u.namesptr, "Effect Light|AE Lights");
   EXPECT_EQ(p[8].u.pd.num_choices, 2);
   EXPECT_EQ(p[8].u.pd.value, 1);
-  EXPECT_EQ(p[8].flags, 0x42);
+  EXPECT_EQ(p[8].flags, PF_ParamFlag_SUPERVISE | PF_ParamFlag_CANNOT_TIME_VARY);
   EXPECT_STREQ(p[11].name, "Light Type");
   EXPECT_STREQ(p[11].u.pd.u.namesptr, "Distant Light|Point Light");
   EXPECT_EQ(p[11].u.pd.dephault, 1);
-  EXPECT_EQ(p[11].flags, 0x42);
+  EXPECT_EQ(p[11].flags, PF_ParamFlag_SUPERVISE | PF_ParamFlag_CANNOT_TIME_VARY);
 
   EXPECT_EQ(p[10].param_type, PF_Param_COLOR);
   EXPECT_STREQ(p[10].name, "Light Color");
