@@ -39,8 +39,9 @@ std::string PngClaiming(uint32_t width, uint32_t height) {
 
 // An OpenEXR file of only its header and its table of chunk offsets, which
 // point past the end of the file: a half-float RGBA layer of width x height
-// in DWAB chunks of 256 rows.
-std::string ExrClaiming(int width, int height) {
+// in DWAB chunks of 256 rows. With `comment_bytes`, the header ends early in
+// a comment said to be that long.
+std::string ExrClaiming(int width, int height, uint32_t comment_bytes = 0) {
   const auto le32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
   const auto attribute = [&](const std::string& name, const std::string& type, const std::string& value) {
     return name + '\0' + type + '\0' + le32(static_cast<uint32_t>(value.size())) + value;
@@ -57,7 +58,9 @@ std::string ExrClaiming(int width, int height) {
                      attribute("lineOrder", "lineOrder", std::string(1, '\0')) +
                      attribute("pixelAspectRatio", "float", one) +
                      attribute("screenWindowCenter", "v2f", std::string(8, '\0')) +
-                     attribute("screenWindowWidth", "float", one) + '\0';
+                     attribute("screenWindowWidth", "float", one);
+  if (comment_bytes) return file + "comments" + '\0' + "string" + '\0' + le32(comment_bytes) + "rain";
+  file += '\0';
   const int chunks = (height + 255) / 256;
   const uint64_t end = file.size() + 8 * static_cast<uint64_t>(chunks);
   for (int i = 0; i < chunks; ++i)
@@ -109,23 +112,29 @@ TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
 // A header claiming 8000 x 5000 (40 megapixels, within the default limit)
 // over data that ends right after it: a clear error, at every render depth,
 // found before the memory of the claimed layer is taken (a single RGBA copy of
-// it as floats is 640 MB). The program's own peak resident size stays under
-// 200 MB, which includes starting up with OpenImageIO and FFmpeg loaded.
+// it as floats is 640 MB). Likewise a header attribute said to hold 1.5 GB in
+// a file of a few hundred bytes. The program's own peak resident size stays
+// under 200 MB, which includes starting up with OpenImageIO loaded.
 TEST(HostileFiles, DataEndingEarlyIsFoundBeforeTheClaimedLayerIsAllocated) {
   TempDir dir;
   std::ofstream(dir / "cut.exr", std::ios::binary) << ExrClaiming(8000, 5000);
   std::ofstream(dir / "cut.png", std::ios::binary) << PngClaiming(8000, 5000);
+  std::ofstream(dir / "comment.exr", std::ios::binary) << ExrClaiming(64, 64, 1500000000u);
   constexpr long kMostKb = 200 * 1024;
-  for (const char* input : {"cut.exr", "cut.png"}) {
-    for (const char* depth : {"8", "16", "32"}) {
-      SCOPED_TRACE(std::string(input) + " at depth " + depth);
-      const Process r = Finish(Start({"render", input, "-o", "out.png", "--depth", depth}, dir.path()));
+  for (const char* input : {"cut.exr", "cut.png", "comment.exr"}) {
+    const char* depths[] = {"8", "16", "32"};
+    std::vector<std::vector<std::string>> renders;
+    for (const char* depth : depths) renders.push_back({"render", input, "-o", "out.png", "--depth", depth});
+    const std::vector<Process> runs = RunAll(renders, dir.path());
+    for (size_t i = 0; i < runs.size(); ++i) {
+      SCOPED_TRACE(std::string(input) + " at depth " + depths[i]);
+      const Process& r = runs[i];
       EXPECT_EQ(r.code, 2);
       EXPECT_THAT(r.err, ContainsRegex("pluvane: error: cannot read [^\n]*" + std::string(input)));
       EXPECT_LT(r.max_rss_kb, kMostKb) << "peak resident size " << r.max_rss_kb / 1024 << " MB";
     }
   }
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"cut.exr", "cut.png"}));
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"comment.exr", "cut.exr", "cut.png"}));
 }
 
 TEST(HostileFiles, TheLayerLimitIsTheUsers) {
