@@ -52,7 +52,7 @@ struct Started {
 struct Ended {
   int code = -1;           // exit status, or 128 + the signal that ended it
   bool timed_out = false;  // killed at its limit (the test has failed already)
-  long max_rss_kb = 0;     // the program's own peak resident size (its children not counted)
+  long max_rss_kb = 0;     // peak resident size: the program's, or a child's it waited for if larger
 };
 
 // A shell command line, for tests that build pipelines and redirections.
@@ -105,12 +105,6 @@ inline Started Start(const Launch& l) {
   ::setpgid(s.pid, s.pid);  // also here, so that the group exists before anyone signals it
   s.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(l.limit_seconds);
   return s;
-}
-
-// Whether the program is still running (it may end at any moment).
-inline bool Running(const Started& s) {
-  siginfo_t info{};
-  return ::waitid(P_PID, static_cast<id_t>(s.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
 }
 
 // Waits for the program until its deadline. On overrun its whole process
