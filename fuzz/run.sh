@@ -30,6 +30,7 @@ for t in "${TARGETS[@]}"; do
     echo "fuzz $t: FAILED"; tail -40 "$log"; status=1; continue
   fi
   execs=$(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')
-  echo "fuzz $t: ${SECONDS_EACH}s, $execs runs, no failure"
+  rss=$(grep -m1 -o 'stat::peak_rss_mb: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')
+  echo "fuzz $t: ${SECONDS_EACH}s, $execs runs, peak memory $rss MB (bound 2048), no failure"
 done
 exit $status

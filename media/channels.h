@@ -3,7 +3,20 @@
 // without alpha is opaque.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
 namespace pluvane::media {
+
+// Grows a layer being read to `need` samples of its `whole` size. The memory
+// follows the rows actually read (doubling, never past the whole layer), so
+// that a header claiming a large layer over data that ends early costs little
+// before the end of the data shows.
+inline void GrowLayer(std::vector<float>& rgba, size_t need, size_t whole) {
+  if (need > rgba.capacity()) rgba.reserve(std::min(whole, std::max(need, 2 * rgba.capacity())));
+  rgba.resize(need);
+}
 
 // `s` holds the file's channels; `alpha` is the index of its alpha channel or
 // -1; `full` is the opaque value of the file's sample type.

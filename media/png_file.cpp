@@ -80,14 +80,18 @@ bool ReadLayout(png_structp png, png_infop info, Layout& layout) {
 }
 
 // Rows into RGBA file samples: grey to R = G = B, full alpha where the file has none.
-bool ReadRows(png_structp png, const Layout& layout, png_bytep row, float* rgba) {
+// The layer grows with the rows read (GrowLayer): a truncated file fails early
+// without having taken the memory of the whole claimed layer.
+bool ReadRows(png_structp png, const Layout& layout, png_bytep row, std::vector<float>& rgba) {
+  const size_t whole = static_cast<size_t>(layout.width) * layout.height * 4;
   const int nch = layout.channels;
   const bool deep = layout.bits == 16;
   const float full = deep ? 65535.0f : 255.0f;
   const int alpha = nch == 2 ? 1 : nch == 4 ? 3 : -1;
   for (png_uint_32 y = 0; y < layout.height; ++y) {
     png_read_row(png, row, nullptr);
-    float* d = rgba + static_cast<size_t>(y) * layout.width * 4;
+    GrowLayer(rgba, (static_cast<size_t>(y) + 1) * layout.width * 4, whole);
+    float* d = rgba.data() + static_cast<size_t>(y) * layout.width * 4;
     const auto* s16 = reinterpret_cast<const uint16_t*>(row);
     for (png_uint_32 x = 0; x < layout.width; ++x, d += 4) {
       float s[4];
@@ -119,9 +123,8 @@ bool ReadPng(std::FILE* f, Want want, Layout& layout, FileImage* image) {
         image->width = static_cast<int>(layout.width);
         image->height = static_cast<int>(layout.height);
         image->type = layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8;
-        image->rgba.resize(static_cast<size_t>(layout.width) * layout.height * 4);
         state.row.resize(png_get_rowbytes(png, info));
-        ok = ReadRows(png, layout, state.row.data(), image->rgba.data());
+        ok = ReadRows(png, layout, state.row.data(), image->rgba);
         png_read_end(png, nullptr);
       }
     }

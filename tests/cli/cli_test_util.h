@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "run_program.h"
+
 namespace clitest {
 
 namespace fs = std::filesystem;
@@ -70,38 +72,38 @@ inline std::string Slurp(const std::string& path) {
 }
 
 // A run of `pluvane`. Its stdout and stderr go to files outside its folder so
-// that they never show up among the files a test looks at.
+// that they never show up among the files a test looks at. It runs in a
+// process group of its own under a time limit (run_program.h).
 struct Process {
   pid_t pid = -1;
   std::string log;
   int code = -1;
   std::string out, err;
+  long max_rss_kb = 0;  // the program's own peak resident size
+  testsupport::Started run;
 };
 
 inline Process Start(const std::vector<std::string>& args, const fs::path& cwd) {
   static int counter = 0;
   Process r;
   r.log = (fs::temp_directory_path() / ("pluvane-run-" + std::to_string(getpid()) + "-" + std::to_string(++counter)));
-  const std::string program = std::getenv("PLUVANE_CLI") ? std::getenv("PLUVANE_CLI") : PLUVANE_CLI_PATH;
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const std::string out = r.log + ".out", err = r.log + ".err";  // no allocation after fork
-  r.pid = fork();
-  if (r.pid == 0) {
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
+  testsupport::Launch l;
+  l.argv = {std::getenv("PLUVANE_CLI") ? std::getenv("PLUVANE_CLI") : PLUVANE_CLI_PATH};
+  l.argv.insert(l.argv.end(), args.begin(), args.end());
+  l.cwd = cwd.string();
+  l.out = r.log + ".out";
+  l.err = r.log + ".err";
+  l.what = "pluvane";
+  for (const auto& a : args) l.what += " " + a;
+  r.run = testsupport::Start(l);
+  r.pid = r.run.pid;
   return r;
 }
 
 inline Process Finish(Process r) {
-  int status = 0;
-  waitpid(r.pid, &status, 0);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  const testsupport::Ended e = testsupport::Wait(r.run);
+  r.code = e.code;
+  r.max_rss_kb = e.max_rss_kb;
   r.out = Slurp(r.log + ".out");
   r.err = Slurp(r.log + ".err");
   fs::remove(r.log + ".out");

@@ -11,6 +11,7 @@ namespace {
 using namespace clitest;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
+using ::testing::ContainsRegex;
 namespace fs = std::filesystem;
 
 // A PNG of only a header and a few bytes of data: the size is whatever the
@@ -34,6 +35,37 @@ std::string PngClaiming(uint32_t width, uint32_t height) {
   const std::string ihdr = be32(width) + be32(height) + std::string{8, 6, 0, 0, 0};
   const std::string idat{"\x78\x01\x01\x02\x00\xfd\xff\x00\x00\x00\x02\x00\x01", 13};
   return std::string{"\x89PNG\r\n\x1a\n", 8} + chunk("IHDR", ihdr) + chunk("IDAT", idat) + chunk("IEND", "");
+}
+
+// An OpenEXR file of only its header and its table of chunk offsets, which
+// point past the end of the file: a half-float RGBA layer of width x height
+// in DWAB chunks of 256 rows. With `comment_bytes`, the header ends early in
+// a comment said to be that long.
+std::string ExrClaiming(int width, int height, uint32_t comment_bytes = 0) {
+  const auto le32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  const auto attribute = [&](const std::string& name, const std::string& type, const std::string& value) {
+    return name + '\0' + type + '\0' + le32(static_cast<uint32_t>(value.size())) + value;
+  };
+  std::string channels;
+  for (const char* c : {"A", "B", "G", "R"})  // half samples, no sampling
+    channels += std::string(c) + '\0' + le32(1) + std::string(4, '\0') + le32(1) + le32(1);
+  channels += '\0';
+  const std::string box = le32(0) + le32(0) + le32(width - 1) + le32(height - 1);
+  const std::string one = le32(0x3f800000u);  // 1.0f
+  std::string file = std::string{"\x76\x2f\x31\x01\x02\x00\x00\x00", 8} + attribute("channels", "chlist", channels) +
+                     attribute("compression", "compression", std::string(1, '\x09')) +
+                     attribute("dataWindow", "box2i", box) + attribute("displayWindow", "box2i", box) +
+                     attribute("lineOrder", "lineOrder", std::string(1, '\0')) +
+                     attribute("pixelAspectRatio", "float", one) +
+                     attribute("screenWindowCenter", "v2f", std::string(8, '\0')) +
+                     attribute("screenWindowWidth", "float", one);
+  if (comment_bytes) return file + "comments" + '\0' + "string" + '\0' + le32(comment_bytes) + "rain";
+  file += '\0';
+  const int chunks = (height + 255) / 256;
+  const uint64_t end = file.size() + 8 * static_cast<uint64_t>(chunks);
+  for (int i = 0; i < chunks; ++i)
+    file += le32(static_cast<uint32_t>(end + 1000 * i)) + le32(0);
+  return file;
 }
 
 // A YUV4MPEG stream header and one short frame. FFmpeg finds the format from
@@ -75,6 +107,44 @@ TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
     EXPECT_THAT(r.err, HasSubstr(cases[i].second));
   }
   EXPECT_EQ(dir.Files(), (std::vector<std::string>{"frame.0001.png", "large.mkv", "large.png", "wide.mkv", "wide.png"}));
+}
+
+// A header claiming 8000 x 5000 (40 megapixels, within the default limit)
+// over data that ends right after it: a clear error, at every render depth,
+// found before the memory of the claimed layer is taken (a single RGBA copy of
+// it as floats is 640 MB). Likewise a header attribute said to hold 1.5 GB in
+// a file of a few hundred bytes. The program's own peak resident size stays
+// under 200 MB, which includes starting up with OpenImageIO loaded, and within
+// 100 MB of what it takes to render a small file; with AddressSanitizer (whose
+// shadow memory alone takes most of 200 MB) only the second holds.
+TEST(HostileFiles, DataEndingEarlyIsFoundBeforeTheClaimedLayerIsAllocated) {
+  TempDir dir;
+  std::ofstream(dir / "cut.exr", std::ios::binary) << ExrClaiming(8000, 5000);
+  std::ofstream(dir / "cut.png", std::ios::binary) << PngClaiming(8000, 5000);
+  std::ofstream(dir / "comment.exr", std::ios::binary) << ExrClaiming(64, 64, 1500000000u);
+  WritePattern(dir / "small.exr", TypeDesc::HALF, 4, 64, 64);
+  const Process small = Finish(Start({"render", "small.exr", "-o", "small.png", "--depth", "16"}, dir.path()));
+  ASSERT_EQ(small.code, 0) << small.err;
+#if defined(__SANITIZE_ADDRESS__)
+  const long most_kb = small.max_rss_kb + 100 * 1024;
+#else
+  const long most_kb = std::min(small.max_rss_kb + 100 * 1024, 200L * 1024);
+#endif
+  for (const char* input : {"cut.exr", "cut.png", "comment.exr"}) {
+    const char* depths[] = {"8", "16", "32"};
+    std::vector<std::vector<std::string>> renders;
+    for (const char* depth : depths) renders.push_back({"render", input, "-o", "out.png", "--depth", depth});
+    const std::vector<Process> runs = RunAll(renders, dir.path());
+    for (size_t i = 0; i < runs.size(); ++i) {
+      SCOPED_TRACE(std::string(input) + " at depth " + depths[i]);
+      const Process& r = runs[i];
+      EXPECT_EQ(r.code, 2);
+      EXPECT_THAT(r.err, ContainsRegex("pluvane: error: cannot read [^\n]*" + std::string(input)));
+      EXPECT_LT(r.max_rss_kb, most_kb) << "peak resident size " << r.max_rss_kb / 1024 << " MB, a small file's "
+                                        << small.max_rss_kb / 1024 << " MB";
+    }
+  }
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"comment.exr", "cut.exr", "cut.png", "small.exr", "small.png"}));
 }
 
 TEST(HostileFiles, TheLayerLimitIsTheUsers) {
@@ -148,12 +218,12 @@ TEST(HostileDisks, AFullDiskEndsTheRangeWithOneLineAndOnlyWholeFrames) {
   WritePattern(dir / "in.png", TypeDesc::UINT16, 4, 160, 100);  // about 100 kB a frame
   fs::create_directory(dir / "small");
   const std::string mount = "mount -t tmpfs -o size=300k pluvane-test '" + (dir / "small") + "' 2>/dev/null";
-  if (std::system(mount.c_str()) != 0) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+  if (testsupport::RunShell(mount, testsupport::kQuickSeconds).code != 0) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
   const Process r = Finish(Start({"render", "in.png", "-o", "small/f.####.png", "--frames", "0-99"}, dir.path()));
   EXPECT_EQ(r.code, 2);
   EXPECT_THAT(r.err, MatchesRegex("pluvane: error: cannot write '[^\n]*' \\(No space left on device\\)[^\n]*\n"));
   ExpectWholeFramesBefore(dir, "small", r.err, 160);
-  EXPECT_EQ(std::system(("umount '" + (dir / "small") + "'").c_str()), 0);
+  EXPECT_EQ(testsupport::RunShell("umount '" + (dir / "small") + "'", testsupport::kQuickSeconds).code, 0);
 }
 
 TEST(HostileDisks, AFolderRemovedMidRangeEndsWithOneLine) {

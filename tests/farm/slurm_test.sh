@@ -16,6 +16,17 @@ for p in munged slurmctld slurmd sbatch scontrol sinfo; do
   command -v $p >/dev/null || { echo "slurm_test: $p is missing (apt-get install slurm-wlm munge)" >&2; exit 1; }
 done
 
+# Every program that may wait on something (a daemon, the cluster, a render)
+# runs under a time limit and is killed with its whole process group when it
+# overruns (timeout gives it a group of its own); the test then fails naming
+# it. The daemons leave that group when they detach; cleanup stops them.
+limited() {  # limited SECONDS PROGRAM [ARGS...]
+  local secs=$1 rc=0; shift
+  timeout --kill-after=10 "$secs" "$@" || rc=$?
+  ((rc != 124 && rc != 137)) || echo "slurm_test: $1 did not finish within its limit of $secs s; killed" >&2
+  return $rc
+}
+
 T=$(mktemp -d /tmp/pluvane-slurm-XXXXXX)
 HOST=$(hostname -s)
 STARTED_MUNGE=""
@@ -26,7 +37,7 @@ elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
 cleanup() {
   set +e
   if [[ -f $T/slurmctld.pid || -f $T/slurmd.pid ]]; then
-    scontrol shutdown >/dev/null 2>&1
+    limited 30 scontrol shutdown >/dev/null 2>&1
     for _ in $(seq 50); do
       pgrep -F "$T/slurmctld.pid" >/dev/null 2>&1 || pgrep -F "$T/slurmd.pid" >/dev/null 2>&1 || break
       sleep 0.2
@@ -49,9 +60,9 @@ fail() {
 t0=$(date +%s.%N)
 # munge: the key comes with the package; the daemon runs as the munge user.
 if ! pgrep -x munged >/dev/null; then
-  [[ -f /etc/munge/munge.key ]] || { mungekey --create 2>/dev/null || /usr/sbin/create-munge-key -f; }
+  [[ -f /etc/munge/munge.key ]] || { limited 60 mungekey --create 2>/dev/null || limited 60 /usr/sbin/create-munge-key -f; }
   install -d -o munge -g munge -m 0755 /run/munge
-  runuser -u munge -- /usr/sbin/munged
+  limited 60 runuser -u munge -- /usr/sbin/munged
   STARTED_MUNGE=$(cat /run/munge/munged.pid 2>/dev/null || pgrep -x -u munge munged)
 fi
 
@@ -83,13 +94,13 @@ ReturnToService=2
 NodeName=$HOST NodeAddr=127.0.0.1 CPUs=2 State=UNKNOWN
 PartitionName=test Nodes=$HOST Default=YES MaxTime=INFINITE State=UP
 CONF
-slurmctld -f "$SLURM_CONF"
-slurmd -f "$SLURM_CONF"
+limited 60 slurmctld -f "$SLURM_CONF"
+limited 60 slurmd -f "$SLURM_CONF"
 for _ in $(seq 100); do
-  sinfo -h -o %t 2>/dev/null | grep -qx idle && break
+  limited 30 sinfo -h -o %t 2>/dev/null | grep -qx idle && break
   sleep 0.2
 done
-sinfo -h -o %t 2>/dev/null | grep -qx idle || fail "the node did not come up idle"
+limited 30 sinfo -h -o %t 2>/dev/null | grep -qx idle || fail "the node did not come up idle"
 ready=$(date +%s.%N)
 say "cluster up in $(elapsed "$t0" "$ready") s"
 # Both daemons listen on the loopback address only.
@@ -100,16 +111,16 @@ if command -v ss >/dev/null; then
 fi
 
 cd "$T"
-"$PLUVANE" render --help >/dev/null
+limited 60 "$PLUVANE" render --help >/dev/null
 # A layer for the shot: the demo's own image, small so the test is quick.
-"$PLUVANE" demo -o demo --frames 0-0 -q
+limited 120 "$PLUVANE" demo -o demo --frames 0-0 -q
 INPUT=$T/demo/source.png
 [[ -f $INPUT ]] || INPUT=$(ls "$T"/demo/*.png | head -1)
 RENDER=(--frames 0-23 --fps 24 --downsample 4 --set "Drip Rate=2" --threads 1)
 
-"$PLUVANE" render "$INPUT" -o whole/r.####.png "${RENDER[@]}" -q
+limited 300 "$PLUVANE" render "$INPUT" -o whole/r.####.png "${RENDER[@]}" -q
 submit() {
-  PLUVANE=$PLUVANE timeout 300 sbatch --wait --array=0-3 --output="$T/logs/%A_%a.log" --chdir="$T" "$SCRIPT" \
+  PLUVANE=$PLUVANE limited 300 sbatch --wait --array=0-3 --output="$T/logs/%A_%a.log" --chdir="$T" "$SCRIPT" \
     "$INPUT" -o "$T/farm/r.####.png" "${RENDER[@]}" >/dev/null || fail "the array job failed"
 }
 compare() {

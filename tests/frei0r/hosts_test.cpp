@@ -13,16 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "run_program.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr int kWidth = 160, kHeight = 90;
 constexpr size_t kFrameBytes = static_cast<size_t>(kWidth) * kHeight * 4;
-
-bool HaveProgram(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 std::string Q(const std::string& s) {  // single-quoted for sh
   std::string out = "'";
@@ -35,6 +33,27 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The folder of a library's loadable modules (`sub`, such as "mlt-7") that
+// holds every one of `files`; "" when there is none.
+std::string ModuleFolder(const std::string& sub, const std::vector<std::string>& files) {
+  std::vector<fs::path> candidates{fs::path("/usr/lib") / sub, fs::path("/usr/local/lib") / sub};
+  std::error_code ec;
+  for (const char* lib : {"/usr/lib", "/usr/local/lib"})
+    for (const auto& e : fs::directory_iterator(lib, ec)) candidates.push_back(e.path() / sub);
+  for (const fs::path& dir : candidates) {
+    bool all = true;
+    for (const auto& f : files) all = all && fs::exists(dir / f, ec);
+    if (all) return dir.string();
+  }
+  return "";
+}
+
+// A folder of links to just `files` of `from`.
+void LinkFolder(const fs::path& folder, const std::string& from, const std::vector<std::string>& files) {
+  fs::create_directories(folder);
+  for (const auto& f : files) fs::create_symlink(fs::path(from) / f, folder / f);
+}
+
 class HostTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -44,6 +63,28 @@ class HostTest : public ::testing::Test {
     // of its own so that it scans that folder afresh.
     env_ = "FREI0R_PATH=" + Q(fs::path(PLUVANE_FREI0R_PATH).parent_path().string()) +
            " GST_REGISTRY=" + Q(Path("registry.bin")) + " ";
+    // The hosts load only the modules these runs need. melt otherwise loads
+    // every MLT module it finds, and its LADSPA module every LADSPA plug-in
+    // (Kdenlive and Shotcut bring a few hundred); one of those hangs in its
+    // initialisation under the preloaded sanitizer runtime. MLT 7.12 has no
+    // list of modules to skip, so it gets a folder with links to the four it
+    // needs (the deinterlacing filter its loader puts before every clip comes
+    // from the xine module and changes the frames given to the filter), and
+    // LADSPA plug-ins are looked for in an empty folder. GStreamer likewise
+    // gets a folder of the five plug-ins of its pipeline.
+    const std::vector<std::string> mlt = {"libmltcore.so", "libmltavformat.so", "libmltfrei0r.so", "libmltxine.so"};
+    if (const std::string from = ModuleFolder("mlt-7", mlt); !from.empty()) {
+      LinkFolder(dir_ / "mlt-modules", from, mlt);
+      env_ += "MLT_REPOSITORY=" + Q(Path("mlt-modules")) + " ";
+    }
+    fs::create_directory(dir_ / "ladspa");
+    env_ += "LADSPA_PATH=" + Q(Path("ladspa")) + " ";
+    const std::vector<std::string> gst = {"libgstcoreelements.so", "libgstmatroska.so", "libgstpng.so",
+                                          "libgstvideoconvertscale.so", "libgstfrei0r.so"};
+    if (const std::string from = ModuleFolder("gstreamer-1.0", gst); !from.empty()) {
+      LinkFolder(dir_ / "gst-plugins", from, gst);
+      env_ += "GST_PLUGIN_SYSTEM_PATH_1_0=" + Q(Path("gst-plugins")) + " GST_PLUGIN_PATH_1_0= ";
+    }
 #ifdef PLUVANE_SANITIZED_BUILD
     // The hosts are not sanitized: the sanitizer runtimes must come first in
     // them for the sanitized filter to load. Their own leaks are not ours.
@@ -58,11 +99,16 @@ class HostTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-  // Runs `command` in the temporary folder with the hosts' environment.
+  // Runs `command` in the temporary folder with the hosts' environment, under
+  // the time limit of a host program's whole run.
   void Run(const std::string& command) {
     const std::string full = "cd " + Q(dir_.string()) + " && " + env_ + command + " >" + Q(Path("log.txt")) + " 2>&1";
-    const int rc = std::system(full.c_str());
-    ASSERT_EQ(rc, 0) << command << "\n" << ReadFile(Path("log.txt"));
+    testsupport::Launch run;
+    run.argv = testsupport::Shell(full);
+    run.what = command;
+    const testsupport::Ended e = testsupport::Run(run);
+    ASSERT_FALSE(e.timed_out) << ReadFile(Path("log.txt"));
+    ASSERT_EQ(e.code, 0) << command << "\n" << ReadFile(Path("log.txt"));
   }
 
   // The test picture: a still, or a short clip of RGBA frames (PNG in
@@ -96,7 +142,7 @@ class HostTest : public ::testing::Test {
   do {                                                                                     \
     if (std::string(PLUVANE_CLI_PATH).empty()) GTEST_SKIP() << "the pluvane program is not built"; \
     for (const char* p : {__VA_ARGS__})                                                    \
-      if (!HaveProgram(p)) GTEST_SKIP() << p << " is not installed (./build.sh test installs it)"; \
+      if (!testsupport::OnPath(p)) GTEST_SKIP() << p << " is not installed (./build.sh test installs it)"; \
   } while (0)
 
 // One still at frame n: ffmpeg's positional parameters against the same

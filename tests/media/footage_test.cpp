@@ -2,8 +2,6 @@
 // trips, audio carried over, sequences checked before rendering, and
 // interrupted renders leaving a playable video. The clips are made here with
 // the installed ffmpeg; ffmpeg and ffprobe are the reference readers.
-#include <cstdio>
-
 #include "../cli/cli_test_util.h"
 #include "error.h"
 #include "video.h"
@@ -15,19 +13,10 @@ using pluvane::media::FileImage;
 using pluvane::media::VideoReader;
 using testing::HasSubstr;
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+std::string Shell(const std::string& command) { return testsupport::Output(command, testsupport::kProgramSeconds); }
 
 void Ffmpeg(const std::string& args) {
-  ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y " + args).c_str()), 0) << args;
+  ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -y " + args).code, 0) << args;
 }
 
 std::string Probe(const std::string& path, const std::string& entries) {
