@@ -203,6 +203,28 @@ TEST_F(HostTest, FfmpegStillMatchesTheCommandLine) {
   }
 }
 
+// One rate written three ways is one rate: "25.5", "51/2" and "102/4" give
+// the same rain in ffmpeg and in melt as `pluvane render --fps 25.5`.
+TEST_F(HostTest, OneRateWrittenThreeWaysGivesTheSameRain) {
+  REQUIRE_PROGRAMS("ffmpeg", "melt");
+  constexpr int kFrames = 3;
+  Run("ffmpeg -v error -y -f lavfi -i testsrc2=s=160x90:r=51/2 -frames:v " + std::to_string(kFrames) +
+      " -pix_fmt rgba -c:v png clip.mkv && ffmpeg -v error -y -i clip.mkv -start_number 0 src.%d.png");
+  const std::string want = CliClip(kFrames, "25.5", {"Drip Rate=2"});
+  for (const char* rate : {"25.5", "51/2", "102/4"}) {
+    SCOPED_TRACE(rate);
+    Run(std::string("ffmpeg -v error -y -i clip.mkv -vf 'frei0r=pluvane:ms|") + rate +
+        "|0.4' -f rawvideo -pix_fmt rgba filter.raw");
+    EXPECT_TRUE(ReadFile(Path("filter.raw")) == want) << "ffmpeg's frames differ from pluvane render's";
+  }
+  std::ofstream(Path("profile")) << "description=test\nframe_rate_num=51\nframe_rate_den=2\nwidth=160\n"
+                                    "height=90\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
+                                    "display_aspect_num=16\ndisplay_aspect_den=9\ncolorspace=709\n";
+  Run("melt -quiet -profile profile clip.mkv -filter frei0r.pluvane 'Frame Rate=102/4' 'Drip Rate=0.4' "
+      "-consumer avformat:melt.raw f=rawvideo vcodec=rawvideo pix_fmt=rgba");
+  EXPECT_TRUE(ReadFile(Path("melt.raw")) == want) << "melt's frames differ from pluvane render's";
+}
+
 // A clip through ffmpeg: its time (milliseconds, from time stamps rounded to
 // the container's 1 ms) lands on the right frame at 30000/1001.
 TEST_F(HostTest, FfmpegClipFramesMatchTheCommandLine) {
