@@ -1,16 +1,16 @@
-#include "app.h"
+#include "cli/app.h"
 
 #include <CLI/CLI.hpp>
 
 #include <iostream>
 
-#include "controls.h"
-#include "demo.h"
-#include "errors.h"
-#include "layer_limits.h"
-#include "progress.h"
-#include "render.h"
-#include "scene.h"
+#include "cli/controls.h"
+#include "cli/demo.h"
+#include "cli/cli_error.h"
+#include "media/layer_limits.h"
+#include "cli/progress.h"
+#include "cli/render.h"
+#include "cli/scene.h"
 #include "session/error.h"
 #include "util/text.h"
 

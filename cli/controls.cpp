@@ -1,4 +1,4 @@
-#include "controls.h"
+#include "cli/controls.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "errors.h"
+#include "cli/cli_error.h"
 #include "session/error.h"
 
 namespace fs = std::filesystem;

@@ -1,15 +1,15 @@
-#include "frames.h"
-#include "demo.h"
+#include "cli/frames.h"
+#include "cli/demo.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
-#include "errors.h"
-#include "io_module.h"
-#include "render.h"
-#include "video.h"
+#include "cli/cli_error.h"
+#include "media/io_module.h"
+#include "cli/render.h"
+#include "media/video.h"
 
 namespace fs = std::filesystem;
 

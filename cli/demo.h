@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "errors.h"
-#include "image.h"
+#include "cli/cli_error.h"
+#include "media/image.h"
 
 namespace pluvane::cli {
 

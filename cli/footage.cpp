@@ -3,7 +3,7 @@
 #include <climits>
 #include <filesystem>
 
-#include "cli/errors.h"
+#include "cli/cli_error.h"
 #include "util/text.h"
 
 namespace fs = std::filesystem;

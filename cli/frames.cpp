@@ -1,4 +1,4 @@
-#include "frames.h"
+#include "cli/frames.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "errors.h"
+#include "cli/cli_error.h"
 #include "util/text.h"
 
 namespace fs = std::filesystem;

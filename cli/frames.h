@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "values.h"
+#include "cli/values.h"
 
 namespace pluvane::cli {
 

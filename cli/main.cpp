@@ -3,7 +3,7 @@
 
 #include <iostream>
 
-#include "app.h"
+#include "cli/app.h"
 
 int main(int argc, char** argv) {
   // A 1080p frame in float samples is 33 MB, above the C library's largest

@@ -4,7 +4,7 @@
 #include <exception>
 #include <thread>
 
-#include "cli/errors.h"
+#include "cli/cli_error.h"
 #include "cli/interrupt.h"
 #include "cli/plan.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "cli/errors.h"
+#include "cli/cli_error.h"
 #include "util/text.h"
 
 namespace fs = std::filesystem;

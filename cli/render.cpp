@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/controls.h"
-#include "cli/errors.h"
+#include "cli/cli_error.h"
 #include "cli/pipeline.h"
 #include "cli/plan.h"
 #include "cli/sinks.h"

@@ -13,14 +13,14 @@
 #include <utility>
 #include <vector>
 
-#include "composition.h"
-#include "errors.h"
-#include "frames.h"
+#include "minihost/composition.h"
+#include "cli/cli_error.h"
+#include "cli/frames.h"
 #include "cli/interrupt.h"
-#include "host.h"
+#include "minihost/host.h"
 #include "session/session.h"
-#include "image.h"
-#include "values.h"
+#include "media/image.h"
+#include "cli/values.h"
 
 namespace pluvane::cli {
 

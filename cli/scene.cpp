@@ -1,4 +1,4 @@
-#include "scene.h"
+#include "cli/scene.h"
 
 #include <nlohmann/json.hpp>
 
@@ -9,7 +9,7 @@
 #include <set>
 #include <sstream>
 
-#include "errors.h"
+#include "cli/cli_error.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;

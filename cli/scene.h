@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "render.h"
+#include "cli/render.h"
 
 namespace pluvane::cli {
 

@@ -1,4 +1,4 @@
-#include "values.h"
+#include "cli/values.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <numeric>
 
-#include "errors.h"
+#include "cli/cli_error.h"
 #include "util/text.h"
 
 namespace pluvane::cli {

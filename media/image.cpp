@@ -1,15 +1,15 @@
-#include "image.h"
+#include "media/image.h"
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
 
-#include "error.h"
-#include "io_module.h"
-#include "layer_limits.h"
-#include "png_file.h"
-#include "whole_file.h"
+#include "media/error.h"
+#include "media/io_module.h"
+#include "media/layer_limits.h"
+#include "media/png_file.h"
+#include "media/whole_file.h"
 
 namespace fs = std::filesystem;
 

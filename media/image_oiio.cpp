@@ -15,12 +15,12 @@
 #include <system_error>
 #include <type_traits>
 
-#include "channels.h"
-#include "error.h"
-#include "image.h"
-#include "io_module.h"
-#include "layer_limits.h"
-#include "whole_file.h"
+#include "media/channels.h"
+#include "media/error.h"
+#include "media/image.h"
+#include "media/io_module.h"
+#include "media/layer_limits.h"
+#include "media/whole_file.h"
 
 namespace fs = std::filesystem;
 

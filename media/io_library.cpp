@@ -1,6 +1,6 @@
 // The entry point of pluvane_media_io.so: the table of what it provides.
-#include "io_module.h"
-#include "layer_limits.h"
+#include "media/io_module.h"
+#include "media/layer_limits.h"
 
 namespace pluvane::media {
 namespace {

@@ -1,4 +1,4 @@
-#include "io_module.h"
+#include "media/io_module.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <mutex>
 
-#include "error.h"
-#include "layer_limits.h"
+#include "media/error.h"
+#include "media/layer_limits.h"
 
 #ifndef PLUVANE_MEDIA_IO_PATH
 #define PLUVANE_MEDIA_IO_PATH "pluvane_media_io.so"

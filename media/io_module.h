@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "image.h"
-#include "video.h"
+#include "media/image.h"
+#include "media/video.h"
 
 namespace pluvane::media {
 

@@ -1,10 +1,10 @@
-#include "layer_limits.h"
+#include "media/layer_limits.h"
 
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 
-#include "error.h"
+#include "media/error.h"
 
 namespace pluvane::media {
 namespace {

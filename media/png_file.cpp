@@ -1,4 +1,4 @@
-#include "png_file.h"
+#include "media/png_file.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -11,10 +11,10 @@
 #include <memory>
 #include <vector>
 
-#include "channels.h"
-#include "error.h"
-#include "layer_limits.h"
-#include "whole_file.h"
+#include "media/channels.h"
+#include "media/error.h"
+#include "media/layer_limits.h"
+#include "media/whole_file.h"
 
 namespace fs = std::filesystem;
 

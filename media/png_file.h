@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "image.h"
+#include "media/image.h"
 
 namespace pluvane::media {
 

@@ -1,9 +1,9 @@
-#include "sequence.h"
+#include "media/sequence.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "error.h"
+#include "media/error.h"
 
 namespace fs = std::filesystem;
 

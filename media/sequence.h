@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "image.h"
+#include "media/image.h"
 
 namespace pluvane::media {
 

@@ -1,14 +1,14 @@
 // The rules of video paths and codecs, and the reader and writer that hand
 // their work to FFmpeg inside the media library, loaded on first use.
-#include "video.h"
+#include "media/video.h"
 
 #include "util/text.h"
 
 #include <algorithm>
 #include <filesystem>
 
-#include "error.h"
-#include "io_module.h"
+#include "media/error.h"
+#include "media/io_module.h"
 
 namespace fs = std::filesystem;
 

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "image.h"
+#include "media/image.h"
 
 namespace pluvane::media {
 

@@ -1,5 +1,5 @@
-#include "video.h"
-#include "io_module.h"
+#include "media/video.h"
+#include "media/io_module.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -16,8 +16,8 @@ extern "C" {
 #include <filesystem>
 #include <system_error>
 
-#include "error.h"
-#include "layer_limits.h"
+#include "media/error.h"
+#include "media/layer_limits.h"
 
 namespace fs = std::filesystem;
 

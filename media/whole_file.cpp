@@ -1,4 +1,4 @@
-#include "whole_file.h"
+#include "media/whole_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

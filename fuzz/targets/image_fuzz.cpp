@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
-#include "errors.h"
-#include "layer_limits.h"
-#include "image.h"
+#include "cli/cli_error.h"
+#include "media/layer_limits.h"
+#include "media/image.h"
 
 using namespace pluvane::cli;
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "errors.h"
-#include "scene.h"
+#include "cli/cli_error.h"
+#include "cli/scene.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   pluvane::cli::RenderOptions options;

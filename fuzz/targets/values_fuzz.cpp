@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "errors.h"
+#include "cli/cli_error.h"
 #include "session/error.h"
-#include "frames.h"
-#include "values.h"
+#include "cli/frames.h"
+#include "cli/values.h"
 
 using namespace pluvane::cli;
 

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <string>
 
-#include "errors.h"
-#include "layer_limits.h"
-#include "video.h"
+#include "cli/cli_error.h"
+#include "media/layer_limits.h"
+#include "media/video.h"
 
 using namespace pluvane::cli;
 

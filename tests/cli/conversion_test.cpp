@@ -1,8 +1,8 @@
 // The fixed rules between file samples and host values, and the preview box
 // average. (File types, reading and writing are checked end to end.)
 #include "cli_test_util.h"
-#include "errors.h"
-#include "image.h"
+#include "cli/cli_error.h"
+#include "media/image.h"
 
 namespace pluvane::cli {
 namespace {

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 
 #include "cli_test_util.h"
-#include "errors.h"
-#include "frames.h"
+#include "cli/cli_error.h"
+#include "cli/frames.h"
 
 namespace {
 

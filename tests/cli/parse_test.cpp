@@ -3,9 +3,9 @@
 #include <map>
 
 #include "cli_test_util.h"
-#include "errors.h"
-#include "scene.h"
-#include "values.h"
+#include "cli/cli_error.h"
+#include "cli/scene.h"
+#include "cli/values.h"
 
 namespace pluvane::cli {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "color_param.h"  // the stand-in host's colour suite hooks
+#include "minihost/color_suite.h"  // the stand-in host's colour suite hooks
 #include "direct_call.h"
 #include "host/params.h"
 

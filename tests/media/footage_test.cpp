@@ -3,8 +3,8 @@
 // interrupted renders leaving a playable video. The clips are made here with
 // the installed ffmpeg; ffmpeg and ffprobe are the reference readers.
 #include "../cli/cli_test_util.h"
-#include "error.h"
-#include "video.h"
+#include "media/error.h"
+#include "media/video.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <fstream>
 
 #include "../cli/cli_test_util.h"
-#include "error.h"
-#include "image.h"
+#include "media/error.h"
+#include "media/image.h"
 
 namespace {
 

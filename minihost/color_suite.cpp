@@ -1,5 +1,5 @@
 // "PF ColorParamSuite" 1: a colour control in floating point.
-#include "color_param.h"
+#include "color_suite.h"
 
 #include <map>
 #include <mutex>
