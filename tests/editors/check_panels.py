@@ -340,6 +340,16 @@ def check_shotcut(c, folder):
             fail("the filter takes the profile's rate %s as other than %s" % (fps, exact))
 
 
+def check_generated(program, filter_path, editors):
+    """The committed description is what the generator writes from the effect today."""
+    path = os.path.join(editors, "kdenlive", "frei0r_pluvane.xml")
+    rc, out = run([sys.executable, os.path.join(editors, "kdenlive", "generate.py"), program, filter_path])
+    if rc != 0:
+        fail("generate.py: %s" % out)
+    elif out != open(path, encoding="utf-8").read():
+        fail("frei0r_pluvane.xml is not what editors/kdenlive/generate.py writes now: run it again")
+
+
 def lint_qml(folder):
     lint = shutil.which("qmllint")
     if not lint:
@@ -361,6 +371,8 @@ def main():
     if c.ranges is None:
         print("pluvane program not given: ranges checked against the defaults only")
     check_kdenlive(c, os.path.join(editors, "kdenlive", "frei0r_pluvane.xml"))
+    if c.ranges is not None:
+        check_generated(sys.argv[3], sys.argv[1], editors)
     check_shotcut(c, os.path.join(editors, "shotcut", "pluvane"))
     lint_qml(os.path.join(editors, "shotcut", "pluvane"))
     print("%d failures" % len(failures))
