@@ -157,6 +157,8 @@ xdotool mousemove 1362 951 click 1      # the Effect/Composition Stack tab
 sleep 4
 import -window root -crop 660x960+940+0 +repage "$out/kdenlive-panel.png"
 kill -- "-${pids[-1]}" 2>/dev/null || true
+sleep 2
+kill -9 -- "-${pids[-1]}" 2>/dev/null || true
 
 # ---- Shotcut: the clip with the filter in the source player, the Filters
 # panel floated and tall enough for every control. Shotcut reads filters from
