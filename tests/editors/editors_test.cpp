@@ -253,6 +253,12 @@ std::string ReadFile(const std::string& path) {
 class ProjectTest : public ::testing::Test {
  protected:
   void SetUp() override {
+#ifdef PLUVANE_SANITIZED_BUILD
+    // With the sanitizer runtimes preloaded, melt 7.12 hangs in gnutls's
+    // start-up (bindtextdomain) before it loads any filter, here as in the
+    // frei0r hosts' tests; the sanitized filter is covered through dlopen.
+    GTEST_SKIP() << "melt hangs at start-up with the sanitizer runtimes preloaded; the projects run in the normal build";
+#endif
     std::string pattern = (fs::temp_directory_path() / "pluvane-editors-XXXXXX").string();
     dir_ = ::mkdtemp(pattern.data());
     env_ = "FREI0R_PATH=" + Q(fs::path(PLUVANE_FREI0R_PATH).parent_path().string()) + " ";
@@ -265,7 +271,7 @@ class ProjectTest : public ::testing::Test {
   }
   void TearDown() override {
     std::error_code ec;
-    fs::remove_all(dir_, ec);
+    if (!dir_.empty()) fs::remove_all(dir_, ec);
   }
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
