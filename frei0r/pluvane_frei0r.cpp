@@ -147,8 +147,9 @@ class History {
     long long last;  // the run covers its key .. last
     Values values;
   };
-  // About two hours at 60 fps of values that change every frame.
-  static constexpr size_t kMaxRuns = size_t{1} << 19;
+  // About 18 minutes at 60 fps of values that change every frame (some 30 MB);
+  // beyond, what was kept is dropped and earlier times read the current values.
+  static constexpr size_t kMaxRuns = size_t{1} << 16;
 
   std::map<long long, Run>::const_iterator Find(long long frame) const {
     auto it = runs_.upper_bound(frame);
