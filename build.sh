@@ -11,10 +11,11 @@ PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev 
           libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev
           frei0r-plugins-dev ffmpeg)
 # What only the tests need: a one-node Slurm cluster and GNU parallel for the farm tests,
-# clang and its runtimes for the fuzz programs, and the video tools that load the frei0r filter.
+# clang and its runtimes for the fuzz programs, the video tools that load the frei0r filter, and
+# an X server for Kdenlive's compositing in melt and qmllint for the Shotcut panel.
 TEST_PACKAGES=(slurm-wlm munge procps iproute2 parallel
                clang-14 libclang-rt-14-dev
-               melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad)
+               melt xvfb xauth qtdeclarative5-dev-tools gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_deps() {  # install_deps [extra packages...]

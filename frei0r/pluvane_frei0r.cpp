@@ -5,17 +5,29 @@
 //
 // Parameters, in frei0r order: the effect's 18 controls under their own
 // names, with the time unit and frame rate first (ffmpeg sets parameters by
-// position) and draft quality last.
-// Doubles follow the frei0r convention: 0..1 covers each control's usual span
-// by a linear rule, value = lo + v × (hi - lo) (the table below); values
-// beyond 0..1 extend the same line and are clamped to what the control
-// accepts. NaN leaves the control at its default.
+// position), then draft quality, then what the editors built on MLT need
+// (added at the end so that ffmpeg's positional lists keep their meaning):
+// "Units" and the point light's "Light X" and "Light Y".
+// Doubles follow the frei0r convention unless "Units" is "native": 0..1
+// covers each control's usual span by a linear rule, value = lo + v × (hi -
+// lo) (the table below); values beyond 0..1 extend the same line and are
+// clamped to what the control accepts. With "Units" "native" a double is the
+// control's own value (drops per frame, seconds, degrees, ...), clamped the
+// same way, and a double the host never set stays at the control's default:
+// MLT interpolates the numbers it passes, so keyframes in the controls' units
+// need the values in those units. NaN leaves the control at its default.
+// MLT passes no position parameters: "Light X" and "Light Y" place the point
+// light in pixels of the frame the filter gets, in either units mode. Each,
+// when a finite number, wins over its axis of "Light Position"; their default
+// NaN leaves the light where "Light Position" puts it.
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,7 +46,7 @@ namespace {
 
 namespace session = pluvane::session;
 
-enum class Kind { kSlider, kAngle, kPopup, kColor, kPoint, kFrameRate, kTimeUnit, kDraft };
+enum class Kind { kSlider, kAngle, kPopup, kColor, kPoint, kFrameRate, kTimeUnit, kDraft, kUnits, kPixelX, kPixelY };
 
 struct ParamSpec {
   const char* name;
@@ -66,6 +78,9 @@ constexpr ParamSpec kParams[] = {
     {"Roughness", Kind::kSlider, 0, 0.25, "0..1 = 0..0.25, at least 0.001 (default 0.06 = 0.015)"},
     {"Metal", Kind::kSlider, 0, 100, "0..1 = 0..100 (default 1 = 100)"},
     {"Draft", Kind::kDraft, 0, 0, "render at draft quality"},
+    {"Units", Kind::kUnits, 0, 0, "how doubles are read: 0..1 (default) over each control's span, or native: the control's own units"},
+    {"Light X", Kind::kPixelX, 0, 0, "point light x in pixels of the frame; a number wins over Light Position (default NaN: not set)"},
+    {"Light Y", Kind::kPixelY, 0, 0, "point light y in pixels of the frame; a number wins over Light Position (default NaN: not set)"},
 };
 constexpr int kParamCount = static_cast<int>(sizeof kParams / sizeof kParams[0]);
 
@@ -75,6 +90,89 @@ struct Value {
   double r = 1, g = 1, b = 1;  // colours
   double x = 0, y = 0;         // positions
   std::string text;            // strings
+  bool set = false;            // given by the host at least once
+};
+
+// "native" in any case; everything else is the 0..1 convention.
+bool IsNative(const std::string& units) {
+  std::string lower;
+  for (char c : units) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower == "native";
+}
+
+// What the host gave the time-varying controls (sliders, angles, the point,
+// the colour) at every frame rendered so far, as the stand-in host stores
+// them. A keyframed control is read by the effect at earlier times too (a
+// drop keeps the values of its birth), but a frei0r host passes only the
+// value of the frame it asks for: rendering the frames in order, as a render
+// does, the filter has seen every earlier value and the effect gets them,
+// exactly as keyframes in the stand-in host give them. A time not seen (after
+// a seek) reads the current value. Runs of equal frames are kept once.
+class History {
+ public:
+  using Values = std::vector<std::array<double, 3>>;  // by slot
+
+  // `values` for `frame`. A frame seen before with other values means the
+  // host's values changed (an edit in an editor): what was kept is dropped.
+  void Record(long long frame, const Values& values) {
+    auto it = Find(frame);
+    if (it != runs_.end()) {
+      if (it->second.values == values) return;
+      runs_.clear();
+    }
+    if (!runs_.empty()) {
+      auto before = runs_.lower_bound(frame);
+      if (before != runs_.begin()) {
+        --before;
+        if (before->second.last == frame - 1 && before->second.values == values) {
+          before->second.last = frame;
+          Merge(before);
+          return;
+        }
+      }
+    }
+    if (runs_.size() >= kMaxRuns) runs_.clear();
+    auto added = runs_.emplace(frame, Run{frame, values}).first;
+    Merge(added);
+  }
+  // The values kept for `frame`, or nothing.
+  const Values* At(long long frame) const {
+    auto it = Find(frame);
+    return it == runs_.end() ? nullptr : &it->second.values;
+  }
+  void Clear() { runs_.clear(); }
+
+ private:
+  struct Run {
+    long long last;  // the run covers its key .. last
+    Values values;
+  };
+  // About 18 minutes at 60 fps of values that change every frame (some 30 MB);
+  // beyond, what was kept is dropped and earlier times read the current values.
+  static constexpr size_t kMaxRuns = size_t{1} << 16;
+
+  std::map<long long, Run>::const_iterator Find(long long frame) const {
+    auto it = runs_.upper_bound(frame);
+    if (it == runs_.begin()) return runs_.end();
+    --it;
+    return frame <= it->second.last ? it : runs_.end();
+  }
+  std::map<long long, Run>::iterator Find(long long frame) {
+    auto it = runs_.upper_bound(frame);
+    if (it == runs_.begin()) return runs_.end();
+    --it;
+    return frame <= it->second.last ? it : runs_.end();
+  }
+  // Joins the run at `it` with the next one when they touch and agree.
+  void Merge(std::map<long long, Run>::iterator it) {
+    auto next = std::next(it);
+    if (next != runs_.end() && next->first == it->second.last + 1 && next->second.values == it->second.values) {
+      it->second.last = next->second.last;
+      runs_.erase(next);
+    }
+  }
+
+  std::map<long long, Run> runs_;
 };
 
 class Instance {
@@ -85,10 +183,25 @@ class Instance {
         height_(static_cast<int>(height)) {
     for (int i = 0; i < kParamCount; ++i) {
       const ParamSpec& p = kParams[i];
-      const bool control = p.kind != Kind::kFrameRate && p.kind != Kind::kTimeUnit && p.kind != Kind::kDraft;
+      const bool control = p.kind == Kind::kSlider || p.kind == Kind::kAngle || p.kind == Kind::kPopup ||
+                           p.kind == Kind::kColor || p.kind == Kind::kPoint;
       index_[i] = control ? session_.Control(p.name) : -1;
       values_[i] = Default(i);
+      if (control && p.kind != Kind::kPopup) {
+        slot_of_.resize(std::max<size_t>(slot_of_.size(), static_cast<size_t>(index_[i]) + 1), -1);
+        slot_of_[static_cast<size_t>(index_[i])] = static_cast<int>(slotted_.size());
+        slotted_.push_back(index_[i]);
+      }
     }
+    // The effect asks the kept values of earlier frames; the current frame's
+    // and unseen frames' come from what ApplyControls set.
+    session_.SetValueSource([this](int index, double seconds, std::array<double, 3>& value) {
+      if (index < 0 || static_cast<size_t>(index) >= slot_of_.size() || slot_of_[static_cast<size_t>(index)] < 0) return false;
+      const History::Values* kept = history_.At(session_.timebase().FrameAt(seconds));
+      if (!kept) return false;
+      value = (*kept)[static_cast<size_t>(slot_of_[static_cast<size_t>(index)])];
+      return true;
+    });
   }
 
   void Set(int i, f0r_param_t param) {
@@ -107,7 +220,8 @@ class Instance {
       }
       case Kind::kPopup:
       case Kind::kFrameRate:
-      case Kind::kTimeUnit: {
+      case Kind::kTimeUnit:
+      case Kind::kUnits: {
         const char* s = *static_cast<const f0r_param_string*>(param);
         v.text = s ? std::string(s, strnlen(s, 256)) : "";
         break;
@@ -116,6 +230,7 @@ class Instance {
         v.number = *static_cast<const double*>(param);
         break;
     }
+    v.set = true;
   }
 
   void Get(int i, f0r_param_t param) const {
@@ -131,7 +246,13 @@ class Instance {
       case Kind::kPopup:
       case Kind::kFrameRate:
       case Kind::kTimeUnit:
+      case Kind::kUnits:
         *static_cast<f0r_param_string*>(param) = const_cast<char*>(v.text.c_str());
+        break;
+      case Kind::kSlider:
+      case Kind::kAngle:
+        // In native units a double never set reads as the control's default.
+        *static_cast<double*>(param) = native() && !v.set ? session::ClampToControl(Definition(i), NAN) : v.number;
         break;
       default:
         *static_cast<double*>(param) = v.number;
@@ -155,6 +276,8 @@ class Instance {
     const ParamSpec& p = kParams[i];
     if (p.kind == Kind::kFrameRate) v.text = "30";
     if (p.kind == Kind::kTimeUnit) v.text = "seconds";
+    if (p.kind == Kind::kUnits) v.text = "0..1";
+    if (p.kind == Kind::kPixelX || p.kind == Kind::kPixelY) v.number = NAN;
     if (index_[i] < 0) return v;
     const PF_ParamDef& d = session_.definitions()[index_[i]];
     switch (p.kind) {
@@ -180,9 +303,15 @@ class Instance {
     return static_cast<A_u_char>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0));
   }
 
+  const PF_ParamDef& Definition(int i) const { return session_.definitions()[index_[i]]; }
+  bool native() const { return IsNative(ValueOf(Kind::kUnits).text); }
+
   // The frei0r values in the controls' units: doubles by the 0..1 line of the
-  // table, positions as fractions of the frame, colours 0..1 per channel.
+  // table or as they are (native units), positions as fractions of the frame
+  // unless Light X or Light Y give pixels, colours 0..1 per channel.
   void ApplyControls() {
+    const bool native_units = native();
+    const double light_x = ValueOf(Kind::kPixelX).number, light_y = ValueOf(Kind::kPixelY).number;
     for (int i = 0; i < kParamCount; ++i) {
       const int index = index_[i];
       if (index < 0) continue;
@@ -192,7 +321,10 @@ class Instance {
       switch (p.kind) {
         case Kind::kSlider:
         case Kind::kAngle:
-          session_.SetValue(index, std::isnan(v.number) ? v.number : p.lo + std::clamp(v.number, -1e6, 1e6) * (p.hi - p.lo));
+          if (native_units)
+            session_.SetValue(index, v.set ? v.number : NAN);
+          else
+            session_.SetValue(index, std::isnan(v.number) ? v.number : p.lo + std::clamp(v.number, -1e6, 1e6) * (p.hi - p.lo));
           break;
         case Kind::kPopup:
           session_.SetChoice(index, session::MatchChoice(d, v.text).value_or(d.u.pd.dephault));
@@ -203,11 +335,36 @@ class Instance {
           break;
         }
         case Kind::kPoint:
-          session_.SetPoint(index, v.x * width_, v.y * height_);
+          session_.SetPoint(index, std::isfinite(light_x) ? light_x : v.x * width_,
+                            std::isfinite(light_y) ? light_y : v.y * height_);
           break;
         default: break;
       }
     }
+  }
+
+  // The time-varying controls as the stand-in host now holds them, in the
+  // form it takes back from a value source.
+  History::Values CurrentValues() {
+    History::Values out;
+    out.reserve(slotted_.size());
+    for (int index : slotted_) {
+      const PF_ParamDef& d = session_.definitions()[static_cast<size_t>(index)];
+      switch (d.param_type) {
+        case PF_Param_FIX_SLIDER: out.push_back({d.u.fd.value / 65536.0, 0, 0}); break;
+        case PF_Param_ANGLE: out.push_back({d.u.ad.value / 65536.0, 0, 0}); break;
+        case PF_Param_COLOR:
+          out.push_back({static_cast<double>(d.u.cd.value.red), static_cast<double>(d.u.cd.value.green),
+                         static_cast<double>(d.u.cd.value.blue)});
+          break;
+        default: {
+          const auto point = session_.host().PointValue(index);
+          out.push_back({point.first, point.second, 0});
+          break;
+        }
+      }
+    }
+    return out;
   }
 
   const Value& ValueOf(Kind kind) const {
@@ -222,6 +379,7 @@ class Instance {
       rate = session::ParseRate(ValueOf(Kind::kFrameRate).text);
     } catch (const session::Error&) {
     }
+    if (!(rate == session_.timebase().rate())) history_.Clear();
     session_.SetRate(rate);
     // The host's time to the nearest frame, then that frame's time exactly as
     // the command line gives it.
@@ -230,6 +388,7 @@ class Instance {
     const double draft = ValueOf(Kind::kDraft).number;
     session_.SetDraft(!std::isnan(draft) && draft >= 0.5);
     ApplyControls();
+    history_.Record(frame, CurrentValues());
     return session_.RenderFrame(frame, session::PackedRgba8(in, width_, height_), session::PackedRgba8(out, width_, height_),
                                 session::Depth::k8) == PF_Err_NONE;
   }
@@ -238,6 +397,9 @@ class Instance {
   int width_, height_;
   int index_[kParamCount] = {};
   Value values_[kParamCount];
+  std::vector<int> slotted_;  // control indices of the time-varying controls, by slot
+  std::vector<int> slot_of_;  // slot by control index, -1 for none
+  History history_;
 };
 
 }  // namespace
@@ -269,7 +431,8 @@ void f0r_get_param_info(f0r_param_info_t* info, int index) {
     case Kind::kPoint: info->type = F0R_PARAM_POSITION; break;
     case Kind::kPopup:
     case Kind::kFrameRate:
-    case Kind::kTimeUnit: info->type = F0R_PARAM_STRING; break;
+    case Kind::kTimeUnit:
+    case Kind::kUnits: info->type = F0R_PARAM_STRING; break;
     case Kind::kDraft: info->type = F0R_PARAM_BOOL; break;
     default: info->type = F0R_PARAM_DOUBLE; break;
   }

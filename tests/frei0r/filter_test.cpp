@@ -116,7 +116,8 @@ TEST_F(FilterTest, DeclaresAnRgbaFilterWithEveryControlByName) {
                   {"Diffuse", F0R_PARAM_DOUBLE},         {"Specular", F0R_PARAM_DOUBLE},
                   {"Roughness", F0R_PARAM_DOUBLE},       {"Metal", F0R_PARAM_DOUBLE},
                   {"Frame Rate", F0R_PARAM_STRING},      {"Time Unit", F0R_PARAM_STRING},
-                  {"Draft", F0R_PARAM_BOOL}};
+                  {"Draft", F0R_PARAM_BOOL},             {"Units", F0R_PARAM_STRING},
+                  {"Light X", F0R_PARAM_DOUBLE},         {"Light Y", F0R_PARAM_DOUBLE}};
   EXPECT_EQ(info.num_params, static_cast<int>(std::size(expected)));
   for (const auto& e : expected) {
     const int i = filter_.Index(e.name);
