@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include "media/error.h"
+#include "session/error.h"
+
 #include "cli/cli_error.h"
 #include "cli/scene.h"
 
@@ -11,7 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     pluvane::cli::ParseScene(std::string(reinterpret_cast<const char*>(data), size), "fuzz.json", "/nonexistent",
                              options);
-  } catch (const pluvane::cli::CliError&) {
+  } catch (const pluvane::cli::CliError&) {  // a clear message: the expected outcome of bad input
+  } catch (const pluvane::media::Error&) {
+  } catch (const pluvane::session::Error&) {
   }
   return 0;
 }

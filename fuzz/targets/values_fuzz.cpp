@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/cli_error.h"
+#include "media/error.h"
 #include "session/error.h"
 #include "cli/frames.h"
 #include "cli/values.h"
@@ -40,7 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       default: ParseInteger(text, "--n", -1000, 1000); break;
     }
-  } catch (const CliError&) {
+  } catch (const pluvane::cli::CliError&) {  // a clear message: the expected outcome of bad input
+  } catch (const pluvane::media::Error&) {
+  } catch (const pluvane::session::Error&) {
   }
   return 0;
 }

@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <string>
 
+#include "media/error.h"
+#include "session/error.h"
+
 #include "cli/cli_error.h"
 #include "media/layer_limits.h"
 #include "media/video.h"
@@ -35,7 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const long long frames = reader.info().frames;
     for (long long i = 0; i < frames && i < 3; ++i) reader.Read(i);
     reader.Read(0);
-  } catch (const CliError&) {
+  } catch (const pluvane::cli::CliError&) {  // a clear message: the expected outcome of bad input
+  } catch (const pluvane::media::Error&) {
+  } catch (const pluvane::session::Error&) {
   }
   std::remove(path.c_str());
   return 0;
