@@ -313,6 +313,18 @@ std::pair<double, double> MiniHost::PointValue(int index) const {
   return {states_.at(index).x, states_.at(index).y};
 }
 
+// A point kept in full-resolution layer pixels, as the effect gets it: in
+// buffer pixels at the downsample, within what 16.16 holds. NaN is the
+// control's default place (its default is a percentage of the layer).
+void MiniHost::HandOverPoint(PF_ParamDef& d, double x, double y) const {
+  if (std::isnan(x)) x = d.u.td.x_dephault / 65536.0 * settings_.width / 100.0;
+  if (std::isnan(y)) y = d.u.td.y_dephault / 65536.0 * settings_.height / 100.0;
+  const double dsx = static_cast<double>(settings_.downsample_x.num) / settings_.downsample_x.den;
+  const double dsy = static_cast<double>(settings_.downsample_y.num) / settings_.downsample_y.den;
+  d.u.td.x_value = ToFixed(std::clamp(x * dsx, -32767.0, 32767.0));
+  d.u.td.y_value = ToFixed(std::clamp(y * dsy, -32767.0, 32767.0));
+}
+
 // A value from an outside host into the record the effect reads.
 PF_ParamDef MiniHost::OutsideValue(PF_ParamDef d, const std::array<double, 3>& v) const {
   const auto channel = [](double c) { return static_cast<A_u_char>(std::lround(std::clamp(std::isnan(c) ? 0.0 : c, 0.0, 255.0))); };
@@ -323,13 +335,7 @@ PF_ParamDef MiniHost::OutsideValue(PF_ParamDef d, const std::array<double, 3>& v
       d.u.fd.value = std::clamp(fixed(v[0], d.u.fd.dephault), d.u.fd.valid_min, d.u.fd.valid_max);
       break;
     case PF_Param_ANGLE: d.u.ad.value = fixed(v[0], d.u.ad.dephault); break;
-    case PF_Param_POINT: {
-      const double dsx = static_cast<double>(settings_.downsample_x.num) / settings_.downsample_x.den;
-      const double dsy = static_cast<double>(settings_.downsample_y.num) / settings_.downsample_y.den;
-      d.u.td.x_value = fixed(v[0] * dsx, d.u.td.x_dephault);
-      d.u.td.y_value = fixed(v[1] * dsy, d.u.td.y_dephault);
-      break;
-    }
+    case PF_Param_POINT: HandOverPoint(d, v[0], v[1]); break;
     case PF_Param_COLOR: d.u.cd.value = PF_Pixel{255, channel(v[0]), channel(v[1]), channel(v[2])}; break;
     case PF_Param_POPUP: {
       const double c = std::isnan(v[0]) ? 1.0 : std::clamp(v[0], 1.0, static_cast<double>(std::max<A_long>(d.u.pd.num_choices, 1)));
@@ -355,16 +361,9 @@ PF_ParamDef MiniHost::ValueAt(int index, A_long time, A_u_long time_scale) const
     case PF_Param_ANGLE:
       if (keyed) d.u.ad.value = ToFixed(Interpolate(st.keys, t, false));
       break;
-    case PF_Param_POINT: {
-      // Stored in full-resolution layer pixels, handed over in buffer pixels.
-      const double x = keyed ? Interpolate(st.keys, t, false) : st.x;
-      const double y = keyed ? Interpolate(st.keys, t, true) : st.y;
-      const double dsx = static_cast<double>(settings_.downsample_x.num) / settings_.downsample_x.den;
-      const double dsy = static_cast<double>(settings_.downsample_y.num) / settings_.downsample_y.den;
-      d.u.td.x_value = ToFixed(x * dsx);
-      d.u.td.y_value = ToFixed(y * dsy);
+    case PF_Param_POINT:
+      HandOverPoint(d, keyed ? Interpolate(st.keys, t, false) : st.x, keyed ? Interpolate(st.keys, t, true) : st.y);
       break;
-    }
     default:
       break;
   }

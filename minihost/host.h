@@ -277,6 +277,7 @@ class MiniHost {
   };
   void InitInData(CallContext& ctx, A_long time);
   PF_ParamDef OutsideValue(PF_ParamDef def, const std::array<double, 3>& value) const;
+  void HandOverPoint(PF_ParamDef& def, double x, double y) const;
   void RegisterHostSuites();
 
   LayerSettings settings_;

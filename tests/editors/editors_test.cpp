@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "run_program.h"
+
 extern "C" {
 #include <frei0r.h>
 }
@@ -235,20 +237,8 @@ constexpr size_t kFrameBytes = static_cast<size_t>(kWidth) * kHeight * 4;
 // process group goes when it does.
 constexpr int kTimeLimit = 180;
 
-bool HaveProgram(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string Q(const std::string& s) {  // single-quoted for sh
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::ReadAll;
+std::string Q(const std::string& s) { return testsupport::ShellQuoted(s); }
 
 class ProjectTest : public ::testing::Test {
  protected:
@@ -283,7 +273,7 @@ class ProjectTest : public ::testing::Test {
                              std::to_string(kTimeLimit) + " sh -c " + Q(command) + " >" + Q(Path("log.txt")) + " 2>&1";
     const int rc = std::system(full.c_str());
     ASSERT_EQ(rc, 0) << command << (WEXITSTATUS(rc) == 124 ? "\n(stopped at the time limit)" : "") << "\n"
-                     << ReadFile(Path("log.txt"));
+                     << ReadAll(Path("log.txt"));
   }
 
   // The clip, PNG in Matroska at `rate`, and its frames as stills.
@@ -301,7 +291,7 @@ class ProjectTest : public ::testing::Test {
       for (const auto& o : options) cmd += " " + o;
       Run(cmd + " && ffmpeg -v error -y -i cli.png -f rawvideo -pix_fmt rgba cli.raw");
       if (HasFailure()) return all;
-      all += ReadFile(Path("cli.raw"));
+      all += ReadAll(Path("cli.raw"));
     }
     return all;
   }
@@ -313,7 +303,7 @@ class ProjectTest : public ::testing::Test {
     const std::string melt = env_ + "melt -quiet xml:" + project +
                              " -consumer avformat:melt.raw f=rawvideo vcodec=rawvideo pix_fmt=rgba";
     Run(display ? "xvfb-run -a env " + melt : melt);
-    return ReadFile(Path("melt.raw"));
+    return ReadAll(Path("melt.raw"));
   }
 
   void ExpectSameFrames(const std::string& got, const std::string& want, int frames) {
@@ -332,7 +322,7 @@ class ProjectTest : public ::testing::Test {
   do {                                                                                              \
     if (std::string(PLUVANE_CLI_PATH).empty()) GTEST_SKIP() << "the pluvane program is not built"; \
     for (const char* p : {__VA_ARGS__})                                                             \
-      if (!HaveProgram(p)) GTEST_SKIP() << p << " is not installed (./build.sh test installs it)";  \
+      if (!testsupport::OnPath(p)) GTEST_SKIP() << p << " is not installed (./build.sh test installs it)";  \
   } while (0)
 
 // The filter's parameters as the Kdenlive description sets them (fixed ones,

@@ -22,16 +22,8 @@ namespace fs = std::filesystem;
 constexpr int kWidth = 160, kHeight = 90;
 constexpr size_t kFrameBytes = static_cast<size_t>(kWidth) * kHeight * 4;
 
-std::string Q(const std::string& s) {  // single-quoted for sh
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::ReadAll;
+std::string Q(const std::string& s) { return testsupport::ShellQuoted(s); }
 
 // The folder of a library's loadable modules (`sub`, such as "mlt-7") that
 // holds every one of `files`; "" when there is none.
@@ -107,8 +99,8 @@ class HostTest : public ::testing::Test {
     run.argv = testsupport::Shell(full);
     run.what = command;
     const testsupport::Ended e = testsupport::Run(run);
-    ASSERT_FALSE(e.timed_out) << ReadFile(Path("log.txt"));
-    ASSERT_EQ(e.code, 0) << command << "\n" << ReadFile(Path("log.txt"));
+    ASSERT_FALSE(e.timed_out) << ReadAll(Path("log.txt"));
+    ASSERT_EQ(e.code, 0) << command << "\n" << ReadAll(Path("log.txt"));
   }
 
   // The test picture: a still, or a short clip of RGBA frames (PNG in
@@ -126,7 +118,7 @@ class HostTest : public ::testing::Test {
     for (const auto& s : sets) cmd += " --set " + Q(s);
     cmd += " && ffmpeg -v error -y -i cli.png -f rawvideo -pix_fmt rgba cli.raw";
     Run(cmd);
-    return ReadFile(Path("cli.raw"));
+    return ReadAll(Path("cli.raw"));
   }
   std::string CliClip(int frames, const std::string& fps, const std::vector<std::string>& sets) {
     std::string all;
@@ -192,12 +184,12 @@ TEST_F(HostTest, FfmpegStillMatchesTheCommandLine) {
                               frame + " --set 'Drip Rate=2' && ffmpeg -v error -y -i cli.png -f rawvideo -pix_fmt rgba cli.raw";
       Run(cli);
       const std::string high = Cli("in.png", c.frame, c.fps, sets);
-      EXPECT_NE(ReadFile(Path("filter.raw")), high) << "draft renders like high quality";
+      EXPECT_NE(ReadAll(Path("filter.raw")), high) << "draft renders like high quality";
       Run(cli);
     } else {
       Cli("in.png", c.frame, c.fps, sets);
     }
-    const std::string got = ReadFile(Path("filter.raw")), want = ReadFile(Path("cli.raw"));
+    const std::string got = ReadAll(Path("filter.raw")), want = ReadAll(Path("cli.raw"));
     ASSERT_EQ(got.size(), kFrameBytes);
     EXPECT_TRUE(got == want) << "the filter's frame differs from pluvane render's";
   }
@@ -215,14 +207,14 @@ TEST_F(HostTest, OneRateWrittenThreeWaysGivesTheSameRain) {
     SCOPED_TRACE(rate);
     Run(std::string("ffmpeg -v error -y -i clip.mkv -vf 'frei0r=pluvane:ms|") + rate +
         "|0.4' -f rawvideo -pix_fmt rgba filter.raw");
-    EXPECT_TRUE(ReadFile(Path("filter.raw")) == want) << "ffmpeg's frames differ from pluvane render's";
+    EXPECT_TRUE(ReadAll(Path("filter.raw")) == want) << "ffmpeg's frames differ from pluvane render's";
   }
   std::ofstream(Path("profile")) << "description=test\nframe_rate_num=51\nframe_rate_den=2\nwidth=160\n"
                                     "height=90\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
                                     "display_aspect_num=16\ndisplay_aspect_den=9\ncolorspace=709\n";
   Run("melt -quiet -profile profile clip.mkv -filter frei0r.pluvane 'Frame Rate=102/4' 'Drip Rate=0.4' "
       "-consumer avformat:melt.raw f=rawvideo vcodec=rawvideo pix_fmt=rgba");
-  EXPECT_TRUE(ReadFile(Path("melt.raw")) == want) << "melt's frames differ from pluvane render's";
+  EXPECT_TRUE(ReadAll(Path("melt.raw")) == want) << "melt's frames differ from pluvane render's";
 }
 
 // A clip through ffmpeg: its time (milliseconds, from time stamps rounded to
@@ -232,7 +224,7 @@ TEST_F(HostTest, FfmpegClipFramesMatchTheCommandLine) {
   constexpr int kFrames = 5;
   MakeClip(kFrames);
   Run("ffmpeg -v error -y -i clip.mkv -vf 'frei0r=pluvane:ms|30000/1001|0.4' -f rawvideo -pix_fmt rgba filter.raw");
-  const std::string got = ReadFile(Path("filter.raw"));
+  const std::string got = ReadAll(Path("filter.raw"));
   ASSERT_EQ(got.size(), kFrames * kFrameBytes);
   const std::string want = CliClip(kFrames, "30000/1001", {"Drip Rate=2"});
   for (int f = 0; f < kFrames; ++f)
@@ -240,7 +232,7 @@ TEST_F(HostTest, FfmpegClipFramesMatchTheCommandLine) {
   // Left in seconds, ffmpeg's milliseconds would be read as frames a thousand
   // times later: the unit matters.
   Run("ffmpeg -v error -y -i clip.mkv -vf 'frei0r=pluvane:seconds|30000/1001|0.4' -f rawvideo -pix_fmt rgba wrong.raw");
-  EXPECT_NE(ReadFile(Path("wrong.raw")).substr(kFrameBytes), want.substr(kFrameBytes));
+  EXPECT_NE(ReadAll(Path("wrong.raw")).substr(kFrameBytes), want.substr(kFrameBytes));
 }
 
 // melt: parameters by name (set again before every frame), time in seconds
@@ -256,7 +248,7 @@ TEST_F(HostTest, MeltFramesMatchTheCommandLine) {
   Run("melt -quiet -profile profile clip.mkv -filter frei0r.pluvane 'Frame Rate=30000/1001' 'Drip Rate=0.4' "
       "'Light Type=Point Light' 'Light Color=#ff8000' -consumer avformat:melt.raw f=rawvideo vcodec=rawvideo "
       "pix_fmt=rgba");
-  const std::string got = ReadFile(Path("melt.raw"));
+  const std::string got = ReadAll(Path("melt.raw"));
   ASSERT_EQ(got.size(), kFrames * kFrameBytes);
   const std::string want =
       CliClip(kFrames, "30000/1001", {"Drip Rate=2", "Light Type=Point Light", "Light Color=255,128,0"});
@@ -273,7 +265,7 @@ TEST_F(HostTest, GstreamerFramesMatchTheCommandLine) {
   Run("gst-launch-1.0 -q filesrc location=clip.mkv ! matroskademux ! pngdec ! videoconvert ! "
       "frei0r-filter-pluvane frame-rate=30000/1001 drip-rate=0.4 displacement=0.9 light-color-g=0 ! "
       "videoconvert ! video/x-raw,format=RGBA ! filesink location=gst.raw");
-  const std::string got = ReadFile(Path("gst.raw"));
+  const std::string got = ReadAll(Path("gst.raw"));
   ASSERT_EQ(got.size(), kFrames * kFrameBytes);
   const std::string want = CliClip(kFrames, "30000/1001", {"Drip Rate=2", "Displacement=40", "Light Color=255,0,255"});
   for (int f = 0; f < kFrames; ++f)

@@ -1,10 +1,11 @@
 // The fixed rules between file samples and host values, and the preview box
 // average. (File types, reading and writing are checked end to end.)
-#include "cli_test_util.h"
-#include "cli/cli_error.h"
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include "media/image.h"
 
-namespace pluvane::cli {
+namespace pluvane::media {
 namespace {
 
 using S = SampleType;
@@ -63,4 +64,4 @@ TEST(BoxDownsample, SixteenBitRoundsAndFloatKeepsTheMean) {
 }
 
 }  // namespace
-}  // namespace pluvane::cli
+}  // namespace pluvane::media
