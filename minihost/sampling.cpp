@@ -358,13 +358,20 @@ PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, P
   using Channel = decltype(dst->red);
   if (pb->x_radius == 32768 && pb->y_radius == 32768 && (x & 0xFFFF) == 0 && (y & 0xFFFF) == 0) {
     // A half-pixel box centred on a pixel (an undisplaced sample): one pixel
-    // of weight 1 and a total weight of 1, the general sums written out.
+    // of weight 1 and a total weight of 1, so the mean is the pixel itself.
+    // An integer channel is a whole non-negative mean, which rounds to
+    // itself; a float channel comes back as the sum forms it, 0 + v (a
+    // negative zero turns positive, every other value is kept).
     const PF_EffectWorld* w = pb->src;
-    const Pixel& p = RowPtr<Pixel>(w, y >> 16)[std::clamp<long>(x >> 16, 0, w->width - 1)];
-    dst->alpha = Store<Channel>(0.0 + 1.0 * (0.0 + 1.0 * p.alpha));
-    dst->red = Store<Channel>(0.0 + 1.0 * (0.0 + 1.0 * p.red));
-    dst->green = Store<Channel>(0.0 + 1.0 * (0.0 + 1.0 * p.green));
-    dst->blue = Store<Channel>(0.0 + 1.0 * (0.0 + 1.0 * p.blue));
+    const Pixel p = RowPtr<Pixel>(w, y >> 16)[std::clamp<long>(x >> 16, 0, w->width - 1)];
+    if constexpr (std::is_floating_point_v<Channel>) {
+      dst->alpha = p.alpha + 0.0f;
+      dst->red = p.red + 0.0f;
+      dst->green = p.green + 0.0f;
+      dst->blue = p.blue + 0.0f;
+    } else {
+      *dst = p;
+    }
     return PF_Err_NONE;
   }
   Axis ax, ay;

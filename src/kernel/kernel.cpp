@@ -15,19 +15,12 @@ PF_Fixed FixMul(PF_Fixed a, PF_Fixed b) {
 
 namespace {
 
-// Mirrors a position back into [r, max − r]: the pattern repeats with period
-// 2 × span, odd periods reversed. A span of 0 or less (a layer at most one
-// working unit across) has nothing to fold: the position is clamped into the
-// layer instead.
-double Fold(double pos, double span, double r, double max) {
+// Fold beyond the first period (or with no span), out of line.
+__attribute__((noinline)) double FoldFar(double pos, double span, double r, double max) {
   if (!(span > 0)) {
     const double hi = max > 0 ? max : 0;
     return pos > hi ? hi : (pos > 0 ? pos : 0);  // NaN gives 0
   }
-  // Inside the first period: n is 0 and rem is pos (pos − 0 × span); the
-  // division could only round pos / span up to 1, which the step back below
-  // undoes exactly.
-  if (pos >= 0 && pos < span) return r + pos;
   const double q = pos / span;
   int64_t n;
   double rem;
@@ -50,6 +43,18 @@ double Fold(double pos, double span, double r, double max) {
   double s = r + rem;
   if (n & 1) s = max - s;
   return s;
+}
+
+// Mirrors a position back into [r, max − r]: the pattern repeats with period
+// 2 × span, odd periods reversed. A span of 0 or less (a layer at most one
+// working unit across) has nothing to fold: the position is clamped into the
+// layer instead.
+inline double Fold(double pos, double span, double r, double max) {
+  // Inside the first period: n is 0 and rem is pos (pos − 0 × span); the
+  // division could only round pos / span up to 1, which the step back in
+  // FoldFar undoes exactly. (A span of 0 or less or NaN fails the test.)
+  if (pos >= 0 && pos < span) return r + pos;
+  return FoldFar(pos, span, r, max);
 }
 
 // A 16.16 position from a working-unit position; out-of-range values are
@@ -111,14 +116,86 @@ inline bool IsCalm(double dhx, double dhy) {
   return (std::bit_cast<uint64_t>(dhx) | std::bit_cast<uint64_t>(dhy)) == 0;
 }
 
+// The calm table pays for itself once a frame has about as many pixels as
+// the table has entries: an 8-bit table always, a 16-bit one from 32769
+// pixels on.
+template <class T>
+bool CalmTablePays(const RIPInfo<T>& info) {
+  if constexpr (!PixelTraits<T>::kClamped) {
+    return false;
+  } else {
+    const PF_LayerDef* w = info.heightWorld;
+    const double pixels = w ? static_cast<double>(w->width) * w->height : 0.0;
+    return pixels >= static_cast<double>(PixelTraits<T>::kMax) + 1.0;
+  }
+}
+
+// A calm pixel's colour, sampled into `out`, shaded and stored.
+template <class T>
+inline void ShadeCalm(const RIPInfo<T>& info, double x0, double y0, T* out) {
+  if constexpr (PixelTraits<T>::kClamped) {
+    // Every light gathered once: each channel's stored value depends on its
+    // sampled value alone, looked up in the frame's table.
+    if (!info.calmTable.empty()) {
+      constexpr auto kMax = PixelTraits<T>::kMax;
+      constexpr size_t n = static_cast<size_t>(kMax) + 1;
+      const auto* t = info.calmTable.data();
+      if constexpr (kMax == 255) {
+        out->red = t[out->red], out->green = t[n + out->green], out->blue = t[2 * n + out->blue];
+        return;
+      } else if (out->red <= kMax && out->green <= kMax && out->blue <= kMax) {
+        out->red = t[out->red], out->green = t[n + out->green], out->blue = t[2 * n + out->blue];
+        return;
+      }
+    }
+  }
+  const FX_Double_Pixel colour = NormalizePixel<T>(*out, 1.0);
+  if (info.calmLitReady) {
+    DenormalizePixel<T>(info.shade->MixGathered(colour, info.calmGather), *out);
+  } else {
+    // The lights that depend on the position go on from the gathered ones.
+    TSLightGather g = info.calmGather;
+    info.shade->GatherRange(info.calm.normal, x0, y0, info.calmLitLights, info.shade->lightCount, g);
+    DenormalizePixel<T>(info.shade->MixGathered(colour, g), *out);
+  }
+}
+
 }  // namespace
 
 template <class T>
 void PrepareCalmWater(RIPInfo<T>& info) {
   Surface(info, 0.0, 0.0, info.calm);
-  info.calmReady = true;
-  info.calmLitReady = info.shade && info.shade->GatherIndependentOfPosition();
-  if (info.calmLitReady) info.calmGather = info.shade->GatherLights(info.calm.normal, 0.0, 0.0);
+  info.calmPB = info.sampPB;
+  info.calmPB.x_radius = info.calm.xRadius;
+  info.calmPB.y_radius = info.calm.yRadius;
+  info.calmPB.area = info.calm.area;
+  info.calmLitLights = 0;
+  info.calmLitReady = false;
+  info.calmTable.clear();
+  info.calmReady = info.shade != nullptr;
+  if (!info.calmReady) return;
+  const LightShade& shade = *info.shade;
+  info.calmLitLights = shade.LeadingLightsIndependentOfPosition();
+  info.calmLitReady = info.calmLitLights == shade.lightCount;
+  info.calmGather = TSLightGather{shade.ambientLight, {}, {}};
+  shade.GatherRange(info.calm.normal, 0.0, 0.0, 0, info.calmLitLights, info.calmGather);
+  if constexpr (PixelTraits<T>::kClamped) {
+    if (info.calmLitReady && CalmTablePays(info)) {
+      // Every sampled value through the kernel's own conversions and mix.
+      constexpr size_t n = static_cast<size_t>(PixelTraits<T>::kMax) + 1;
+      info.calmTable.resize(3 * n);
+      for (size_t v = 0; v < n; ++v) {
+        T px{};
+        using C = typename PixelTraits<T>::Channel;
+        px.red = px.green = px.blue = static_cast<C>(v);
+        const FX_Double_Pixel colour = NormalizePixel<T>(px, 1.0);
+        DenormalizePixel<T>(shade.MixGathered(colour, info.calmGather), px);
+        info.calmTable[v] = px.red;
+        info.calmTable[n + v] = px.green;
+        info.calmTable[2 * n + v] = px.blue;
+      }
+    }
+  }
 }
 
 template <class T>
@@ -134,27 +211,35 @@ PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* /*in*/, T* out) {
   const double hu = y > 0 ? cell[-info.heightStride] : h;
   const double dhx = hl - h, dhy = hu - h;
 
-  const bool calm = info.calmReady && IsCalm(dhx, dhy);
-  FX_Surface local;
-  if (!calm) Surface(info, dhx, dhy, local);
-  const FX_Surface& s = calm ? info.calm : local;
+  const double x0 = x * info.scaleX + info.offsetX;
+  const double y0 = y * info.scaleY + info.offsetY;
+
+  if (info.calmReady && IsCalm(dhx, dhy)) {
+    // Calm water: no displacement, the frame's prepared request and shading.
+    const FX_Surface& s = info.calm;
+    const double sx = Fold(x0 + s.dx, s.spanX, s.rx, info.maxX);
+    const double sy = Fold(y0 + s.dy, s.spanY, s.ry, info.maxY);
+    const PF_Err err =
+        info.sampleFn(info.effectRef, ToFixed(sx * info.fixScaleX), ToFixed(sy * info.fixScaleY), &info.calmPB, out);
+    ShadeCalm(info, x0, y0, out);
+    return err;
+  }
+
+  FX_Surface s;
+  Surface(info, dhx, dhy, s);
 
   PF_SampPB pb = info.sampPB;  // the shared record is only read
   pb.x_radius = s.xRadius;
   pb.y_radius = s.yRadius;
   pb.area = s.area;
 
-  const double x0 = x * info.scaleX + info.offsetX;
-  const double y0 = y * info.scaleY + info.offsetY;
   const double sx = Fold(x0 + s.dx, s.spanX, s.rx, info.maxX);
   const double sy = Fold(y0 + s.dy, s.spanY, s.ry, info.maxY);
 
   const PF_Err err = info.sampleFn(info.effectRef, ToFixed(sx * info.fixScaleX), ToFixed(sy * info.fixScaleY), &pb, out);
 
   const FX_Double_Pixel colour = NormalizePixel<T>(*out, 1.0);
-  const FX_Double_Pixel lit = calm && info.calmLitReady ? info.shade->MixGathered(colour, info.calmGather)
-                                                        : info.shade->ShadePixel(colour, s.normal, x0, y0);
-  DenormalizePixel<T>(lit, *out);
+  DenormalizePixel<T>(info.shade->ShadePixel(colour, s.normal, x0, y0), *out);
   return err;
 }
 
