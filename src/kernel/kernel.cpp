@@ -132,7 +132,7 @@ bool CalmTablePays(const RIPInfo<T>& info) {
 
 // A calm pixel's colour, sampled into `out`, shaded and stored.
 template <class T>
-inline void ShadeCalm(const RIPInfo<T>& info, double x0, double y0, T* out) {
+inline void ShadeCalm(const RIPInfo<T>& info, A_long x, A_long y, T* out) {
   if constexpr (PixelTraits<T>::kClamped) {
     // Every light gathered once: each channel's stored value depends on its
     // sampled value alone, looked up in the frame's table.
@@ -154,6 +154,8 @@ inline void ShadeCalm(const RIPInfo<T>& info, double x0, double y0, T* out) {
     DenormalizePixel<T>(info.shade->MixGathered(colour, info.calmGather), *out);
   } else {
     // The lights that depend on the position go on from the gathered ones.
+    const double x0 = x * info.scaleX + info.offsetX;
+    const double y0 = y * info.scaleY + info.offsetY;
     TSLightGather g = info.calmGather;
     info.shade->GatherRange(info.calm.normal, x0, y0, info.calmLitLights, info.shade->lightCount, g);
     DenormalizePixel<T>(info.shade->MixGathered(colour, g), *out);
@@ -169,6 +171,21 @@ void PrepareCalmWater(RIPInfo<T>& info) {
   info.calmPB.x_radius = info.calm.xRadius;
   info.calmPB.y_radius = info.calm.yRadius;
   info.calmPB.area = info.calm.area;
+  // Positions by the per-pixel arithmetic: undisplaced position plus the
+  // calm displacement, folded, in 16.16.
+  const FX_Surface& c = info.calm;
+  const A_long columns = info.heightWorld ? info.heightWorld->width : 0;
+  const A_long rows = info.heightWorld ? info.heightWorld->height : 0;
+  info.calmFx.resize(static_cast<size_t>(columns > 0 ? columns : 0));
+  info.calmFy.resize(static_cast<size_t>(rows > 0 ? rows : 0));
+  for (A_long x = 0; x < columns; ++x) {
+    const double x0 = x * info.scaleX + info.offsetX;
+    info.calmFx[static_cast<size_t>(x)] = ToFixed(Fold(x0 + c.dx, c.spanX, c.rx, info.maxX) * info.fixScaleX);
+  }
+  for (A_long y = 0; y < rows; ++y) {
+    const double y0 = y * info.scaleY + info.offsetY;
+    info.calmFy[static_cast<size_t>(y)] = ToFixed(Fold(y0 + c.dy, c.spanY, c.ry, info.maxY) * info.fixScaleY);
+  }
   info.calmLitLights = 0;
   info.calmLitReady = false;
   info.calmTable.clear();
@@ -198,6 +215,34 @@ void PrepareCalmWater(RIPInfo<T>& info) {
   }
 }
 
+namespace {
+
+// A pixel on a ripple: its own normal, displacement, request and shading.
+template <class T>
+__attribute__((noinline)) PF_Err Rippled(const RIPInfo<T>& info, A_long x, A_long y, double dhx, double dhy,
+                                         T* out) {
+  FX_Surface s;
+  Surface(info, dhx, dhy, s);
+
+  PF_SampPB pb = info.sampPB;  // the shared record is only read
+  pb.x_radius = s.xRadius;
+  pb.y_radius = s.yRadius;
+  pb.area = s.area;
+
+  const double x0 = x * info.scaleX + info.offsetX;
+  const double y0 = y * info.scaleY + info.offsetY;
+  const double sx = Fold(x0 + s.dx, s.spanX, s.rx, info.maxX);
+  const double sy = Fold(y0 + s.dy, s.spanY, s.ry, info.maxY);
+
+  const PF_Err err = info.sampleFn(info.effectRef, ToFixed(sx * info.fixScaleX), ToFixed(sy * info.fixScaleY), &pb, out);
+
+  const FX_Double_Pixel colour = NormalizePixel<T>(*out, 1.0);
+  DenormalizePixel<T>(info.shade->ShadePixel(colour, s.normal, x0, y0), *out);
+  return err;
+}
+
+}  // namespace
+
 template <class T>
 PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* /*in*/, T* out) {
   const RIPInfo<T>& info = *static_cast<const RIPInfo<T>*>(refcon);
@@ -211,36 +256,15 @@ PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* /*in*/, T* out) {
   const double hu = y > 0 ? cell[-info.heightStride] : h;
   const double dhx = hl - h, dhy = hu - h;
 
-  const double x0 = x * info.scaleX + info.offsetX;
-  const double y0 = y * info.scaleY + info.offsetY;
-
-  if (info.calmReady && IsCalm(dhx, dhy)) {
-    // Calm water: no displacement, the frame's prepared request and shading.
-    const FX_Surface& s = info.calm;
-    const double sx = Fold(x0 + s.dx, s.spanX, s.rx, info.maxX);
-    const double sy = Fold(y0 + s.dy, s.spanY, s.ry, info.maxY);
-    const PF_Err err =
-        info.sampleFn(info.effectRef, ToFixed(sx * info.fixScaleX), ToFixed(sy * info.fixScaleY), &info.calmPB, out);
-    ShadeCalm(info, x0, y0, out);
+  if (info.calmReady && IsCalm(dhx, dhy)) [[likely]] {
+    // Calm water: the frame's prepared request at the column's and row's
+    // position, and its prepared shading.
+    const PF_Err err = info.sampleFn(info.effectRef, info.calmFx[static_cast<size_t>(x)],
+                                     info.calmFy[static_cast<size_t>(y)], &info.calmPB, out);
+    ShadeCalm(info, x, y, out);
     return err;
   }
-
-  FX_Surface s;
-  Surface(info, dhx, dhy, s);
-
-  PF_SampPB pb = info.sampPB;  // the shared record is only read
-  pb.x_radius = s.xRadius;
-  pb.y_radius = s.yRadius;
-  pb.area = s.area;
-
-  const double sx = Fold(x0 + s.dx, s.spanX, s.rx, info.maxX);
-  const double sy = Fold(y0 + s.dy, s.spanY, s.ry, info.maxY);
-
-  const PF_Err err = info.sampleFn(info.effectRef, ToFixed(sx * info.fixScaleX), ToFixed(sy * info.fixScaleY), &pb, out);
-
-  const FX_Double_Pixel colour = NormalizePixel<T>(*out, 1.0);
-  DenormalizePixel<T>(info.shade->ShadePixel(colour, s.normal, x0, y0), *out);
-  return err;
+  return Rippled(info, x, y, dhx, dhy, out);
 }
 
 template PF_Err BlobRIP<PF_Pixel>(void*, A_long, A_long, PF_Pixel*, PF_Pixel*);

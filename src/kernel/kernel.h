@@ -61,6 +61,9 @@ struct RIPInfo {
   bool calmReady = false;
   FX_Surface calm{};
   PF_SampPB calmPB{};            // the sample request of every calm pixel
+  // The 16.16 sample position of a calm pixel: its column's x and its row's
+  // y, one entry per column and row of the output.
+  std::vector<PF_Fixed> calmFx, calmFy;
   // The lights gathered for the calm normal: the first calmLitLights of
   // them (those gathered the same at every position); calmLitReady when
   // that is all of them.
