@@ -39,9 +39,16 @@ PF_Err Iterate(PF_InData* in_data, PF_EffectWorld* src, const PF_Rect* area, voi
     Pixel* in = has_src && y < src->height ? PixelAt<Pixel>(src, 0, y) : nullptr;
     const A_long in_end = in ? std::min(r.right, src->width) : r.left;
     PF_Err first = PF_Err_NONE;
-    for (A_long x = r.left; x < r.right; ++x) {
-      const PF_Err err = pix_fn(refcon, x, y, x < in_end ? in + x : nullptr, out + x);
+    A_long x = r.left;
+    for (; x < in_end; ++x) {
+      const PF_Err err = pix_fn(refcon, x, y, in + x, out + x);
       if (err && first == PF_Err_NONE) first = err;
+    }
+    // Past the source (or without one) the function gets no input pixel;
+    // the loop is the common case of a render without a source world.
+    for (; x < r.right; ++x) {
+      const PF_Err err = pix_fn(refcon, x, y, nullptr, out + x);
+      if (err && !first) first = err;
     }
     row_err[static_cast<size_t>(i)] = first;
   }, 1, &host->settings().thread_runner);

@@ -142,11 +142,9 @@ Channel Store(double v) {
   if constexpr (std::is_floating_point_v<Channel>) {
     return static_cast<Channel>(v);
   } else {
-    // floor(v + 0.5) without the library call: truncation, one lower for
-    // negative non-integers.
-    const double r = v + 0.5;
-    const int64_t t = static_cast<int64_t>(r);
-    return static_cast<Channel>(r < static_cast<double>(t) ? t - 1 : t);
+    // floor(v + 0.5): a mean of unsigned channels is never negative, and
+    // truncation is the floor of a non-negative number.
+    return static_cast<Channel>(static_cast<int64_t>(v + 0.5));
   }
 }
 
@@ -351,22 +349,13 @@ inline __attribute__((always_inline)) void SumRowsSmall(const PF_EffectWorld* w,
   }
 }
 
+// Any box: the weighted mean of the pixels it covers.
 template <typename Pixel>
-PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, Pixel* dst) {
+__attribute__((noinline)) PF_Err AreaSampleBox(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb,
+                                               Pixel* dst) {
   if (!pb || !dst || !pb->src || !pb->src->data || pb->src->width <= 0 || pb->src->height <= 0)
     return PF_Err_BAD_CALLBACK_PARAM;
   using Channel = decltype(dst->red);
-  if (pb->x_radius == 32768 && pb->y_radius == 32768 && (x & 0xFFFF) == 0 && (y & 0xFFFF) == 0) {
-    // A half-pixel box centred on a pixel (an undisplaced sample): one pixel
-    // of weight 1 and a total weight of 1, the general sums written out.
-    const PF_EffectWorld* w = pb->src;
-    const Pixel& p = RowPtr<Pixel>(w, y >> 16)[std::clamp<long>(x >> 16, 0, w->width - 1)];
-    dst->alpha = Store<Channel>(0.0 + 1.0 * (0.0 + 1.0 * p.alpha));
-    dst->red = Store<Channel>(0.0 + 1.0 * (0.0 + 1.0 * p.red));
-    dst->green = Store<Channel>(0.0 + 1.0 * (0.0 + 1.0 * p.green));
-    dst->blue = Store<Channel>(0.0 + 1.0 * (0.0 + 1.0 * p.blue));
-    return PF_Err_NONE;
-  }
   Axis ax, ay;
   Weights(x, pb->x_radius, ax);
   Weights(y, pb->y_radius, ay);
@@ -397,6 +386,33 @@ PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, P
   dst->green = Store<Channel>(acc[2] / total);
   dst->blue = Store<Channel>(acc[3] / total);
   return PF_Err_NONE;
+}
+
+// The area sample. A half-pixel box centred on a pixel (an undisplaced
+// sample, most of a frame) is answered here without the general sums: one
+// pixel of weight 1 and a total weight of 1, so the mean is the pixel
+// itself. An integer channel is a whole non-negative mean, which rounds to
+// itself; a float channel comes back as the sum forms it, 0 + v (a negative
+// zero turns positive, every other value is kept). Every other request goes
+// to AreaSampleBox.
+template <typename Pixel>
+PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, Pixel* dst) {
+  if (pb && dst && pb->x_radius == 32768 && pb->y_radius == 32768 && ((x | y) & 0xFFFF) == 0) {
+    const PF_EffectWorld* w = pb->src;
+    if (w && w->data && w->width > 0 && w->height > 0) {
+      const Pixel p = RowPtr<Pixel>(w, y >> 16)[std::clamp<long>(x >> 16, 0, w->width - 1)];
+      if constexpr (std::is_floating_point_v<decltype(p.red)>) {
+        dst->alpha = p.alpha + 0.0f;
+        dst->red = p.red + 0.0f;
+        dst->green = p.green + 0.0f;
+        dst->blue = p.blue + 0.0f;
+      } else {
+        *dst = p;
+      }
+      return PF_Err_NONE;
+    }
+  }
+  return AreaSampleBox<Pixel>(ref, x, y, pb, dst);
 }
 
 // Nearest-neighbour (half-width 0) and subpixel (half a pixel) sampling are

@@ -15,19 +15,12 @@ PF_Fixed FixMul(PF_Fixed a, PF_Fixed b) {
 
 namespace {
 
-// Mirrors a position back into [r, max − r]: the pattern repeats with period
-// 2 × span, odd periods reversed. A span of 0 or less (a layer at most one
-// working unit across) has nothing to fold: the position is clamped into the
-// layer instead.
-double Fold(double pos, double span, double r, double max) {
+// Fold beyond the first period (or with no span), out of line.
+__attribute__((noinline)) double FoldFar(double pos, double span, double r, double max) {
   if (!(span > 0)) {
     const double hi = max > 0 ? max : 0;
     return pos > hi ? hi : (pos > 0 ? pos : 0);  // NaN gives 0
   }
-  // Inside the first period: n is 0 and rem is pos (pos − 0 × span); the
-  // division could only round pos / span up to 1, which the step back below
-  // undoes exactly.
-  if (pos >= 0 && pos < span) return r + pos;
   const double q = pos / span;
   int64_t n;
   double rem;
@@ -50,6 +43,18 @@ double Fold(double pos, double span, double r, double max) {
   double s = r + rem;
   if (n & 1) s = max - s;
   return s;
+}
+
+// Mirrors a position back into [r, max − r]: the pattern repeats with period
+// 2 × span, odd periods reversed. A span of 0 or less (a layer at most one
+// working unit across) has nothing to fold: the position is clamped into the
+// layer instead.
+inline double Fold(double pos, double span, double r, double max) {
+  // Inside the first period: n is 0 and rem is pos (pos − 0 × span); the
+  // division could only round pos / span up to 1, which the step back in
+  // FoldFar undoes exactly. (A span of 0 or less or NaN fails the test.)
+  if (pos >= 0 && pos < span) return r + pos;
+  return FoldFar(pos, span, r, max);
 }
 
 // A 16.16 position from a working-unit position; out-of-range values are
@@ -111,33 +116,113 @@ inline bool IsCalm(double dhx, double dhy) {
   return (std::bit_cast<uint64_t>(dhx) | std::bit_cast<uint64_t>(dhy)) == 0;
 }
 
+// The calm table pays for itself once a frame has about as many pixels as
+// the table has entries: an 8-bit table always, a 16-bit one from 32769
+// pixels on.
+template <class T>
+bool CalmTablePays(const RIPInfo<T>& info) {
+  if constexpr (!PixelTraits<T>::kClamped) {
+    return false;
+  } else {
+    const PF_LayerDef* w = info.heightWorld;
+    const double pixels = w ? static_cast<double>(w->width) * w->height : 0.0;
+    return pixels >= static_cast<double>(PixelTraits<T>::kMax) + 1.0;
+  }
+}
+
+// A calm pixel's colour, sampled into `out`, shaded and stored.
+template <class T>
+inline void ShadeCalm(const RIPInfo<T>& info, A_long x, A_long y, T* out) {
+  if constexpr (PixelTraits<T>::kClamped) {
+    // Every light gathered once: each channel's stored value depends on its
+    // sampled value alone, looked up in the frame's table.
+    if (!info.calmTable.empty()) {
+      constexpr auto kMax = PixelTraits<T>::kMax;
+      constexpr size_t n = static_cast<size_t>(kMax) + 1;
+      const auto* t = info.calmTable.data();
+      if constexpr (kMax == 255) {
+        out->red = t[out->red], out->green = t[n + out->green], out->blue = t[2 * n + out->blue];
+        return;
+      } else if (out->red <= kMax && out->green <= kMax && out->blue <= kMax) {
+        out->red = t[out->red], out->green = t[n + out->green], out->blue = t[2 * n + out->blue];
+        return;
+      }
+    }
+  }
+  const FX_Double_Pixel colour = NormalizePixel<T>(*out, 1.0);
+  if (info.calmLitReady) {
+    DenormalizePixel<T>(info.shade->MixGathered(colour, info.calmGather), *out);
+  } else {
+    // The lights that depend on the position go on from the gathered ones.
+    const double x0 = x * info.scaleX + info.offsetX;
+    const double y0 = y * info.scaleY + info.offsetY;
+    TSLightGather g = info.calmGather;
+    info.shade->GatherRange(info.calm.normal, x0, y0, info.calmLitLights, info.shade->lightCount, g);
+    DenormalizePixel<T>(info.shade->MixGathered(colour, g), *out);
+  }
+}
+
 }  // namespace
 
 template <class T>
 void PrepareCalmWater(RIPInfo<T>& info) {
   Surface(info, 0.0, 0.0, info.calm);
-  info.calmReady = true;
-  info.calmLitReady = info.shade && info.shade->GatherIndependentOfPosition();
-  if (info.calmLitReady) info.calmGather = info.shade->GatherLights(info.calm.normal, 0.0, 0.0);
+  info.calmPB = info.sampPB;
+  info.calmPB.x_radius = info.calm.xRadius;
+  info.calmPB.y_radius = info.calm.yRadius;
+  info.calmPB.area = info.calm.area;
+  // Positions by the per-pixel arithmetic: undisplaced position plus the
+  // calm displacement, folded, in 16.16.
+  const FX_Surface& c = info.calm;
+  const A_long columns = info.heightWorld ? info.heightWorld->width : 0;
+  const A_long rows = info.heightWorld ? info.heightWorld->height : 0;
+  info.calmFx.resize(static_cast<size_t>(columns > 0 ? columns : 0));
+  info.calmFy.resize(static_cast<size_t>(rows > 0 ? rows : 0));
+  for (A_long x = 0; x < columns; ++x) {
+    const double x0 = x * info.scaleX + info.offsetX;
+    info.calmFx[static_cast<size_t>(x)] = ToFixed(Fold(x0 + c.dx, c.spanX, c.rx, info.maxX) * info.fixScaleX);
+  }
+  for (A_long y = 0; y < rows; ++y) {
+    const double y0 = y * info.scaleY + info.offsetY;
+    info.calmFy[static_cast<size_t>(y)] = ToFixed(Fold(y0 + c.dy, c.spanY, c.ry, info.maxY) * info.fixScaleY);
+  }
+  info.calmLitLights = 0;
+  info.calmLitReady = false;
+  info.calmTable.clear();
+  info.calmReady = info.shade != nullptr;
+  if (!info.calmReady) return;
+  const LightShade& shade = *info.shade;
+  info.calmLitLights = shade.LeadingLightsIndependentOfPosition();
+  info.calmLitReady = info.calmLitLights == shade.lightCount;
+  info.calmGather = TSLightGather{shade.ambientLight, {}, {}};
+  shade.GatherRange(info.calm.normal, 0.0, 0.0, 0, info.calmLitLights, info.calmGather);
+  if constexpr (PixelTraits<T>::kClamped) {
+    if (info.calmLitReady && CalmTablePays(info)) {
+      // Every sampled value through the kernel's own conversions and mix.
+      constexpr size_t n = static_cast<size_t>(PixelTraits<T>::kMax) + 1;
+      info.calmTable.resize(3 * n);
+      for (size_t v = 0; v < n; ++v) {
+        T px{};
+        using C = typename PixelTraits<T>::Channel;
+        px.red = px.green = px.blue = static_cast<C>(v);
+        const FX_Double_Pixel colour = NormalizePixel<T>(px, 1.0);
+        DenormalizePixel<T>(shade.MixGathered(colour, info.calmGather), px);
+        info.calmTable[v] = px.red;
+        info.calmTable[n + v] = px.green;
+        info.calmTable[2 * n + v] = px.blue;
+      }
+    }
+  }
 }
 
+namespace {
+
+// A pixel on a ripple: its own normal, displacement, request and shading.
 template <class T>
-PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* /*in*/, T* out) {
-  const RIPInfo<T>& info = *static_cast<const RIPInfo<T>*>(refcon);
-
-  // Heights: the missing neighbour across the left and top edges is the
-  // pixel itself, so there is no slope across them.
-  const float* cell = reinterpret_cast<const float*>(info.heightWorld->data) +
-                      static_cast<ptrdiff_t>(y) * info.heightStride + x;
-  const double h = *cell;
-  const double hl = x > 0 ? cell[-1] : h;
-  const double hu = y > 0 ? cell[-info.heightStride] : h;
-  const double dhx = hl - h, dhy = hu - h;
-
-  const bool calm = info.calmReady && IsCalm(dhx, dhy);
-  FX_Surface local;
-  if (!calm) Surface(info, dhx, dhy, local);
-  const FX_Surface& s = calm ? info.calm : local;
+__attribute__((noinline)) PF_Err Rippled(const RIPInfo<T>& info, A_long x, A_long y, double dhx, double dhy,
+                                         T* out) {
+  FX_Surface s;
+  Surface(info, dhx, dhy, s);
 
   PF_SampPB pb = info.sampPB;  // the shared record is only read
   pb.x_radius = s.xRadius;
@@ -152,10 +237,34 @@ PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* /*in*/, T* out) {
   const PF_Err err = info.sampleFn(info.effectRef, ToFixed(sx * info.fixScaleX), ToFixed(sy * info.fixScaleY), &pb, out);
 
   const FX_Double_Pixel colour = NormalizePixel<T>(*out, 1.0);
-  const FX_Double_Pixel lit = calm && info.calmLitReady ? info.shade->MixGathered(colour, info.calmGather)
-                                                        : info.shade->ShadePixel(colour, s.normal, x0, y0);
-  DenormalizePixel<T>(lit, *out);
+  DenormalizePixel<T>(info.shade->ShadePixel(colour, s.normal, x0, y0), *out);
   return err;
+}
+
+}  // namespace
+
+template <class T>
+PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* /*in*/, T* out) {
+  const RIPInfo<T>& info = *static_cast<const RIPInfo<T>*>(refcon);
+
+  // Heights: the missing neighbour across the left and top edges is the
+  // pixel itself, so there is no slope across them.
+  const float* cell = reinterpret_cast<const float*>(info.heightWorld->data) +
+                      static_cast<ptrdiff_t>(y) * info.heightStride + x;
+  const double h = *cell;
+  const double hl = x > 0 ? cell[-1] : h;
+  const double hu = y > 0 ? cell[-info.heightStride] : h;
+  const double dhx = hl - h, dhy = hu - h;
+
+  if (info.calmReady && IsCalm(dhx, dhy)) [[likely]] {
+    // Calm water: the frame's prepared request at the column's and row's
+    // position, and its prepared shading.
+    const PF_Err err = info.sampleFn(info.effectRef, info.calmFx[static_cast<size_t>(x)],
+                                     info.calmFy[static_cast<size_t>(y)], &info.calmPB, out);
+    ShadeCalm(info, x, y, out);
+    return err;
+  }
+  return Rippled(info, x, y, dhx, dhy, out);
 }
 
 template PF_Err BlobRIP<PF_Pixel>(void*, A_long, A_long, PF_Pixel*, PF_Pixel*);

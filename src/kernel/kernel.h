@@ -4,6 +4,8 @@
 // stored in the output's depth.
 #pragma once
 
+#include <vector>
+
 #include "kernel/pixel.h"
 #include "light/light_shade.h"
 #include "pf_suites.h"
@@ -58,8 +60,20 @@ struct RIPInfo {
   // the same arithmetic the kernel uses per pixel.
   bool calmReady = false;
   FX_Surface calm{};
-  bool calmLitReady = false;     // the gather of the lights does not depend on the position
+  PF_SampPB calmPB{};            // the sample request of every calm pixel
+  // The 16.16 sample position of a calm pixel: its column's x and its row's
+  // y, one entry per column and row of the output.
+  std::vector<PF_Fixed> calmFx, calmFy;
+  // The lights gathered for the calm normal: the first calmLitLights of
+  // them (those gathered the same at every position); calmLitReady when
+  // that is all of them.
+  int calmLitLights = 0;
+  bool calmLitReady = false;
   TSLightGather calmGather{};
+  // Integer depths, when every light is in calmGather: the stored red, green
+  // and blue of a calm pixel for each sampled value 0..full scale, in three
+  // runs of full scale + 1 entries.
+  std::vector<typename PixelTraits<T>::Channel> calmTable;
 };
 
 // Works out the calm-water values of `info` once its other members and the

@@ -27,9 +27,6 @@ void Add(FX_D_Point& p, const FX_D_Point& t) {
 // The highlight never gets sharper than this floor allows.
 double SmoothnessFloor(double s) { return s <= 0.5 ? 0.5 : s; }
 
-// Keeps L finite (zero) when the light sits exactly on the shaded point.
-constexpr double kLengthGuard = 0.00001;
-
 }  // namespace
 
 // ---- construction and factors ---------------------------------------------------
@@ -135,66 +132,6 @@ void LightShade::TransformAll(const FX_3D_Matrix& M, const FX_D_Point& T) {
 
 // ---- shading ------------------------------------------------------------------------------
 
-double LightShade::Sqrt(double v) const {
-  if (inData && inData->utils) return inData->utils->ansi.sqrt(v);
-  return std::sqrt(v);
-}
-
-double LightShade::Pow(double base, double exponent) const {
-  if (inData && inData->utils) return inData->utils->ansi.pow(base, exponent);
-  return std::pow(base, exponent);
-}
-
-FX_D_Point LightShade::TowardLight(const FX_D_Point& v) const {
-  const double len = Sqrt(Dot(v, v)) + kLengthGuard;
-  return FX_D_Point{v.x / len, v.y / len, v.z / len};
-}
-
-bool LightShade::ConeFactor(const LightSource& light, double c, double& k) {
-  if (c < light.coneOuter) return false;
-  k = 1.0;
-  if (c < light.coneInner) {
-    // Smoothstep across the feathered rim of the cone.
-    const double t = (c - light.coneOuter) / (light.coneInner - light.coneOuter);
-    if (t <= 0.0) k = 0.0;
-    else if (t < 1.0) k = t * t * (3.0 - 2.0 * t);
-  }
-  return true;
-}
-
-void LightShade::Gather(const LightSource& light, TSLightGather& g, double d, double k,
-                        double dustWeight, double s) const {
-  // pow only when the highlight can be seen; one call serves all channels.
-  // The channels written out: the same sums as a loop over them, without
-  // the member-pointer indirection in the per-pixel path.
-  if (d > 0.0) {
-    const double kd = k * d;
-    g.diffuseSum.red += kd * light.diffuseColor.red;
-    g.diffuseSum.green += kd * light.diffuseColor.green;
-    g.diffuseSum.blue += kd * light.diffuseColor.blue;
-  }
-  g.dustSum.red += dustWeight * light.dustColor.red;
-  g.dustSum.green += dustWeight * light.dustColor.green;
-  g.dustSum.blue += dustWeight * light.dustColor.blue;
-  if (s > 0.0) {
-    const double p = Pow(s, smoothness) * k;
-    g.specularSum.red += p * light.specularColor.red;
-    g.specularSum.green += p * light.specularColor.green;
-    g.specularSum.blue += p * light.specularColor.blue;
-  }
-}
-
-void LightShade::ShadeLight(const FX_D_Point& N, const LightSource& light, TSLightGather& g,
-                            const FX_D_Point& L, double k) const {
-  const double d = Dot(N, L);
-  // Dust: full where the light grazes the surface, none once it faces the
-  // light, and none beyond d = -1/3 as the surface turns away.
-  const double f = d > 0.0 ? d : std::min(1.0, 9.0 * d * d);
-  // The fixed view direction (0, 0, 1) mirrored about N.
-  const FX_D_Point R{2.0 * N.z * N.x, 2.0 * N.z * N.y, 2.0 * N.z * N.z - 1.0};
-  Gather(light, g, d, k, (1.0 - f) * k, Dot(R, L));
-}
-
 void LightShade::ShadeLightView(const FX_D_Point& N, const LightSource& light, TSLightGather& g,
                                 const FX_D_Point& L, double k, const FX_D_Point& V) const {
   const double d = Dot(N, L);
@@ -202,26 +139,6 @@ void LightShade::ShadeLightView(const FX_D_Point& N, const LightSource& light, T
   const double nv2 = 2.0 * Dot(N, V);
   const FX_D_Point W{nv2 * N.x - V.x, nv2 * N.y - V.y, nv2 * N.z - V.z};
   Gather(light, g, d, k, (1.0 - d * d) * k * (1.0 + d), -Dot(W, L));
-}
-
-void LightShade::ShadeDistant(const FX_D_Point& normal, const LightSource& light,
-                              TSLightGather& g) const {
-  ShadeLight(normal, light, g, light.direction, 1.0);
-}
-
-void LightShade::ShadePoint(const FX_D_Point& normal, const LightSource& light, TSLightGather& g,
-                            double x, double y) const {
-  const FX_D_Point& S = light.position;
-  ShadeLight(normal, light, g, TowardLight({S.x - x, S.y - y, S.z}), 1.0);
-}
-
-void LightShade::ShadeSpot(const FX_D_Point& normal, const LightSource& light, TSLightGather& g,
-                           double x, double y) const {
-  const FX_D_Point& S = light.position;
-  const FX_D_Point L = TowardLight({S.x - x, S.y - y, S.z});
-  double k;
-  if (!ConeFactor(light, Dot(L, light.direction), k)) return;
-  ShadeLight(normal, light, g, L, k);
 }
 
 void LightShade::ShadeDistantView(const FX_D_Point& normal, const LightSource& light,
@@ -244,31 +161,6 @@ void LightShade::ShadeSpotView(const FX_D_Point& normal, const LightSource& ligh
   double k;
   if (!ConeFactor(light, Dot(L, light.direction), k)) return;
   ShadeLightView(normal, light, g, L, k, view);
-}
-
-TSLightGather LightShade::GatherLights(const FX_D_Point& normal, double x, double y) const {
-  TSLightGather g{ambientLight, {}, {}};
-  for (int i = 0; i < lightCount; ++i) {
-    const LightSource& l = lights[i];
-    switch (l.type) {
-      case kLightDistant: ShadeDistant(normal, l, g); break;
-      case kLightPoint: ShadePoint(normal, l, g, x, y); break;
-      case kLightSpot: ShadeSpot(normal, l, g, x, y); break;
-      default: break;
-    }
-  }
-  return g;
-}
-
-bool LightShade::GatherIndependentOfPosition() const {
-  for (int i = 0; i < lightCount; ++i)
-    if (lights[i].type == kLightPoint || lights[i].type == kLightSpot) return false;
-  return true;
-}
-
-FX_Double_Pixel LightShade::ShadePixel(const FX_Double_Pixel& pixel, const FX_D_Point& normal,
-                                       double x, double y) const {
-  return MixGathered(pixel, GatherLights(normal, x, y));
 }
 
 FX_Double_Pixel LightShade::ShadePixelView(const FX_Double_Pixel& pixel, const FX_D_Point& normal,

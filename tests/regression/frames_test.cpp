@@ -55,6 +55,7 @@ struct Case {
   bool hdr = false;          // float input with values beyond 0..1
   std::function<void(MiniHost&)> setup;
   bool no_thread_service = false;  // the host lacks "PF Iterate Generic Suite"
+  std::function<void(PF_EffectWorld*)> fill;  // the input's pixels, instead of the test pattern
 };
 
 // FNV-1a over the pixel bytes, row by row (padding left out), and the size.
@@ -71,6 +72,34 @@ uint64_t Checksum(const PF_EffectWorld* w) {
     for (size_t i = 0; i < bytes; ++i) mix(row[i]);
   }
   return h;
+}
+
+// Every channel value of an integer depth, 0 to the full scale, in every
+// channel (alpha included), each channel on its own stride so that a pixel's
+// channels differ; pixels past one full cycle start it again. For 16-bit the
+// last row holds values above the full scale (up to 65535), which the
+// channels of a PF_Pixel16 can carry.
+template <class Pixel>
+void FillEveryValue(PF_EffectWorld* w, long full, bool above_full) {
+  const long n = full + 1;
+  for (A_long y = 0; y < w->height; ++y)
+    for (A_long x = 0; x < w->width; ++x) {
+      const long i = static_cast<long>(y) * w->width + x;
+      Pixel& p = reinterpret_cast<Pixel*>(testutil::RowOf(w, y))[x];
+      using C = decltype(p.red);
+      if (above_full && y == w->height - 1) {
+        const long span = 65535 - full;
+        p.alpha = static_cast<C>(full);
+        p.red = static_cast<C>(full + 1 + (x * 257) % span);
+        p.green = static_cast<C>(full + 1 + (x * 131 + 7) % span);
+        p.blue = static_cast<C>(65535 - (x * 73) % span);
+        continue;
+      }
+      p.alpha = static_cast<C>((i * 5 + 3) % n);
+      p.red = static_cast<C>(i % n);
+      p.green = static_cast<C>((i * 7 + n / 3) % n);
+      p.blue = static_cast<C>((i * 13 + 2 * n / 3) % n);
+    }
 }
 
 // Float values the 8-bit pattern cannot hold: above 1, below 0, tiny ones.
@@ -102,7 +131,8 @@ uint64_t RenderCase(const Case& c) {
   const A_long bh = (c.height + static_cast<A_long>(c.downsample_y) - 1) / static_cast<A_long>(c.downsample_y);
   minihost::WorldPtr input = host.NewWorld(bw + 2 * c.expand_input, bh + 2 * c.expand_input, c.format);
   input->origin_x = input->origin_y = -c.expand_input;
-  if (c.hdr) FillHdr(input.get());
+  if (c.fill) c.fill(input.get());
+  else if (c.hdr) FillHdr(input.get());
   else testutil::FillPattern(input.get());
   minihost::WorldPtr output = host.NewWorld(bw + 2 * c.expand_output, bh + 2 * c.expand_output, c.format);
   output->origin_x = output->origin_y = -c.expand_output;
@@ -383,6 +413,103 @@ std::vector<Case> Cases() {
       h.SetFixed(kParamLightIntensity, 300);
     };
     cases.push_back(c);
+  }
+  // Calm water at the layer's edges: few, young ripples in the middle of a
+  // wider layer, so the borders (and, in an expanded output, the pixels past
+  // them, which mirror back into the layer) take the calm path.
+  for (int d = 0; d < 3; ++d) {
+    Case c;
+    c.name = std::string("calm_edges_") + depth_name[d];
+    c.format = formats[d];
+    c.width = 120, c.height = 70;
+    c.frame = 4;
+    c.expand_output = 9;
+    cases.push_back(c);
+    c.name = std::string("calm_edges_lq_classic_") + depth_name[d];
+    c.expand_output = 0;
+    c.quality = PF_Quality_LO;
+    c.protocol = Protocol::kClassic;
+    cases.push_back(c);
+    // Positions between pixel centres: downsampled with a pixel aspect.
+    c.name = std::string("calm_edges_aspect10_11_downsample2_") + depth_name[d];
+    c.width = 120, c.height = 70;
+    c.quality = PF_Quality_HI;
+    c.protocol = Protocol::kSmart;
+    c.downsample_x = c.downsample_y = 2;
+    c.aspect = {10, 11};
+    c.expand_input = 3;
+    cases.push_back(c);
+  }
+  // Every channel value of the integer depths, from 0 to the full scale,
+  // lit so that results clamp at both ends; with the effect's distant light
+  // and with distant composition lights only.
+  const auto every8 = [](PF_EffectWorld* w) { FillEveryValue<PF_Pixel>(w, 255, false); };
+  const auto every16 = [](PF_EffectWorld* w) { FillEveryValue<PF_Pixel16>(w, 32768, true); };
+  for (int d = 0; d < 2; ++d) {
+    for (PF_Quality q : {PF_Quality_HI, PF_Quality_LO}) {
+      Case c;
+      c.name = std::string("every_value_") + depth_name[d] + (q == PF_Quality_HI ? "_hq" : "_lq");
+      c.format = formats[d];
+      c.quality = q;
+      c.fill = d == 0 ? std::function<void(PF_EffectWorld*)>(every8) : every16;
+      c.width = d == 0 ? 64 : 256;
+      c.height = d == 0 ? 48 : 130;
+      c.frame = 9;
+      c.setup = [](MiniHost& h) {
+        h.SetFixed(kParamLightIntensity, 140);
+        h.SetFixed(kParamMetal, 35);
+        h.SetFixed(kParamAmbient, 60);
+        h.SetColor(kParamLightColor, PF_Pixel{255, 255, 200, 90});
+      };
+      cases.push_back(c);
+    }
+    Case c;
+    c.name = std::string("every_value_distant_comp_lights_") + depth_name[d];
+    c.format = formats[d];
+    c.fill = d == 0 ? std::function<void(PF_EffectWorld*)>(every8) : every16;
+    c.width = d == 0 ? 64 : 256;
+    c.height = d == 0 ? 48 : 130;
+    c.frame = 9;
+    c.setup = [](MiniHost& h) {
+      h.SetPopup(kParamUsing, kUsingAELights);
+      h.SetFixed(kParamSpecular, 80);
+      auto& comp = h.composition();
+      comp.AddLight(Light(LightKind::kAmbient, {0, 0, 0}, {0.3, 0.2, 0.1}));
+      LightLayer a = Light(LightKind::kParallel, {0, 0, -10}, {1.2, 0.9, 0.4});
+      a.point_of_interest = {{3, 2, 0}};
+      comp.AddLight(a);
+      LightLayer b = Light(LightKind::kParallel, {5, 0, -3}, {0.2, 0.5, 1.5});
+      b.point_of_interest = {{0, 4, 1}};
+      comp.AddLight(b);
+    };
+    cases.push_back(c);
+  }
+  // A point light next to distant lights: before, between and after them.
+  for (int order = 0; order < 3; ++order) {
+    for (int d = 0; d < 3; ++d) {
+      Case c;
+      c.name = std::string("point_among_distant") + std::to_string(order) + "_" + depth_name[d];
+      c.format = formats[d];
+      c.width = 72, c.height = 40;
+      c.frame = 14;
+      c.setup = [order](MiniHost& h) {
+        h.SetPopup(kParamUsing, kUsingAELights);
+        h.SetFixed(kParamSpecular, 60);
+        auto& comp = h.composition();
+        comp.AddLight(Light(LightKind::kAmbient, {0, 0, 0}, {0.15, 0.2, 0.25}));
+        LightLayer a = Light(LightKind::kParallel, {0, 0, -10}, {0.8, 0.7, 0.6});
+        a.point_of_interest = {{4, -2, 0}};
+        LightLayer b = Light(LightKind::kParallel, {-3, 6, -8}, {0.3, 0.4, 0.9});
+        b.point_of_interest = {{0, 0, 0}};
+        const LightLayer p = Light(LightKind::kPoint, {50, 12, -30}, {1.0, 0.9, 0.5});
+        if (order == 0) comp.AddLight(p);
+        comp.AddLight(a);
+        if (order == 1) comp.AddLight(p);
+        comp.AddLight(b);
+        if (order == 2) comp.AddLight(p);
+      };
+      cases.push_back(c);
+    }
   }
   return cases;
 }
