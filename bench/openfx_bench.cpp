@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "entry.h"
-#include "ofx_host.h"
+#include "host/entry.h"
+#include "tests/openfx/ofx_host.h"
 #include "session/session.h"
 
 namespace {

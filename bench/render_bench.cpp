@@ -9,11 +9,11 @@
 #include <chrono>
 #include <vector>
 
-#include "host.h"
+#include "minihost/host.h"
 #include "session/session.h"
 #include "light/light_shade.h"
 #include "ripple/height_field.h"
-#include "world_util.h"
+#include "tests/support/world_util.h"
 
 namespace {
 

@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "entry.h"
+#include "host/entry.h"
 #include "session/error.h"
 #include "session/session.h"
 #include "util/version.h"

@@ -2,7 +2,7 @@
 // gathered into one PF_UtilCallbacks table.
 #pragma once
 
-#include "host.h"
+#include "minihost/host.h"
 
 namespace minihost {
 

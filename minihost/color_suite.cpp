@@ -1,10 +1,10 @@
 // "PF ColorParamSuite" 1: a colour control in floating point.
-#include "color_suite.h"
+#include "minihost/color_suite.h"
 
 #include <map>
 #include <mutex>
 
-#include "callbacks.h"
+#include "minihost/callbacks.h"
 
 namespace minihost {
 namespace {

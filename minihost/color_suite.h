@@ -3,7 +3,7 @@
 // finer (or out-of-range) floating-point colour, or make the suite fail.
 #pragma once
 
-#include "host.h"
+#include "minihost/host.h"
 
 namespace minihost {
 

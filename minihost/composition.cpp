@@ -1,5 +1,5 @@
 // The composition model and the AEGP suites that serve it to the effect.
-#include "composition.h"
+#include "minihost/composition.h"
 
 #include <cmath>
 

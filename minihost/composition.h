@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
+#include "minihost/host.h"
 
 namespace minihost {
 

@@ -1,6 +1,6 @@
 // The two render protocols: smart pre-render followed by smart render (with
 // the layer checkout callbacks), and the classic render command.
-#include "callbacks.h"
+#include "minihost/callbacks.h"
 
 namespace minihost {
 namespace {

@@ -1,4 +1,4 @@
-#include "host.h"
+#include "minihost/host.h"
 
 #include <dlfcn.h>
 
@@ -10,8 +10,8 @@
 #include <initializer_list>
 #include <new>
 
-#include "callbacks.h"
-#include "composition.h"
+#include "minihost/callbacks.h"
+#include "minihost/composition.h"
 
 #ifndef PLUVANE_MODULE_PATH
 #define PLUVANE_MODULE_PATH ""

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "aegp_suites.h"
-#include "parallel.h"
-#include "probe.h"
+#include "minihost/parallel.h"
+#include "minihost/probe.h"
 
 namespace minihost {
 

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "callbacks.h"
-#include "parallel.h"
+#include "minihost/callbacks.h"
+#include "minihost/parallel.h"
 
 namespace minihost {
 namespace {

@@ -1,4 +1,4 @@
-#include "probe.h"
+#include "minihost/probe.h"
 
 #include <atomic>
 

@@ -34,8 +34,8 @@
 #include <mutex>
 #include <vector>
 
-#include "callbacks.h"
-#include "parallel.h"
+#include "minihost/callbacks.h"
+#include "minihost/parallel.h"
 
 namespace minihost {
 

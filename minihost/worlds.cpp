@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "callbacks.h"
-#include "parallel.h"
+#include "minihost/callbacks.h"
+#include "minihost/parallel.h"
 
 namespace minihost {
 namespace {

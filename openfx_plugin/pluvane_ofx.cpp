@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "entry.h"
+#include "host/entry.h"
 #include "ofx_api/ofx_api.h"
 #include "session/error.h"
 #include "session/session.h"

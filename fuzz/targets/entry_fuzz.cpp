@@ -3,6 +3,9 @@
 // negative too), world sizes from 0x0, odd downsample factors and pixel
 // aspects, both render protocols and every depth. The module must answer every
 // call with a result code, never crash, and give back what it took.
+// It drives the stand-in host directly rather than the session layer: the
+// session only ever sends well-formed times and sizes, and this target is
+// about the raw host records no session would produce.
 #include <dlfcn.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -13,8 +16,8 @@
 #include <limits>
 #include <memory>
 
-#include "composition.h"
-#include "host.h"
+#include "minihost/composition.h"
+#include "minihost/host.h"
 #include "minihost/testing/test_host.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <set>
 #include <type_traits>
 
-#include "host.h"
+#include "minihost/host.h"
 
 namespace minihost {
 namespace faults {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "aegp_suites.h"
-#include "probe.h"
+#include "minihost/probe.h"
 
 namespace minihost {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "host.h"
+#include "minihost/host.h"
 
 namespace minihost {
 

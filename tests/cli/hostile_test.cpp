@@ -4,7 +4,7 @@
 // limit, and turn non-finite samples into defined values.
 #include <regex>
 
-#include "cli_test_util.h"
+#include "tests/cli/cli_test_util.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "run_program.h"
+#include "tests/support/run_program.h"
 
 extern "C" {
 #include <frei0r.h>

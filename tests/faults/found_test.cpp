@@ -8,9 +8,9 @@
 
 #include "minihost/testing/fault_plan.h"
 #include "minihost/testing/test_host.h"
-#include "host.h"
+#include "minihost/host.h"
 #include "host/params.h"
-#include "world_util.h"
+#include "tests/support/world_util.h"
 
 namespace {
 

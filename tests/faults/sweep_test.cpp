@@ -29,12 +29,12 @@
 #include <string>
 #include <vector>
 
-#include "composition.h"
+#include "minihost/composition.h"
 #include "minihost/testing/fault_plan.h"
 #include "minihost/testing/test_host.h"
-#include "host.h"
+#include "minihost/host.h"
 #include "host/params.h"
-#include "world_util.h"
+#include "tests/support/world_util.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "run_program.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

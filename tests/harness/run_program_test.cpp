@@ -10,7 +10,7 @@
 #include <fstream>
 #include <thread>
 
-#include "run_program.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "host/params.h"
-#include "host_fixture.h"
+#include "tests/support/host_fixture.h"
 
 namespace {
 

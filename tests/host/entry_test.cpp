@@ -1,7 +1,7 @@
 // The entry point: command table, about text, global set-up and the guard.
 #include <cstring>
 
-#include "host_fixture.h"
+#include "tests/support/host_fixture.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "host.h"
+#include "minihost/host.h"
 #include "kernel/kernel.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <array>
 
 #include "minihost/color_suite.h"  // the stand-in host's colour suite hooks
-#include "direct_call.h"
+#include "tests/support/direct_call.h"
 #include "host/params.h"
 
 namespace {

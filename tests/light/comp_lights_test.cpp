@@ -8,9 +8,9 @@
 #include <cmath>
 #include <string>
 
-#include "composition.h"
-#include "direct_call.h"
-#include "expect_light.h"
+#include "minihost/composition.h"
+#include "tests/support/direct_call.h"
+#include "tests/light/expect_light.h"
 
 namespace {
 

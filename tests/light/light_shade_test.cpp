@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "expect_light.h"
+#include "tests/light/expect_light.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "../cli/cli_test_util.h"
+#include "tests/cli/cli_test_util.h"
 #include "media/error.h"
 #include "media/image.h"
 

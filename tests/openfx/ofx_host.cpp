@@ -1,4 +1,4 @@
-#include "ofx_host.h"
+#include "tests/openfx/ofx_host.h"
 
 #include <dlfcn.h>
 

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "entry.h"
-#include "ofx_host.h"
+#include "host/entry.h"
+#include "tests/openfx/ofx_host.h"
 #include "session/controls.h"
 #include "session/session.h"
 

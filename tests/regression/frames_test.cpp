@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "composition.h"
-#include "host.h"
+#include "minihost/composition.h"
+#include "minihost/host.h"
 #include "host/params.h"
-#include "world_util.h"
+#include "tests/support/world_util.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ struct Expected {
   uint64_t checksum;
 };
 const Expected kTable[] = {
-#include "frame_checksums.inc"
+#include "tests/regression/frame_checksums.inc"
 };
 
 constexpr PF_PixelFormat k8 = PF_PixelFormat_ARGB32, k16 = PF_PixelFormat_ARGB64, kF = PF_PixelFormat_ARGB128;

@@ -2,7 +2,7 @@
 #include <set>
 #include <thread>
 
-#include "render_fixture.h"
+#include "tests/support/render_fixture.h"
 
 namespace {
 

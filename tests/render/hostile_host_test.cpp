@@ -1,6 +1,6 @@
 // What a careless host may send: scales without meaning. Found by fuzzing
 // MainEntry; each gets an error code instead of a render from NaN positions.
-#include "render_fixture.h"
+#include "tests/support/render_fixture.h"
 
 namespace {
 

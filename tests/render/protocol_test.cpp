@@ -1,6 +1,6 @@
 // The render commands as a host drives them: pre-render rectangles, the
 // checkouts, expanded worlds, missing worlds, formats, failures and leaks.
-#include "render_fixture.h"
+#include "tests/support/render_fixture.h"
 
 namespace {
 

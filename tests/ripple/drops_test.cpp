@@ -5,7 +5,7 @@
 #include <optional>
 #include <tuple>
 
-#include "ripple_support.h"
+#include "tests/ripple/ripple_support.h"
 
 namespace {
 

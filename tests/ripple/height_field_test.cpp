@@ -1,4 +1,4 @@
-#include "ripple_support.h"
+#include "tests/ripple/ripple_support.h"
 
 namespace {
 

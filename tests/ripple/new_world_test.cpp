@@ -1,7 +1,7 @@
 #include <array>
 
-#include "ripple_support.h"
-#include "world_util.h"
+#include "tests/ripple/ripple_support.h"
+#include "tests/support/world_util.h"
 
 namespace {
 

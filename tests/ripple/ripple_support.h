@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "direct_call.h"
+#include "tests/support/direct_call.h"
 #include "minihost/testing/test_host.h"
 #include "host/params.h"
 #include "ripple/drops.h"

@@ -1,6 +1,6 @@
 #include <array>
 
-#include "ripple_support.h"
+#include "tests/ripple/ripple_support.h"
 
 using GetterTest = RippleTest;
 

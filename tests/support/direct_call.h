@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "host.h"
+#include "minihost/host.h"
 #include "host/fxenv.h"
 
 struct DirectCall {

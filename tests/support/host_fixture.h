@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host.h"
+#include "minihost/host.h"
 #include "minihost/testing/test_host.h"
 
 class HostTest : public ::testing::Test {

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "composition.h"
-#include "host.h"
+#include "minihost/composition.h"
+#include "minihost/host.h"
 #include "minihost/testing/test_host.h"
 #include "host/params.h"
-#include "world_util.h"
+#include "tests/support/world_util.h"
 
 class RenderTest : public ::testing::Test {
  protected:

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "host.h"
+#include "minihost/host.h"
 
 namespace testutil {
 
