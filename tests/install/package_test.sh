@@ -19,8 +19,9 @@ for tool in cpack dpkg-deb lintian; do
 done
 T=$(mktemp -d /tmp/pluvane-package-XXXXXX)
 installed=""
+sudo=""
 cleanup() {
-  if [[ -n $installed ]]; then limited 300 apt-get purge -y -qq pluvane >/dev/null 2>&1 || true; fi
+  if [[ -n $installed ]]; then limited 300 $sudo apt-get purge -y -qq pluvane >/dev/null 2>&1 || true; fi
   rm -rf "$T"
 }
 trap cleanup EXIT
@@ -87,8 +88,10 @@ fi
 # On CI: install with apt, use it, purge it, and find none of its files left.
 ! dpkg-query -W -f='${Status}' pluvane 2>/dev/null | grep -q "install ok installed" ||
   fail "pluvane is installed on this machine already: not touching it"
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo="sudo"
 installed=yes
-DEBIAN_FRONTEND=noninteractive limited 300 apt-get install -y -qq "$DEB" >"$T/apt.log" 2>&1 ||
+limited 300 $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$DEB" >"$T/apt.log" 2>&1 ||
   { cat "$T/apt.log" >&2; fail "apt-get install of the package failed"; }
 dpkg-query -L pluvane >"$T/files"
 [[ $(limited 60 "${CLEAN[@]}" pluvane --version) == "pluvane $version" ]] || fail "the installed pluvane --version is not $version"
@@ -101,7 +104,7 @@ mkdir "$T/mlt" "$T/ladspa"
 ln -s "$modules/libmltcore.so" "$modules/libmltfrei0r.so" "$T/mlt/"
 limited 120 "${CLEAN[@]}" MLT_REPOSITORY="$T/mlt" LADSPA_PATH="$T/ladspa" melt -query filter=frei0r.pluvane >"$T/melt" 2>&1 || true
 grep -q -i "identifier: frei0r.pluvane" "$T/melt" || { cat "$T/melt" >&2; fail "melt -query does not find frei0r.pluvane"; }
-DEBIAN_FRONTEND=noninteractive limited 300 apt-get purge -y -qq pluvane >"$T/apt.log" 2>&1 ||
+limited 300 $sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq pluvane >"$T/apt.log" 2>&1 ||
   { cat "$T/apt.log" >&2; fail "apt-get purge pluvane failed"; }
 installed=""
 # Files gone; a folder may stay only when another package's files are in it.
