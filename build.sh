@@ -3,6 +3,7 @@
 #   ./build.sh demo   install what is missing, build, render the demo
 #   ./build.sh test   install what is missing, build normal and sanitized, run every test
 #   ./build.sh bench  build and run the benchmarks
+#   ./build.sh package  build what is installed and make the Debian package build/pluvane_VERSION_amd64.deb
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -12,8 +13,9 @@ PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev 
           frei0r-plugins-dev ffmpeg)
 # What only the tests need: a one-node Slurm cluster and GNU parallel for the farm tests,
 # clang and its runtimes for the fuzz programs, the video tools that load the frei0r filter, and
-# an X server for Kdenlive's compositing in melt and qmllint for the Shotcut panel.
-TEST_PACKAGES=(slurm-wlm munge procps iproute2 parallel
+# an X server for Kdenlive's compositing in melt and qmllint for the Shotcut panel, lintian
+# for the package.
+TEST_PACKAGES=(slurm-wlm munge procps iproute2 parallel lintian
                clang-14 libclang-rt-14-dev
                melt xvfb xauth qtdeclarative5-dev-tools gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad)
 JOBS=$(nproc 2>/dev/null || echo 2)
@@ -78,8 +80,16 @@ case "${1:-}" in
     # Whole processes against a baseline command (needs gmic; not part of the tests).
     if command -v gmic >/dev/null; then bench/whole_process.sh build; else echo "gmic not found: whole-process benchmark skipped"; fi
     ;;
+  package)
+    install_deps
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUVANE_BUILD_CLI=ON >/dev/null
+    cmake --build build -j "$JOBS" --target pluvane pluvane_frei0r pluvane_ofx pluvane_docs
+    # cpack's notes (among them the maintainer scripts left out on purpose) go to build/cpack.log.
+    (cd build && cpack -G DEB >cpack.log 2>&1) || { cat build/cpack.log >&2; exit 1; }
+    echo "built $(ls build/pluvane_*_amd64.deb); install it with: apt install ./build/pluvane_*_amd64.deb"
+    ;;
   *)
-    echo "usage: $0 demo|test|bench" >&2
+    echo "usage: $0 demo|test|bench|package" >&2
     exit 2
     ;;
 esac

@@ -13,6 +13,7 @@
 #include "cli/scene.h"
 #include "session/error.h"
 #include "util/text.h"
+#include "util/version.h"
 
 namespace pluvane::cli {
 namespace {
@@ -154,6 +155,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                "pluvane"};
   app.require_subcommand(1);
   app.footer("Run 'pluvane COMMAND --help' for the options of a command.");
+  app.set_version_flag("--version",
+                       "pluvane " + std::to_string(PLUVANE_VERSION_MAJOR) + "." + std::to_string(PLUVANE_VERSION_MINOR) + "." +
+                           std::to_string(PLUVANE_VERSION_PATCH),
+                       "Print pluvane's version and exit");
 
   // ---- render ----
   RenderArgs ra;

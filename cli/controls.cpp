@@ -20,12 +20,19 @@ using minihost::MiniHost;
 
 std::string FindModulePath() {
   // $PLUVANE_MODULE wins (the stand-in host reads it); otherwise the module
-  // beside the program, then the one this build made.
+  // beside the program (a build tree), then in the private folder of an
+  // installation (PREFIX/bin/pluvane, PREFIX/lib/pluvane/), both found from
+  // the program's own path so that an installed tree can move; last the one
+  // this build made.
   if (const char* env = std::getenv("PLUVANE_MODULE"); !env || !*env) {
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    const fs::path beside = exe.parent_path() / "pluvane_effect.so";
-    if (!ec && fs::exists(beside, ec)) return beside.string();
+    if (!ec) {
+      for (const fs::path& dir : {exe.parent_path(), exe.parent_path().parent_path() / "lib" / "pluvane"}) {
+        const fs::path module = dir / "pluvane_effect.so";
+        if (fs::exists(module, ec)) return module.string();
+      }
+    }
   }
   return MiniHost::DefaultModulePath();
 }

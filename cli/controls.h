@@ -11,7 +11,8 @@
 namespace pluvane::cli {
 
 // Where the effect module is: $PLUVANE_MODULE, else pluvane_effect.so next to
-// this program, else the module of the build that made it.
+// this program, else in ../lib/pluvane/ from it (an installation), else the
+// module of the build that made it.
 std::string FindModulePath();
 
 // Loads the module into a session for a layer of width × height and sends the

@@ -6,7 +6,8 @@
 # FREI0R_PATH is left alone: setting it replaces MLT's search path and hides
 # the editors' own frei0r effects.
 # Shotcut 22.12 reads filter panels only from its own installation folder
-# (share/shotcut/qml/filters): its panel needs `cmake --install` as root.
+# (share/shotcut/qml/filters): its panel needs the package (./build.sh package)
+# or `cmake --install` as root.
 #   editors/install-user.sh [BUILD_DIR]     (default: build)
 #   editors/install-user.sh --uninstall
 set -eu

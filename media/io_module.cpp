@@ -25,7 +25,13 @@ const MediaIo* Load() {
   std::vector<std::string> tried;
   char exe[PATH_MAX] = {};
   const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n > 0) tried.push_back((fs::path(std::string(exe, static_cast<size_t>(n))).parent_path() / kLibraryName).string());
+  if (n > 0) {
+    // Beside the program in a build tree; in the private folder of an
+    // installation (PREFIX/bin/pluvane, PREFIX/lib/pluvane/).
+    const fs::path dir = fs::path(std::string(exe, static_cast<size_t>(n))).parent_path();
+    tried.push_back((dir / kLibraryName).string());
+    tried.push_back((dir.parent_path() / "lib" / "pluvane" / kLibraryName).string());
+  }
   tried.push_back(PLUVANE_MEDIA_IO_PATH);
   std::string why;
   for (const std::string& path : tried) {
@@ -43,7 +49,7 @@ const MediaIo* Load() {
     why = path + " has no entry point";
   }
   throw LibraryError("cannot load pluvane's image and video library " + std::string(kLibraryName) +
-                     (why.empty() ? " (not found next to the program)" : " (" + why + ")") +
+                     (why.empty() ? " (not found next to the program nor in ../lib/pluvane/)" : " (" + why + ")") +
                      "; reinstall pluvane with the library next to the program");
 }
 
