@@ -96,7 +96,7 @@ void ProgressBar::Step(const std::string& what, long done, long total) {
   }
   const bool changed = what != step_;
   step_ = what;
-  step_done_ = total > 0 ? static_cast<double>(done) / total : 0;
+  step_done_ = total > 0 ? static_cast<double>(done) / total : -1;  // -1: one item, no bar
   stage_ = total > 0 ? std::to_string(done) + " of " + std::to_string(total) : "";
   DrawLocked(changed);
 }
@@ -112,7 +112,8 @@ void ProgressBar::DrawLocked(bool force) {
   std::string line(1, kSpin[spin_++ % 4]);
   line += ' ';
   if (!step_.empty()) {
-    line += step_ + " " + Bar(step_done_, 20);
+    line += step_;
+    if (step_done_ >= 0) line += " " + Bar(step_done_, 20);
     if (!stage_.empty()) line += " " + stage_;
     line += ", " + Clock3(static_cast<long>(elapsed)) + " elapsed";
   } else {

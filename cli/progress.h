@@ -35,7 +35,8 @@ class ProgressBar {
   void Within(long current, long total);
   // The host finished `done` of `total` bands of drops or rows of the frame.
   void HostWork(minihost::MiniHost::Work work, long done, long total);
-  // A step after the frames: `what` ("writing demo.gif"), `done` of `total` items.
+  // A step after the frames: `what` ("writing demo.gif"), `done` of `total`
+  // items (total 0: one item, shown without a bar).
   void Step(const std::string& what, long done, long total);
   // Clears the line and stops the ticker.
   void Finish();

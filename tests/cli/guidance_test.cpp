@@ -111,6 +111,8 @@ TEST(Messages, ASettingTheChoicesLeaveUnusedGivesOneWarning) {
   EXPECT_TRUE(Warnings(r[4].err).empty()) << r[4].err;
   EXPECT_EQ(r[5].err, "");  // --quiet prints nothing but errors
   for (const char* f : {"a.png", "b.png", "c.png", "lit.png", "d.png"}) EXPECT_TRUE(fs::exists(dir / f)) << f;
+  // Finding the choice that would use a setting leaves the render as it was.
+  EXPECT_EQ(ReadImage(dir / "a.png"), ReadImage(dir / "d.png"));
 }
 
 TEST(OutputFolder, AMissingFolderIsCreatedAndTheSummarySaysSo) {
