@@ -35,15 +35,38 @@ Examples:
 
 // The options of `render` as typed, before they are checked.
 struct RenderArgs {
-  std::string input, output, scene, fps, depth, quality, pixel_aspect, protocol, frames, chunk;
-  int frame = 0, downsample = 1, threads = 0, crf = 18;
+  std::string input, output, scene, fps, depth, quality, pixel_aspect, protocol, frame, frames, chunk;
+  int downsample = 1, threads = 0, crf = 18;
   double max_megapixels = kDefaultMaxMegapixels;
   std::vector<std::string> sets, keys;
   bool quiet = false, stats = false, skip_existing = false, no_audio = false;
 };
 
+// An option given once per value, each value one argument: the help shows
+// "--set NAME=VALUE", and the option may be repeated.
 void AddMulti(CLI::App* cmd, const std::string& name, std::vector<std::string>& into, const std::string& help) {
-  cmd->add_option(name, into, help)->allow_extra_args(false)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  cmd->add_option(name, into, help)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->type_name("NAME=VALUE")
+      ->expected(1);
+}
+
+// `--set NAME VALUE` in two arguments, which the shell makes of an unquoted
+// or half-quoted setting: the value would be taken for the input. Caught
+// before parsing, with the one argument it should have been.
+void CheckSettingsAreOneArgument(int argc, char** argv) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::string option = argv[i];
+    if (option != "--set" && option != "--key") continue;
+    const std::string name = argv[i + 1];
+    if (name.find('=') != std::string::npos || (!name.empty() && name[0] == '-')) continue;
+    const std::string example = option == "--set" ? "Drip Rate=2" : "Ripple Height=0:100,30:40";
+    if (i + 2 < argc && argv[i + 2][0] != '-')
+      throw CliError(option + " takes NAME=VALUE as one argument: did you mean " + option + " \"" + name + "=" +
+                     argv[i + 2] + "\"?");
+    throw CliError(option + " \"" + name + "\" is not NAME=VALUE; write it like " + option + " \"" + example + "\"");
+  }
 }
 
 Depth ParseDepth(const std::string& text) {
@@ -60,8 +83,7 @@ RenderOptions BuildRenderOptions(CLI::App* cmd, const RenderArgs& a) {
   if (given("input")) o.input = a.input;
   if (given("--output")) o.output = a.output;
   if (given("--frame")) {
-    if (a.frame < 0) throw CliError("--frame " + std::to_string(a.frame) + " is before the start; give frame 0 or later");
-    o.frame = a.frame;
+    o.frame = ParseFrame(a.frame, "--frame");
     o.frames.reset();
   }
   if (given("--frames")) {
@@ -189,7 +211,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     return kExitBadInput;
   }
   try {
+    CheckSettingsAreOneArgument(argc, argv);
     app.parse(argc, argv);
+  } catch (const CliError& e) {
+    err << "pluvane: error: " << OneLine(e.what()) << "\n";
+    return e.exit_code();
   } catch (const CLI::Success& e) {
     return app.exit(e, out, err);
   } catch (const CLI::ParseError& e) {

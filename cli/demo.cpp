@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "cli/cli_error.h"
+#include "cli/progress.h"
 #include "media/io_module.h"
 #include "cli/render.h"
 #include "media/video.h"
@@ -49,7 +50,9 @@ std::vector<ControlSetting> DemoControls(int width, int height) {
 }
 
 // An H.264 MP4 of the frames, the way a render writes one.
-void WriteMp4(const std::vector<std::string>& frames, const std::string& path, Rational fps) {
+void WriteMp4(const std::vector<std::string>& frames, const std::string& path, Rational fps, ProgressBar& bar) {
+  const std::string step = "writing " + fs::path(path).filename().string();
+  bar.Step(step, 0, static_cast<long>(frames.size()));
   const FileImage first = ReadImageFile(frames.front());
   VideoSettings v;
   v.path = path;
@@ -63,17 +66,21 @@ void WriteMp4(const std::vector<std::string>& frames, const std::string& path, R
   for (size_t i = 0; i < frames.size() && !Interrupted(); ++i) {
     const FileImage frame = i == 0 ? first : ReadImageFile(frames[i]);
     writer.Write(ToFile(ToHost(frame, Depth::k8), SampleType::kUInt8));
+    bar.Step(step, static_cast<long>(i + 1), static_cast<long>(frames.size()));
   }
   if (!Interrupted()) writer.Finish();  // else the writer removes its file
 }
 
 // An animated GIF of the frames (8-bit RGB), written under a temporary name first.
-void WriteGif(const std::vector<std::string>& frames, const std::string& path, Rational fps) {
+void WriteGif(const std::vector<std::string>& frames, const std::string& path, Rational fps, ProgressBar& bar) {
   const std::string temp = TemporaryPathFor(path);
+  const std::string step = "writing " + fs::path(path).filename().string();
+  bar.Step(step, 0, static_cast<long>(frames.size()));
   size_t i = 0;
   const std::string why = media::MediaLibrary().write_gif(
       temp, fps.num, fps.den, [&](int& width, int& height, std::vector<uint8_t>& rgb) {
         if (i >= frames.size() || Interrupted()) return false;
+        bar.Step(step, static_cast<long>(i), static_cast<long>(frames.size()));
         const FileImage frame = ReadImageFile(frames[i++]);
         width = frame.width;
         height = frame.height;
@@ -193,17 +200,21 @@ void RunDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
       throw CliError("interrupted after the frames; they are kept, the animation and the split picture may be missing",
                      InterruptExitCode());
   };
+  // Each finishing step shows on the progress line as it runs.
+  ProgressBar bar(err, o.progress);
   const std::string gif = (fs::path(o.dir) / "demo.gif").string();
-  WriteGif(summary.files, gif, kDemoFps);
+  WriteGif(summary.files, gif, kDemoFps, bar);
   stop_if_interrupted();
   const std::string split = (fs::path(o.dir) / "before-after.png").string();
+  bar.Step("writing before-after.png", 0, 0);
   WriteImageFile(split, BeforeAfter(*r.image, r.downsample, ReadImageFile(summary.files[summary.files.size() / 2])),
                  FileFormat::kPng, TemporaryPathFor(split));
   stop_if_interrupted();
 
   const std::string mp4 = (fs::path(o.dir) / "demo.mp4").string();
-  WriteMp4(summary.files, mp4, kDemoFps);
+  WriteMp4(summary.files, mp4, kDemoFps, bar);
   stop_if_interrupted();
+  bar.Finish();
 
   if (!o.quiet) {
     out << "pluvane demo: " << summary.files.size() << " frames (" << summary.width << "x" << summary.height << ")"

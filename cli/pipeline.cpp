@@ -112,6 +112,7 @@ double RunPipeline(RenderPlan& plan, session::Session& effect, PF_EffectWorld* i
   Pipeline pipeline(plan, sink, summary, bar);
   pipeline.Start(/*read_footage=*/!still);
   effect.SetProgressListener([&bar](A_long current, A_long total) { bar.Within(current, total); });
+  effect.SetWorkListener([&bar](minihost::MiniHost::Work work, A_long done, A_long total) { bar.HostWork(work, done, total); });
   InterruptGuard guard(&effect);
   const auto started = std::chrono::steady_clock::now();
   const int count = static_cast<int>(plan.order.size());

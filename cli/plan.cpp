@@ -32,6 +32,23 @@ void PlanOutput(RenderPlan& p) {
   p.format = p.video_out ? FileFormat::kPng : OutputFormatOf(o.output);
 }
 
+// The frames asked for lie within the numbers of the input sequence on disk
+// (a gap inside them is the sequence reader's to name). A single output file
+// renders frame 0 unless told otherwise, which a sequence numbered from 1
+// does not have: say which frame to give.
+void CheckSequenceCovers(const RenderPlan& p) {
+  const FrameSpan& own = *p.footage.own;
+  if (p.frames.first >= own.first && p.frames.last <= own.last) return;
+  const std::string has = ", which has frames " + std::to_string(own.first) + "-" + std::to_string(own.last);
+  const std::string input = Quoted(p.options.input);
+  if (p.frames.first == p.frames.last && !p.pattern.has_pattern && !p.video_out)
+    throw CliError("frame " + std::to_string(p.frames.first) + " is not in the input sequence " + input + has +
+                   "; a single output file takes one frame: add --frame " + std::to_string(own.first) +
+                   ", or name the output with a pattern, like rain.####.png, to render them all");
+  throw CliError("frames " + std::to_string(p.frames.first) + "-" + std::to_string(p.frames.last) +
+                 " reach outside the input sequence " + input + has + "; give --frames within them");
+}
+
 // The footage's frames of the range exist, and their depth decides the render's.
 void PlanFootage(RenderPlan& p) {
   Footage& footage = p.footage;
@@ -39,7 +56,10 @@ void PlanFootage(RenderPlan& p) {
   if (footage.kind == Footage::Kind::kVideo && p.frames.last > footage.own->last)
     throw CliError("frame " + std::to_string(p.frames.last) + " is past the end of " + Quoted(p.options.input) +
                    ", which has frames 0-" + std::to_string(footage.own->last) + "; give --frames within them");
-  if (footage.kind == Footage::Kind::kSequence) footage.OpenSequence(p.frames);
+  if (footage.kind == Footage::Kind::kSequence) {
+    CheckSequenceCovers(p);
+    footage.OpenSequence(p.frames);
+  }
   p.depth = p.options.depth.value_or(NaturalDepth(footage.type));
   p.sample_type = p.video_out ? VideoSampleType(p.codec, DepthBits(p.depth)) : OutputSampleType(p.format, p.depth);
   p.downsample = std::max(p.options.downsample, 1);
@@ -65,7 +85,8 @@ void PlanFrames(RenderPlan& p) {
   for (int f : scan.existing)
     if (overwrites_input(p.pattern.FileFor(f)))
       throw CliError("output " + p.pattern.FileFor(f) + " would overwrite the input; give the output another name");
-  CheckWritableFolder(p.pattern.FileFor(p.frames.first));
+  // Last of the checks, so that bad input leaves no new folder behind.
+  p.created_folder = CheckWritableFolder(p.pattern.FileFor(p.frames.first));
   const std::vector<int> none;
   const std::vector<int>& skip = o.skip_existing ? scan.existing : none;
   p.skipped = static_cast<long long>(skip.size());
@@ -84,12 +105,21 @@ void PlanFrames(RenderPlan& p) {
 
 }  // namespace
 
-void CheckWritableFolder(const std::string& path) {
+std::string CheckWritableFolder(const std::string& path) {
   fs::path dir = fs::path(path).parent_path();
   if (dir.empty()) dir = ".";
   std::error_code ec;
-  if (!fs::exists(dir, ec))
-    throw CliError("output folder " + Quoted(dir.string()) + " does not exist; create it first or pick another folder");
+  std::string created;
+  if (!fs::exists(dir, ec)) {
+    // A folder named in the output is made, with any missing parents, as
+    // `mkdir -p` would; two renders of a farm making it at once both succeed.
+    fs::create_directories(dir, ec);
+    std::error_code there;
+    if (ec && !fs::is_directory(dir, there))
+      throw CliError("cannot create output folder " + Quoted(dir.string()) + " (" + ec.message() +
+                     "); create it yourself or pick another folder");
+    created = dir.string();
+  }
   if (!fs::is_directory(dir, ec))
     throw CliError("output folder " + Quoted(dir.string()) + " is not a folder; pick another output path");
   // Probe by creating a file, as permissions alone do not tell (root, read-only mounts).
@@ -100,10 +130,11 @@ void CheckWritableFolder(const std::string& path) {
     if (err != EEXIST)
       throw CliError("cannot write into folder " + Quoted(dir.string()) + ": " + std::strerror(err) +
                      "; pick a folder you can write to");
-    return;
+    return created;
   }
   ::close(fd);
   ::unlink(probe.c_str());
+  return created;
 }
 
 FrameSpan FramesToRender(const RenderOptions& o, const OutputPattern& output) {

@@ -1,6 +1,8 @@
 #include "cli/render.h"
 
+#include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "cli/controls.h"
@@ -61,6 +63,30 @@ std::unique_ptr<session::Session> SetUpEffect(const RenderPlan& plan) {
   return effect;
 }
 
+// One warning line for each control given a value that the current popup
+// choices leave unused, and for composition lights while the effect uses its
+// own light: the render goes on, but the user would wait for nothing.
+void WarnUnused(session::Session& effect, const RenderOptions& o, std::ostream& err) {
+  std::set<int> seen;
+  for (const ControlSetting& c : o.controls) {
+    const int index = effect.Control(c.name);
+    if (!seen.insert(index).second) continue;
+    const std::string why = effect.UnusedBecause(index);
+    if (!why.empty()) err << "pluvane: warning: " << why << " (" << c.origin << ")\n";
+  }
+  if (o.lights.empty()) return;
+  // Composition lights light the layer only when "Using" is "AE Lights".
+  const int using_index = effect.Control("Using");
+  const PF_ParamDef& def = effect.definitions()[using_index];
+  const std::vector<std::string> choices = session::ChoicesOf(def);
+  const auto lights = std::find(choices.begin(), choices.end(), "AE Lights");
+  if (lights == choices.end() || def.u.pd.value == lights - choices.begin() + 1) return;
+  const A_long now = def.u.pd.value;
+  err << "pluvane: warning: the scene's " << o.lights.size() << " light(s) are unused while \"Using\" is \""
+      << (now >= 1 && static_cast<size_t>(now) <= choices.size() ? choices[now - 1] : std::to_string(now))
+      << "\"; they are used with \"AE Lights\"\n";
+}
+
 }  // namespace
 
 RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err) {
@@ -76,6 +102,7 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
   std::string audio_note;
   std::unique_ptr<FrameSink> sink = MakeSink(plan, summary, &audio_note);
   auto effect = SetUpEffect(plan);
+  if (!options.quiet) WarnUnused(*effect, plan.options, err);
 
   // The layer as the effect sees it: host values of the render depth, reduced
   // for a preview resolution. A still is filled in once, converted in place:

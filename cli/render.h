@@ -72,8 +72,9 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
 // pattern. Empty when the chunk has no frames (more parts than frames).
 FrameSpan FramesToRender(const RenderOptions& options, const OutputPattern& output);
 
-// Checks before any work that a file can be created in the folder of `path`
-// (the folder exists and accepts a new file); CliError otherwise.
-void CheckWritableFolder(const std::string& path);
+// Checks before any work that a file can be created in the folder of `path`:
+// makes the folder (and its parents) when missing, and checks it accepts a new
+// file; CliError otherwise. Returns the folder it made, "" when it was there.
+std::string CheckWritableFolder(const std::string& path);
 
 }  // namespace pluvane::cli

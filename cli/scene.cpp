@@ -180,12 +180,12 @@ void ParseScene(const std::string& text, const std::string& name, const std::str
     if (!d.is_number_integer() || (d != 8 && d != 16 && d != 32)) throw r.Bad("depth", "must be 8, 16 or 32");
     o.depth = static_cast<Depth>(d.get<int>());
   }
-  if (scene.contains("frame")) o.frame = static_cast<int>(r.Whole(scene["frame"], "frame", 0, 10000000));
+  if (scene.contains("frame")) o.frame = static_cast<int>(r.Whole(scene["frame"], "frame", 0, kLastFrame));
   if (scene.contains("frames")) {
     const json& f = scene["frames"];
     if (!f.is_array() || f.size() != 2) throw r.Bad("frames", "must be [first, last], like [0, 89]");
-    const int a = static_cast<int>(r.Whole(f[0], "frames", 0, 10000000));
-    const int b = static_cast<int>(r.Whole(f[1], "frames", 0, 10000000));
+    const int a = static_cast<int>(r.Whole(f[0], "frames", 0, kLastFrame));
+    const int b = static_cast<int>(r.Whole(f[1], "frames", 0, kLastFrame));
     if (b < a) throw r.Bad("frames", "ends before it starts; write [first, last], like [0, 89]");
     o.frames = std::pair{a, b};
   }

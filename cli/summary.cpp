@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <numeric>
 
+#include "util/text.h"
+
 namespace pluvane::cli {
 
 void PrintSummary(const RenderPlan& plan, const RenderSummary& summary, const std::string& audio_note, std::ostream& out) {
@@ -11,6 +13,7 @@ void PrintSummary(const RenderPlan& plan, const RenderSummary& summary, const st
   const Rational& fps = plan.fps;
   const bool video_out = plan.video_out;
   const std::string size = std::to_string(summary.width) + "x" + std::to_string(summary.height);
+  if (!plan.created_folder.empty()) out << "created folder " << text::Quoted(plan.created_folder) << "\n";
   const std::string kept =
       summary.skipped ? " " + std::to_string(summary.skipped) + " complete frame(s) already there were left as they are" : "";
   if (video_out)

@@ -32,26 +32,35 @@ long ParseInteger(const std::string& text, const std::string& what, long min, lo
   return v;
 }
 
+namespace {
+
+// A frame number of a range or a single frame, 0 to kLastFrame.
+int FrameNumber(const std::string& part, const std::string& text, const std::string& what, bool range) {
+  long v = 0;
+  const std::string p = Trim(part);
+  const auto [end, ec] = std::from_chars(p.data(), p.data() + p.size(), v);
+  const bool number = !p.empty() && (ec == std::errc() || ec == std::errc::result_out_of_range) &&
+                      end == p.data() + p.size() && p[0] != '-';
+  if (number && (ec == std::errc::result_out_of_range || v > kLastFrame))
+    throw CliError(what + " \"" + text + "\" goes beyond frame " + std::to_string(kLastFrame) +
+                   ", the last frame pluvane renders; give a " + (range ? "smaller range" : "smaller frame"));
+  if (!number && !range && p.size() > 1 && p[0] == '-' && p.find_first_not_of("0123456789", 1) == std::string::npos)
+    throw CliError(what + " " + p + " is before the start; give frame 0 or later");
+  if (!number)
+    throw CliError(what + " \"" + text + "\" is not " +
+                   (range ? "a frame range; write it like 0-89 (first and last frame, 0 or more)"
+                          : "a frame number; give one such as 24 (0 or more)"));
+  return static_cast<int>(v);
+}
+
+}  // namespace
+
+int ParseFrame(const std::string& text, const std::string& what) { return FrameNumber(text, text, what, false); }
+
 std::pair<int, int> ParseFrameRange(const std::string& text, const std::string& what) {
   const std::string s = Trim(text);
   const size_t dash = s.find('-', 1);
-  const auto frame = [&](const std::string& part) {
-    long v = 0;
-    const std::string p = Trim(part);
-    const auto [end, ec] = std::from_chars(p.data(), p.data() + p.size(), v);
-    // Frames are counted up to ten million (more than four days at 24 fps):
-    // a range is walked frame by frame, and a bound keeps a typo such as
-    // 0-2000000000 from asking for billions of anything.
-    constexpr long kLastFrame = 10000000;
-    const bool number = !p.empty() && (ec == std::errc() || ec == std::errc::result_out_of_range) &&
-                        end == p.data() + p.size() && p[0] != '-';
-    if (number && (ec == std::errc::result_out_of_range || v > kLastFrame))
-      throw CliError(what + " \"" + text + "\" goes beyond frame " + std::to_string(kLastFrame) +
-                     ", the last frame pluvane renders; give a smaller range");
-    if (!number)
-      throw CliError(what + " \"" + text + "\" is not a frame range; write it like 0-89 (first and last frame, 0 or more)");
-    return static_cast<int>(v);
-  };
+  const auto frame = [&](const std::string& part) { return FrameNumber(part, text, what, true); };
   if (dash == std::string::npos) {
     const int f = frame(s);
     return {f, f};

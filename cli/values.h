@@ -23,8 +23,15 @@ using session::Rational;
 double ParseNumber(const std::string& text, const std::string& what);
 // A whole number within [min, max].
 long ParseInteger(const std::string& text, const std::string& what, long min, long max);
-// "A-B" (inclusive, A <= B, both >= 0) or a single "A".
+// Frames are counted up to ten million (more than four days at 24 fps): a
+// range is walked frame by frame, and a bound keeps a typo such as
+// 0-2000000000 from asking for billions of anything. One limit for --frame,
+// --frames and the scene file.
+constexpr long kLastFrame = 10000000;
+// "A-B" (inclusive, A <= B, both 0 to kLastFrame) or a single "A".
 std::pair<int, int> ParseFrameRange(const std::string& text, const std::string& what);
+// One frame, 0 to kLastFrame.
+int ParseFrame(const std::string& text, const std::string& what);
 
 // An output name with a frame number pattern: "rain.####.png" (the number of
 // '#' is the width) or printf style "rain.%04d.exr" / "rain.%d.png".

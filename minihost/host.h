@@ -252,6 +252,15 @@ class MiniHost {
   // ---- progress and cancellation ---------------------------------------------------
   // Called on every progress report of the effect (current, total); may be empty.
   void set_progress_listener(std::function<void(A_long, A_long)> listener);
+  // The host's own work for the effect, as it goes: the bands of a generic
+  // iteration (the drops drawn) and the rows of a pixel iteration (the rows
+  // shaded), `done` of `total`. Called from the worker threads, at most once
+  // per band or row; may be empty. Work the effect does itself is reported
+  // through its progress callback instead.
+  enum class Work { kBands, kRows };
+  using WorkListener = std::function<void(Work, A_long done, A_long total)>;
+  void set_work_listener(WorkListener listener) { work_listener_ = std::move(listener); }
+  const WorkListener& work_listener() const { return work_listener_; }
   // Once set, every later progress report answers "cancelled" (Ctrl-C).
   void RequestCancel() { cancel_requested_ = true; }
   void ClearCancel() { cancel_requested_ = false; }
@@ -299,6 +308,7 @@ class MiniHost {
   std::vector<std::vector<uint8_t>> spare_storage_;
   std::unique_ptr<Composition> composition_;
   std::function<void(A_long, A_long)> progress_listener_;
+  WorkListener work_listener_;
   std::atomic<bool> cancel_requested_{false};
 };
 

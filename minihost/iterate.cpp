@@ -7,6 +7,7 @@
 // "PF Iterate Generic Suite": runs a function for every index of a range
 // across the same workers, for work that is not one pixel at a time.
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "minihost/callbacks.h"
@@ -14,6 +15,22 @@
 
 namespace minihost {
 namespace {
+
+// Counts finished bands or rows for the host's work listener, when there is one.
+class WorkCounter {
+ public:
+  WorkCounter(const MiniHost& host, MiniHost::Work work, A_long total)
+      : listener_(host.work_listener()), work_(work), total_(total) {}
+  void OneDone() {
+    if (listener_) listener_(work_, done_.fetch_add(1, std::memory_order_relaxed) + 1, total_);
+  }
+
+ private:
+  const MiniHost::WorkListener& listener_;
+  MiniHost::Work work_;
+  A_long total_;
+  std::atomic<A_long> done_{0};
+};
 
 template <typename Pixel>
 Pixel* PixelAt(PF_EffectWorld* w, A_long x, A_long y) {
@@ -32,6 +49,7 @@ PF_Err Iterate(PF_InData* in_data, PF_EffectWorld* src, const PF_Rect* area, voi
   // The first error of each row; the first failing row in order wins.
   std::vector<PF_Err> row_err(static_cast<size_t>(r.bottom - r.top), PF_Err_NONE);
   const bool has_src = src && src->data;
+  WorkCounter rows(*host, MiniHost::Work::kRows, r.bottom - r.top);
   RunParallel(host->settings().threads, r.bottom - r.top, [&](A_long i) {
     if (host->cancel_requested()) return;
     const A_long y = r.top + i;
@@ -51,6 +69,7 @@ PF_Err Iterate(PF_InData* in_data, PF_EffectWorld* src, const PF_Rect* area, voi
       if (err && !first) first = err;
     }
     row_err[static_cast<size_t>(i)] = first;
+    rows.OneDone();
   }, 1, &host->settings().thread_runner);
 
   if (host->cancel_requested()) return PF_Interrupt_CANCEL;
@@ -73,8 +92,10 @@ PF_Err IterateGeneric(PF_ProgPtr effect_ref, A_long iterations, void* refcon, PF
   if (!effect_ref || !fn || iterations < 0) return PF_Err_BAD_CALLBACK_PARAM;
   MiniHost* host = MiniHost::FromRef(effect_ref);
   std::vector<PF_Err> errs(static_cast<size_t>(iterations), PF_Err_NONE);
+  WorkCounter bands(*host, MiniHost::Work::kBands, iterations);
   RunParallel(host->settings().threads, iterations, [&](A_long i, int worker) {
     errs[static_cast<size_t>(i)] = fn(refcon, worker, i, iterations);
+    bands.OneDone();
   }, 1, &host->settings().thread_runner);
   for (PF_Err err : errs)
     if (err) return err;

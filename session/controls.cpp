@@ -284,6 +284,67 @@ std::vector<bool> EnabledControls(MiniHost& host) {
   return enabled;
 }
 
+std::string UnusedBecause(MiniHost& host, int index) {
+  if (EnabledControls(host)[index]) return "";
+  const auto& defs = host.params();
+  const std::string unused = DoubleQuoted(defs[index].name) + " is unused";
+  // Every combination of the other popups' choices, the fewest changes from
+  // the current ones first: few popups of few choices each.
+  std::vector<int> popups;
+  std::vector<A_long> current;
+  size_t combinations = 1;
+  for (size_t i = 1; i < defs.size(); ++i) {
+    if (defs[i].param_type != PF_Param_POPUP || static_cast<int>(i) == index) continue;
+    popups.push_back(static_cast<int>(i));
+    current.push_back(defs[i].u.pd.value);
+    combinations *= std::max<size_t>(1, ChoicesOf(defs[i]).size());
+  }
+  if (popups.empty() || combinations > 4096) return unused + " with the current choices";
+  size_t fewest = popups.size() + 1;
+  std::vector<std::vector<A_long>> enabling;
+  for (size_t c = 0; c < combinations; ++c) {
+    std::vector<A_long> choice(popups.size());
+    size_t rest = c, changes = 0;
+    for (size_t p = 0; p < popups.size(); ++p) {
+      const size_t n = std::max<size_t>(1, ChoicesOf(defs[popups[p]]).size());
+      choice[p] = static_cast<A_long>(rest % n) + 1;
+      rest /= n;
+      changes += choice[p] != current[p];
+    }
+    if (changes == 0 || changes > fewest) continue;
+    for (size_t p = 0; p < popups.size(); ++p) host.SetPopup(popups[p], choice[p]);
+    if (!EnabledControls(host)[index]) continue;
+    if (changes < fewest) enabling.clear();
+    fewest = changes;
+    enabling.push_back(choice);
+  }
+  for (size_t p = 0; p < popups.size(); ++p) host.SetPopup(popups[p], current[p]);
+  EnabledControls(host);  // the enabled state of the current values again
+  if (enabling.empty()) return unused + " with the current choices";
+
+  const auto choice_name = [&](size_t p, A_long value) {
+    const auto names = ChoicesOf(defs[popups[p]]);
+    return DoubleQuoted(value >= 1 && static_cast<size_t>(value) <= names.size() ? names[value - 1] : std::to_string(value));
+  };
+  // The popups the enabling choices change, named with their current choices.
+  std::vector<size_t> changed;
+  for (size_t p = 0; p < popups.size(); ++p)
+    if (std::any_of(enabling.begin(), enabling.end(), [&](const auto& e) { return e[p] != current[p]; })) changed.push_back(p);
+  std::string text = unused + " while ";
+  for (size_t k = 0; k < changed.size(); ++k)
+    text += (k ? " and " : "") + DoubleQuoted(defs[popups[changed[k]]].name) + " is " + choice_name(changed[k], current[changed[k]]);
+  text += "; it is used with ";
+  for (size_t e = 0; e < enabling.size(); ++e) {
+    text += e ? " / " : "";
+    for (size_t k = 0; k < changed.size(); ++k) {
+      const size_t p = changed[k];
+      if (changed.size() > 1) text += (k ? " and " : "") + DoubleQuoted(defs[popups[p]].name) + " ";
+      text += choice_name(p, enabling[e][p]);
+    }
+  }
+  return text;
+}
+
 std::vector<ControlInfo> DescribeControls(MiniHost& host) {
   const std::vector<bool> enabled = EnabledControls(host);
   const auto& defs = host.params();

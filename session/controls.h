@@ -75,5 +75,11 @@ struct ControlInfo {
 std::vector<ControlInfo> DescribeControls(minihost::MiniHost& host);
 // Only the enabled state, by control index (index 0, the layer, is enabled).
 std::vector<bool> EnabledControls(minihost::MiniHost& host);
+// Why the control at `index` is unused, in words, or "" when it is enabled:
+// the popups whose current choices disable it and the choices that would
+// enable it ("\"Light Position\" is unused while \"Light Type\" is \"Distant
+// Light\"; it is used with \"Point Light\""), found by trying the popups'
+// choices through EnabledControls. The popups keep their values.
+std::string UnusedBecause(minihost::MiniHost& host, int index);
 
 }  // namespace pluvane::session

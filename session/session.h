@@ -66,6 +66,8 @@ class Session {
   void SetValueSource(minihost::ValueSource source) { host_->set_value_source(std::move(source)); }
   std::vector<ControlInfo> Describe() { return DescribeControls(*host_); }
   std::vector<bool> Enabled() { return EnabledControls(*host_); }
+  // Why a control is unused with the current choices, "" when it is enabled.
+  std::string UnusedBecause(int index) { return session::UnusedBecause(*host_, index); }
   void AddLight(const minihost::LightLayer& light);
 
   // ---- rendering --------------------------------------------------------------------
@@ -87,6 +89,9 @@ class Session {
   void SetProgressListener(std::function<void(A_long, A_long)> listener) {
     host_->set_progress_listener(std::move(listener));
   }
+  // Called as the host's own work for a frame goes (drops drawn in bands,
+  // rows shaded), from the worker threads.
+  void SetWorkListener(minihost::MiniHost::WorkListener listener) { host_->set_work_listener(std::move(listener)); }
 
   // The stand-in host underneath, for what only a host knows (tests, the
   // control table).

@@ -78,8 +78,10 @@ long NtscMultiple(const Decimal& d) {
 
 Rational ParseFraction(const std::string& text, const std::string& what, bool ntsc) {
   const std::string s = text::Trim(text);
+  // Examples of the kind of value asked for: a rate, or a ratio such as a pixel aspect.
   const auto bad = [&] {
-    return Error(what + " \"" + text + "\" is not a positive number or ratio; write it like 30, 30000/1001 or 29.97");
+    return Error(what + " \"" + text + "\" is not a positive number or ratio; write it like " +
+                 (ntsc ? "30, 30000/1001 or 29.97" : "1, 10/11 or 0.9091 (greater than 0)"));
   };
   if (const size_t slash = s.find('/'); slash != std::string::npos) {
     const auto whole = [&](const std::string& part) {

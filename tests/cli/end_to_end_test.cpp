@@ -164,7 +164,8 @@ TEST(BadInput, EndsWithOneClearLineAndWritesNothing) {
       {{"--scene", "broken.json", "-o", "o.png"}, "is not valid JSON"},
       {{"--scene", "absent.json", "-o", "o.png"}, "'absent.json' does not exist"},
       {{"in.png", "-o", "./in.png"}, "would overwrite the input"},
-      {{"in.png", "-o", "nowhere/o.png"}, "'nowhere' does not exist"},
+      // A missing folder is made, but not inside a file.
+      {{"in.png", "-o", "notes.png/sub/o.png"}, "cannot create output folder 'notes.png/sub'"},
       // Root may write into any folder; /proc takes no new files from anyone.
       {{"in.png", "-o", geteuid() == 0 ? "/proc/o.png" : "locked/o.png"}, "cannot write into folder"},
       {{"in.png", "-o", "o.jpg", "--depth", "16"}, "JPEG holds only 8-bit samples"},
