@@ -4,7 +4,7 @@
 // keeps moving through a long frame and through the demo's finishing steps.
 #include <set>
 
-#include "cli_test_util.h"
+#include "tests/cli/cli_test_util.h"
 
 namespace {
 
