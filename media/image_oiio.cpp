@@ -117,7 +117,8 @@ ImageHeader OiioReadImageHeader(const std::string& path) {
   OIIO::ImageSpec header;
   auto in = OpenImage(path, header);
   in->close();
-  return ImageHeader{header.width, header.height, header.nchannels, TypeOf(header)};
+  return ImageHeader{header.width, header.height, header.nchannels, TypeOf(header),
+                     header.get_string_attribute("oiio:ColorSpace")};
 }
 
 namespace {
@@ -169,6 +170,7 @@ FileImage OiioReadImageFile(const std::string& path) {
   img.width = header.width;
   img.height = header.height;
   img.type = TypeOf(header);
+  img.color_space = header.get_string_attribute("oiio:ColorSpace");
 
   // Channel layout: grey, grey + alpha, RGB, RGBA (alpha where the file says it is).
   const int nch = header.nchannels;
@@ -220,6 +222,9 @@ void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFor
   // zlib level 3 writes PNG frames about twice as fast as the default 6, for
   // files a few percent larger: frame sequences favour speed.
   layout.attribute("png:compressionLevel", 3);
+  // OpenEXR is taken as linear unless it says otherwise: an sRGB input's
+  // values written as they are say so.
+  if (format == FileFormat::kExr && !image.color_space.empty()) layout.attribute("oiio:ColorSpace", image.color_space);
 
   TempFile temp{temp_path};
   auto fail = [&](const std::string& why) {
