@@ -33,7 +33,8 @@ struct VideoInfo {
   long long frames = 0;     // in the video stream
   // The clip's frame rate, reduced: the stream's own; for a clip of variable
   // rate its average, taken as the nearest common rate (24000/1001, 24, 25,
-  // 30000/1001, 30, 50, 60000/1001, 60) when within 0.5 %.
+  // 30000/1001, 30, 50, 60000/1001, 60) when within 0.5 %, else as the
+  // fraction with the smallest denominator within 0.01 % of it.
   long fps_num = 0, fps_den = 1;
   bool variable_rate = false;  // some frame lies half a frame or more off the stream's rate
   // Every frame's presentation time counted from the first frame's, in units

@@ -73,7 +73,8 @@ constexpr AVRational kCommonRates[] = {{24000, 1001}, {24, 1}, {25, 1}, {30000, 
                                        {50, 1},       {60000, 1001}, {60, 1}};
 
 // `frames` frames over `span` units of `time_base`: the nearest common rate
-// within 0.5 %, else the nearest fraction with a denominator up to 1001.
+// within 0.5 %, else the fraction with the smallest denominator (up to 1001)
+// within 0.01 %, else the nearest such fraction.
 AVRational AverageRate(long long frames, int64_t span, AVRational time_base) {
   const double fps = static_cast<double>(frames) / (static_cast<double>(span) * av_q2d(time_base));
   const AVRational* nearest = nullptr;
@@ -82,7 +83,7 @@ AVRational AverageRate(long long frames, int64_t span, AVRational time_base) {
   if (std::fabs(fps / av_q2d(*nearest) - 1) <= 0.005) return *nearest;
   AVRational best{static_cast<int>(std::lround(fps)), 1};
   double error = std::fabs(fps - best.num);
-  for (int den = 2; den <= 1001; ++den) {
+  for (int den = 2; den <= 1001 && error > 1e-4 * fps; ++den) {
     const int num = static_cast<int>(std::lround(fps * den));
     if (num > 0 && std::fabs(fps - static_cast<double>(num) / den) < error - 1e-12) {
       best = AVRational{num, den};

@@ -250,9 +250,9 @@ TEST_F(Timing, RoundTripsThroughVideoKeepTheColour) {
     for (const char* ext : {"mov", "mp4"}) {
       const std::string video = "picture" + s + "." + ext;
       const Process there =
-          Finish(Start(Args({"render", "picture" + s + ".png", "-o", video, "--frames", "0-1", "--crf", "0"}), dir_->path()));
+          Finish(Start(Args({"render", "picture" + s + ".png", "-o", video, "--frames", "0-0", "--crf", "0"}), dir_->path()));
       ASSERT_EQ(there.code, 0) << there.err;
-      const Process back = Finish(Start(Args({"render", video, "-o", "back" + s + ext + ".png", "--frame", "1"}), dir_->path()));
+      const Process back = Finish(Start(Args({"render", video, "-o", "back" + s + ext + ".png", "--frame", "0"}), dir_->path()));
       ASSERT_EQ(back.code, 0) << back.err;
       const double worst = Worst(ReadImage(At("back" + s + ext + ".png")), ReadImage(At("picture" + s + ".png")),
                                  std::string(ext) == "mp4");
@@ -268,9 +268,9 @@ TEST_F(Timing, VideoOutputsNameTheirColour) {
   Ffmpeg("-f lavfi -i testsrc2=s=160x90:r=25:d=0.2 -frames:v 1 " + At("still.png"));
   Ffmpeg("-f lavfi -i testsrc2=s=160x90:r=25:d=0.2 -c:v libx264 -pix_fmt yuv420p -colorspace smpte170m "
          "-color_primaries smpte170m -color_trc smpte170m " + At("sd.mp4"));
-  const auto runs = RunAll({Args({"render", "still.png", "-o", "tags.mp4", "--frames", "0-1"}),
-                            Args({"render", "still.png", "-o", "tags.mov", "--frames", "0-1"}),
-                            Args({"render", "still.png", "-o", "tags.mkv", "--frames", "0-1"}),
+  const auto runs = RunAll({Args({"render", "still.png", "-o", "tags.mp4", "--frames", "0-0"}),
+                            Args({"render", "still.png", "-o", "tags.mov", "--frames", "0-0"}),
+                            Args({"render", "still.png", "-o", "tags.mkv", "--frames", "0-0"}),
                             Args({"render", "sd.mp4", "-o", "sd-out.mp4"}),
                             Args({"render", "sd.mp4", "-o", "sd-out.mov"})},
                            dir_->path());
