@@ -1,5 +1,6 @@
 #include "cli/footage.h"
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 
@@ -20,7 +21,33 @@ std::optional<FileId> IdOf(const std::string& path) {
 
 FileImage Footage::Read(int frame) {
   if (kind == Kind::kSequence) return sequence->Read(frame);
-  return video->Read(frame);
+  return video->Read(ClipFrameAt(frame));
+}
+
+namespace {
+using Wide = __int128;
+}  // namespace
+
+bool Footage::Conform(Rational r) {
+  if (kind != Kind::kVideo) return false;
+  rate = r;
+  const VideoInfo& info = video->info();
+  // The frames that cover the clip's duration: duration × rate, to the nearest.
+  const Wide num = Wide{info.duration} * info.time_base_num * r.num;
+  const Wide den = Wide{info.time_base_den} * r.den;
+  const Wide count = std::max<Wide>(1, (2 * num + den) / (2 * den));
+  own = FrameSpan{0, static_cast<int>(std::min<Wide>(count, INT_MAX) - 1)};
+  return info.variable_rate || Rational{info.fps_num, info.fps_den} != r || count != info.frames;
+}
+
+long long Footage::ClipFrameAt(long long frame) const {
+  const VideoInfo& info = video->info();
+  // Frame i is on screen at frame's time when times[i] × time base <= (frame + 1/2) / rate.
+  const Wide limit = Wide{2 * frame + 1} * rate.den * info.time_base_den;
+  const auto later = std::upper_bound(info.times.begin(), info.times.end(), limit, [&](const Wide& l, long long t) {
+    return l < Wide{t} * 2 * info.time_base_num * rate.num;
+  });
+  return std::max<long long>(0, static_cast<long long>(later - info.times.begin()) - 1);
 }
 
 void Footage::OpenSequence(FrameSpan frames) {
@@ -28,6 +55,7 @@ void Footage::OpenSequence(FrameSpan frames) {
   width = sequence->header().width;
   height = sequence->header().height;
   type = sequence->header().type;
+  color_space = sequence->header().color_space;
 }
 
 Footage OpenFootage(const RenderOptions& o) {
@@ -63,6 +91,8 @@ Footage OpenFootage(const RenderOptions& o) {
       f.width = info.width;
       f.height = info.height;
       f.type = info.type();
+      // A clip's RGB values keep its transfer: named for image outputs as OpenImageIO names them.
+      f.color_space = info.transfer == 13 ? "sRGB" : info.transfer == 8 ? "Linear" : "Rec709";
       if (auto id = IdOf(o.input)) f.files.insert(*id);
     } else {
       f.still = ReadImageFile(o.input);
@@ -73,6 +103,7 @@ Footage OpenFootage(const RenderOptions& o) {
     f.width = f.still.width;
     f.height = f.still.height;
     f.type = f.still.type;
+    f.color_space = f.still.color_space;
   }
   return f;
 }

@@ -28,15 +28,28 @@ struct Footage {
   enum class Kind { kStill, kSequence, kVideo } kind = Kind::kStill;
   FileImage still;
   OutputPattern pattern;                    // a sequence's file names
-  std::optional<FrameSpan> own;             // the frames it has: on disk, or the video's
-  std::optional<Rational> fps;              // a video's own rate
+  std::optional<FrameSpan> own;             // the frames it has: on disk, or the video's at the render's rate
+  std::optional<Rational> fps;              // a video's own rate (a variable-rate clip's average)
   std::set<FileId> files;                   // every file it reads, for the overwrite check
   std::unique_ptr<SequenceReader> sequence;
   std::unique_ptr<VideoReader> video;
   int width = 0, height = 0;
   SampleType type = SampleType::kUInt8;
+  Rational rate{30, 1};                     // a video's frames are timed at this rate (Conform)
+  std::string color_space;                  // of its samples, as FileImage's: image outputs carry it
 
+  // Frame `frame` of the render: a video's frame on screen at its time (Conform).
   FileImage Read(int frame);
+  // Times a video's frames at `rate`: output frame f is at f / rate seconds
+  // and shows the clip's frame on screen then, the last one whose time from
+  // the clip's first frame is at most half an output frame later, so that
+  // the rounded time stamps of a constant-rate clip at its own rate give
+  // frame f itself. The clip's frames (`own`) become those that cover its
+  // duration at `rate`. True when that is not the clip's frames one for one:
+  // a variable-rate clip, or another rate than its own.
+  bool Conform(Rational rate);
+  // The clip's frame shown at output frame `frame` of the conformed rate.
+  long long ClipFrameAt(long long frame) const;
   // Opens the sequence's files of `frames`, each checked before anything renders.
   void OpenSequence(FrameSpan frames);
 };

@@ -161,12 +161,18 @@ RenderPlan PlanRender(const RenderOptions& options) {
   p.options = options;
   RenderOptions& o = p.options;
   p.video_out = IsVideoPath(o.output);
+  p.fps = o.fps.value_or(p.footage.fps.value_or(Rational{30, 1}));
+  // A clip's frames are those on screen at each frame's time of the render's rate.
+  if (p.footage.Conform(p.fps)) {
+    const VideoInfo& info = p.footage.video->info();
+    const std::string from = info.variable_rate ? "variable rate" : Rational{info.fps_num, info.fps_den}.Text() + " fps";
+    p.conform_note = Quoted(o.input) + " conformed from " + from + " to " + p.fps.Text() + " fps";
+  }
   // Footage renders its own frames unless told otherwise.
   if (p.footage.own && !o.frame && !o.frames) {
     const OutputPattern named = ParseOutputPattern(o.output.empty() ? "x" : o.output);
     if (named.has_pattern || p.video_out) o.frames = std::pair<int, int>{p.footage.own->first, p.footage.own->last};
   }
-  p.fps = o.fps.value_or(p.footage.fps.value_or(Rational{30, 1}));
   PlanOutput(p);
   p.frames = FramesToRender(o, p.pattern);
   if (p.frames.empty()) {

@@ -20,7 +20,7 @@ std::unique_ptr<FrameSink> MakeSink(const RenderPlan& plan, RenderSummary& summa
   const RenderOptions& o = plan.options;
   if (!plan.video_out) {
     summary.description = std::string(SampleTypeName(plan.sample_type)) + " " + FormatName(plan.format);
-    return std::make_unique<ImageSink>(plan.pattern, plan.format, plan.sample_type, summary);
+    return std::make_unique<ImageSink>(plan.pattern, plan.format, plan.sample_type, plan.footage.color_space, summary);
   }
   VideoSettings v;
   v.path = o.output;
@@ -33,10 +33,18 @@ std::unique_ptr<FrameSink> MakeSink(const RenderPlan& plan, RenderSummary& summa
   v.fps_den = plan.fps.den;
   v.crf = o.crf;
   const Footage& footage = plan.footage;
+  if (footage.kind == Footage::Kind::kVideo) {
+    // The values of a clip pass through as they are, in its colour.
+    const VideoInfo& info = footage.video->info();
+    v.primaries = info.primaries;
+    v.transfer = info.transfer;
+    v.matrix = info.matrix;
+  }
   if (footage.kind == Footage::Kind::kVideo && footage.video->info().has_audio && !o.no_audio) {
     v.audio_from = o.input;
+    // Output frame f is at f / fps in the clip's time: the audio from the first one on.
     v.audio_start = footage.video->info().start_seconds +
-                    static_cast<double>(plan.frames.first) * static_cast<double>(footage.fps->den) / footage.fps->num;
+                    static_cast<double>(plan.frames.first) * static_cast<double>(plan.fps.den) / plan.fps.num;
   }
   auto video = std::make_unique<VideoSink>(v, summary);
   *audio_note = video->writer().audio_note();

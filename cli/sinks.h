@@ -26,11 +26,13 @@ class FrameSink {
 
 class ImageSink : public FrameSink {
  public:
-  ImageSink(const OutputPattern& pattern, FileFormat format, SampleType type, RenderSummary& summary)
-      : pattern_(pattern), format_(format), type_(type), summary_(summary) {}
+  // `color_space`: the input's, which the files are tagged with (FileImage).
+  ImageSink(const OutputPattern& pattern, FileFormat format, SampleType type, std::string color_space, RenderSummary& summary)
+      : pattern_(pattern), format_(format), type_(type), color_space_(std::move(color_space)), summary_(summary) {}
   std::vector<float> Write(int frame, HostImage&& image) override {
     const std::string path = pattern_.FileFor(frame);
     FileImage file = ToFile(std::move(image), type_);
+    file.color_space = color_space_;
     WriteImageFile(path, file, format_, TemporaryPathFor(path));
     summary_.files.push_back(path);
     summary_.rendered.push_back(frame);
@@ -42,6 +44,7 @@ class ImageSink : public FrameSink {
   OutputPattern pattern_;
   FileFormat format_;
   SampleType type_;
+  std::string color_space_;
   RenderSummary& summary_;
 };
 

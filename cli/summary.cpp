@@ -19,13 +19,15 @@ void PrintSummary(const RenderPlan& plan, const RenderSummary& summary, const st
   if (video_out)
     out << "wrote " << o.output << ": " << summary.video_frames << " frame(s) " << frames.first << "-"
         << frames.first + summary.video_frames - 1 << " at " << fps.num << (fps.den != 1 ? "/" + std::to_string(fps.den) : "")
-        << " fps (" << size << ", " << summary.description << ")" << (audio_note.empty() ? "" : "; " + audio_note) << "\n";
+        << " fps (" << size << ", " << summary.description << ")" << (audio_note.empty() ? "" : "; " + audio_note)
+        << (plan.conform_note.empty() ? "" : "; " + plan.conform_note) << "\n";
   else if (summary.files.size() == 1)
     out << "wrote " << summary.files[0] << " (" << size << ", " << summary.description << ")" << (kept.empty() ? "" : ";")
-        << kept << "\n";
+        << kept << (plan.conform_note.empty() ? "" : "; " + plan.conform_note) << "\n";
   else
     out << "wrote " << summary.files.size() << " frames, " << summary.files.front() << " to " << summary.files.back()
-        << " (" << size << ", " << summary.description << ")" << (kept.empty() ? "" : ";") << kept << "\n";
+        << " (" << size << ", " << summary.description << ")" << (kept.empty() ? "" : ";") << kept
+        << (plan.conform_note.empty() ? "" : "; " + plan.conform_note) << "\n";
 }
 
 void PrintStats(const RenderPlan& plan, const RenderSummary& summary, double wall, std::ostream& out) {

@@ -120,12 +120,17 @@ SampleType OutputSampleType(FileFormat format, Depth depth) {
 }
 
 FileImage ReadImageFile(const std::string& path) {
-  if (auto png = ReadPlainPng(path)) return std::move(*png);
+  if (auto png = ReadPlainPng(path)) {
+    png->color_space = "sRGB";  // a plain PNG (no gAMA, cHRM or iCCP chunk) is sRGB
+    return std::move(*png);
+  }
   return MediaLibrary().read_image(path);
 }
 
 ImageHeader ReadImageHeader(const std::string& path) {
-  if (auto png = ReadPlainPngHeader(path)) return *png;
+  if (auto png = ReadPlainPngHeader(path)) {
+    return *png;
+  }
   return MediaLibrary().read_header(path);
 }
 

@@ -31,6 +31,10 @@ struct FileImage {
   int height = 0;
   SampleType type = SampleType::kUInt8;
   std::vector<float> rgba;
+  // The colour space the samples are in, as OpenImageIO names it ("sRGB",
+  // "Linear", "Rec709"); empty when unknown. Written images carry their
+  // input's: pluvane never converts between colour spaces.
+  std::string color_space{};
 };
 
 // The file formats pluvane writes, picked by the output's extension.
@@ -87,6 +91,7 @@ struct ImageHeader {
   int height = 0;
   int channels = 0;
   SampleType type = SampleType::kUInt8;
+  std::string color_space{};  // as FileImage's
 };
 ImageHeader ReadImageHeader(const std::string& path);
 

@@ -117,7 +117,8 @@ ImageHeader OiioReadImageHeader(const std::string& path) {
   OIIO::ImageSpec header;
   auto in = OpenImage(path, header);
   in->close();
-  return ImageHeader{header.width, header.height, header.nchannels, TypeOf(header)};
+  return ImageHeader{header.width, header.height, header.nchannels, TypeOf(header),
+                     header.get_string_attribute("oiio:ColorSpace")};
 }
 
 namespace {
@@ -169,6 +170,7 @@ FileImage OiioReadImageFile(const std::string& path) {
   img.width = header.width;
   img.height = header.height;
   img.type = TypeOf(header);
+  img.color_space = header.get_string_attribute("oiio:ColorSpace");
 
   // Channel layout: grey, grey + alpha, RGB, RGBA (alpha where the file says it is).
   const int nch = header.nchannels;
@@ -192,6 +194,61 @@ FileImage OiioReadImageFile(const std::string& path) {
 }
 
 namespace {
+
+// OpenImageIO keeps its "oiio:ColorSpace" out of the OpenEXR headers it
+// writes, and takes any OpenEXR file without that attribute as linear. So
+// the attribute goes into the encoded file here: after the header's last
+// attribute, with each chunk offset of the table that follows moved on by the
+// bytes added. Only a single-part scanline file (what pluvane writes) is
+// changed; false, and the file as it was, for anything else.
+bool AddExrString(std::vector<unsigned char>& file, const std::string& name, const std::string& value) {
+  const auto u32 = [&](size_t at) {
+    return uint32_t{file[at]} | uint32_t{file[at + 1]} << 8 | uint32_t{file[at + 2]} << 16 | uint32_t{file[at + 3]} << 24;
+  };
+  if (file.size() < 8 || u32(0) != 20000630 || (file[5] & 0x1e) != 0) return false;  // tiled, long names, deep, multi-part
+  size_t at = 8;
+  int first_row = 0, last_row = -1, compression = -1;
+  while (true) {
+    const auto text = [&](std::string& out) {
+      out.clear();
+      while (at < file.size() && file[at] != 0) out += static_cast<char>(file[at++]);
+      return at++ < file.size();
+    };
+    std::string attribute, type;
+    if (!text(attribute)) return false;
+    if (attribute.empty()) break;
+    if (!text(type) || at + 4 > file.size()) return false;
+    const size_t size = u32(at);
+    at += 4;
+    if (size > file.size() - at) return false;
+    if (attribute == "dataWindow" && size == 16) {
+      first_row = static_cast<int32_t>(u32(at + 4));
+      last_row = static_cast<int32_t>(u32(at + 12));
+    }
+    if (attribute == "compression" && size == 1) compression = file[at];
+    at += size;
+  }
+  static constexpr int kRowsPerChunk[] = {1, 1, 1, 16, 32, 16, 32, 32, 32, 256};
+  if (compression < 0 || compression > 9 || last_row < first_row) return false;
+  const size_t chunks = static_cast<size_t>(last_row - first_row) / kRowsPerChunk[compression] + 1;
+  const size_t header_end = at - 1;  // the zero byte that ends the attributes
+  if (at + chunks * 8 > file.size()) return false;
+  std::vector<unsigned char> added(name.begin(), name.end());
+  added.push_back(0);
+  for (char c : std::string("string")) added.push_back(static_cast<unsigned char>(c));
+  added.push_back(0);
+  for (int b = 0; b < 4; ++b) added.push_back(static_cast<unsigned char>(value.size() >> (8 * b)));
+  added.insert(added.end(), value.begin(), value.end());
+  for (size_t c = 0; c < chunks; ++c) {
+    uint64_t offset = 0;
+    for (int b = 0; b < 8; ++b) offset |= uint64_t{file[at + c * 8 + b]} << (8 * b);
+    if (offset >= file.size()) return false;
+    offset += added.size();
+    for (int b = 0; b < 8; ++b) file[at + c * 8 + b] = static_cast<unsigned char>(offset >> (8 * b));
+  }
+  file.insert(file.begin() + static_cast<std::ptrdiff_t>(header_end), added.begin(), added.end());
+  return true;
+}
 
 template <typename T>
 std::vector<T> Pack(const FileImage& image, int channels) {
@@ -250,6 +307,10 @@ void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFor
   if (!out->close()) throw fail(out->geterror());
   if (proxy) {
     proxy.reset();
+    // OpenEXR is taken as linear unless it says otherwise: the display values
+    // of an sRGB input, written as they are, say so.
+    if (format == FileFormat::kExr && !image.color_space.empty() && image.color_space != "Linear")
+      AddExrString(encoded, "oiio:ColorSpace", image.color_space);
     const std::string why = WriteWholeFile(temp.path, encoded.data(), encoded.size());
     if (!why.empty()) throw fail(why);
   }

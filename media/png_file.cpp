@@ -165,7 +165,7 @@ std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path) {
     return std::nullopt;
   }
   return ImageHeader{static_cast<int>(layout.width), static_cast<int>(layout.height), layout.channels,
-                     layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8};
+                     layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8, "sRGB"};
 }
 
 namespace {

@@ -1,7 +1,10 @@
 // Video files read and written in process with FFmpeg's libraries.
 //
-// Reading: frame f is the f-th frame of the video stream counted from its
-// first frame, found by its time stamp, so a seek lands on exactly that frame.
+// Reading: frame f is the f-th frame of the video stream in presentation
+// order. Opening reads the stream's packets (without decoding them) for every
+// frame's time stamp and the key frames; a read seeks to the key frame before
+// the frame and decodes forward to its time stamp, so any frame of any clip,
+// of constant or variable rate, is found exactly.
 // Frames come out as RGBA file samples: 8-bit sources as 8-bit codes, deeper
 // sources (10, 12-bit) as 16-bit codes, decoded with the stream's own matrix
 // (BT.709, BT.601, BT.2020) and range (limited or full); a stream that names
@@ -14,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "media/image.h"
 
@@ -27,8 +31,21 @@ struct VideoInfo {
   int height = 0;
   int bits = 8;             // of the source's samples
   long long frames = 0;     // in the video stream
-  long fps_num = 0, fps_den = 1;  // the stream's own frame rate, reduced
+  // The clip's frame rate, reduced: the stream's own; for a clip of variable
+  // rate its average, taken as the nearest common rate (24000/1001, 24, 25,
+  // 30000/1001, 30, 50, 60000/1001, 60) when within 0.5 %, else as the
+  // fraction with the smallest denominator within 0.01 % of it.
+  long fps_num = 0, fps_den = 1;
+  bool variable_rate = false;  // some frame lies half a frame or more off the stream's rate
+  // Every frame's presentation time counted from the first frame's, in units
+  // of time_base_num / time_base_den seconds, and the time the last one ends.
+  std::vector<long long> times;
+  long long duration = 0;
+  long time_base_num = 1, time_base_den = 1;
   double start_seconds = 0; // time stamp of the first frame
+  // The colour the stream names, as FFmpeg and ISO/IEC 23091-2 number them
+  // (1 BT.709, 2 unnamed); range 1 limited, 2 full, 0 unnamed.
+  int primaries = 2, transfer = 2, matrix = 2, range = 0;
   bool has_audio = false;
   std::string codec;        // "h264"
   SampleType type() const { return bits > 8 ? SampleType::kUInt16 : SampleType::kUInt8; }
@@ -55,8 +72,8 @@ class VideoReader {
 
 // The codec of a video output, picked by the container.
 enum class VideoCodec {
-  kH264,    // .mp4: libx264, yuv420p, BT.709 limited range, quality by CRF
-  kProRes,  // .mov: ProRes 4444 (prores_ks), yuva444p10le with alpha, BT.709
+  kH264,    // .mp4: libx264, yuv420p, limited range, quality by CRF
+  kProRes,  // .mov: ProRes 4444 (prores_ks), yuva444p10le with alpha, limited range
   kFfv1,    // .mkv: FFV1, lossless RGBA: bgra for 8-bit frames, gbrap16le for 16-bit ones
 };
 // The codec of a video output path; Error for an extension we do not write.
@@ -75,6 +92,11 @@ struct VideoSettings {
   SampleType type = SampleType::kUInt8;  // of the frames handed in (VideoSampleType)
   long fps_num = 30, fps_den = 1;
   int crf = 18;              // H.264 quality
+  // The colour the output is tagged with, numbered as VideoInfo's: the
+  // primaries and transfer of the values handed in, and the matrix H.264 and
+  // ProRes encode with (FFV1 stores RGB, tagged so). Unnamed (2): BT.709,
+  // the transfer of FFV1 sRGB; a matrix the encoder cannot use becomes BT.709.
+  int primaries = 2, transfer = 2, matrix = 2;
   // Audio to carry over: the first audio stream of this file, from
   // `audio_start` seconds on (the time of the first rendered frame in it).
   std::string audio_from;

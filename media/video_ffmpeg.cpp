@@ -40,31 +40,60 @@ void QuietLibraries() {
   (void)once;
 }
 
-// The matrix of a stream that does not name one: BT.709 for HD, BT.601 below.
-int MatrixOf(const AVFrame* frame) {
-  switch (frame->colorspace) {
-    case AVCOL_SPC_BT709: return SWS_CS_ITU709;
+// The matrix the encoders can convert RGB with for a matrix a stream names;
+// BT.709 for any other.
+int SwsMatrixOf(AVColorSpace matrix) {
+  switch (matrix) {
     case AVCOL_SPC_FCC: return SWS_CS_FCC;
     case AVCOL_SPC_BT470BG:
     case AVCOL_SPC_SMPTE170M: return SWS_CS_ITU601;
     case AVCOL_SPC_SMPTE240M: return SWS_CS_SMPTE240M;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL: return SWS_CS_BT2020;
-    default: return frame->height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    case AVCOL_SPC_BT2020_NCL: return SWS_CS_BT2020;
+    default: return SWS_CS_ITU709;
   }
-}
-
-bool FullRange(const AVFrame* frame) {
-  if (frame->color_range == AVCOL_RANGE_JPEG) return true;
-  if (frame->color_range == AVCOL_RANGE_MPEG) return false;
-  const auto fmt = static_cast<AVPixelFormat>(frame->format);
-  return fmt == AV_PIX_FMT_YUVJ420P || fmt == AV_PIX_FMT_YUVJ422P || fmt == AV_PIX_FMT_YUVJ444P;
 }
 
 }  // namespace
 
 
 // ---- reading -----------------------------------------------------------------------
+
+// One packet of the video stream as the index keeps it: its time stamps and
+// whether decoding can start at it.
+struct IndexPacket {
+  int64_t pts = AV_NOPTS_VALUE;
+  int64_t dts = AV_NOPTS_VALUE;
+  int64_t duration = 0;
+  bool key = false;
+};
+
+// The common frame rates a clip of uneven time stamps is conformed to when its
+// average rate lies within 0.5 % of one.
+constexpr AVRational kCommonRates[] = {{24000, 1001}, {24, 1}, {25, 1}, {30000, 1001}, {30, 1},
+                                       {50, 1},       {60000, 1001}, {60, 1}};
+
+// `frames` frames over `span` units of `time_base`: the nearest common rate
+// within 0.5 %, else the fraction with the smallest denominator (up to 1001)
+// within 0.01 %, else the nearest such fraction.
+AVRational AverageRate(long long frames, int64_t span, AVRational time_base) {
+  const double fps = static_cast<double>(frames) / (static_cast<double>(span) * av_q2d(time_base));
+  const AVRational* nearest = nullptr;
+  for (const AVRational& common : kCommonRates)
+    if (!nearest || std::fabs(fps / av_q2d(common) - 1) < std::fabs(fps / av_q2d(*nearest) - 1)) nearest = &common;
+  if (std::fabs(fps / av_q2d(*nearest) - 1) <= 0.005) return *nearest;
+  AVRational best{static_cast<int>(std::lround(fps)), 1};
+  double error = std::fabs(fps - best.num);
+  for (int den = 2; den <= 1001 && error > 1e-4 * fps; ++den) {
+    const int num = static_cast<int>(std::lround(fps * den));
+    if (num > 0 && std::fabs(fps - static_cast<double>(num) / den) < error - 1e-12) {
+      best = AVRational{num, den};
+      error = std::fabs(fps - static_cast<double>(num) / den);
+    }
+  }
+  if (best.num <= 0) best = AVRational{1, 1};
+  av_reduce(&best.num, &best.den, best.num, best.den, INT32_MAX);
+  return best;
+}
 
 struct ReaderState {
   std::string path;
@@ -74,17 +103,25 @@ struct ReaderState {
   AVStream* stream = nullptr;
   AVPacket* packet = nullptr;
   AVFrame* frame = nullptr;
+  AVFrame* last = nullptr;     // the frame last handed out, kept for a repeated read
+  long long last_position = -1;
   SwsContext* sws = nullptr;
-  AVRational frame_duration{1, 30};  // 1 / fps
-  int64_t first_pts = AV_NOPTS_VALUE;
+  AVRational frame_duration{1, 30};  // 1 / the stream's rate
+  // The index, read from the packets before anything is decoded.
+  std::vector<IndexPacket> packets;  // in decode order
+  std::vector<int64_t> pts;          // every frame's time stamp, in presentation order
+  std::vector<int> decode_order;     // each frame's place in `packets`
+  std::vector<int> keys;             // the places in `packets` where decoding can start
+  bool timed = true;                 // false: some packet has no time stamp, frames are counted
   bool have_frame = false;     // `frame` holds a decoded frame not yet handed out ...
-  long long frame_index = -1;  // ... with this index
-  long long counted = 0;       // frames delivered since the last seek (for streams without time stamps)
+  long long position = -1;     // ... at this place in presentation order
+  long long counted = 0;       // frames decoded since the last seek (for streams without time stamps)
   bool ended = false;
 
   ~ReaderState() {
     sws_freeContext(sws);
     av_frame_free(&frame);
+    av_frame_free(&last);
     av_packet_free(&packet);
     avcodec_free_context(&decoder);
     avformat_close_input(&format);
@@ -94,11 +131,92 @@ struct ReaderState {
     return Error("cannot read " + Quoted(path) + " as a video (" + why + "); the file may be damaged or truncated");
   }
 
-  long long IndexOf(const AVFrame* f) {
-    const int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
-    if (pts == AV_NOPTS_VALUE || first_pts == AV_NOPTS_VALUE) return -1;
-    return av_rescale_q_rnd(pts - first_pts, stream->time_base, frame_duration,
-                            static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+  static int64_t TimeOf(const AVFrame* f) {
+    return f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+  }
+
+  // The place of a decoded frame in presentation order: the last frame of the
+  // index stamped at or before it; -1 before the first.
+  long long PositionOf(const AVFrame* f) {
+    if (!timed) return counted;
+    const int64_t t = TimeOf(f);
+    if (t == AV_NOPTS_VALUE) return counted;
+    return static_cast<long long>(std::upper_bound(pts.begin(), pts.end(), t) - pts.begin()) - 1;
+  }
+
+  // Reads every packet of the stream (without decoding) for the time stamps
+  // of its frames and the places decoding can start. Packets the container
+  // marks to be dropped (before an edit list's start) are no frames.
+  void ReadIndex() {
+    AVFormatContext* scan = nullptr;
+    int r = avformat_open_input(&scan, path.c_str(), nullptr, nullptr);
+    if (r < 0) throw Fail(AvError(r));
+    std::unique_ptr<AVFormatContext*, void (*)(AVFormatContext**)> close(&scan, avformat_close_input);
+    r = avformat_find_stream_info(scan, nullptr);
+    if (r < 0) throw Fail(AvError(r));
+    if (static_cast<unsigned>(stream->index) >= scan->nb_streams) throw Fail("the streams changed while reading");
+    for (unsigned i = 0; i < scan->nb_streams; ++i)
+      scan->streams[i]->discard = static_cast<int>(i) == stream->index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    AVPacket* p = av_packet_alloc();
+    if (!p) throw std::bad_alloc();
+    std::unique_ptr<AVPacket*, void (*)(AVPacket**)> free(&p, av_packet_free);
+    while ((r = av_read_frame(scan, p)) >= 0) {
+      if (p->stream_index == stream->index && !(p->flags & AV_PKT_FLAG_DISCARD)) {
+        IndexPacket e;
+        e.pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+        e.dts = p->dts;
+        e.duration = p->duration;
+        e.key = p->flags & AV_PKT_FLAG_KEY;
+        if (e.pts == AV_NOPTS_VALUE) timed = false;
+        packets.push_back(e);
+      }
+      av_packet_unref(p);
+    }
+    if (r != AVERROR_EOF && packets.empty()) throw Fail(AvError(r));
+  }
+
+  // The frames' times from the index: presentation order, counted from the
+  // first frame, and the clip's duration and rate.
+  void MakeTimes(int64_t first) {
+    std::vector<int> order;
+    for (size_t i = 0; i < packets.size(); ++i) {
+      if (timed && packets[i].pts < first) continue;  // frames the decoder drops before the first it gives
+      order.push_back(static_cast<int>(i));
+      if (packets[i].key) keys.push_back(static_cast<int>(i));
+    }
+    if (timed) {
+      std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return packets[a].pts < packets[b].pts; });
+      for (int i : order) pts.push_back(packets[i].pts);
+    }
+    decode_order = order;
+    const long long n = static_cast<long long>(order.size());
+    info.frames = n;
+    if (n == 0) return;
+    const AVRational tb = timed ? stream->time_base : frame_duration;
+    info.time_base_num = tb.num;
+    info.time_base_den = tb.den;
+    info.times.resize(static_cast<size_t>(n));
+    for (long long i = 0; i < n; ++i) info.times[static_cast<size_t>(i)] = timed ? pts[static_cast<size_t>(i)] - pts[0] : i;
+    // The last frame lasts its packet's duration, else the average step of the others.
+    const int64_t one = av_rescale_q(1, frame_duration, tb);
+    int64_t last = timed ? packets[static_cast<size_t>(order.back())].duration : 1;
+    if (last <= 0) last = n > 1 ? info.times.back() / (n - 1) : one;
+    if (last <= 0) last = std::max<int64_t>(one, 1);
+    info.duration = info.times.back() + last;
+    // A clip whose frames do not each fall within half a frame of the stream's
+    // rate is of variable rate: its rate is the average one.
+    const AVRational fps{frame_duration.den, frame_duration.num};
+    for (long long i = 0; i < n && !info.variable_rate; ++i) {
+      const double at = static_cast<double>(info.times[static_cast<size_t>(i)]) * av_q2d(tb) * av_q2d(fps);
+      info.variable_rate = std::fabs(at - static_cast<double>(i)) >= 0.5;
+    }
+    if (!info.variable_rate)
+      info.variable_rate = std::llround(static_cast<double>(info.duration) * av_q2d(tb) * av_q2d(fps)) != n;
+    if (info.variable_rate) {
+      const AVRational average = AverageRate(n, info.duration, tb);
+      info.fps_num = average.num;
+      info.fps_den = average.den;
+    }
   }
 
   // Decodes the next frame into `frame`; false at the end of the stream.
@@ -127,55 +245,114 @@ struct ReaderState {
     }
   }
 
-  void Seek(int64_t ts) {
+  void SeekTo(int64_t ts) {
     const int r = av_seek_frame(format, stream->index, ts, AVSEEK_FLAG_BACKWARD);
     if (r < 0) throw Fail("seek: " + AvError(r));
     avcodec_flush_buffers(decoder);
+    av_frame_unref(frame);
     ended = false;
     have_frame = false;
+    counted = 0;
   }
 
-  // Decodes forward to frame `target`; the first decoded frame after a seek may
-  // lie before it. False when the stream ends or passes it.
-  bool DecodeTo(long long target) {
+  // Seeks to the place decoding must start from for frame `target`: the
+  // last key frame decoded before it and shown no later than it (frames of an
+  // open group of pictures need the group before). `back` more key frames
+  // earlier when a seek landed too late. False when there is none: the start.
+  bool SeekBefore(long long target, int back) {
+    if (!timed) {
+      SeekTo(packets.empty() || packets[0].dts == AV_NOPTS_VALUE ? 0 : packets[0].dts);
+      return false;
+    }
+    const int at = decode_order[static_cast<size_t>(target)];
+    const int64_t shown = pts[static_cast<size_t>(target)];
+    auto k = std::upper_bound(keys.begin(), keys.end(), at);
+    while (k != keys.begin()) {
+      --k;
+      if (packets[static_cast<size_t>(*k)].pts > shown) continue;
+      if (back-- > 0) continue;
+      const IndexPacket& key = packets[static_cast<size_t>(*k)];
+      SeekTo(key.dts != AV_NOPTS_VALUE ? key.dts : key.pts);
+      return true;
+    }
+    const IndexPacket& first = packets[static_cast<size_t>(decode_order.empty() ? 0 : *std::min_element(decode_order.begin(), decode_order.end()))];
+    SeekTo(first.dts != AV_NOPTS_VALUE ? std::min(first.dts, first.pts) : first.pts);
+    return false;
+  }
+
+  enum class Reached { kFrame, kMissing, kPassed, kEnded };
+  // Decodes forward to frame `target`: kFrame when it is in `frame`; kMissing
+  // when the stream went from a frame before it to one after it (the decoder
+  // left it out: the one after stands in); kPassed when the first frame
+  // decoded already lies after it; kEnded at the end of the stream.
+  Reached DecodeTo(long long target) {
+    bool before = false;
     while (true) {
       if (!have_frame) {
-        if (!DecodeNext()) return false;
+        if (!DecodeNext()) return Reached::kEnded;
         have_frame = true;
-        frame_index = IndexOf(frame);
-        if (frame_index < 0) frame_index = counted;
+        position = PositionOf(frame);
         ++counted;
       }
-      if (frame_index == target) return true;
-      if (frame_index > target) return false;
+      if (position == target) return Reached::kFrame;
+      if (position > target) return before ? Reached::kMissing : Reached::kPassed;
+      before = true;
       have_frame = false;
       av_frame_unref(frame);
     }
   }
 
-  FileImage Convert() {
-    const auto fmt = static_cast<AVPixelFormat>(frame->format);
+  // The colour description of the decoded frame, else of the stream.
+  AVColorSpace Matrix(const AVFrame* f) const {
+    return f->colorspace != AVCOL_SPC_UNSPECIFIED ? f->colorspace : stream->codecpar->color_space;
+  }
+
+  // The matrix the frame names; a stream that names none is taken as BT.709
+  // from 720 lines up and BT.601 below, as players and FFmpeg's tools do.
+  int MatrixOf(const AVFrame* f) const {
+    switch (Matrix(f)) {
+      case AVCOL_SPC_BT709: return SWS_CS_ITU709;
+      case AVCOL_SPC_FCC: return SWS_CS_FCC;
+      case AVCOL_SPC_BT470BG:
+      case AVCOL_SPC_SMPTE170M: return SWS_CS_ITU601;
+      case AVCOL_SPC_SMPTE240M: return SWS_CS_SMPTE240M;
+      case AVCOL_SPC_BT2020_NCL:
+      case AVCOL_SPC_BT2020_CL: return SWS_CS_BT2020;
+      default: return f->height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    }
+  }
+
+  bool FullRange(const AVFrame* f) const {
+    const AVColorRange range = f->color_range != AVCOL_RANGE_UNSPECIFIED ? f->color_range : stream->codecpar->color_range;
+    if (range == AVCOL_RANGE_JPEG) return true;
+    if (range == AVCOL_RANGE_MPEG) return false;
+    const auto fmt = static_cast<AVPixelFormat>(f->format);
+    return fmt == AV_PIX_FMT_YUVJ420P || fmt == AV_PIX_FMT_YUVJ422P || fmt == AV_PIX_FMT_YUVJ444P;
+  }
+
+  FileImage Convert(const AVFrame* f) {
+    const auto fmt = static_cast<AVPixelFormat>(f->format);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
     if (!desc) throw Fail("unknown pixel format");
     const bool deep = info.bits > 8;
     const AVPixelFormat to = deep ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGBA;
-    sws = sws_getCachedContext(sws, frame->width, frame->height, fmt, frame->width, frame->height, to,
+    sws = sws_getCachedContext(sws, f->width, f->height, fmt, f->width, f->height, to,
                                SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP, nullptr, nullptr,
                                nullptr);
     if (!sws) throw Fail(std::string("cannot convert ") + desc->name + " to RGB");
     if (!(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
-      const int* coefficients = sws_getCoefficients(MatrixOf(frame));
-      sws_setColorspaceDetails(sws, coefficients, FullRange(frame) ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
+      const int* coefficients = sws_getCoefficients(MatrixOf(f));
+      sws_setColorspaceDetails(sws, coefficients, FullRange(f) ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
                                1 << 16, 1 << 16);
     }
-    FileImage img{frame->width, frame->height, deep ? SampleType::kUInt16 : SampleType::kUInt8, {}};
+    FileImage img{f->width, f->height, deep ? SampleType::kUInt16 : SampleType::kUInt8, {}};
     const size_t pixels = static_cast<size_t>(img.width) * img.height;
     img.rgba.resize(pixels * 4);
     const int bytes = deep ? 8 : 4;
     std::vector<uint8_t> rgba(pixels * bytes);
     uint8_t* planes[4] = {rgba.data(), nullptr, nullptr, nullptr};
     int strides[4] = {img.width * bytes, 0, 0, 0};
-    sws_scale(sws, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    sws_scale(sws, f->data, f->linesize, 0, f->height, planes, strides);
     if (deep) {
       const auto* s = reinterpret_cast<const uint16_t*>(rgba.data());
       std::copy(s, s + pixels * 4, img.rgba.begin());
@@ -220,7 +397,8 @@ FfmpegReader::FfmpegReader(const std::string& path) {
   m.decoder = avcodec_alloc_context3(codec);
   m.packet = av_packet_alloc();
   m.frame = av_frame_alloc();
-  if (!m.decoder || !m.packet || !m.frame) throw std::bad_alloc();
+  m.last = av_frame_alloc();
+  if (!m.decoder || !m.packet || !m.frame || !m.last) throw std::bad_alloc();
   // The size the container claims is checked before the decoder allocates
   // anything for it; the decoded size is checked again below.
   if (m.stream->codecpar->width > 0 || m.stream->codecpar->height > 0)
@@ -245,38 +423,30 @@ FfmpegReader::FfmpegReader(const std::string& path) {
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(m.stream->codecpar->format));
   info.bits = desc ? desc->comp[0].depth : 8;
   info.has_audio = av_find_best_stream(m.format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
+  const AVCodecParameters* par = m.stream->codecpar;
+  info.primaries = par->color_primaries;
+  info.transfer = par->color_trc;
+  info.matrix = par->color_space;
+  info.range = par->color_range;
 
+  m.ReadIndex();
   // The first frame fixes frame 0's time stamp; it stays decoded for Read(0).
   if (!m.DecodeNext()) throw Error("input " + Quoted(path) + " holds no video frames; give a video with frames");
-  const int64_t pts = m.frame->best_effort_timestamp != AV_NOPTS_VALUE ? m.frame->best_effort_timestamp : m.frame->pts;
-  m.first_pts = pts;
+  const int64_t first = ReaderState::TimeOf(m.frame);
+  if (first == AV_NOPTS_VALUE) m.timed = false;
+  m.MakeTimes(first);
+  if (info.frames <= 0) throw Error("input " + Quoted(path) + " holds no video frames; give a video with frames");
   m.have_frame = true;
-  m.frame_index = 0;
+  m.position = 0;
   m.counted = 1;
   info.width = m.frame->width;
   info.height = m.frame->height;
   CheckLayerSize(info.width, info.height, "input " + Quoted(path));
-  info.start_seconds = pts == AV_NOPTS_VALUE ? 0.0 : pts * av_q2d(m.stream->time_base);
-
-  // The frame count: the container's, or else the stream's packets counted.
-  info.frames = m.stream->nb_frames;
-  if (info.frames <= 0) {
-    AVFormatContext* count = nullptr;
-    if (avformat_open_input(&count, path.c_str(), nullptr, nullptr) == 0) {
-      for (unsigned i = 0; i < count->nb_streams; ++i)
-        count->streams[i]->discard = static_cast<int>(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-      AVPacket* p = av_packet_alloc();
-      while (p && av_read_frame(count, p) >= 0) {
-        if (p->stream_index == index) ++info.frames;
-        av_packet_unref(p);
-      }
-      av_packet_free(&p);
-      avformat_close_input(&count);
-    }
-  }
-  if (info.frames <= 0 && m.format->duration > 0)
-    info.frames = av_rescale_q(m.format->duration, AV_TIME_BASE_Q, m.frame_duration);
-  if (info.frames <= 0) throw Error("input " + Quoted(path) + " holds no video frames; give a video with frames");
+  info.start_seconds = first == AV_NOPTS_VALUE ? 0.0 : first * av_q2d(m.stream->time_base);
+  if (m.frame->color_primaries != AVCOL_PRI_UNSPECIFIED) info.primaries = m.frame->color_primaries;
+  if (m.frame->color_trc != AVCOL_TRC_UNSPECIFIED) info.transfer = m.frame->color_trc;
+  if (m.frame->colorspace != AVCOL_SPC_UNSPECIFIED) info.matrix = m.frame->colorspace;
+  if (m.frame->color_range != AVCOL_RANGE_UNSPECIFIED) info.range = m.frame->color_range;
 }
 
 FileImage FfmpegReader::Read(long long f) {
@@ -287,29 +457,39 @@ FileImage FfmpegReader::Read(long long f) {
                  "); give --frames within them");
   };
   if (f < 0 || f >= m.info.frames) throw past_end();
+  // The same frame again (a clip conformed to a higher rate shows a frame
+  // more than once): converted again from the decoded frame kept.
+  if (f == m.last_position) return m.Convert(m.last);
   // Decoding on is quicker than a seek for a short way ahead; within a group of
   // pictures a seek would decode the same frames anyway.
   constexpr long long kDecodeAhead = 48;
-  const long long at = m.have_frame ? m.frame_index : m.frame_index + 1;
+  const long long at = m.have_frame ? m.position : m.last_position + 1;
+  ReaderState::Reached reached;
   if (f < at || f > at + kDecodeAhead) {
-    const int64_t ts = m.first_pts + av_rescale_q(f, m.frame_duration, m.stream->time_base);
-    m.Seek(ts);
-    m.counted = f;  // only used by streams without time stamps
-    if (!m.DecodeTo(f)) {
-      // The key frame before the time lay further back than the index knew:
-      // start from the beginning and decode forward.
-      m.Seek(m.first_pts);
-      m.counted = 0;
-      if (!m.DecodeTo(f)) throw past_end();
+    bool keyed = m.SeekBefore(f, 0);
+    reached = m.DecodeTo(f);
+    // A seek that landed after the frame (the container's index and ours
+    // disagree): earlier key frames, then the start.
+    for (int back = 1; reached == ReaderState::Reached::kPassed && keyed && back <= 3; ++back) {
+      keyed = m.SeekBefore(f, back);
+      reached = m.DecodeTo(f);
     }
-  } else if (!m.DecodeTo(f)) {
-    if (!m.have_frame) throw past_end();
-    // A frame missing from the stream's time line: the next one stands in.
+    if (reached == ReaderState::Reached::kPassed && keyed) {
+      m.SeekBefore(f, static_cast<int>(m.keys.size()));
+      reached = m.DecodeTo(f);
+    }
+  } else {
+    reached = m.DecodeTo(f);
   }
-  FileImage img = m.Convert();
-  if (m.frame_index == f) {
+  // A frame the decoder leaves out: the next one stands in.
+  if (reached == ReaderState::Reached::kEnded || (reached == ReaderState::Reached::kPassed && !m.have_frame))
+    throw past_end();
+  FileImage img = m.Convert(m.frame);
+  if (m.position == f || reached == ReaderState::Reached::kFrame) {
+    av_frame_unref(m.last);
+    av_frame_move_ref(m.last, m.frame);
+    m.last_position = f;
     m.have_frame = false;
-    av_frame_unref(m.frame);
   }
   return img;
 }
@@ -326,6 +506,7 @@ struct WriterState {
   AVFrame* frame = nullptr;
   AVPacket* packet = nullptr;
   int64_t next_pts = 0;
+  int matrix = SWS_CS_ITU709;  // the matrix RGB is encoded with
   bool opened = false, finished = false;
   std::string audio_note;
   // Audio carried over.
@@ -507,16 +688,21 @@ FfmpegWriter::FfmpegWriter(const VideoSettings& settings) {
       e->gop_size = 1;
       break;
   }
+  // Every output names its colour, in the container and in the codec's own
+  // headers (ProRes takes it from each frame), so that no reader guesses.
+  const auto named = [](int value, const char* name) { return value != 2 && name != nullptr; };
+  const auto primaries = static_cast<AVColorPrimaries>(settings.primaries);
+  const auto transfer = static_cast<AVColorTransferCharacteristic>(settings.transfer);
+  e->color_primaries = named(primaries, av_color_primaries_name(primaries)) ? primaries : AVCOL_PRI_BT709;
   if (settings.codec == VideoCodec::kFfv1) {
     e->colorspace = AVCOL_SPC_RGB;
     e->color_range = AVCOL_RANGE_JPEG;
-    e->color_primaries = AVCOL_PRI_BT709;
-    e->color_trc = AVCOL_TRC_IEC61966_2_1;
+    e->color_trc = named(transfer, av_color_transfer_name(transfer)) ? transfer : AVCOL_TRC_IEC61966_2_1;
   } else {
-    e->colorspace = AVCOL_SPC_BT709;
+    m.matrix = SwsMatrixOf(static_cast<AVColorSpace>(settings.matrix));
+    e->colorspace = m.matrix == SWS_CS_ITU709 ? AVCOL_SPC_BT709 : static_cast<AVColorSpace>(settings.matrix);
     e->color_range = AVCOL_RANGE_MPEG;
-    e->color_primaries = AVCOL_PRI_BT709;
-    e->color_trc = AVCOL_TRC_BT709;
+    e->color_trc = named(transfer, av_color_transfer_name(transfer)) ? transfer : AVCOL_TRC_BT709;
   }
   if (m.out->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   int r = avcodec_open2(e, codec, nullptr);
@@ -533,6 +719,10 @@ FfmpegWriter::FfmpegWriter(const VideoSettings& settings) {
   m.frame->format = e->pix_fmt;
   m.frame->width = m.width;
   m.frame->height = m.height;
+  m.frame->color_primaries = e->color_primaries;
+  m.frame->color_trc = e->color_trc;
+  m.frame->colorspace = e->colorspace;
+  m.frame->color_range = e->color_range;
   if (av_frame_get_buffer(m.frame, 0) < 0) throw std::bad_alloc();
 
   r = avio_open(&m.out->pb, settings.temp.c_str(), AVIO_FLAG_WRITE);
@@ -580,7 +770,7 @@ void FfmpegWriter::Write(const FileImage& image) {
     m.sws = sws_getCachedContext(m.sws, w, h, from, w, h, static_cast<AVPixelFormat>(m.frame->format),
                                  SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr);
     if (!m.sws) throw m.Fail("no conversion to the codec's pixel format");
-    sws_setColorspaceDetails(m.sws, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(SWS_CS_ITU709), 0, 0,
+    sws_setColorspaceDetails(m.sws, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(m.matrix), 0, 0,
                              1 << 16, 1 << 16);
     const int bytes = deep ? 8 : 4;
     std::vector<uint8_t> packed(static_cast<size_t>(w) * h * bytes);
