@@ -27,7 +27,7 @@ struct RenderPlan {
   long long skipped = 0;          // complete frames left as they are
   std::string nothing_to_do;      // when not empty: the line said instead of rendering
   std::string created_folder;     // the output folder made for this render, "" when it was there
-  std::string conform_note;       // when a clip's frames are retimed to the render's rate: how
+  std::string conform_note;       // how a clip is retimed to the render's rate, for the summary; "" when not
 };
 
 // Checks everything and plans the render; CliError naming the problem.
