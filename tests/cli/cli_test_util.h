@@ -54,6 +54,22 @@ class TempDir {
   fs::path path_;
 };
 
+// A tool's standard output (ffprobe and the like), under the tools' time limit.
+inline std::string Shell(const std::string& command) {
+  return testsupport::Output(command, testsupport::kProgramSeconds);
+}
+
+// Makes a clip or picture with the installed ffmpeg; the test fails if it cannot.
+inline void Ffmpeg(const std::string& args) {
+  ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -y " + args).code, 0) << args;
+}
+
+// The arguments of a run: `a` followed by `b`.
+inline std::vector<std::string> Cat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 // The message of the E that `f` throws, or "" when it throws none.
 template <class E, class F>
 std::string ErrorOf(F&& f) {

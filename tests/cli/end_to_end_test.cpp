@@ -12,11 +12,6 @@ namespace fs = std::filesystem;
 
 constexpr int kW = 48, kH = 30;
 
-Args Cat(Args a, const Args& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 class EndToEnd : public ::testing::Test {
  protected:
   std::vector<Process> Pluvane(const std::vector<Args>& runs) {

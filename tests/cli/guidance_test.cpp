@@ -16,11 +16,6 @@ namespace fs = std::filesystem;
 
 constexpr int kW = 48, kH = 30;
 
-Args Cat(Args a, const Args& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 // The lines of a program's error output that are warnings.
 std::vector<std::string> Warnings(const std::string& err) {
   std::vector<std::string> lines;

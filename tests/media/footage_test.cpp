@@ -13,12 +13,6 @@ using pluvane::media::FileImage;
 using pluvane::media::VideoReader;
 using testing::HasSubstr;
 
-std::string Shell(const std::string& command) { return testsupport::Output(command, testsupport::kProgramSeconds); }
-
-void Ffmpeg(const std::string& args) {
-  ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -y " + args).code, 0) << args;
-}
-
 std::string Probe(const std::string& path, const std::string& entries) {
   return Shell("ffprobe -v error -select_streams v:0 -count_frames -show_entries " + entries +
                " -of default=nw=1:nk=1 '" + path + "'");

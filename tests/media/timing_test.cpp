@@ -10,7 +10,7 @@
 // Colour: every video output names its colour (or passes its input clip's
 // on), a round trip through .mov and .mp4 comes back within 2 codes at SD and
 // HD sizes, and an image output keeps its input's colour space.
-#include "../cli/cli_test_util.h"
+#include "tests/cli/cli_test_util.h"
 #include "media/error.h"
 #include "media/video.h"
 
@@ -20,12 +20,6 @@ using namespace clitest;
 using pluvane::media::FileImage;
 using pluvane::media::VideoReader;
 using testing::HasSubstr;
-
-std::string Shell(const std::string& command) { return testsupport::Output(command, testsupport::kProgramSeconds); }
-
-void Ffmpeg(const std::string& args) {
-  ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -y " + args).code, 0) << args;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
