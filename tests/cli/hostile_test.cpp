@@ -2,7 +2,6 @@
 // their data, and float images holding NaN and infinities. The program must
 // refuse an oversized claim before it allocates for it, let a user raise the
 // limit, and turn non-finite samples into defined values.
-#include <regex>
 
 #include "tests/cli/cli_test_util.h"
 
@@ -198,9 +197,14 @@ namespace {
 // Every file in `dir` is a whole frame of the render, numbered from 0 up to
 // (not including) the frame named in the error; nothing else is left.
 void ExpectWholeFramesBefore(const TempDir& dir, const std::string& folder, const std::string& err, int width) {
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(err, m, std::regex("cannot write '[^']*f\\.([0-9]{4})\\.png'"))) << err;
-  const int failed = std::stoi(m[1]);
+  // The error names the frame it could not write: "cannot write '…/f.NNNN.png'".
+  const auto quote = err.find("cannot write '");
+  const auto end = quote == std::string::npos ? quote : err.find(".png'", quote);
+  ASSERT_TRUE(end != std::string::npos && end >= quote + 20 && err.compare(end - 6, 2, "f.") == 0 &&
+              std::all_of(err.begin() + static_cast<long>(end) - 4, err.begin() + static_cast<long>(end),
+                          [](char c) { return c >= '0' && c <= '9'; }))
+      << err;
+  const int failed = std::stoi(err.substr(end - 4, 4));
   std::vector<std::string> expected;
   for (int f = 0; f < failed; ++f) expected.push_back("f." + std::string(4 - std::to_string(f).size(), '0') +
                                                       std::to_string(f) + ".png");
