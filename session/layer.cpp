@@ -65,8 +65,12 @@ void FillFromView(const PixelView& from, SampleType type, PF_EffectWorld* world)
   // Same layout, same scale: the samples are the host values.
   constexpr bool same = std::is_same_v<Stored, Value> && !std::is_same_v<Value, A_u_short>;
   const auto host = [type](Stored v) {
-    if constexpr (same) return v;
-    else return static_cast<Value>(StoredToHost(static_cast<float>(v), type, depth));
+    if constexpr (same) {
+      (void)type;  // the samples pass as they are
+      return v;
+    } else {
+      return static_cast<Value>(StoredToHost(static_cast<float>(v), type, depth));
+    }
   };
   for (int y = 0; y < from.height; ++y) {
     const auto* src = reinterpret_cast<const Stored*>(static_cast<const char*>(from.data) + y * from.row_bytes);
@@ -81,8 +85,12 @@ void ReadToView(const PF_EffectWorld* world, const MutablePixelView& to, SampleT
   constexpr Depth depth = PixelTraits<Pixel>::kDepth;
   constexpr bool same = std::is_same_v<Stored, Value> && !std::is_same_v<Value, A_u_short>;
   const auto stored = [type](Value v) {
-    if constexpr (same) return v;
-    else return static_cast<Stored>(HostToStored(static_cast<float>(v), depth, type));
+    if constexpr (same) {
+      (void)type;  // the samples pass as they are
+      return v;
+    } else {
+      return static_cast<Stored>(HostToStored(static_cast<float>(v), depth, type));
+    }
   };
   for (int y = 0; y < to.height; ++y) {
     auto* dst = reinterpret_cast<Stored*>(static_cast<char*>(to.data) + y * to.row_bytes);
