@@ -10,12 +10,7 @@ set -euo pipefail
 PLUVANE=$(realpath "${1:?usage: $0 PATH/TO/pluvane MANPAGE.1 COMPLETION}")
 MAN=$(realpath "$2")
 COMPLETION=$(realpath "$3")
-limited() {  # limited SECONDS PROGRAM [ARGS...]
-  local secs=$1 rc=0; shift
-  timeout --kill-after=10 "$secs" "$@" || rc=$?
-  ((rc != 124 && rc != 137)) || echo "docs_test: $1 did not finish within its limit of $secs s; killed" >&2
-  return $rc
-}
+. "$(dirname "$0")/../support/limits.sh"
 errors=0
 fail() { echo "docs_test: $*" >&2; errors=$((errors + 1)); }
 T=$(mktemp -d /tmp/pluvane-docs-XXXXXX)

@@ -11,15 +11,7 @@
 set -euo pipefail
 BUILD=$(realpath "${1:?usage: $0 BUILD_DIR [SANITIZER_RUNTIMES]}")
 PRELOAD=${2:-}
-# Every program runs under a time limit and is killed with its whole process
-# group when it overruns; the test then fails naming it.
-limited() {  # limited SECONDS PROGRAM [ARGS...]
-  local secs=$1 rc=0; shift
-  timeout --kill-after=10 "$secs" "$@" || rc=$?
-  ((rc != 124 && rc != 137)) || echo "install_test: $1 did not finish within its limit of $secs s; killed" >&2
-  return $rc
-}
-fail() { echo "install_test: $*" >&2; exit 1; }
+. "$(dirname "$0")/../support/limits.sh"
 T=$(mktemp -d /tmp/pluvane-install-XXXXXX)
 trap 'rm -rf "$T"' EXIT
 # A clean environment: nothing of ours, no library path.

@@ -7,13 +7,7 @@
 #   tests/install/package_test.sh BUILD_DIR
 set -euo pipefail
 BUILD=$(realpath "${1:?usage: $0 BUILD_DIR}")
-limited() {  # limited SECONDS PROGRAM [ARGS...]
-  local secs=$1 rc=0; shift
-  timeout --kill-after=10 "$secs" "$@" || rc=$?
-  ((rc != 124 && rc != 137)) || echo "package_test: $1 did not finish within its limit of $secs s; killed" >&2
-  return $rc
-}
-fail() { echo "package_test: $*" >&2; exit 1; }
+. "$(dirname "$0")/../support/limits.sh"
 for tool in cpack dpkg-deb lintian; do
   command -v "$tool" >/dev/null || fail "$tool is missing (apt-get install cmake dpkg-dev lintian)"
 done
