@@ -10,6 +10,8 @@ against the filter loaded through dlopen, as MLT loads it:
     ranges as `pluvane controls` lists them, when the program is built);
   - every list value is one the filter accepts;
   - "Units" is "native", so that keyframes interpolate in the controls' units;
+  - Kdenlive's own saved projects (data/) hold every parameter in its type's form;
+  - no QML function or property takes the name of a Qt item's member;
 and the QML passes qmllint when Debian's Qt tools are installed.
 
 usage: check_panels.py FILTER.so EDITORS_DIR [PLUVANE_PROGRAM]
@@ -292,6 +294,38 @@ def check_kdenlive(c, path):
         fail("%s: no parameter for %s" % (where, ", ".join(missing)))
 
 
+def check_kdenlive_saved(description, data):
+    """Kdenlive's own saved projects (tests/editors/data) against the description as
+    it is now: each of its parameters saved, in the form Kdenlive 22.12 saves its
+    type, and nothing saved that it no longer has."""
+    params = {p.get("name"): p for p in ET.parse(description).getroot().findall("parameter")}
+    saved_any = False
+    for name in sorted(os.listdir(data)):
+        if not name.endswith(".kdenlive"):
+            continue
+        saved_any = True
+        for f in ET.parse(os.path.join(data, name)).getroot().iter("filter"):
+            props = {p.get("name"): p.text or "" for p in f.findall("property")}
+            if props.get("mlt_service") != "frei0r.pluvane":
+                continue
+            numbered = {k: v for k, v in props.items() if k.isdigit()}
+            for number, p in params.items():
+                kind, value = p.get("type"), numbered.get(number)
+                where = "%s: parameter %s (%s)" % (name, number, p.findtext("name"))
+                if value is None:
+                    fail("%s is not saved" % where)
+                elif kind == "fixed" and value != p.get("value"):
+                    fail("%s saved as %r, the description fixes %r" % (where, value, p.get("value")))
+                elif kind == "list" and value not in p.get("paramlist").split(";"):
+                    fail("%s saved as %r, not one of its list" % (where, value))
+                elif kind == "animated" and not re.fullmatch(r"(\d\d:\d\d:\d\d\.\d{3}[|~]?=-?[\d.]+;?)+", value):
+                    fail("%s saved as %r, not keyframes" % (where, value))
+            for number in numbered.keys() - params.keys():
+                fail("%s: parameter %s saved, which the description no longer has" % (name, number))
+    if not saved_any:
+        fail("%s holds no saved Kdenlive project" % data)
+
+
 def kdenlive_number(text):
     """A number, or a fraction of the frame written %width*F or %height*F (F), or the frame's size (1)."""
     m = re.fullmatch(r"%(width|height)(?:\*([\d.]+))?", text)
@@ -413,6 +447,8 @@ def main():
     if c.ranges is None:
         print("pluvane program not given: ranges checked against the defaults only")
     check_kdenlive(c, os.path.join(editors, "kdenlive", "frei0r_pluvane.xml"))
+    check_kdenlive_saved(os.path.join(editors, "kdenlive", "frei0r_pluvane.xml"),
+                         os.path.join(os.path.dirname(os.path.abspath(__file__)), "data"))
     if c.ranges is not None:
         check_generated(sys.argv[3], sys.argv[1], editors)
     check_shotcut(c, os.path.join(editors, "shotcut", "pluvane"))

@@ -478,6 +478,14 @@ TEST_F(SavedProjectTest, Kdenlive) {
   Compare("kdenlive-22.12.3.kdenlive", "clip.mp4", 25, "25", true);
 }
 
+// Shotcut 22.12.22: the filter added from the Filters panel's search
+// ("rain"), Drip Rate typed, Light Type chosen, Ripple Height keyframed at
+// frames 0 and 20, saved; the rate the panel takes from the profile.
+TEST_F(SavedProjectTest, Shotcut) {
+  REQUIRE_PROGRAMS("ffmpeg", "melt");
+  Compare("shotcut-22.12.22.mlt", "clip.mp4", 25, "25", false);
+}
+
 // A Shotcut 22.12 project (.mlt): the clip as a chain with the filter as
 // Shotcut's panel sets it, the frame rate the panel takes from the profile
 // (29.97002997002997, the profile's 30000/1001 as Shotcut's scripts print
