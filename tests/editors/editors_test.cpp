@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -213,6 +214,25 @@ TEST_F(UnitsTest, LightXAndYWinOverLightPosition) {
   Instance at_default(filter_);
   Busy(at_default, true);
   EXPECT_TRUE(unset.Render(1.0) == at_default.Render(1.0)) << "NaN Light X or the default y moved the light";
+}
+
+// Frame Rate "project": MLT stamps frame n at n / fps seconds (in doubles),
+// and from frame 1 on the filter renders what the rate named gives; frame 0,
+// which fits every rate, at 30 fps. Rates below the usual ones are found too.
+TEST_F(UnitsTest, ProjectRateComesFromTheTimeStamps) {
+  for (const auto& [num, den] : {std::pair{24000, 1001}, {25, 1}, {30000, 1001}, {50, 1}, {60000, 1001}, {12, 1}}) {
+    const std::string rate = std::to_string(num) + "/" + std::to_string(den);
+    SCOPED_TRACE(rate);
+    Instance project(filter_), named(filter_), thirty(filter_);
+    for (Instance* i : {&project, &named, &thirty}) Busy(*i, true);
+    project.Text("Frame Rate", "project"), named.Text("Frame Rate", rate.c_str()), thirty.Text("Frame Rate", "30");
+    const double fps = static_cast<double>(num) / den;
+    EXPECT_TRUE(project.Render(0.0) == thirty.Render(0.0));
+    for (int n = 1; n <= 3; ++n) {
+      named.Render((n - 1) / fps);  // the same frames seen before, as MLT plays them
+      EXPECT_TRUE(project.Render(n / fps) == named.Render(n / fps)) << "frame " << n;
+    }
+  }
 }
 
 // A frei0r host passes a keyframed value frame by frame. Rendered in order,
@@ -439,9 +459,21 @@ class SavedProjectTest : public ProjectTest {
  protected:
   // The saved project with its folder and clip made here; the frames of
   // `melt` and of `pluvane render` for every frame.
-  void Compare(const std::string& data, const std::string& clip, int frames, const std::string& rate, bool display) {
-    std::string project = ReadAll(std::string(PLUVANE_EDITORS_DATA) + "/" + data);
-    ASSERT_FALSE(project.empty()) << data << " not found";
+  // The project is the first file ending in `extension` in the data folder:
+  // tests/editors/data, or $PLUVANE_EDITORS_DATA (editors/drive_editors.sh
+  // points it at the projects it just had the editors save).
+  void Compare(const std::string& extension, const std::string& clip, int frames, const std::string& rate, bool display) {
+    const char* env = std::getenv("PLUVANE_EDITORS_DATA");
+    const fs::path folder = env && *env ? env : PLUVANE_EDITORS_DATA;
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec))
+      if (e.path().extension() == extension) found.push_back(e.path());
+    ASSERT_FALSE(found.empty()) << "no " << extension << " project in " << folder;
+    std::sort(found.begin(), found.end());
+    const std::string data = found.front().string();
+    std::string project = ReadAll(data);
+    ASSERT_FALSE(project.empty()) << data << " is empty";
     project = std::regex_replace(project, std::regex("root=\"[^\"]*\""), "root=\"" + dir_.string() + "\"");
     project = std::regex_replace(project, std::regex(">[^<>]*" + clip + "<"), ">clip.mkv<");
     const auto props = FilterProperties(project);
@@ -475,7 +507,7 @@ class SavedProjectTest : public ProjectTest {
 // to Point Light, saved; Frame Rate left at "project" in a 25 fps project.
 TEST_F(SavedProjectTest, Kdenlive) {
   REQUIRE_PROGRAMS("ffmpeg", "melt", "xvfb-run");
-  Compare("kdenlive-22.12.3.kdenlive", "clip.mp4", 25, "25", true);
+  Compare(".kdenlive", "clip.mp4", 25, "25", true);
 }
 
 // Shotcut 22.12.22: the filter added from the Filters panel's search
@@ -483,7 +515,7 @@ TEST_F(SavedProjectTest, Kdenlive) {
 // frames 0 and 20, saved; the rate the panel takes from the profile.
 TEST_F(SavedProjectTest, Shotcut) {
   REQUIRE_PROGRAMS("ffmpeg", "melt");
-  Compare("shotcut-22.12.22.mlt", "clip.mp4", 25, "25", false);
+  Compare(".mlt", "clip.mp4", 25, "25", false);
 }
 
 // A Shotcut 22.12 project (.mlt): the clip as a chain with the filter as
