@@ -36,9 +36,9 @@ skip() { echo "drive_editors: skipped: $*"; }
 ok() { echo "drive_editors: ok: $*"; }
 
 # A program in a process group of its own under a time limit.
-start() {  # start LOG COMMAND...
-  local log=$1; shift
-  setsid timeout --kill-after=5 240 "$@" >"$log" 2>&1 &
+start() {  # start LOG SECONDS COMMAND...
+  local log=$1 secs=$2; shift 2
+  setsid timeout --kill-after=5 "$secs" "$@" >"$log" 2>&1 &
   pids+=($!)
   disown
 }
@@ -55,21 +55,34 @@ window() {  # window NAME_PATTERN: waits up to 90 s for a visible window
 shot() { import -window root -crop "$2" +repage "$out/$1.png"; }  # shot NAME GEOMETRY
 # Whether two monitor pictures differ in more than a few pixels (the
 # timecode overlay aside, which the crops leave out).
-changed() { local n; n=$(compare -metric AE "$out/$1.png" "$out/$2.png" null: 2>&1 | cut -d' ' -f1); [[ ${n%.*} -gt 50 ]]; }
+changed() {
+  local n
+  n=$(compare -metric AE "$out/$1.png" "$out/$2.png" null: 2>&1 | cut -d' ' -f1)
+  [[ $n =~ ^[0-9]+ ]] || { echo "drive_editors: compare $1 $2: $n"; return 1; }
+  ((${n%.*} > 50))
+}
 click() { xdotool mousemove "$1" "$2" click "${3:-1}"; }
-# Each slider clicked at x (a value unlike its default), the monitor checked
-# for a change after each.
+# Each control clicked at x, y (a slider: a value unlike its default; a
+# checkbox), the monitor checked for a change after each; a name starting
+# with "!" is idle in the current settings, as in the effect, and must
+# change nothing.
 sweep() {  # sweep EDITOR X LAST_SHOT Y:NAME...
   local editor=$1 x=$2 last=$3 row y name; shift 3
   for row in "$@"; do
     y=${row%%:*} name=${row#*:}
     click "$x" "$y"
     sleep 4
-    shot "$editor-$y" "$monitor"
-    changed "$last" "$editor-$y" && ok "$editor: $name moves the rain" || fail "$editor: $name changed nothing"
-    last=$editor-$y
+    shot "$editor-$x-$y" "$monitor"
+    if [[ $name == !* ]]; then
+      changed "$last" "$editor-$x-$y" && fail "$editor: ${name#!} changed the picture while idle" || ok "$editor: ${name#!} idle, as the effect has it"
+    else
+      changed "$last" "$editor-$x-$y" && ok "$editor: $name moves the rain" || fail "$editor: $name changed nothing"
+    fi
+    last=$editor-$x-$y
   done
+  LAST=$last
 }
+drag() { xdotool mousemove "$1" "$2" mousedown 1; sleep 0.3; xdotool mousemove "$1" "$(( ($2 + $3) / 2 ))"; sleep 0.3; xdotool mousemove "$1" "$3"; sleep 0.3; xdotool mouseup 1; sleep 2; }
 type_into() {  # type_into X Y TEXT: double-click a number field, replace its text
   xdotool mousemove "$1" "$2" click --repeat 2 1; sleep 0.5
   xdotool key ctrl+a; xdotool type --delay 80 "$3"; xdotool key Tab
@@ -84,7 +97,7 @@ export XDG_DATA_DIRS=$prefix/share:/usr/local/share:/usr/share
 # The clip tests/editors/data's projects were made with (SavedProjectTest makes it again).
 timeout 60 ffmpeg -v error -y -f lavfi -i testsrc2=s=320x180:r=25 -frames:v 25 -pix_fmt yuv420p "$tmp/clip.mp4"
 display=:$((100 + $$ % 100))
-start "$tmp/xvfb.log" Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp
+start "$tmp/xvfb.log" 560 Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp
 export DISPLAY=$display
 sleep 2
 profile='<profile description="320x180 25fps" width="320" height="180" progressive="1" sample_aspect_num="1" sample_aspect_den="1" display_aspect_num="16" display_aspect_den="9" frame_rate_num="25" frame_rate_den="1" colorspace="709"/>'
@@ -129,7 +142,7 @@ cat >"$k" <<EOF
  </tractor>
 </mlt>
 EOF
-start "$tmp/kdenlive.log" dbus-run-session -- sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$0"; exec kdenlive "$1"' "$tmp/bus" "$k"
+start "$tmp/kdenlive.log" 240 dbus-run-session -- sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$0"; exec kdenlive "$1"' "$tmp/bus" "$k"
 if w=$(window "320x180 25fps"); then
   sleep 10
   xdotool windowmove "$w" 0 0 windowsize "$w" 1600 1000
@@ -162,7 +175,22 @@ if w=$(window "320x180 25fps"); then
   # The other sliders in view, at about a fifth of their span.
   sweep Kdenlive 1300 k3-light 707:"Longevity (sec)" 737:Rippling 767:Displacement 797:"Ripple Height" \
     827:Spreading 857:"Light Intensity" 887:"Light Height" 917:"Light X"
-  skip "Kdenlive: the sliders below Light X (scrolling the effect stack by xdotool was not tried)"
+  # The effect stack scrolled to its end: the rest of the sliders (Light
+  # Direction is idle with a point light).
+  drag 1593 600 990
+  sweep Kdenlive 1300 "$LAST" 731:"Light Y" 761:"!Light Direction" 791:Ambient 821:Diffuse 851:Specular 881:Roughness 911:Metal
+  drag 1593 900 400  # back to the top
+  sweep Kdenlive 1408 "$LAST" 575:Draft
+  # Using: AE Lights. MLT has no composition lights, and without any the
+  # effect renders as with its own light (as `pluvane render` does): idle.
+  click 1490 506
+  sleep 1
+  xdotool key Down Return
+  sleep 5
+  shot k4-using "$monitor"
+  changed "$LAST" k4-using && fail "Kdenlive: Using AE Lights changed the picture with no lights" || ok "Kdenlive: Using idle without composition lights"
+  grep -q "AE Lights" <(xdotool key --window "$w" ctrl+s; sleep 4; cat "$k") || fail "Kdenlive: Using AE Lights was not set"
+  skip "Kdenlive: Light Color (its colour dialog was not driven)"
   skip "Kdenlive: a keyframe (xdotool moved neither the monitor's nor the keyframe bar's playhead, so a key could only go at frame 0)"
   xdotool key --window "$w" ctrl+s
   sleep 4
@@ -194,7 +222,7 @@ cat >"$s" <<EOF
   </chain>
 </mlt>
 EOF
-start "$tmp/shotcut.log" "$sc/bin/shotcut" --noupgrade "$s"
+start "$tmp/shotcut.log" 240 "$sc/bin/shotcut" --noupgrade "$s"
 if w=$(window "Shotcut"); then
   sleep 8
   xdotool windowmove "$w" 0 0 windowsize "$w" 1600 1000
@@ -228,7 +256,17 @@ if w=$(window "Shotcut"); then
   changed s2-drip s3-light && ok "Shotcut: Light Type Point Light changes the light" || fail "Shotcut: Light Type changed nothing"
   sweep Shotcut 200 s3-light 457:"Longevity (sec)" 483:Rippling 509:Displacement 536:"Ripple Height" \
     561:Spreading 588:"Light Intensity" 613:"Light Height" 639:"Light X" 665:"Light Y"
-  skip "Shotcut: the sliders below Light Y (scrolling the panel by xdotool was not tried)"
+  drag 602 350 680  # the panel scrolled to its end
+  sweep Shotcut 200 "$LAST" 434:"!Light Direction" 460:Ambient 486:Diffuse 513:Specular 538:Roughness 564:Metal
+  sweep Shotcut 138 "$LAST" 594:Draft
+  drag 602 500 250  # back to the top
+  click 211 349   # Using
+  sleep 1
+  click 164 382   # AE Lights
+  sleep 4
+  shot s3-using "$monitor"
+  changed "$LAST" s3-using && fail "Shotcut: Using AE Lights changed the picture with no lights" || ok "Shotcut: Using idle without composition lights"
+  skip "Shotcut: Light Color (its colour dialog was not driven)"
   shot s3-light "$monitor"
   click 557 535   # Ripple Height's keyframe button: a key at frame 0
   sleep 1

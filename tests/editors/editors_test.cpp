@@ -420,7 +420,7 @@ std::vector<std::string> CliOptions(const Filter& filter, const std::map<int, st
     if (name == "Light X" || name == "Light Y") {
       light[name == "Light Y"] = Keys(value, fps);
     } else if (name == "Draft") {
-      if (std::stod(value) >= 0.5) out.push_back("--draft");
+      if (std::stod(value) >= 0.5) out.push_back("--quality"), out.push_back("draft");
     } else if (info.type == F0R_PARAM_STRING) {
       out.push_back(Q(name + "=" + value)), out.insert(out.end() - 1, "--set");
     } else if (info.type == F0R_PARAM_COLOR) {
