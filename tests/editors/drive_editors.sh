@@ -6,14 +6,13 @@
 # the project saved; then melt renders each saved project and every frame is
 # compared with `pluvane render` (test_editors' SavedProjectTest, pointed at
 # the projects saved here).
-#   editors/drive_editors.sh BUILD_DIR [OUT_DIR]   (OUT_DIR keeps the projects and monitor pictures)
+#   tests/editors/drive_editors.sh BUILD_DIR [OUT_DIR]   (OUT_DIR keeps the projects and monitor pictures)
 # A step that cannot be driven reliably is reported as skipped and the rest
 # goes on; exit 77 when a program is missing (Debian: kdenlive shotcut xvfb
 # xdotool imagemagick dbus libglib2.0-bin ffmpeg melt). About two minutes.
 # Coordinates are those of Kdenlive 22.12 and Shotcut 22.12 in a 1600x1000
 # window with their default layouts.
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: drive_editors.sh BUILD_DIR [OUT_DIR]}" && pwd)
 for p in kdenlive shotcut Xvfb xdotool import compare dbus-run-session gdbus ffmpeg melt xvfb-run; do
   command -v "$p" >/dev/null || { echo "drive_editors: $p not installed: skipped"; exit 77; }
