@@ -137,11 +137,13 @@ OfxStatus Action(const std::string& a, const void* handle, OfxPropertySetHandle 
   return kOfxStatReplyDefault;
 }
 
-// Tells the host what went wrong, about the instance or descriptor it asked.
+// Tells the host what went wrong: about the instance it asked, or with no
+// handle (the standard allows none) when it asked a descriptor, since hosts
+// on the official host library take any handle for an instance's.
 void Report(const void* handle, const std::string& text) {
-  if (!g.ready() || !handle) return;
+  if (!g.ready()) return;
   if (const Instance* i = Find(handle)) i->Message(kOfxMessageError, text);
-  else Post(const_cast<void*>(handle), kOfxMessageError, text);
+  else Post(nullptr, kOfxMessageError, text);
 }
 
 OfxStatus PluginMain(const char* action, const void* handle, OfxPropertySetHandle in, OfxPropertySetHandle out) {

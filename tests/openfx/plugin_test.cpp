@@ -6,24 +6,13 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
-#include <functional>
-#include <string>
 #include <thread>
-#include <vector>
-
-#include "host/entry.h"
-#include "tests/openfx/ofx_host.h"
-#include "session/controls.h"
-#include "session/session.h"
 
 #include "tests/openfx/plugin_fixture.h"
 
 namespace {
 
 using namespace ofxfixture;
-
 
 // ---- what the plug-in declares ------------------------------------------------------------------
 
