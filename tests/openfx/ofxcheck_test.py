@@ -190,6 +190,9 @@ def main():
     def lines(text):
         return [json.loads(l) for l in (text or "").splitlines() if l.startswith("{")]
 
+    # `list` describing under a quirk is also the check that what the host
+    # lacks is optional: HostSupport knows no kOfxParamPropUseHostOverlayHandle,
+    # so every describe here runs without the on-screen handle.
     quirk_sets = [[]] + [[q] for q in QUIRKS] + [QUIRKS]
     for quirks in quirk_sets:
         what = "+".join(quirks) or "no quirk"
@@ -222,7 +225,7 @@ def main():
             return None
         return read_plain_tiff(plain)
 
-    def through_ofxcheck(depth, frame, scale, quirks, keyed=True):
+    def through_ofxcheck(depth, frame, scale, quirks, keyed=True, edited=False):
         full = pattern(depth)
         raw_in = os.path.join(work, f"in-{depth}-{scale}.raw")
         w, h = (W, H) if scale == 1 else (W // 2, H // 2)
@@ -232,7 +235,8 @@ def main():
         args = ["--in", raw_in, "--width", str(w), "--height", str(h), "--depth", depth, "--out", raw_out,
                 "--frame", str(frame), "--fps", str(FPS), "--render-scale", str(scale)]
         for name, _, value in CONTROLS:
-            args += ["--set", f"{name}={value}"]
+            # An edited control changes after the instance is made, as from a panel (instance changed).
+            args += ["--edit" if edited and name == "lightType" else "--set", f"{name}={value}"]
         if keyed:
             args += ["--key", f"{KEY[0]}={KEY[2]}"]
         if ofx("render", quirks, *args) is None:
@@ -270,6 +274,12 @@ def main():
         compared += 1
         if got is not None and want is not None and got != want:
             fail(f"unkeyed frame {FRAME} under {quirks or 'no quirk'} differs from pluvane render")
+    # "Light Type" chosen in the panel after the instance is made: the plug-in
+    # answers instance changed (enabling the point light's controls) and renders the same.
+    got = through_ofxcheck("byte", FRAME, 1, [], edited=True)
+    compared += 1
+    if got is not None and got != refs[("byte", FRAME, FPS, 1)]:
+        fail("a control changed through instance changed gives another frame")
     # Before frame 0: frame -3 is frame 999997 (README), and differs from frame -2.
     minus3 = through_ofxcheck("byte", -3, 1, [])
     minus2 = through_ofxcheck("byte", -2, 1, [])
