@@ -4,7 +4,9 @@
 // property, action, type or value, and every suite lists its functions in the
 // order the reference publishes them (hosts hand out tables of function
 // pointers, so the order is the binary interface). Property types and
-// dimensions are noted beside each name as "type x dimension".
+// dimensions are noted beside each name as "type x dimension". The tests hold
+// every string and number here against the standard's list in their strict
+// host, and against the official headers when those are at hand.
 #pragma once
 
 #include <cstddef>
