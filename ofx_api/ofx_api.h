@@ -4,7 +4,9 @@
 // property, action, type or value, and every suite lists its functions in the
 // order the reference publishes them (hosts hand out tables of function
 // pointers, so the order is the binary interface). Property types and
-// dimensions are noted beside each name as "type x dimension".
+// dimensions are noted beside each name as "type x dimension". The tests hold
+// every string and number here against the standard's list in their strict
+// host, and against the official headers when those are at hand.
 #pragma once
 
 #include <cstddef>
@@ -174,6 +176,7 @@ struct OfxMessageSuiteV2 {
   OfxStatus (*clearPersistentMessage)(void* handle);
 };
 inline constexpr char kOfxMessageError[] = "OfxMessageError";
+inline constexpr char kOfxMessageWarning[] = "OfxMessageWarning";
 
 // ---- the plug-in API ---------------------------------------------------------------------
 inline constexpr char kOfxImageEffectPluginApi[] = "OfxImageEffectPluginAPI";
@@ -214,11 +217,14 @@ inline constexpr char kOfxImageEffectPluginRenderThreadSafety[] = "OfxImageEffec
 inline constexpr char kOfxImageEffectPropSupportsMultiResolution[] = "OfxImageEffectPropSupportsMultiResolution";  // int x 1
 inline constexpr char kOfxImageEffectPropSupportsTiles[] = "OfxImageEffectPropSupportsTiles";  // int x 1 (effect and clip)
 inline constexpr char kOfxImageEffectPropTemporalClipAccess[] = "OfxImageEffectPropTemporalClipAccess";  // int x 1
-inline constexpr char kOfxImageEffectPropSupportsMultipleClipDepths[] = "OfxImageEffectPropSupportsMultipleClipDepths";  // int x 1
+inline constexpr char kOfxImageEffectPropSupportsMultipleClipDepths[] = "OfxImageEffectPropMultipleClipDepths";  // int x 1
 inline constexpr char kOfxImageEffectPropSupportsMultipleClipPARs[] = "OfxImageEffectPropSupportsMultipleClipPARs";  // int x 1
 inline constexpr char kOfxImageEffectPropContext[] = "OfxImageEffectPropContext";  // string x 1
 inline constexpr char kOfxImageEffectPropFrameRate[] = "OfxImageEffectPropFrameRate";  // double x 1 (instance, clip)
+// The rate of the footage a clip was made from, before any retiming.
+inline constexpr char kOfxImageEffectPropUnmappedFrameRate[] = "OfxImageEffectPropUnmappedFrameRate";  // double x 1 (clip)
 inline constexpr char kOfxImageEffectPropProjectSize[] = "OfxImageEffectPropProjectSize";  // double x 2
+inline constexpr char kOfxImageEffectPropProjectOffset[] = "OfxImageEffectPropProjectOffset";  // double x 2
 inline constexpr char kOfxImageEffectInstancePropEffectDuration[] = "OfxImageEffectInstancePropEffectDuration";  // double x 1
 
 inline constexpr char kOfxImageEffectContextFilter[] = "OfxImageEffectContextFilter";
@@ -245,8 +251,8 @@ inline constexpr char kOfxBitDepthFloat[] = "OfxBitDepthFloat";
 inline constexpr char kOfxImageComponentRGBA[] = "OfxImageComponentRGBA";
 inline constexpr char kOfxImageComponentRGB[] = "OfxImageComponentRGB";
 inline constexpr char kOfxImageOpaque[] = "OfxImageOpaque";
-inline constexpr char kOfxImagePreMultiplied[] = "OfxImagePreMultiplied";
-inline constexpr char kOfxImageUnPreMultiplied[] = "OfxImageUnPreMultiplied";
+inline constexpr char kOfxImagePreMultiplied[] = "OfxImageAlphaPremultiplied";
+inline constexpr char kOfxImageUnPreMultiplied[] = "OfxImageAlphaUnPremultiplied";
 
 // ---- action arguments ----------------------------------------------------------------------------
 inline constexpr char kOfxImageEffectPropRenderScale[] = "OfxImageEffectPropRenderScale";  // double x 2
@@ -256,6 +262,8 @@ inline constexpr char kOfxImageEffectPropRegionOfInterest[] = "OfxImageEffectPro
 // Per-clip arguments are named by this prefix followed by the clip's name.
 inline constexpr char kOfxImageClipPropRoIPrefix[] = "OfxImageClipPropRoI_";        // double x 4
 inline constexpr char kOfxImageClipPropComponentsPrefix[] = "OfxImageClipPropComponents_";  // string x 1
+// Clip preferences: whether the output differs from frame to frame over the same inputs.
+inline constexpr char kOfxImageEffectFrameVarying[] = "OfxImageEffectFrameVarying";  // int x 1
 
 // ---- parameters ----------------------------------------------------------------------------------
 inline constexpr char kOfxParamTypeDouble[] = "OfxParamTypeDouble";
@@ -278,6 +286,9 @@ inline constexpr char kOfxParamPropDisplayMax[] = "OfxParamPropDisplayMax";
 inline constexpr char kOfxParamPropDigits[] = "OfxParamPropDigits";        // int x 1
 inline constexpr char kOfxParamPropDoubleType[] = "OfxParamPropDoubleType";  // string x 1
 inline constexpr char kOfxParamPropDefaultCoordinateSystem[] = "OfxParamPropDefaultCoordinateSystem";  // string x 1
+// A 2D position the host may draw and drag in its viewer. The standard's
+// string keeps the leading "k", unlike every other name.
+inline constexpr char kOfxParamPropUseHostOverlayHandle[] = "kOfxParamPropUseHostOverlayHandle";  // int x 1
 inline constexpr char kOfxParamPropChoiceOption[] = "OfxParamPropChoiceOption";  // string x N
 
 inline constexpr char kOfxParamDoubleTypePlain[] = "OfxParamDoubleTypePlain";

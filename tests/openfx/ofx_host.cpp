@@ -23,11 +23,24 @@ ParamSet* ParamSetOf(OfxParamSetHandle h) { return reinterpret_cast<ParamSet*>(h
 
 // ---- the property suite ---------------------------------------------------------------------------
 
-// The property to set, made with `kind` when new; null when it holds another kind.
-Property* ForSet(OfxPropertySetHandle h, const char* name, char kind, int index) {
-  if (!h || !name || index < 0) return nullptr;
+bool Unknown(const char* name) { return !FindKnown(name) || g_host->quirks().unknown_properties.count(name); }
+
+// The property to set, made with `kind` when new; null (with the status that
+// says why) for a name the host does not know, another type, or an index
+// beyond the property's dimension.
+Property* ForSet(OfxPropertySetHandle h, const char* name, char kind, int index, OfxStatus* why) {
+  *why = kOfxStatErrBadHandle;
+  if (!h || !name) return nullptr;
+  *why = kOfxStatErrUnknown;
+  if (Unknown(name)) return nullptr;
+  const KnownProperty* k = FindKnown(name);
+  *why = kOfxStatErrValue;
+  if (k->type != kind && !(k->type == 'n' && (kind == 'd' || kind == 'i'))) return nullptr;
+  *why = kOfxStatErrBadIndex;
+  if (index < 0 || (k->dimension > 0 && index >= k->dimension)) return nullptr;
   Property& p = Props(h)->props[name];
   if (p.size() == 0) p.kind = kind;
+  *why = kOfxStatErrValue;
   return p.kind == kind ? &p : nullptr;
 }
 
@@ -37,26 +50,30 @@ void Grow(std::vector<T>& v, int index) {
 }
 
 OfxStatus SetPointer(OfxPropertySetHandle h, const char* name, int index, void* value) {
-  Property* p = ForSet(h, name, 'p', index);
-  if (!p) return kOfxStatErrValue;
+  OfxStatus why = kOfxStatOK;
+  Property* p = ForSet(h, name, 'p', index, &why);
+  if (!p) return why;
   Grow(p->p, index), p->p[index] = value;
   return kOfxStatOK;
 }
 OfxStatus SetString(OfxPropertySetHandle h, const char* name, int index, const char* value) {
-  Property* p = ForSet(h, name, 's', index);
-  if (!p || !value) return kOfxStatErrValue;
+  OfxStatus why = kOfxStatErrValue;
+  Property* p = value ? ForSet(h, name, 's', index, &why) : nullptr;
+  if (!p) return why;
   Grow(p->s, index), p->s[index] = value;
   return kOfxStatOK;
 }
 OfxStatus SetDouble(OfxPropertySetHandle h, const char* name, int index, double value) {
-  Property* p = ForSet(h, name, 'd', index);
-  if (!p) return kOfxStatErrValue;
+  OfxStatus why = kOfxStatOK;
+  Property* p = ForSet(h, name, 'd', index, &why);
+  if (!p) return why;
   Grow(p->d, index), p->d[index] = value;
   return kOfxStatOK;
 }
 OfxStatus SetInt(OfxPropertySetHandle h, const char* name, int index, int value) {
-  Property* p = ForSet(h, name, 'i', index);
-  if (!p) return kOfxStatErrValue;
+  OfxStatus why = kOfxStatOK;
+  Property* p = ForSet(h, name, 'i', index, &why);
+  if (!p) return why;
   Grow(p->i, index), p->i[index] = value;
   return kOfxStatOK;
 }
@@ -85,7 +102,7 @@ OfxStatus SetIntN(OfxPropertySetHandle h, const char* name, int count, const int
 OfxStatus ForGet(OfxPropertySetHandle h, const char* name, char kind, int index, const Property** out) {
   if (!h || !name) return kOfxStatErrBadHandle;
   const Property* p = Props(h)->Find(name);
-  if (!p) return kOfxStatErrUnknown;
+  if (!p || Unknown(name)) return kOfxStatErrUnknown;
   if (p->kind != kind) return kOfxStatErrValue;
   if (index < 0 || index >= p->size()) return kOfxStatErrBadIndex;
   *out = p;
@@ -262,10 +279,13 @@ OfxStatus ParamProps(OfxParamHandle param, OfxPropertySetHandle* out) {
 
 OfxStatus GetValues(OfxParamHandle h, double frame, va_list args) {
   if (!h) return kOfxStatErrBadHandle;
+  if (g_host->faults().on_param_read) g_host->faults().on_param_read();
   if (g_host->faults().fail_param_reads) return kOfxStatErrUnknown;
   const Param* p = ParamOf(h);
   double v[3] = {0, 0, 0};
   p->At(frame, v);
+  if (p->clamped)
+    for (double& x : v) x = std::clamp(x, -1.0, 1.0);
   if (IsInt(p->type)) {
     *va_arg(args, int*) = static_cast<int>(v[0]);
     return kOfxStatOK;
@@ -551,9 +571,13 @@ Effect* Host::CreateInstance(const std::string& context, const Layout& l, OfxSta
   auto inst = std::make_unique<Effect>();
   inst->props = d.props;
   inst->props.Strings(kOfxImageEffectPropContext, {context});
-  inst->props.Doubles(kOfxImageEffectPropFrameRate, {l.fps});
-  const double pw = l.width * l.par, ph = l.height;
+  if (!quirks_.no_frame_rate) inst->props.Doubles(kOfxImageEffectPropFrameRate, {l.fps});
+  // Canonical coordinates, or pixels at the render scale for a host that hands those out.
+  const double s = quirks_.scaled_regions ? l.region_scale : 1.0;
+  const OfxPointD origin{l.origin.x * s, l.origin.y * s};
+  const double pw = l.width * l.par * s, ph = l.height * s;
   inst->props.Doubles(kOfxImageEffectPropProjectSize, {pw, ph});
+  inst->props.Doubles(kOfxImageEffectPropProjectOffset, {origin.x, origin.y});
   inst->props.Doubles(kOfxImageEffectInstancePropEffectDuration, {1000});
   for (const auto& p : d.params.params) {
     auto copy = std::make_unique<Param>(*p);
@@ -562,7 +586,13 @@ Effect* Host::CreateInstance(const std::string& context, const Layout& l, OfxSta
     if (dflt && dflt->kind == 'i') copy->value = {static_cast<double>(dflt->i.at(0))};
     // A normalised default is a fraction of the project, from its origin.
     if (p->props.String(kOfxParamPropDefaultCoordinateSystem) == kOfxParamCoordinatesNormalised && copy->value.size() == 2)
-      copy->value = {l.origin.x + copy->value[0] * pw, l.origin.y + copy->value[1] * ph};
+      copy->value = {origin.x + copy->value[0] * pw, origin.y + copy->value[1] * ph};
+    if (quirks_.clamp_unranged_doubles && (p->type == kOfxParamTypeDouble || p->type == kOfxParamTypeDouble2D)) {
+      bool ranged = false;
+      for (const char* r : {kOfxParamPropMin, kOfxParamPropMax, kOfxParamPropDisplayMin, kOfxParamPropDisplayMax})
+        ranged = ranged || p->props.Find(r);
+      copy->clamped = !ranged;
+    }
     inst->params.params.push_back(std::move(copy));
   }
   for (const auto& [name, c] : d.clips) {
@@ -572,9 +602,9 @@ Effect* Host::CreateInstance(const std::string& context, const Layout& l, OfxSta
                         {name == kOfxImageEffectOutputClipName ? std::string(kOfxImageComponentRGBA) : l.components});
     clip->props.Strings(kOfxImageEffectPropPreMultiplication, {l.premultiplication});
     clip->props.Doubles(kOfxImagePropPixelAspectRatio, {l.par});
-    clip->props.Doubles(kOfxImageEffectPropFrameRate, {l.fps});
+    if (!quirks_.no_frame_rate) clip->props.Doubles(kOfxImageEffectPropFrameRate, {l.fps});
     clip->props.Ints(kOfxImageClipPropConnected, {1});
-    clip->rod = {l.origin.x, l.origin.y, l.origin.x + pw, l.origin.y + ph};
+    clip->rod = {origin.x, origin.y, origin.x + pw, origin.y + ph};
     inst->clips[name] = std::move(clip);
   }
   const OfxStatus st = Call(kOfxActionCreateInstance, inst->handle());

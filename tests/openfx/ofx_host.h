@@ -4,12 +4,16 @@
 // sets, parameters with keyframes (linear in frames, held outside the keys),
 // clips whose images are stored bottom-up or top-down with any bounds, runs
 // the MultiThread suite on its own threads, logs messages, and can be told to
-// withhold a suite or fail a call. Written from our own declarations in
-// ofx_api/.
+// withhold a suite or fail a call. It is strict as hosts built on the
+// official host library are: it knows each property by its standard name,
+// type and dimension (a table written from the standard, not from ofx_api/)
+// and refuses any other with kOfxStatErrUnknown. It can act as real hosts do
+// where they differ from the standard (Quirks).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -46,6 +50,25 @@ class PropertySet {
   OfxPropertySetHandle handle() { return reinterpret_cast<OfxPropertySetHandle>(this); }
 };
 
+// A property the host knows: the standard's C name and string, its type
+// ('s', 'd', 'i', 'p'; 'n' a parameter's number, double or int by the
+// parameter's type) and dimension (0: any).
+struct KnownProperty {
+  const char* macro;
+  const char* name;
+  char type;
+  int dimension;
+};
+const std::vector<KnownProperty>& KnownProperties();
+// The standard's other identifiers the host knows (actions, suites, values), C name and string.
+struct KnownValue {
+  const char* macro;
+  const char* value;
+};
+const std::vector<KnownValue>& KnownValues();
+// The property named `name` (per-clip names by their prefix), null when unknown.
+const KnownProperty* FindKnown(const std::string& name);
+
 struct Key {
   double frame;
   std::vector<double> values;
@@ -56,6 +79,7 @@ struct Param {
   PropertySet props;
   std::vector<double> value;  // doubles: 1, 2 or 3; choices: the index in value[0]
   std::vector<Key> keys;
+  bool clamped = false;  // values held in [-1, 1] (Quirks::clamp_unranged_doubles)
   // The value at `frame` into out[0..value.size()).
   void At(double frame, double* out) const;
 };
@@ -108,6 +132,24 @@ struct Faults {
   bool null_image_data = false;         // images without a data pointer
   bool fail_multithread = false;        // multiThread answers kOfxStatFailed
   bool fail_get_param_handle = false;   // paramGetHandle answers kOfxStatErrUnknown
+  std::function<void()> on_param_read;  // called at every parameter read (may block it)
+};
+
+// Where real hosts differ from the standard.
+struct Quirks {
+  // Properties the host does not know: setting or getting them answers
+  // kOfxStatErrUnknown (Resolve: kOfxPropPluginDescription,
+  // kOfxParamPropDefaultCoordinateSystem; the official host library:
+  // kOfxParamPropUseHostOverlayHandle).
+  std::set<std::string> unknown_properties;
+  // A Double or Double2D parameter declaring none of its range and display
+  // range holds values in [-1, 1] (Resolve).
+  bool clamp_unranged_doubles = false;
+  // Neither the instance nor its clips carry a frame rate (MLT 7.38, 7.40).
+  bool no_frame_rate = false;
+  // Regions and the project are in pixels at Layout::region_scale, not in
+  // canonical coordinates (MLT 7.40).
+  bool scaled_regions = false;
 };
 
 // What an instance is made over: the source clip's layer and how the host renders it.
@@ -119,6 +161,7 @@ struct Layout {
   std::string depth = kOfxBitDepthByte;
   std::string components = kOfxImageComponentRGBA;
   std::string premultiplication = kOfxImageUnPreMultiplied;
+  double region_scale = 1.0;  // the render scale, for Quirks::scaled_regions
 };
 
 class Host {
@@ -132,6 +175,8 @@ class Host {
   OfxPlugin* plugin() const { return plugin_; }
   void* library() const { return so_; }
   Faults& faults() { return faults_; }
+  Quirks& quirks() { return quirks_; }
+  OfxHost* ofx_host() { return &ofx_host_; }
 
   OfxStatus Call(const char* action, const void* handle, PropertySet* in = nullptr, PropertySet* out = nullptr);
   OfxStatus Load();    // setHost, then the load action
@@ -157,6 +202,7 @@ class Host {
   OfxPlugin* plugin_ = nullptr;
   OfxHost ofx_host_{};
   Faults faults_;
+  Quirks quirks_;
   Effect descriptor_;
   std::map<std::string, std::unique_ptr<Effect>> contexts_;
   std::vector<std::unique_ptr<Effect>> instances_;

@@ -1,0 +1,134 @@
+#include "openfx_plugin/image_bridge.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <type_traits>
+
+#include "openfx_plugin/suites.h"
+
+namespace pluvane::ofx {
+namespace {
+
+namespace session = pluvane::session;
+
+template <typename T>
+constexpr T FullCode() {
+  if constexpr (std::is_same_v<T, float>) return 1.0f;
+  else return std::numeric_limits<T>::max();
+}
+
+// Straight colour from premultiplied, and back, in the samples' own units:
+// integer codes rounded to nearest (halves up), floats divided and multiplied.
+template <typename T>
+T Unpremultiply(T c, T a) {
+  if constexpr (std::is_same_v<T, float>) return a != 0.0f ? c / a : 0.0f;
+  else {
+    if (a == 0) return 0;
+    const uint64_t v = (uint64_t{c} * FullCode<T>() * 2 + a) / (uint64_t{a} * 2);
+    return static_cast<T>(std::min<uint64_t>(v, FullCode<T>()));
+  }
+}
+template <typename T>
+T Premultiply(T c, T a) {
+  if constexpr (std::is_same_v<T, float>) return c * a;
+  else return static_cast<T>((uint64_t{c} * a * 2 + FullCode<T>()) / (uint64_t{FullCode<T>()} * 2));
+}
+
+template <typename T>
+void GatherAs(const Image& image, const OfxRectI& layer, T* out) {
+  for (int y = layer.y2 - 1; y >= layer.y1; --y) {
+    for (int x = layer.x1; x < layer.x2; ++x, out += 4) {
+      if (x < image.bounds.x1 || x >= image.bounds.x2 || y < image.bounds.y1 || y >= image.bounds.y2) {
+        out[0] = out[1] = out[2] = out[3] = T{};
+        continue;
+      }
+      const T* p = reinterpret_cast<const T*>(image.Pixel(x, y));
+      const T a = image.components == 4 ? p[3] : FullCode<T>();
+      for (int c = 0; c < 3; ++c) out[c] = image.premultiplied ? Unpremultiply(p[c], a) : p[c];
+      out[3] = a;
+    }
+  }
+}
+
+template <typename T>
+void ScatterAs(const Image& image, const OfxRectI& layer, const OfxRectI& window, const T* rendered) {
+  const int lw = layer.x2 - layer.x1;
+  const int x1 = std::max(window.x1, image.bounds.x1), x2 = std::min(window.x2, image.bounds.x2);
+  const int y1 = std::max(window.y1, image.bounds.y1), y2 = std::min(window.y2, image.bounds.y2);
+  for (int y = y1; y < y2; ++y) {
+    for (int x = x1; x < x2; ++x) {
+      T* p = reinterpret_cast<T*>(image.Pixel(x, y));
+      if (x < layer.x1 || x >= layer.x2 || y < layer.y1 || y >= layer.y2) {
+        p[0] = p[1] = p[2] = p[3] = T{};
+        continue;
+      }
+      if (rendered) {
+        const T* r = rendered + (static_cast<std::ptrdiff_t>(layer.y2 - 1 - y) * lw + (x - layer.x1)) * 4;
+        std::memcpy(p, r, 4 * sizeof(T));
+      }
+      if (image.premultiplied)
+        for (int c = 0; c < 3; ++c) p[c] = Premultiply(p[c], p[3]);
+    }
+  }
+}
+
+}  // namespace
+
+Image::Image(OfxImageClipHandle clip, OfxTime time, const char* what) {
+  if (g.effect->clipGetImage(clip, time, nullptr, &props_) != kOfxStatOK || !props_)
+    throw Failure{kOfxStatFailed, std::string("the host gave no ") + what + " image"};
+  try {
+    Describe(what);
+  } catch (...) {
+    g.effect->clipReleaseImage(props_);
+    throw;
+  }
+}
+
+Image::~Image() { g.effect->clipReleaseImage(props_); }
+
+void Image::Describe(const char* what) {
+  void* pixels = nullptr;
+  int rb = 0;
+  if (g.props->propGetPointer(props_, kOfxImagePropData, 0, &pixels) != kOfxStatOK || !pixels ||
+      g.props->propGetIntN(props_, kOfxImagePropBounds, 4, &bounds.x1) != kOfxStatOK ||
+      g.props->propGetInt(props_, kOfxImagePropRowBytes, 0, &rb) != kOfxStatOK)
+    throw Failure{kOfxStatFailed, std::string("the host's ") + what + " image has no pixels"};
+  data = static_cast<char*>(pixels);
+  row_bytes = rb;
+  const std::string depth = GetString(props_, kOfxImageEffectPropPixelDepth);
+  if (depth == kOfxBitDepthByte) type = session::SampleType::kUInt8, sample_size = 1;
+  else if (depth == kOfxBitDepthShort) type = session::SampleType::kUInt16, sample_size = 2;
+  else if (depth == kOfxBitDepthFloat) type = session::SampleType::kFloat, sample_size = 4;
+  else throw Failure{kOfxStatErrFormat, std::string("the ") + what + " image's depth \"" + depth + "\" is not byte, short or float"};
+  const std::string comps = GetString(props_, kOfxImageEffectPropComponents);
+  if (comps == kOfxImageComponentRGBA) components = 4;
+  else if (comps == kOfxImageComponentRGB) components = 3;
+  else throw Failure{kOfxStatErrFormat, std::string("the ") + what + " image's components \"" + comps + "\" are not RGBA or RGB"};
+  premultiplied = GetString(props_, kOfxImageEffectPropPreMultiplication) == kOfxImagePreMultiplied;
+  const long long w = static_cast<long long>(bounds.x2) - bounds.x1, h = static_cast<long long>(bounds.y2) - bounds.y1;
+  if (w < 0 || h < 0 || std::llabs(static_cast<long long>(row_bytes)) < w * components * sample_size)
+    throw Failure{kOfxStatErrFormat, std::string("the host's ") + what + " image has rows shorter than its bounds"};
+}
+
+void Gather(const Image& image, const OfxRectI& layer, void* out) {
+  switch (image.type) {
+    case session::SampleType::kUInt8: GatherAs(image, layer, static_cast<uint8_t*>(out)); break;
+    case session::SampleType::kUInt16: GatherAs(image, layer, static_cast<uint16_t*>(out)); break;
+    default: GatherAs(image, layer, static_cast<float*>(out)); break;
+  }
+}
+
+void Scatter(const Image& image, const OfxRectI& layer, const OfxRectI& window, const void* rendered) {
+  switch (image.type) {
+    case session::SampleType::kUInt8: ScatterAs(image, layer, window, static_cast<const uint8_t*>(rendered)); break;
+    case session::SampleType::kUInt16: ScatterAs(image, layer, window, static_cast<const uint16_t*>(rendered)); break;
+    default: ScatterAs(image, layer, window, static_cast<const float*>(rendered)); break;
+  }
+}
+
+}  // namespace pluvane::ofx
