@@ -13,8 +13,11 @@
 namespace pluvane::session {
 namespace {
 
-// The host time units each seed has to itself.
-constexpr long long kSeedSpan = 1LL << 25;
+// The host time units each seed has to itself: just under 2^25, and odd.
+// Which candidates of a birth frame become drops depends on the low 17 bits
+// of its seed alone, so a span that is a multiple of 2^17 would give every
+// seed the same drops in other places; an odd span gives each seed its own.
+constexpr long long kSeedSpan = 33554393;  // the largest prime below 2^25
 
 std::string NumberText(double v) {
   char buf[64];

@@ -10,12 +10,12 @@
 // f − s × SeedFrames(rate), and answers the effect's control reads at the
 // time of frame f: seed s shows the drops seed 0 shows SeedFrames frames ×
 // s earlier, with the controls and keyframes of frame f. SeedFrames is
-// ⌊2^25 / D⌋ for a rate N/D (time step D): each seed has its own 2^25 of the
-// host's 32-bit time units, 64 of them below time 0 (seed 0 keeps the time
-// of today's frames, at and above 0). So there are 64 seeds, 0 to 63; a
-// seed's rain is its own for SeedFrames frames (33554432 at whole-number
-// rates, 33521 at 29.97 and 23.976 fps, 16777216 at 12.5), after which seed s
-// goes on with the rain of seed s − 1's first frames.
+// ⌊33554393 / D⌋ for a rate N/D (time step D): each seed has its own span of
+// just under 2^25 of the host's 32-bit time units, 63 of them below time 0
+// (seed 0 keeps the times of the frames without a seed, at and above 0), so
+// there are 64 seeds, 0 to 63. A seed's rain is its own for SeedFrames
+// frames (33554393 at whole-number rates, 33520 at 29.97 and 23.976 fps),
+// after which seed s goes on with the rain of seed s − 1's first frames.
 //
 // Mix and matte. The effect's output is put over the layer it rendered from,
 // sample by sample in the layer's own depth and alpha convention:
