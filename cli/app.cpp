@@ -37,7 +37,7 @@ Examples:
 // The options of `render` as typed, before they are checked.
 struct RenderArgs {
   std::string input, output, scene, fps, depth, quality, pixel_aspect, protocol, frame, frames, chunk;
-  std::string seed, mix, matte, loop;
+  std::string seed, mix, matte, matte_channel, loop;
   bool matte_invert = false;
   int downsample = 1, threads = 0, crf = 18;
   double max_megapixels = kDefaultMaxMegapixels;
@@ -70,6 +70,13 @@ void CheckSettingsAreOneArgument(int argc, char** argv) {
                      argv[i + 2] + "\"?");
     throw CliError(option + " \"" + name + "\" is not NAME=VALUE; write it like " + option + " \"" + example + "\"");
   }
+}
+
+session::MatteChannel ParseMatteChannel(const std::string& text) {
+  if (text == "auto") return session::MatteChannel::kAuto;
+  if (text == "luma") return session::MatteChannel::kLuma;
+  if (text == "alpha") return session::MatteChannel::kAlpha;
+  throw CliError("--matte-channel \"" + text + "\" is unknown; use auto, luma or alpha");
 }
 
 Depth ParseDepth(const std::string& text) {
@@ -127,6 +134,7 @@ RenderOptions BuildRenderOptions(CLI::App* cmd, const RenderArgs& a) {
   if (given("--mix")) o.mix = session::ParseHostControl(session::kMix, a.mix, "--mix");
   if (given("--matte")) o.matte = a.matte;
   if (given("--matte-invert")) o.matte_invert = a.matte_invert;
+  if (given("--matte-channel")) o.matte_channel = ParseMatteChannel(a.matte_channel);
   if (given("--loop")) o.loop = a.loop;
   // Settings from the command line come after the scene's, so they win; keys after plain values.
   for (const std::string& s : a.sets) o.controls.push_back(session::ParseSetOption(s));
@@ -180,6 +188,9 @@ CLI::App* AddRenderCommand(CLI::App& app, RenderArgs& ra) {
                      "(its alpha where it has transparency, its luma otherwise)")
       ->type_name("FILE");
   render->add_flag("--matte-invert", ra.matte_invert, "Invert the matte: the rain shows where it is black");
+  render->add_option("--matte-channel", ra.matte_channel,
+                     "What of the matte is read: auto (its alpha where it has transparency, else its luma), luma or "
+                     "alpha (the layer itself as --matte with alpha: the layer's own alpha)");
   render->add_option("--loop", ra.loop,
                      "Make the rain a seamless loop of DURATION, frames (48) or seconds (2s); renders one turn unless "
                      "--frames says otherwise")

@@ -72,7 +72,8 @@ void PlanFootage(RenderPlan& p) {
 void PlanMatte(RenderPlan& p) {
   const RenderOptions& o = p.options;
   if (o.matte.empty()) {
-    if (o.matte_invert) throw CliError("--matte-invert needs a matte: add --matte FILE");
+    if (o.matte_invert || o.matte_channel != session::MatteChannel::kAuto)
+      throw CliError(std::string(o.matte_invert ? "--matte-invert" : "--matte-channel") + " needs a matte: add --matte FILE");
     return;
   }
   RenderOptions named;
@@ -181,7 +182,8 @@ FrameSpan FramesToRender(const RenderOptions& o, const OutputPattern& output) {
 }
 
 session::Matte MatteFrame(const RenderPlan& plan, const FileImage& image) {
-  return session::MatteOf(BoxDownsample(ToHost(image, plan.depth), plan.downsample), plan.options.matte_invert);
+  return session::MatteOf(BoxDownsample(ToHost(image, plan.depth), plan.downsample), plan.options.matte_invert,
+                          plan.options.matte_channel);
 }
 
 RenderPlan PlanRender(const RenderOptions& options) {

@@ -46,6 +46,7 @@ struct RenderOptions {
   double mix = 1.0;                 // "Mix": 0 the layer, 1 the effect's result
   std::string matte;                // a matte: an image, a sequence pattern or a video; "" none
   bool matte_invert = false;        // "Invert Matte"
+  session::MatteChannel matte_channel = session::MatteChannel::kAuto;  // what of the matte is read
   std::string loop;                 // a loop's duration, "48" frames or "2s"; "" none
   std::vector<ControlSetting> controls;      // applied in order; later settings win
   std::vector<minihost::LightLayer> lights;  // composition lights

@@ -171,7 +171,7 @@ void ParseScene(const std::string& text, const std::string& name, const std::str
   }
   if (!scene.is_object()) throw CliError("scene file '" + name + "' must hold one JSON object {...}");
   r.OnlyKeys(scene, "", {"input", "output", "depth", "frame", "frames", "fps", "quality", "downsample", "pixel_aspect",
-                         "protocol", "threads", "seed", "mix", "matte", "matte_invert", "loop", "controls", "lights"});
+                         "protocol", "threads", "seed", "mix", "matte", "matte_invert", "matte_channel", "loop", "controls", "lights"});
 
   if (scene.contains("input")) o.input = Resolve(r.Text(scene["input"], "input", "\"photo.png\""), base_dir);
   if (scene.contains("output")) o.output = Resolve(r.Text(scene["output"], "output", "\"rain.####.png\""), base_dir);
@@ -219,6 +219,11 @@ void ParseScene(const std::string& text, const std::string& name, const std::str
   if (scene.contains("matte_invert")) {
     if (!scene["matte_invert"].is_boolean()) throw r.Bad("matte_invert", "must be true or false");
     o.matte_invert = scene["matte_invert"].get<bool>();
+  }
+  if (scene.contains("matte_channel")) {
+    const std::string c = r.Text(scene["matte_channel"], "matte_channel", "\"alpha\"");
+    if (c != "auto" && c != "luma" && c != "alpha") throw r.Bad("matte_channel", "must be \"auto\", \"luma\" or \"alpha\"");
+    o.matte_channel = c == "luma" ? session::MatteChannel::kLuma : c == "alpha" ? session::MatteChannel::kAlpha : session::MatteChannel::kAuto;
   }
   if (scene.contains("loop")) {
     // Frames as a number, or a duration in text: "48", "2s".

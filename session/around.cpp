@@ -8,6 +8,7 @@
 
 #include "minihost/host.h"
 #include "session/error.h"
+#include "session/layer.h"
 #include "util/text.h"
 
 namespace pluvane::session {
@@ -125,7 +126,7 @@ long long ParseLoop(const std::string& raw, const Timebase& time, const std::str
 
 long long LoopFade(long long period) { return period < 2 ? 0 : std::max(1LL, period / 4); }
 
-Matte MatteOf(const HostImage& image, bool invert) {
+Matte MatteOf(const HostImage& image, bool invert, MatteChannel channel) {
   Matte m;
   m.width = image.width;
   m.height = image.height;
@@ -133,12 +134,12 @@ Matte MatteOf(const HostImage& image, bool invert) {
   const uint32_t full = samples::FullScale(image.depth);
   m.full = full ? full : 1.0;
   const size_t pixels = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
-  bool has_alpha = false;
-  for (size_t i = 0; i < pixels && !has_alpha; ++i) has_alpha = image.rgba[i * 4 + 3] < m.full;
+  bool alpha = channel == MatteChannel::kAlpha;
+  for (size_t i = 0; channel == MatteChannel::kAuto && i < pixels && !alpha; ++i) alpha = image.rgba[i * 4 + 3] < m.full;
   m.level.resize(pixels);
   for (size_t i = 0; i < pixels; ++i) {
     const float* p = &image.rgba[i * 4];
-    if (has_alpha) {
+    if (alpha) {
       m.level[i] = p[3];
     } else if (p[0] == p[1] && p[1] == p[2]) {
       m.level[i] = p[0];  // grey: its own level, exactly
@@ -148,6 +149,10 @@ Matte MatteOf(const HostImage& image, bool invert) {
     }
   }
   return m;
+}
+
+Matte MatteOf(const PF_EffectWorld* world, Depth depth, bool invert, MatteChannel channel) {
+  return MatteOf(ReadWorld(world, depth), invert, channel);
 }
 
 void BlendWorlds(const PF_EffectWorld* from, PF_EffectWorld* onto, Depth depth, double mix, const Matte* matte) {

@@ -77,9 +77,15 @@ struct Matte {
   double full = 1.0;         // the level of white: 255, 32768, or 1 for float
   bool invert = false;       // 1 − level / full ("Invert Matte")
 };
-// A picture as a matte: its alpha when any pixel is less than opaque, its
-// luma (0.2126 R + 0.7152 G + 0.0722 B of the values as stored) otherwise.
-Matte MatteOf(const HostImage& image, bool invert);
+// Which channel of a picture a matte reads: kAuto is its alpha when any pixel
+// is less than opaque, its luma (0.2126 R + 0.7152 G + 0.0722 B of the values
+// as stored; a grey pixel its own level) otherwise. kAlpha on the layer's own
+// input world makes the layer's alpha the matte.
+enum class MatteChannel { kAuto, kLuma, kAlpha };
+Matte MatteOf(const HostImage& image, bool invert, MatteChannel channel = MatteChannel::kAuto);
+// The same from a world of host values (a host's mask clip filled in with
+// FillWorld, or the layer's input world).
+Matte MatteOf(const PF_EffectWorld* world, Depth depth, bool invert, MatteChannel channel = MatteChannel::kAuto);
 
 // onto = from + (onto − from) × weight, sample by sample in `depth`, over the
 // worlds' common size; weight is `mix` times the matte's (when given) at the

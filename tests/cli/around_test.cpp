@@ -37,7 +37,9 @@ class Around : public ::testing::Test {
 
 TEST_F(Around, SeedsAreOtherRainAsDeterministicAsSeedZero) {
   const Args rain{"render", "in.png", "--set", "Drip Rate=3"};
-  Pluvane({Cat(rain, {"-o", "plain.png", "--frame", "40"}), Cat(rain, {"-o", "zero.png", "--frame", "40", "--seed", "0"}),
+  std::ofstream(dir_ / "scene.json") << R"({"input": "in.png", "output": "scene.png", "frame": 40, "seed": 1,
+                                           "controls": {"Drip Rate": 3}})";
+  Pluvane({{"render", "--scene", "scene.json"},Cat(rain, {"-o", "plain.png", "--frame", "40"}), Cat(rain, {"-o", "zero.png", "--frame", "40", "--seed", "0"}),
            Cat(rain, {"-o", "one.png", "--frame", "40", "--seed", "1"}),
            Cat(rain, {"-o", "two.png", "--frame", "40", "--seed", "2"}),
            Cat(rain, {"-o", "all.####.png", "--frames", "36-41", "--seed", "63"}),
@@ -46,6 +48,7 @@ TEST_F(Around, SeedsAreOtherRainAsDeterministicAsSeedZero) {
            Cat(rain, {"-o", "alone.png", "--frame", "40", "--seed", "63"})});
   EXPECT_EQ(Bytes("zero.png"), Bytes("plain.png"));
   EXPECT_FALSE(Read("one.png") == Read("plain.png"));
+  EXPECT_EQ(Bytes("scene.png"), Bytes("one.png"));
   EXPECT_FALSE(Read("two.png") == Read("one.png"));
   for (int f = 36; f <= 41; ++f) {
     const std::string n = "00" + std::to_string(f) + ".png";
@@ -75,10 +78,12 @@ TEST_F(Around, MixAndMatteBlendTheLayerWithTheResult) {
            Cat(rain, {"-o", "black.o.png", "--matte", "black.png", "--matte-invert"}),
            Cat(rain, {"-o", "grey.o.png", "--matte", "grey.png"}),
            Cat(rain, {"-o", "halfmix.png", "--mix", "0.50196078431372548"}),  // 128 / 255
-           Cat(rain, {"-o", "half.o.png", "--matte", "half.png"})});
+           Cat(rain, {"-o", "half.o.png", "--matte", "half.png"}),
+           Cat(rain, {"-o", "luma.o.png", "--matte", "half.png", "--matte-channel", "luma"})});
   EXPECT_EQ(Read("mix0.png"), Read("in.png"));
   EXPECT_EQ(Bytes("white.o.png"), Bytes("fx.png"));
   EXPECT_EQ(Bytes("black.o.png"), Bytes("fx.png"));
+  EXPECT_EQ(Bytes("luma.o.png"), Bytes("fx.png"));  // white, whatever its alpha
   EXPECT_EQ(Read("grey.o.png"), Read("halfmix.png"));
   EXPECT_FALSE(Read("grey.o.png") == Read("fx.png"));
   const Image half = Read("half.o.png"), in = Read("in.png"), fx = Read("fx.png");
