@@ -14,10 +14,12 @@ PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev 
 # What only the tests need: a one-node Slurm cluster and GNU parallel for the farm tests,
 # clang and its runtimes for the fuzz programs, the video tools that load the frei0r filter, and
 # an X server for Kdenlive's compositing in melt and qmllint for the Shotcut panel, lintian
-# for the package.
+# for the package; Kdenlive and Shotcut themselves, driven under Xvfb with xdotool (D-Bus to
+# reach Kdenlive, ImageMagick to compare their monitors).
 TEST_PACKAGES=(slurm-wlm munge procps iproute2 parallel lintian
                clang-14 libclang-rt-14-dev
-               melt xvfb xauth qtdeclarative5-dev-tools gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad)
+               melt xvfb xauth qtdeclarative5-dev-tools gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+               kdenlive shotcut xdotool imagemagick dbus libglib2.0-bin)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_deps() {  # install_deps [extra packages...]

@@ -65,7 +65,7 @@ params() {  # params KEYTIME (MLT time of the second keyframe)
       <property name="mlt_service">frei0r.pluvane</property>
       <property name="0">seconds</property>
       <property name="21">native</property>
-      <property name="1">25</property>
+      <property name="1">project</property>
       <property name="8">Effect Light</property>
       <property name="10">#ff8000</property>
       <property name="11">Point Light</property>
@@ -78,8 +78,8 @@ params() {  # params KEYTIME (MLT time of the second keyframe)
       <property name="7">100</property>
       <property name="9">100</property>
       <property name="12">65</property>
-      <property name="22">00:00:00.000=160;$t=480</property>
-      <property name="23">00:00:00.000=90;$t=200</property>
+      <property name="22">00:00:00.000=0.25;$t=0.75</property>
+      <property name="23">00:00:00.000=0.25;$t=0.55</property>
       <property name="14">-45</property>
       <property name="15">100</property>
       <property name="16">20</property>

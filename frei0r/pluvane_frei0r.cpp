@@ -18,9 +18,13 @@
 // MLT interpolates the numbers it passes, so keyframes in the controls' units
 // need the values in those units. NaN leaves the control at its default.
 // MLT passes no position parameters: "Light X" and "Light Y" place the point
-// light in pixels of the frame the filter gets, in either units mode. Each,
-// when a finite number, wins over its axis of "Light Position"; their default
-// NaN leaves the light where "Light Position" puts it.
+// light as fractions of the frame's width and height (0.5 is the centre), in
+// either units mode, so a project keeps its light in place at any preview
+// scale. Each, when a finite number, wins over its axis of "Light Position";
+// their default NaN leaves the light where "Light Position" puts it.
+// "Frame Rate" "project" takes the rate from the host's time stamps (MLT
+// stamps frame n at n / fps seconds), for editors whose panels cannot name
+// the project's rate.
 // "Seed" runs 0..1 = seeds 0..63 (to the nearest; native: the seed itself),
 // "Mix" 0..1 in either units mode; both are clamped to their ranges, as a
 // filter cannot report a bad value.
@@ -63,7 +67,7 @@ struct ParamSpec {
 // The mapping of every double keeps the control's default on a short decimal.
 constexpr ParamSpec kParams[] = {
     {"Time Unit", Kind::kTimeUnit, 0, 0, "unit of the host's time: seconds (MLT, GStreamer) or milliseconds (ffmpeg)"},
-    {"Frame Rate", Kind::kFrameRate, 0, 0, "frames per second of the clip, N or N/D like 30000/1001 (default 30)"},
+    {"Frame Rate", Kind::kFrameRate, 0, 0, "frames per second of the clip, N or N/D like 30000/1001, or project: the rate of the host's time stamps (default 30)"},
     {"Drip Rate", Kind::kSlider, 0, 5, "drops per frame; 0..1 = 0..5 (default 0.2 = 1)"},
     {"Longevity (sec)", Kind::kSlider, 0, 10, "seconds a ripple lasts; 0..1 = 0..10 (default 0.1 = 1)"},
     {"Rippling", Kind::kAngle, 0, 720, "degrees; 0..1 = 0..720 (default 0.5 = 360)"},
@@ -84,8 +88,8 @@ constexpr ParamSpec kParams[] = {
     {"Metal", Kind::kSlider, 0, 100, "0..1 = 0..100 (default 1 = 100)"},
     {"Draft", Kind::kDraft, 0, 0, "render at draft quality"},
     {"Units", Kind::kUnits, 0, 0, "how doubles are read: 0..1 (default) over each control's span, or native: the control's own units"},
-    {"Light X", Kind::kPixelX, 0, 0, "point light x in pixels of the frame; a number wins over Light Position (default NaN: not set)"},
-    {"Light Y", Kind::kPixelY, 0, 0, "point light y in pixels of the frame; a number wins over Light Position (default NaN: not set)"},
+    {"Light X", Kind::kPixelX, 0, 0, "point light x as a fraction of the frame's width; a number wins over Light Position (default NaN: not set)"},
+    {"Light Y", Kind::kPixelY, 0, 0, "point light y as a fraction of the frame's height; a number wins over Light Position (default NaN: not set)"},
     {"Seed", Kind::kSeed, session::kSeed.min, session::kSeed.max, "another rain with the same settings; 0..1 = seeds 0..63 (default 0)"},
     {"Mix", Kind::kMix, session::kMix.min, session::kMix.max, "0 the picture as it is, 1 the effect's result (default 1)"},
 };
@@ -148,6 +152,18 @@ class History {
     return it == runs_.end() ? nullptr : &it->second.values;
   }
   void Clear() { runs_.clear(); }
+  // The frames kept at rate `from` as frames at rate `to`: each keeps its
+  // values where it falls on a whole frame (as every stamp the rate was
+  // inferred from does); the others are dropped.
+  void Rescale(const session::Rational& from, const session::Rational& to) {
+    std::map<long long, Run> old;
+    old.swap(runs_);
+    // frame × (to / from) = frame × to.num × from.den / (to.den × from.num)
+    const __int128 num = static_cast<__int128>(to.num) * from.den, den = static_cast<__int128>(to.den) * from.num;
+    for (const auto& [first, run] : old)
+      for (long long f = first; f <= run.last && runs_.size() < kMaxRuns; ++f)
+        if (f * num % den == 0) Record(static_cast<long long>(f * num / den), run.values);
+  }
 
  private:
   struct Run {
@@ -316,7 +332,7 @@ class Instance {
 
   // The frei0r values in the controls' units: doubles by the 0..1 line of the
   // table or as they are (native units), positions as fractions of the frame
-  // unless Light X or Light Y give pixels, colours 0..1 per channel.
+  // (Light X and Light Y win when set), colours 0..1 per channel.
   void ApplyControls() {
     const bool native_units = native();
     const double light_x = ValueOf(Kind::kPixelX).number, light_y = ValueOf(Kind::kPixelY).number;
@@ -343,8 +359,8 @@ class Instance {
           break;
         }
         case Kind::kPoint:
-          session_.SetPoint(index, std::isfinite(light_x) ? light_x : v.x * width_,
-                            std::isfinite(light_y) ? light_y : v.y * height_);
+          session_.SetPoint(index, (std::isfinite(light_x) ? light_x : v.x) * width_,
+                            (std::isfinite(light_y) ? light_y : v.y) * height_);
           break;
         default: break;
       }
@@ -388,16 +404,23 @@ class Instance {
   }
 
   bool Render(double time, const uint32_t* in, uint32_t* out) {
+    const session::TimeUnit unit = session::ParseTimeUnit(ValueOf(Kind::kTimeUnit).text);
+    const std::string& rate_text = ValueOf(Kind::kFrameRate).text;
     session::Rational rate{30, 1};
-    try {
-      rate = session::ParseRate(ValueOf(Kind::kFrameRate).text);
-    } catch (const session::Error&) {
+    if (session::IsProjectRate(rate_text)) {
+      rate = stamps_.Add(unit == session::TimeUnit::kMilliseconds ? time / 1000.0 : time);
+    } else {
+      try {
+        rate = session::ParseRate(rate_text);
+      } catch (const session::Error&) {
+      }
     }
-    if (!(rate == session_.timebase().rate())) history_.Clear();
+    const session::Rational before = session_.timebase().rate();
+    if (!(rate == before)) history_.Rescale(before, rate);
     session_.SetRate(rate);
     // The host's time to the nearest frame, then that frame's time exactly as
     // the command line gives it.
-    const long long frame = session_.timebase().FrameAt(time, session::ParseTimeUnit(ValueOf(Kind::kTimeUnit).text));
+    const long long frame = session_.timebase().FrameAt(time, unit);
     session_.SetDuration(frame + 1);
     const double draft = ValueOf(Kind::kDraft).number;
     session_.SetDraft(!std::isnan(draft) && draft >= 0.5);
@@ -417,6 +440,7 @@ class Instance {
   std::vector<int> slotted_;  // control indices of the time-varying controls, by slot
   std::vector<int> slot_of_;  // slot by control index, -1 for none
   History history_;
+  session::RateFromStamps stamps_;
 };
 
 }  // namespace

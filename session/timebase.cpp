@@ -139,6 +139,31 @@ Rational RateFromDouble(double fps) {
   return r;
 }
 
+bool IsProjectRate(const std::string& text) { return text::Lower(text::Trim(text)) == "project"; }
+
+RateFromStamps::RateFromStamps() {
+  for (long n = 10; n <= 240; ++n) candidates_.push_back({n, 1});
+  for (long n : {24, 30, 48, 60, 120, 240}) candidates_.push_back(Reduced(n * 1000LL, 1001));
+  std::sort(candidates_.begin(), candidates_.end(),
+            [](const Rational& a, const Rational& b) { return a.num * b.den < b.num * a.den; });
+}
+
+Rational RateFromStamps::Add(double seconds) {
+  if (std::isfinite(seconds) && seconds > 0) {
+    // MLT's stamp is frame / (num / den) in doubles: a stamp fits a rate when
+    // the nearest frame's stamp is the same to well below any two rates' gap.
+    std::erase_if(candidates_, [seconds](const Rational& r) {
+      const double frame = std::round(seconds * r.value());
+      return std::fabs(frame / r.value() - seconds) > 1e-9;
+    });
+    if (!informed_ || seconds < earliest_) earliest_ = seconds;
+    informed_ = true;
+  }
+  if (!informed_) return {30, 1};
+  if (!candidates_.empty()) return candidates_.front();
+  return RateFromDouble(1.0 / earliest_);
+}
+
 TimeUnit ParseTimeUnit(const std::string& t) {
   const std::string u = text::Lower(text::Trim(t));
   return u == "ms" || u == "millisecond" || u == "milliseconds" ? TimeUnit::kMilliseconds : TimeUnit::kSeconds;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "pf_effect.h"
 
@@ -40,6 +41,28 @@ Rational ParseRate(const std::string& text, const std::string& what = "frame rat
 // them), else the nearest fraction with a denominator up to 1001. Error when
 // not positive and finite.
 Rational RateFromDouble(double fps);
+
+// "project" (any case): the rate is the host's, read from its time stamps.
+bool IsProjectRate(const std::string& text);
+
+// The rate of a host that names none but stamps frame n at n / rate seconds
+// (MLT's frei0r filters): the lowest rate, of the whole rates 10 to 240 and
+// the NTSC rates N × 1000/1001, at which every stamp seen so far falls on a
+// whole frame. Exact once two neighbouring frames, or frame 1, have been
+// seen (no lower rate has a frame that early); until then (frame 0 alone,
+// stamps on whole seconds) a guess: 30 while only frame 0 was seen. Stamps
+// that fit no such rate give the rate of the earliest nonzero one.
+class RateFromStamps {
+ public:
+  RateFromStamps();
+  // Adds a stamp in seconds; the rate as now inferred.
+  Rational Add(double seconds);
+
+ private:
+  std::vector<Rational> candidates_;  // ascending, those every stamp fits
+  double earliest_ = 0;                // the earliest nonzero stamp
+  bool informed_ = false;              // a nonzero stamp was seen
+};
 
 // The unit of a host's time stamps.
 enum class TimeUnit { kSeconds, kMilliseconds };

@@ -33,14 +33,16 @@ PRESENTATION = {
     "Metal": ("%", 1, None),
 }
 COMMENTS = {
-    "Frame Rate": "The project's frame rate: ripples step evenly only at the clip's own rate.",
+    "Frame Rate": "Project: the project's own rate. Ripples step evenly only at the clip's own rate.",
     "Drip Rate": "Drops per frame.",
     "Longevity (sec)": "Seconds a ripple lasts.",
-    "Light X": "Point light position, pixels from the left edge.",
-    "Light Y": "Point light position, pixels from the top edge.",
+    "Light X": "Point light position, percent of the frame's width from the left edge.",
+    "Light Y": "Point light position, percent of the frame's height from the top edge.",
 }
-# The common rates as exact rationals, and as the list shows them.
-RATES = [("24000/1001", "23.976"), ("24", "24"), ("25", "25"), ("30000/1001", "29.97"), ("30", "30"), ("50", "50"),
+# The common rates as exact rationals, and as the list shows them; first the
+# project's own, which the filter reads from the time MLT passes (Kdenlive's
+# descriptions have no name for the profile's rate).
+RATES = [("project", "Project"), ("24000/1001", "23.976"), ("24", "24"), ("25", "25"), ("30000/1001", "29.97"), ("30", "30"), ("50", "50"),
          ("60000/1001", "59.94"), ("60", "60")]
 
 
@@ -111,23 +113,28 @@ def main():
               "        <paramlistdisplay>%s</paramlistdisplay>\n" % escape(",".join(choices)))
 
     def light_axis(name, axis):
+        # The filter takes a fraction of the frame; the panel shows percent
+        # (factor 100). Kdenlive 22.12 does not work out "%width*0.25" for an
+        # animated number (it becomes 0), so the frame's size is not used.
         x, y = re.match(r"(-?[\d.]+)%,(-?[\d.]+)% of the layer", table["Light Position"]["default"]).groups()
-        fraction = fmt(float(x if axis == "width" else y) / 100)
-        param("animated", name, [("default", "%%%s*%s" % (axis, fraction)), ("min", "0"), ("max", "%" + axis),
-                                 ("decimals", 0), ("suffix", "px")])
+        param("animated", name, [("default", fmt(float(x if axis == "width" else y) / 100)), ("min", "0"), ("max", "100"),
+                                 ("factor", "100"), ("decimals", 1), ("suffix", "%")])
 
     w('<?xml version="1.0"?>\n<!DOCTYPE kpartgui>\n')
     w("<!-- Kdenlive's panel for the pluvane frei0r filter, written by editors/kdenlive/generate.py\n"
       "     from `pluvane controls` and the filter: do not edit by hand. Parameters are named by\n"
       "     their frei0r number (MLT looks a parameter up by number before its name). \"Units\" is\n"
       "     fixed at \"native\": every number is the control's own value, so Kdenlive's keyframes\n"
-      "     interpolate in the controls' units. The point light is placed by \"Light X\" and\n"
-      "     \"Light Y\" in pixels of the frame: MLT passes no frei0r positions. -->\n")
+      "     interpolate in the controls' units. Fixed strings are values, not defaults: Kdenlive\n"
+      "     22.12 reads a default as a number and saves \"seconds\" as 0. The point light is placed\n"
+      "     by \"Light X\" and \"Light Y\", fractions of the frame shown as percent: MLT passes\n"
+      "     no frei0r positions. -->\n")
     w('<effect tag="frei0r.pluvane" id="frei0r.pluvane" type="video">\n')
-    w("    <name>Pluvane</name>\n    <description>%s</description>\n    <author>pluvane</author>\n" % escape(explanation))
-    param("fixed", "Time Unit", [("default", "seconds")])
-    param("fixed", "Units", [("default", "native")])
-    param("list", "Frame Rate", [("default", "30"), ("paramlist", ";".join(r for r, _ in RATES))],
+    # Kdenlive's effect search matches the name alone.
+    w("    <name>Pluvane: rain ripples</name>\n    <description>%s</description>\n    <author>pluvane</author>\n" % escape(explanation))
+    param("fixed", "Time Unit", [("value", "seconds")])
+    param("fixed", "Units", [("value", "native")])
+    param("list", "Frame Rate", [("default", "project"), ("paramlist", ";".join(r for r, _ in RATES))],
           "        <paramlistdisplay>%s</paramlistdisplay>\n" % ",".join(s for _, s in RATES))
     for name in ("Drip Rate", "Longevity (sec)", "Rippling", "Displacement", "Ripple Height", "Spreading"):
         number_param(name)

@@ -10,6 +10,8 @@ against the filter loaded through dlopen, as MLT loads it:
     ranges as `pluvane controls` lists them, when the program is built);
   - every list value is one the filter accepts;
   - "Units" is "native", so that keyframes interpolate in the controls' units;
+  - Kdenlive's own saved projects (data/) hold every parameter in its type's form;
+  - no QML function or property takes the name of a Qt item's member;
 and the QML passes qmllint when Debian's Qt tools are installed.
 
 usage: check_panels.py FILTER.so EDITORS_DIR [PLUVANE_PROGRAM]
@@ -194,7 +196,7 @@ class Checker:
             fail("%s: %s is not a double in the filter" % (where, name))
             return
         if name in ("Light X", "Light Y"):
-            return self.pixel(where, i, default, lo, hi)
+            return self.fraction(where, i, default, lo, hi)
         want = self.native_default(i)
         if fixed(default) != fixed(want):
             fail("%s: %s defaults to %s, the control to %s" % (where, name, default, want))
@@ -208,8 +210,8 @@ class Checker:
         if lo >= hi:
             fail("%s: %s's range %s..%s is empty" % (where, name, lo, hi))
 
-    def pixel(self, where, i, default, lo, hi):
-        """Light X or Light Y: pixels of the frame, `default` a fraction of its width or height."""
+    def fraction(self, where, i, default, lo, hi):
+        """Light X or Light Y: a fraction of the frame's width or height, by default Light Position's."""
         axis = 0 if self.f.params[i][0] == "Light X" else 1
         position = self.f.instance().get_position(self.number["Light Position"])
         want = (position.x, position.y)[axis]
@@ -253,7 +255,10 @@ def check_kdenlive(c, path):
         kind, fname = p.get("type"), c.f.params[i][0]
         ftype = c.f.params[i][1]
         if kind == "animated":
-            c.double(where, i, *(kdenlive_number(p.get(k)) for k in ("default", "min", "max")))
+            # The default is the value MLT gets; the span is shown, the value times "factor".
+            factor = float(p.get("factor", "1"))
+            c.double(where, i, kdenlive_number(p.get("default")), kdenlive_number(p.get("min")) / factor,
+                     kdenlive_number(p.get("max")) / factor)
         elif kind == "list":
             values = p.get("paramlist").split(";")
             shown = p.findtext("paramlistdisplay").split(",")
@@ -278,14 +283,47 @@ def check_kdenlive(c, path):
             if ftype != F0R_PARAM_BOOL or float(p.get("default")) != c.f.instance().get_double(i):
                 fail("%s: %s is not the filter's bool with its default" % (where, fname))
         elif kind == "fixed":
+            # A value: Kdenlive 22.12 reads a fixed default as a number ("seconds" is saved as 0).
             want = {"Time Unit": "seconds", "Units": "native"}.get(fname)
-            if p.get("default") != want:
-                fail("%s: %s is fixed at %r, not %r" % (where, fname, p.get("default"), want))
+            if p.get("value") != want or p.get("default") is not None:
+                fail("%s: %s is not fixed at the value %r" % (where, fname, want))
         else:
             fail("%s: %s has the type %r, which MLT cannot pass" % (where, fname, kind))
     missing = [name for i, (name, kind) in enumerate(c.f.params) if i not in seen and kind != F0R_PARAM_POSITION]
     if missing:
         fail("%s: no parameter for %s" % (where, ", ".join(missing)))
+
+
+def check_kdenlive_saved(description, data):
+    """Kdenlive's own saved projects (tests/editors/data) against the description as
+    it is now: each of its parameters saved, in the form Kdenlive 22.12 saves its
+    type, and nothing saved that it no longer has."""
+    params = {p.get("name"): p for p in ET.parse(description).getroot().findall("parameter")}
+    saved_any = False
+    for name in sorted(os.listdir(data)):
+        if not name.endswith(".kdenlive"):
+            continue
+        saved_any = True
+        for f in ET.parse(os.path.join(data, name)).getroot().iter("filter"):
+            props = {p.get("name"): p.text or "" for p in f.findall("property")}
+            if props.get("mlt_service") != "frei0r.pluvane":
+                continue
+            numbered = {k: v for k, v in props.items() if k.isdigit()}
+            for number, p in params.items():
+                kind, value = p.get("type"), numbered.get(number)
+                where = "%s: parameter %s (%s)" % (name, number, p.findtext("name"))
+                if value is None:
+                    fail("%s is not saved" % where)
+                elif kind == "fixed" and value != p.get("value"):
+                    fail("%s saved as %r, the description fixes %r" % (where, value, p.get("value")))
+                elif kind == "list" and value not in p.get("paramlist").split(";"):
+                    fail("%s saved as %r, not one of its list" % (where, value))
+                elif kind == "animated" and not re.fullmatch(r"(\d\d:\d\d:\d\d\.\d{3}[|~]?=-?[\d.]+;?)+", value):
+                    fail("%s saved as %r, not keyframes" % (where, value))
+            for number in numbered.keys() - params.keys():
+                fail("%s: parameter %s saved, which the description no longer has" % (name, number))
+    if not saved_any:
+        fail("%s holds no saved Kdenlive project" % data)
 
 
 def kdenlive_number(text):
@@ -304,14 +342,16 @@ def check_shotcut(c, folder):
     ui = open(os.path.join(folder, "ui.qml")).read()
     if "mlt_service: 'frei0r.pluvane'" not in meta or "qml: 'ui.qml'" not in meta:
         fail("meta.qml: not the filter frei0r.pluvane with ui.qml")
-    entry = re.compile(r"\{property: '(\d+)', name: qsTr\('([^']*)'\), minimum: ([^,]+), maximum: ([^,]+), value: ([^,]+),")
+    entry = re.compile(r"\{property: '(\d+)', name: qsTr\('([^']*)'\), minimum: ([^,]+), maximum: ([^,]+), value: ([^,]+),"
+                       r".*scale: ([^}]+)\}")
     doubles = entry.findall(ui)
     if not doubles:
         fail("ui.qml: no numbers found")
-    for number, name, lo, hi, value in doubles:
+    for number, name, lo, hi, value, scale in doubles:
         i = c.param("ui.qml", number, name)
         if i is not None:
-            c.double("ui.qml", i, qml_number(value), qml_number(lo), qml_number(hi))
+            k = float(scale)  # the filter's value is the shown one times scale
+            c.double("ui.qml", i, qml_number(value) * k, qml_number(lo) * k, qml_number(hi) * k)
     wanted = {n for n, *_ in doubles}
     simple = set(re.findall(r"'(\d+)'", re.search(r"simpleProperties: \[([^\]]*)\]", meta).group(1)))
     if simple != wanted:
@@ -338,6 +378,42 @@ def check_shotcut(c, folder):
         i = c.number["Frame Rate"]
         if c.f.instance().set_text(i, fps).render(2.0) != c.f.instance().set_text(i, exact).render(2.0):
             fail("the filter takes the profile's rate %s as other than %s" % (fps, exact))
+
+
+def qt_member_names():
+    """The properties, methods and signals of Qt Quick's items, from Qt's own type descriptions."""
+    names = {"objectName", "destroyed", "toString", "destroy", "deleteLater"}
+    roots = ["/usr/lib/x86_64-linux-gnu/qt5/qml", "/usr/lib/qt5/qml"]
+    files = [os.path.join(r, d, "plugins.qmltypes") for r in roots for d in ("QtQuick.2", "QtQuick/Layouts")]
+    found = False
+    for path in files:
+        if not os.path.exists(path):
+            continue
+        text = open(path, encoding="utf-8").read()
+        # QQuickItem and the layouts' classes: every Item and every RowLayout has their members.
+        for m in re.finditer(r'Component \{\s*(?:file: "[^"]*"\s*)?name: "(QQuickItem|QQuickLayout|QQuickLinearLayout|QQuickRowLayout)"(.*?)\n    \}',
+                             text, re.S):
+            found = True
+            names.update(re.findall(r'(?:Property|Method|Signal) \{ name: "(\w+)"', m.group(2)))
+            names.update(re.findall(r'(?:Property|Method|Signal) \{\s*name: "(\w+)"', m.group(2)))
+    return names if found else None
+
+
+def check_qml_names(folder):
+    """No function or property of ours takes the name of a Qt item's member: the
+    item's own would be called instead (a slider's update() repaints)."""
+    qt = qt_member_names()
+    if qt is None:
+        print("Qt's type descriptions not installed (Debian: qml-module-qtquick2): QML names not checked")
+        return
+    for name in ("meta.qml", "ui.qml"):
+        text = open(os.path.join(folder, name), encoding="utf-8").read()
+        ours = re.findall(r"\bfunction (\w+)\s*\(", text) + re.findall(r"\bproperty \w+ (\w+)", text)
+        for n in sorted(set(ours) & qt):
+            fail("%s: %r is also a member of Qt's items, which wins inside them" % (name, n))
+        # A row's functions called from its children: the check covers the call sites too.
+        if re.search(r"\bupdate\(", text):
+            fail("%s: calls update(), a Qt item's repaint" % name)
 
 
 def check_generated(program, filter_path, editors):
@@ -371,9 +447,12 @@ def main():
     if c.ranges is None:
         print("pluvane program not given: ranges checked against the defaults only")
     check_kdenlive(c, os.path.join(editors, "kdenlive", "frei0r_pluvane.xml"))
+    check_kdenlive_saved(os.path.join(editors, "kdenlive", "frei0r_pluvane.xml"),
+                         os.path.join(os.path.dirname(os.path.abspath(__file__)), "data"))
     if c.ranges is not None:
         check_generated(sys.argv[3], sys.argv[1], editors)
     check_shotcut(c, os.path.join(editors, "shotcut", "pluvane"))
+    check_qml_names(os.path.join(editors, "shotcut", "pluvane"))
     lint_qml(os.path.join(editors, "shotcut", "pluvane"))
     print("%d failures" % len(failures))
     return 1 if failures else 0

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -16,9 +17,14 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "session/timebase.h"
 #include "tests/support/run_program.h"
 
 extern "C" {
@@ -28,6 +34,7 @@ extern "C" {
 namespace {
 
 namespace fs = std::filesystem;
+namespace session = pluvane::session;
 
 // ---- the filter through dlopen ------------------------------------------------
 
@@ -187,26 +194,45 @@ TEST_F(UnitsTest, NativeUnitsKeepDefaultsAndClamp) {
   EXPECT_TRUE(other.Render(0.8) == zero_one.Render(0.8));
 }
 
-// "Light X" and "Light Y" place the point light in pixels; each, when a
+// "Light X" and "Light Y" place the point light as fractions of the frame; each, when a
 // number, wins over its axis of "Light Position"; NaN (their default) leaves
 // "Light Position" in charge.
 TEST_F(UnitsTest, LightXAndYWinOverLightPosition) {
   Instance by_position(filter_), by_pixels(filter_), both(filter_), half(filter_), unset(filter_);
   for (Instance* i : {&by_position, &by_pixels, &both, &half, &unset}) Busy(*i, true);
   by_position.Position("Light Position", 0.75, 0.5);
-  by_pixels.Double("Light X", 0.75 * kW).Double("Light Y", 0.5 * kH);
-  both.Position("Light Position", 0.1, 0.9).Double("Light X", 0.75 * kW).Double("Light Y", 0.5 * kH);
-  half.Position("Light Position", 0.1, 0.5).Double("Light X", 0.75 * kW);
+  by_pixels.Double("Light X", 0.75).Double("Light Y", 0.5);
+  both.Position("Light Position", 0.1, 0.9).Double("Light X", 0.75).Double("Light Y", 0.5);
+  half.Position("Light Position", 0.1, 0.5).Double("Light X", 0.75);
   const auto want = by_position.Render(1.0);
   EXPECT_TRUE(want == by_pixels.Render(1.0));
   EXPECT_TRUE(want == both.Render(1.0)) << "Light Position won over Light X and Y";
   EXPECT_TRUE(want == half.Render(1.0)) << "Light X alone does not place x only";
   EXPECT_FALSE(want == unset.Render(1.0)) << "the light's place makes no difference: the case proves nothing";
   EXPECT_TRUE(std::isnan(unset.GetDouble("Light X")));
-  unset.Double("Light X", std::numeric_limits<double>::quiet_NaN()).Double("Light Y", 0.25 * kH);
+  unset.Double("Light X", std::numeric_limits<double>::quiet_NaN()).Double("Light Y", 0.25);
   Instance at_default(filter_);
   Busy(at_default, true);
   EXPECT_TRUE(unset.Render(1.0) == at_default.Render(1.0)) << "NaN Light X or the default y moved the light";
+}
+
+// Frame Rate "project": MLT stamps frame n at n / fps seconds (in doubles),
+// and from frame 1 on the filter renders what the rate named gives; frame 0,
+// which fits every rate, at 30 fps. Rates below the usual ones are found too.
+TEST_F(UnitsTest, ProjectRateComesFromTheTimeStamps) {
+  for (const auto& [num, den] : {std::pair{24000, 1001}, {25, 1}, {30000, 1001}, {50, 1}, {60000, 1001}, {12, 1}}) {
+    const std::string rate = std::to_string(num) + "/" + std::to_string(den);
+    SCOPED_TRACE(rate);
+    Instance project(filter_), named(filter_), thirty(filter_);
+    for (Instance* i : {&project, &named, &thirty}) Busy(*i, true);
+    project.Text("Frame Rate", "project"), named.Text("Frame Rate", rate.c_str()), thirty.Text("Frame Rate", "30");
+    const double fps = static_cast<double>(num) / den;
+    EXPECT_TRUE(project.Render(0.0) == thirty.Render(0.0));
+    for (int n = 1; n <= 3; ++n) {
+      named.Render((n - 1) / fps);  // the same frames seen before, as MLT plays them
+      EXPECT_TRUE(project.Render(n / fps) == named.Render(n / fps)) << "frame " << n;
+    }
+  }
 }
 
 // A frei0r host passes a keyframed value frame by frame. Rendered in order,
@@ -231,7 +257,7 @@ TEST_F(UnitsTest, ValuesSeenEarlierServeAsKeyframes) {
 
 // ---- the editors' projects through melt ---------------------------------------
 
-constexpr int kWidth = 160, kHeight = 90;
+constexpr int kWidth = 320, kHeight = 180;
 constexpr size_t kFrameBytes = static_cast<size_t>(kWidth) * kHeight * 4;
 // No program a test starts may run longer than this (seconds); the whole
 // process group goes when it does.
@@ -278,7 +304,7 @@ class ProjectTest : public ::testing::Test {
 
   // The clip, PNG in Matroska at `rate`, and its frames as stills.
   void MakeClip(int frames, const std::string& rate) {
-    Run("ffmpeg -v error -y -f lavfi -i testsrc2=s=160x90:r=" + rate + " -frames:v " + std::to_string(frames) +
+    Run("ffmpeg -v error -y -f lavfi -i testsrc2=s=" + std::to_string(kWidth) + "x" + std::to_string(kHeight) + ":r=" + rate + " -frames:v " + std::to_string(frames) +
         " -pix_fmt rgba -c:v png clip.mkv && ffmpeg -v error -y -i clip.mkv -start_number 0 src.%d.png");
   }
 
@@ -298,9 +324,10 @@ class ProjectTest : public ::testing::Test {
 
   // melt renders `project` (an MLT XML file) with the rate and size of its
   // own profile, RGBA frames.
-  std::string Melt(const std::string& project, bool display) {
+  std::string Melt(const std::string& project, bool display, int frames) {
     // The environment goes to melt alone, not to the X server.
-    const std::string melt = env_ + "melt -quiet xml:" + project +
+    // Kdenlive's black track lasts for ever: the frames of the clip alone.
+    const std::string melt = env_ + "melt -quiet xml:" + project + " out=" + std::to_string(frames - 1) +
                              " -consumer avformat:melt.raw f=rawvideo vcodec=rawvideo pix_fmt=rgba";
     Run(display ? "xvfb-run -a env " + melt : melt);
     return ReadAll(Path("melt.raw"));
@@ -325,125 +352,170 @@ class ProjectTest : public ::testing::Test {
       if (!testsupport::OnPath(p)) GTEST_SKIP() << p << " is not installed (./build.sh test installs it)";  \
   } while (0)
 
-// The filter's parameters as the Kdenlive description sets them (fixed ones,
-// list and colour values, animated numbers as keyframe strings at 0), with
-// `keys` replacing some; numbers are frei0r parameter numbers.
-std::string KdenliveFilter(const std::vector<std::pair<std::string, std::string>>& keys) {
-  std::vector<std::pair<std::string, std::string>> params = {
-      {"0", "seconds"}, {"21", "native"}, {"1", "25"},
-      {"2", "00:00:00.000=1"}, {"3", "00:00:00.000=1"}, {"4", "00:00:00.000=360"}, {"5", "00:00:00.000=20"},
-      {"6", "00:00:00.000=100"}, {"7", "00:00:00.000=100"}, {"8", "Effect Light"}, {"9", "00:00:00.000=100"},
-      {"10", "#ffffff"}, {"11", "Distant Light"}, {"12", "00:00:00.000=65"}, {"22", "00:00:00.000=40"},
-      {"23", "00:00:00.000=22.5"}, {"14", "00:00:00.000=-45"}, {"15", "00:00:00.000=100"}, {"16", "00:00:00.000=0"},
-      {"17", "00:00:00.000=100"}, {"18", "00:00:00.000=0.015"}, {"19", "00:00:00.000=100"}, {"20", "0"}};
-  std::string out;
-  for (auto& p : params) {
-    for (const auto& k : keys)
-      if (k.first == p.first) p.second = k.second;
-    out += "     <property name=\"" + p.first + "\">" + p.second + "</property>\n";
+// The filter's properties in a saved project, by frei0r number.
+std::map<int, std::string> FilterProperties(const std::string& project) {
+  std::map<int, std::string> out;
+  const size_t at = project.find("<property name=\"mlt_service\">frei0r.pluvane</property>");
+  const size_t end = project.find("</filter>", at);
+  if (at == std::string::npos || end == std::string::npos) return out;
+  static const std::regex property("<property name=\"(\\d+)\">([^<]*)</property>");
+  const std::string block = project.substr(at, end - at);
+  for (std::sregex_iterator it(block.begin(), block.end(), property), last; it != last; ++it)
+    out[std::stoi((*it)[1])] = (*it)[2];
+  return out;
+}
+
+// An animated value as MLT reads it: "v", or "TIME=v;TIME=v..." with clock
+// times (hh:mm:ss.mmm) or frame numbers, linear between keys (the editors'
+// default); the keys as frame:value at `fps`.
+std::vector<std::pair<long, double>> Keys(const std::string& value, double fps) {
+  std::vector<std::pair<long, double>> keys;
+  std::stringstream all(value);
+  for (std::string key; std::getline(all, key, ';');) {
+    const size_t eq = key.find('=');
+    if (eq == std::string::npos) return {{0, std::stod(key)}};
+    std::string time = key.substr(0, eq);
+    long frame;
+    if (time.find(':') != std::string::npos) {
+      const double h = std::stod(time.substr(0, 2)), m = std::stod(time.substr(3, 2)), sec = std::stod(time.substr(6));
+      frame = std::lround((h * 3600 + m * 60 + sec) * fps);
+    } else {
+      frame = std::stol(time);
+    }
+    keys.push_back({frame, std::stod(key.substr(eq + 1))});
+  }
+  return keys;
+}
+
+double ValueAt(const std::vector<std::pair<long, double>>& keys, long frame) {
+  if (frame <= keys.front().first) return keys.front().second;
+  for (size_t k = 1; k < keys.size(); ++k)
+    if (frame <= keys[k].first) {
+      const auto& [f0, v0] = keys[k - 1];
+      const auto& [f1, v1] = keys[k];
+      return v0 + (v1 - v0) * static_cast<double>(frame - f0) / static_cast<double>(f1 - f0);
+    }
+  return keys.back().second;
+}
+
+std::string Number(double v) {
+  std::ostringstream o;
+  o.precision(17);
+  o << v;
+  return o.str();
+}
+
+// `pluvane render` options giving what the saved filter properties ask for:
+// numbers in the controls' units ("Units" native) as --set or --key, the
+// point light's fractions as pixels of a `width` × `height` frame.
+std::vector<std::string> CliOptions(const Filter& filter, const std::map<int, std::string>& props, double fps, int width,
+                                    int height) {
+  std::vector<std::string> out;
+  std::vector<std::pair<long, double>> light[2];
+  for (const auto& [number, value] : props) {
+    f0r_param_info_t info{};
+    filter.param_info(&info, number);
+    const std::string name = info.name;
+    if (name == "Time Unit" || name == "Units" || name == "Frame Rate") continue;
+    if (name == "Light X" || name == "Light Y") {
+      light[name == "Light Y"] = Keys(value, fps);
+    } else if (name == "Draft") {
+      if (std::stod(value) >= 0.5) out.push_back("--quality"), out.push_back("draft");
+    } else if (info.type == F0R_PARAM_STRING) {
+      out.push_back(Q(name + "=" + value)), out.insert(out.end() - 1, "--set");
+    } else if (info.type == F0R_PARAM_COLOR) {
+      const unsigned long rgb = std::stoul(value.substr(1), nullptr, 16);
+      out.push_back("--set");
+      out.push_back(Q(name + "=" + std::to_string(rgb >> 16 & 255) + "," + std::to_string(rgb >> 8 & 255) + "," +
+                      std::to_string(rgb & 255)));
+    } else {
+      const auto keys = Keys(value, fps);
+      std::string text;
+      for (const auto& [f, v] : keys) text += (text.empty() ? "" : ",") + std::to_string(f) + ":" + Number(v);
+      out.push_back(keys.size() == 1 ? "--set" : "--key");
+      out.push_back(Q(name + "=" + (keys.size() == 1 ? Number(keys[0].second) : text)));
+    }
+  }
+  if (!light[0].empty() && !light[1].empty()) {
+    std::set<long> frames;
+    for (const auto& axis : light)
+      for (const auto& k : axis) frames.insert(k.first);
+    std::string text;
+    for (long f : frames)
+      text += (text.empty() ? "" : ",") + std::to_string(f) + ":" + Number(ValueAt(light[0], f) * width) + "," +
+              Number(ValueAt(light[1], f) * height);
+    out.push_back("--key");
+    out.push_back(Q("Light Position=" + text));
   }
   return out;
 }
 
-// A Kdenlive 22.12 project: the clip in the bin, on video track V1 of the
-// timeline with the effect and its keyframes, the tracks composited over the
-// black track with qtblend (Kdenlive's compositing, which needs a display),
-// a 25 fps profile.
-TEST_F(ProjectTest, KdenliveProjectRendersLikeTheCommandLine) {
+// Projects as the editors saved them (tests/editors/data: the effect applied
+// in the editor, a number and a choice changed in its panel, saved), played
+// by melt against `pluvane render` with the values and keys read from the
+// saved file. The clip the editor had is made again here, as PNG in
+// Matroska instead of H.264 so that both sides decode the same pixels.
+class SavedProjectTest : public ProjectTest {
+ protected:
+  // The saved project with its folder and clip made here; the frames of
+  // `melt` and of `pluvane render` for every frame.
+  // The project is the first file ending in `extension` in the data folder:
+  // tests/editors/data, or $PLUVANE_EDITORS_DATA (editors/drive_editors.sh
+  // points it at the projects it just had the editors save).
+  void Compare(const std::string& extension, const std::string& clip, int frames, const std::string& rate, bool display) {
+    const char* env = std::getenv("PLUVANE_EDITORS_DATA");
+    const fs::path folder = env && *env ? env : PLUVANE_EDITORS_DATA;
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec))
+      if (e.path().extension() == extension) found.push_back(e.path());
+    ASSERT_FALSE(found.empty()) << "no " << extension << " project in " << folder;
+    std::sort(found.begin(), found.end());
+    const std::string data = found.front().string();
+    std::string project = ReadAll(data);
+    ASSERT_FALSE(project.empty()) << data << " is empty";
+    project = std::regex_replace(project, std::regex("root=\"[^\"]*\""), "root=\"" + dir_.string() + "\"");
+    project = std::regex_replace(project, std::regex(">[^<>]*" + clip + "<"), ">clip.mkv<");
+    const auto props = FilterProperties(project);
+    ASSERT_FALSE(props.empty()) << data << " holds no pluvane filter";
+    // What Kdenlive 22.12 got wrong before: fixed strings saved as numbers.
+    EXPECT_EQ(props.at(0), "seconds");
+    EXPECT_EQ(props.at(21), "native");
+    std::ofstream(Path("project.xml")) << project;
+    MakeClip(frames, rate);
+    if (HasFatalFailure()) return;
+    const std::string got = Melt("project.xml", display, frames);
+    if (HasFatalFailure()) return;
+    Filter filter;
+    ASSERT_TRUE(filter.so);
+    const double fps = session::ParseRate(rate).value();
+    const auto options = CliOptions(filter, props, fps, kWidth, kHeight);
+    std::string want = Cli(frames, rate, options);
+    if (session::IsProjectRate(props.at(1)) && want.size() >= kFrameBytes) {
+      // Frame Rate "project": the rate comes from MLT's time stamps, and
+      // frame 0's (0 s) fits every rate. Frame 0 is rendered at the filter's
+      // default 30 fps, every later frame at the project's own rate.
+      want.replace(0, kFrameBytes, Cli(1, "30", options));
+    }
+    ExpectSameFrames(got, want, frames);
+    EXPECT_NE(got.substr(0, kFrameBytes), got.substr(kFrameBytes, kFrameBytes)) << "the rain does not move";
+  }
+};
+
+// Kdenlive 22.12.3: the effect added to the clip on V1 (D-Bus addEffect, as
+// the effect list does), Drip Rate and Ripple Height dragged, Light Type set
+// to Point Light, saved; Frame Rate left at "project" in a 25 fps project.
+TEST_F(SavedProjectTest, Kdenlive) {
   REQUIRE_PROGRAMS("ffmpeg", "melt", "xvfb-run");
-  constexpr int kFrames = 6;
-  MakeClip(kFrames, "25");
-  const std::string last = std::to_string(kFrames - 1);
-  // Drip Rate 3 and Light Type Point Light set in the panel; keyframes at
-  // frames 0 and 5 (0.2 s at 25 fps) of Ripple Height and of the light.
-  const std::string filter = KdenliveFilter({{"2", "00:00:00.000=3"},
-                                             {"6", "00:00:00.000=100;00:00:00.200=150"},
-                                             {"10", "#ff8000"},
-                                             {"11", "Point Light"},
-                                             {"16", "00:00:00.000=20"},
-                                             {"22", "00:00:00.000=40;00:00:00.200=120"},
-                                             {"23", "00:00:00.000=20;00:00:00.200=70"}});
-  std::ofstream(Path("project.kdenlive"))
-      << "<?xml version='1.0' encoding='utf-8'?>\n"
-         "<mlt LC_NUMERIC=\"C\" producer=\"main_bin\" version=\"7.12.0\" root=\"" << dir_.string() << "\">\n"
-         " <profile frame_rate_num=\"25\" sample_aspect_num=\"1\" display_aspect_den=\"9\" colorspace=\"709\" "
-         "progressive=\"1\" description=\"160x90 25fps\" display_aspect_num=\"16\" frame_rate_den=\"1\" "
-         "width=\"160\" height=\"90\" sample_aspect_den=\"1\"/>\n"
-         " <producer id=\"producer0\" in=\"00:00:00.000\" out=\"00:00:00.200\">\n"
-         "  <property name=\"length\">" << kFrames << "</property>\n"
-         "  <property name=\"eof\">pause</property>\n"
-         "  <property name=\"resource\">clip.mkv</property>\n"
-         "  <property name=\"mlt_service\">avformat-novalidate</property>\n"
-         "  <property name=\"kdenlive:id\">2</property>\n"
-         "  <property name=\"kdenlive:clip_type\">2</property>\n"
-         " </producer>\n"
-         " <playlist id=\"main_bin\">\n"
-         "  <property name=\"kdenlive:docproperties.version\">1.04</property>\n"
-         "  <property name=\"kdenlive:docproperties.kdenliveversion\">22.12.3</property>\n"
-         "  <property name=\"xml_retain\">1</property>\n"
-         "  <entry producer=\"producer0\" in=\"00:00:00.000\" out=\"00:00:00.200\"/>\n"
-         " </playlist>\n"
-         " <producer id=\"black_track\" in=\"00:00:00.000\" out=\"00:00:00.200\">\n"
-         "  <property name=\"length\">2147483647</property>\n"
-         "  <property name=\"eof\">continue</property>\n"
-         "  <property name=\"resource\">black</property>\n"
-         "  <property name=\"aspect_ratio\">1</property>\n"
-         "  <property name=\"mlt_service\">color</property>\n"
-         "  <property name=\"kdenlive:playlistid\">black_track</property>\n"
-         "  <property name=\"mlt_image_format\">rgba</property>\n"
-         "  <property name=\"set.test_audio\">0</property>\n"
-         " </producer>\n"
-         " <producer id=\"producer1\" in=\"00:00:00.000\" out=\"00:00:00.200\">\n"
-         "  <property name=\"length\">" << kFrames << "</property>\n"
-         "  <property name=\"eof\">pause</property>\n"
-         "  <property name=\"resource\">clip.mkv</property>\n"
-         "  <property name=\"mlt_service\">avformat-novalidate</property>\n"
-         "  <property name=\"kdenlive:id\">2</property>\n"
-         "  <property name=\"set.test_audio\">1</property>\n"
-         " </producer>\n"
-         " <playlist id=\"playlist0\">\n"
-         "  <property name=\"kdenlive:track_name\">V1</property>\n"
-         "  <entry producer=\"producer1\" in=\"00:00:00.000\" out=\"00:00:00.200\">\n"
-         "   <property name=\"kdenlive:id\">2</property>\n"
-         "   <filter id=\"filter0\">\n"
-         "     <property name=\"mlt_service\">frei0r.pluvane</property>\n"
-         "     <property name=\"kdenlive_id\">frei0r.pluvane</property>\n"
-      << filter
-      << "     <property name=\"kdenlive:collapsed\">0</property>\n"
-         "   </filter>\n"
-         "  </entry>\n"
-         " </playlist>\n"
-         " <playlist id=\"playlist1\"/>\n"
-         " <tractor id=\"tractor0\" in=\"00:00:00.000\" out=\"00:00:00.200\">\n"
-         "  <property name=\"kdenlive:trackheight\">67</property>\n"
-         "  <property name=\"kdenlive:timeline_active\">1</property>\n"
-         "  <track hide=\"audio\" producer=\"playlist0\"/>\n"
-         "  <track hide=\"audio\" producer=\"playlist1\"/>\n"
-         " </tractor>\n"
-         " <tractor id=\"tractor1\" global_feed=\"1\" in=\"00:00:00.000\" out=\"00:00:00.200\">\n"
-         "  <track producer=\"black_track\"/>\n"
-         "  <track producer=\"tractor0\"/>\n"
-         "  <transition id=\"transition0\">\n"
-         "   <property name=\"a_track\">0</property>\n"
-         "   <property name=\"b_track\">1</property>\n"
-         "   <property name=\"compositing\">0</property>\n"
-         "   <property name=\"distort\">0</property>\n"
-         "   <property name=\"rotate_center\">0</property>\n"
-         "   <property name=\"mlt_service\">qtblend</property>\n"
-         "   <property name=\"kdenlive_id\">qtblend</property>\n"
-         "   <property name=\"internal_added\">237</property>\n"
-         "   <property name=\"always_active\">1</property>\n"
-         "  </transition>\n"
-         " </tractor>\n"
-         "</mlt>\n";
-  const std::string got = Melt("project.kdenlive", true);
-  if (HasFatalFailure()) return;
-  const std::string want =
-      Cli(kFrames, "25",
-          {"--set 'Drip Rate=3'", "--set 'Light Type=Point Light'", "--set 'Light Color=255,128,0'",
-           "--set 'Diffuse=20'", "--key 'Ripple Height=0:100,5:150'", "--key 'Light Position=0:40,20,5:120,70'"});
-  ExpectSameFrames(got, want, kFrames);
-  EXPECT_NE(got.substr(0, kFrameBytes), got.substr(2 * kFrameBytes, kFrameBytes)) << "the rain does not move";
+  Compare(".kdenlive", "clip.mp4", 25, "25", true);
+}
+
+// Shotcut 22.12.22: the filter added from the Filters panel's search
+// ("rain"), Drip Rate typed, Light Type chosen, Ripple Height keyframed at
+// frames 0 and 20, saved; the rate the panel takes from the profile.
+TEST_F(SavedProjectTest, Shotcut) {
+  REQUIRE_PROGRAMS("ffmpeg", "melt");
+  Compare(".mlt", "clip.mp4", 25, "25", false);
 }
 
 // A Shotcut 22.12 project (.mlt): the clip as a chain with the filter as
@@ -461,13 +533,13 @@ TEST_F(ProjectTest, ShotcutProjectRendersLikeTheCommandLine) {
       {"0", "seconds"}, {"21", "native"}, {"1", "29.97002997002997"}, {"8", "Effect Light"}, {"10", "#ff8000"},
       {"11", "Point Light"}, {"20", "0"}, {"2", "3"}, {"3", "1"}, {"4", "360"}, {"5", "20"},
       {"6", "00:00:00.000=100;00:00:00.167=150"}, {"7", "100"}, {"9", "100"}, {"12", "65"},
-      {"22", "00:00:00.000=40;00:00:00.167=120"}, {"23", "00:00:00.000=20;00:00:00.167=70"}, {"14", "-45"},
+      {"22", "00:00:00.000=0.25;00:00:00.167=0.75"}, {"23", "00:00:00.000=0.25;00:00:00.167=0.75"}, {"14", "-45"},
       {"15", "100"}, {"16", "20"}, {"17", "100"}, {"18", "0.015"}, {"19", "100"}};
   for (const auto& p : params) filter += "   <property name=\"" + p.first + "\">" + p.second + "</property>\n";
   std::ofstream(Path("project.mlt"))
       << "<?xml version=\"1.0\" standalone=\"no\"?>\n"
          "<mlt LC_NUMERIC=\"C\" version=\"7.12.0\" title=\"Shotcut version 22.12.21\" producer=\"main_bin\">\n"
-         "  <profile description=\"automatic\" width=\"160\" height=\"90\" progressive=\"1\" sample_aspect_num=\"1\" "
+         "  <profile description=\"automatic\" width=\"320\" height=\"180\" progressive=\"1\" sample_aspect_num=\"1\" "
          "sample_aspect_den=\"1\" display_aspect_num=\"16\" display_aspect_den=\"9\" frame_rate_num=\"30000\" "
          "frame_rate_den=\"1001\" colorspace=\"709\"/>\n"
          "  <playlist id=\"main_bin\">\n"
@@ -524,12 +596,12 @@ TEST_F(ProjectTest, ShotcutProjectRendersLikeTheCommandLine) {
          "    </transition>\n"
          "  </tractor>\n"
          "</mlt>\n";
-  const std::string got = Melt("project.mlt", false);
+  const std::string got = Melt("project.mlt", false, kFrames);
   if (HasFatalFailure()) return;
   const std::string want =
       Cli(kFrames, "30000/1001",
           {"--set 'Drip Rate=3'", "--set 'Light Type=Point Light'", "--set 'Light Color=255,128,0'",
-           "--set 'Diffuse=20'", "--key 'Ripple Height=0:100,5:150'", "--key 'Light Position=0:40,20,5:120,70'"});
+           "--set 'Diffuse=20'", "--key 'Ripple Height=0:100,5:150'", "--key 'Light Position=0:80,45,5:240,135'"});
   ExpectSameFrames(got, want, kFrames);
   EXPECT_NE(got.substr(0, kFrameBytes), got.substr(2 * kFrameBytes, kFrameBytes)) << "the rain does not move";
 }

@@ -28,7 +28,7 @@ DEB=$T/out/pluvane_${version}_amd64.deb
 
 # The control fields.
 control=$(dpkg-deb -f "$DEB")
-for field in "Package: pluvane" "Version: $version" "Architecture: amd64" "Section: video" "Maintainer: " "Depends: "; do
+for field in "Package: pluvane" "Version: $version" "Architecture: amd64" "Section: video" "Maintainer: " "Depends: " "Recommends: bash-completion"; do
   grep -q -F -- "$field" <<<"$control" || fail "the package's control has no '$field'"
 done
 depends=$(dpkg-deb -f "$DEB" Depends)
@@ -91,6 +91,14 @@ dpkg-query -L pluvane >"$T/files"
 [[ $(limited 60 "${CLEAN[@]}" pluvane --version) == "pluvane $version" ]] || fail "the installed pluvane --version is not $version"
 about=$(limited 60 "${CLEAN[@]}" pluvane about)
 [[ $about == *Pluvane* ]] || fail "the installed pluvane about printed '$about'"
+# Completion in a new interactive shell of a user with Debian's default
+# ~/.bashrc, loaded as bash-completion loads it on the first Tab.
+dpkg-query -W -f='${Status}' bash-completion 2>/dev/null | grep -q "install ok installed" ||
+  fail "installing the package did not bring bash-completion (Recommends)"
+mkdir "$T/user" && cp /etc/skel/.bashrc "$T/user/"
+completion=$(limited 60 env -i PATH=/usr/bin:/bin HOME="$T/user" TERM=dumb bash -i -c \
+  '__load_completion pluvane; complete -p pluvane' </dev/null 2>/dev/null) || true
+[[ $completion == "complete -F _pluvane pluvane" ]] || fail "a new bash -i has no completion for pluvane: '$completion'"
 # melt with only the modules it needs (as the frei0r tests give it), the
 # filter found in /usr/lib/frei0r-1 with no FREI0R_PATH.
 modules=$(dirname "$(find /usr/lib -name libmltfrei0r.so -path '*mlt-7*' -print -quit)")

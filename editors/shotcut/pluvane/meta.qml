@@ -8,7 +8,7 @@ import org.shotcut.qml 1.0
 Metadata {
     type: Metadata.Filter
     name: qsTr('Pluvane')
-    keywords: qsTr('rain drops ripples water light', 'search keywords for the Pluvane video filter') + ' pluvane'
+    keywords: qsTr('rain ripple drops water light', 'search keywords for the Pluvane video filter') + ' pluvane'
     objectName: 'pluvane'
     mlt_service: 'frei0r.pluvane'
     qml: 'ui.qml'
@@ -32,8 +32,8 @@ Metadata {
             Parameter { name: qsTr('Specular'); property: '17'; isCurve: true; minimum: 0; maximum: 100 },
             Parameter { name: qsTr('Roughness'); property: '18'; isCurve: true; minimum: 0.001; maximum: 0.25 },
             Parameter { name: qsTr('Metal'); property: '19'; isCurve: true; minimum: 0; maximum: 100 },
-            Parameter { name: qsTr('Light X'); property: '22'; isCurve: true; minimum: 0; maximum: 3840 },
-            Parameter { name: qsTr('Light Y'); property: '23'; isCurve: true; minimum: 0; maximum: 2160 }
+            Parameter { name: qsTr('Light X'); property: '22'; isCurve: true; minimum: 0; maximum: 1 },
+            Parameter { name: qsTr('Light Y'); property: '23'; isCurve: true; minimum: 0; maximum: 1 }
         ]
     }
 }

@@ -2,7 +2,10 @@
 // parameter numbers; the panel sets "Units" to "native", so every number is
 // in the control's own units and the keyframes Shotcut interpolates are too.
 // The frame rate follows the project's profile; the point light is placed by
-// "Light X" and "Light Y" in pixels of the frame (MLT passes no positions).
+// "Light X" and "Light Y", fractions of the frame shown as percentages (MLT
+// passes no positions). No function or property here takes a name Qt's
+// items already have (update, state, data, ...): inside a row such a name
+// would call the item's own instead.
 import QtQuick 2.12
 import QtQuick.Controls 2.12
 import QtQuick.Layouts 1.12
@@ -12,24 +15,25 @@ Shotcut.KeyframableFilter {
     id: root
 
     // The keyframable numbers: frei0r parameter, the control's name, the
-    // slider's span, the control's default.
+    // slider's span, the control's default, as shown; the filter's value is
+    // the shown one times `scale`.
     readonly property var doubles: [
-        {property: '2', name: qsTr('Drip Rate'), minimum: 0, maximum: 5, value: 1, decimals: 1, suffix: ''},
-        {property: '3', name: qsTr('Longevity (sec)'), minimum: 0, maximum: 6, value: 1, decimals: 2, suffix: ' s'},
-        {property: '4', name: qsTr('Rippling'), minimum: 0, maximum: 720, value: 360, decimals: 1, suffix: ' °'},
-        {property: '5', name: qsTr('Displacement'), minimum: -50, maximum: 50, value: 20, decimals: 1, suffix: ''},
-        {property: '6', name: qsTr('Ripple Height'), minimum: 0, maximum: 200, value: 100, decimals: 1, suffix: ' %'},
-        {property: '7', name: qsTr('Spreading'), minimum: 0, maximum: 200, value: 100, decimals: 1, suffix: ' %'},
-        {property: '9', name: qsTr('Light Intensity'), minimum: 0, maximum: 150, value: 100, decimals: 1, suffix: ' %'},
-        {property: '12', name: qsTr('Light Height'), minimum: 0, maximum: 100, value: 65, decimals: 1, suffix: ''},
-        {property: '22', name: qsTr('Light X'), minimum: 0, maximum: profile.width, value: profile.width * 0.25, decimals: 0, suffix: ' px'},
-        {property: '23', name: qsTr('Light Y'), minimum: 0, maximum: profile.height, value: profile.height * 0.25, decimals: 0, suffix: ' px'},
-        {property: '14', name: qsTr('Light Direction'), minimum: -180, maximum: 180, value: -45, decimals: 1, suffix: ' °'},
-        {property: '15', name: qsTr('Ambient'), minimum: 0, maximum: 100, value: 100, decimals: 1, suffix: ' %'},
-        {property: '16', name: qsTr('Diffuse'), minimum: 0, maximum: 100, value: 0, decimals: 1, suffix: ' %'},
-        {property: '17', name: qsTr('Specular'), minimum: 0, maximum: 100, value: 100, decimals: 1, suffix: ' %'},
-        {property: '18', name: qsTr('Roughness'), minimum: 0.001, maximum: 0.25, value: 0.015, decimals: 3, suffix: ''},
-        {property: '19', name: qsTr('Metal'), minimum: 0, maximum: 100, value: 100, decimals: 1, suffix: ' %'}
+        {property: '2', name: qsTr('Drip Rate'), minimum: 0, maximum: 5, value: 1, decimals: 1, suffix: '', scale: 1},
+        {property: '3', name: qsTr('Longevity (sec)'), minimum: 0, maximum: 6, value: 1, decimals: 2, suffix: ' s', scale: 1},
+        {property: '4', name: qsTr('Rippling'), minimum: 0, maximum: 720, value: 360, decimals: 1, suffix: ' °', scale: 1},
+        {property: '5', name: qsTr('Displacement'), minimum: -50, maximum: 50, value: 20, decimals: 1, suffix: '', scale: 1},
+        {property: '6', name: qsTr('Ripple Height'), minimum: 0, maximum: 200, value: 100, decimals: 1, suffix: ' %', scale: 1},
+        {property: '7', name: qsTr('Spreading'), minimum: 0, maximum: 200, value: 100, decimals: 1, suffix: ' %', scale: 1},
+        {property: '9', name: qsTr('Light Intensity'), minimum: 0, maximum: 150, value: 100, decimals: 1, suffix: ' %', scale: 1},
+        {property: '12', name: qsTr('Light Height'), minimum: 0, maximum: 100, value: 65, decimals: 1, suffix: '', scale: 1},
+        {property: '22', name: qsTr('Light X'), minimum: 0, maximum: 100, value: 25, decimals: 1, suffix: ' %', scale: 0.01},
+        {property: '23', name: qsTr('Light Y'), minimum: 0, maximum: 100, value: 25, decimals: 1, suffix: ' %', scale: 0.01},
+        {property: '14', name: qsTr('Light Direction'), minimum: -180, maximum: 180, value: -45, decimals: 1, suffix: ' °', scale: 1},
+        {property: '15', name: qsTr('Ambient'), minimum: 0, maximum: 100, value: 100, decimals: 1, suffix: ' %', scale: 1},
+        {property: '16', name: qsTr('Diffuse'), minimum: 0, maximum: 100, value: 0, decimals: 1, suffix: ' %', scale: 1},
+        {property: '17', name: qsTr('Specular'), minimum: 0, maximum: 100, value: 100, decimals: 1, suffix: ' %', scale: 1},
+        {property: '18', name: qsTr('Roughness'), minimum: 0.001, maximum: 0.25, value: 0.015, decimals: 3, suffix: '', scale: 1},
+        {property: '19', name: qsTr('Metal'), minimum: 0, maximum: 100, value: 100, decimals: 1, suffix: ' %', scale: 1}
     ]
     readonly property var usingChoices: ['Effect Light', 'AE Lights']
     readonly property var lightTypes: ['Distant Light', 'Point Light']
@@ -55,13 +59,13 @@ Shotcut.KeyframableFilter {
 
     function updateSimpleKeyframes() {
         for (var i = 0; i < rows.count; i++)
-            rows.itemAt(i).update(null);
+            rows.itemAt(i).applySlider(null);
     }
 
     keyframableParameters: doubles.map(function(d) { return d.property; })
-    startValues: doubles.map(function(d) { return d.value; })
-    middleValues: doubles.map(function(d) { return d.value; })
-    endValues: doubles.map(function(d) { return d.value; })
+    startValues: doubles.map(function(d) { return d.value * d.scale; })
+    middleValues: doubles.map(function(d) { return d.value * d.scale; })
+    endValues: doubles.map(function(d) { return d.value * d.scale; })
     width: 420
     height: 620
     Component.onCompleted: {
@@ -73,7 +77,7 @@ Shotcut.KeyframableFilter {
             filter.set('11', lightTypes[0]);
             filter.set('20', 0);
             for (var i = 0; i < doubles.length; i++)
-                filter.set(doubles[i].property, doubles[i].value);
+                filter.set(doubles[i].property, doubles[i].value * doubles[i].scale);
             filter.savePreset(preset.parameters);
         }
         if (filter.get('1') !== projectRate())
@@ -168,13 +172,14 @@ Shotcut.KeyframableFilter {
                 property var d: modelData
 
                 function refresh(position) {
-                    slider.value = filter.getDouble(d.property, position);
+                    slider.value = filter.getDouble(d.property, position) / d.scale;
                     keyButton.checked = filter.animateIn <= 0 && filter.animateOut <= 0 && filter.keyframeCount(d.property) > 0;
                     slider.enabled = isSimpleKeyframesActive();
                 }
 
-                function update(position) {
-                    updateFilter(d.property, slider.value, keyButton, position);
+                // Not "update": that is the row's own repaint.
+                function applySlider(position) {
+                    updateFilter(d.property, slider.value * d.scale, keyButton, position);
                 }
 
                 Label {
@@ -191,7 +196,7 @@ Shotcut.KeyframableFilter {
                     decimals: d.decimals
                     stepSize: Math.pow(10, -d.decimals)
                     suffix: d.suffix
-                    onValueChanged: update(getPosition())
+                    onValueChanged: applySlider(getPosition())
                 }
 
                 Shotcut.UndoButton {
@@ -201,7 +206,7 @@ Shotcut.KeyframableFilter {
                 Shotcut.KeyframesButton {
                     id: keyButton
 
-                    onToggled: toggleKeyframes(checked, d.property, slider.value)
+                    onToggled: toggleKeyframes(checked, d.property, slider.value * d.scale)
                 }
             }
         }

@@ -1,0 +1,305 @@
+#!/usr/bin/env bash
+# Uses the filter in the real Kdenlive and the real Shotcut as a user does,
+# each under Xvfb with a throw-away home and a temporary `cmake --install`:
+# the effect applied to a clip, the monitor checked for a change when it
+# arrives and after each control is changed (a number, a choice, a keyframe),
+# the project saved; then melt renders each saved project and every frame is
+# compared with `pluvane render` (test_editors' SavedProjectTest, pointed at
+# the projects saved here).
+#   tests/editors/drive_editors.sh BUILD_DIR [OUT_DIR]   (OUT_DIR keeps the projects and monitor pictures)
+# A step that cannot be driven reliably is reported as skipped and the rest
+# goes on; exit 77 when a program is missing (Debian: kdenlive shotcut xvfb
+# xdotool imagemagick dbus libglib2.0-bin ffmpeg melt). About two minutes.
+# Coordinates are those of Kdenlive 22.12 and Shotcut 22.12 in a 1600x1000
+# window with their default layouts.
+set -uo pipefail
+build=$(cd "${1:?usage: drive_editors.sh BUILD_DIR [OUT_DIR]}" && pwd)
+for p in kdenlive shotcut Xvfb xdotool import compare dbus-run-session gdbus ffmpeg melt xvfb-run; do
+  command -v "$p" >/dev/null || { echo "drive_editors: $p not installed: skipped"; exit 77; }
+done
+tmp=$(mktemp -d /tmp/pluvane-drive-XXXXXX)
+out=${2:-$tmp/out}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+pids=()
+failures=0
+cleanup() {
+  for pid in "${pids[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
+  sleep 1
+  for pid in "${pids[@]}"; do kill -9 -- "-$pid" 2>/dev/null || true; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+fail() { echo "drive_editors: FAIL: $*"; failures=$((failures + 1)); }
+skip() { echo "drive_editors: skipped: $*"; }
+ok() { echo "drive_editors: ok: $*"; }
+
+# A program in a process group of its own under a time limit.
+start() {  # start LOG SECONDS COMMAND...
+  local log=$1 secs=$2; shift 2
+  setsid timeout --kill-after=5 "$secs" "$@" >"$log" 2>&1 &
+  pids+=($!)
+  disown
+}
+stop_last() { kill -- "-${pids[-1]}" 2>/dev/null; sleep 2; kill -9 -- "-${pids[-1]}" 2>/dev/null || true; }
+window() {  # window NAME_PATTERN: waits up to 90 s for a visible window
+  local w
+  for _ in $(seq 90); do
+    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+    [[ -n $w ]] && { echo "$w"; return 0; }
+    sleep 1
+  done
+  return 1
+}
+shot() { import -window root -crop "$2" +repage "$out/$1.png"; }  # shot NAME GEOMETRY
+# Whether two monitor pictures differ in more than a few pixels (the
+# timecode overlay aside, which the crops leave out).
+changed() {
+  local n
+  n=$(compare -metric AE "$out/$1.png" "$out/$2.png" null: 2>&1 | cut -d' ' -f1)
+  [[ $n =~ ^[0-9]+ ]] || { echo "drive_editors: compare $1 $2: $n"; return 1; }
+  ((${n%.*} > 50))
+}
+click() { xdotool mousemove "$1" "$2" click "${3:-1}"; }
+# Each control clicked at x, y (a slider: a value unlike its default; a
+# checkbox), the monitor checked for a change after each; a name starting
+# with "!" is idle in the current settings, as in the effect, and must
+# change nothing.
+sweep() {  # sweep EDITOR X LAST_SHOT Y:NAME...
+  local editor=$1 x=$2 last=$3 row y name; shift 3
+  for row in "$@"; do
+    y=${row%%:*} name=${row#*:}
+    click "$x" "$y"
+    sleep 4
+    shot "$editor-$x-$y" "$monitor"
+    if [[ $name == !* ]]; then
+      changed "$last" "$editor-$x-$y" && fail "$editor: ${name#!} changed the picture while idle" || ok "$editor: ${name#!} idle, as the effect has it"
+    else
+      changed "$last" "$editor-$x-$y" && ok "$editor: $name moves the rain" || fail "$editor: $name changed nothing"
+    fi
+    last=$editor-$x-$y
+  done
+  LAST=$last
+}
+drag() { xdotool mousemove "$1" "$2" mousedown 1; sleep 0.3; xdotool mousemove "$1" "$(( ($2 + $3) / 2 ))"; sleep 0.3; xdotool mousemove "$1" "$3"; sleep 0.3; xdotool mouseup 1; sleep 2; }
+type_into() {  # type_into X Y TEXT: double-click a number field, replace its text
+  xdotool mousemove "$1" "$2" click --repeat 2 1; sleep 0.5
+  xdotool key ctrl+a; xdotool type --delay 80 "$3"; xdotool key Tab
+}
+
+prefix=$tmp/prefix
+timeout 120 cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "drive_editors: cmake --install failed"; exit 1; }
+export HOME=$tmp/home XDG_RUNTIME_DIR=$tmp/run
+mkdir -p "$HOME/.frei0r-1/lib" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+cp "$prefix/lib/frei0r-1/pluvane.so" "$HOME/.frei0r-1/lib/"  # MLT searches it besides its own folders
+export XDG_DATA_DIRS=$prefix/share:/usr/local/share:/usr/share
+# The clip tests/editors/data's projects were made with (SavedProjectTest makes it again).
+timeout 60 ffmpeg -v error -y -f lavfi -i testsrc2=s=320x180:r=25 -frames:v 25 -pix_fmt yuv420p "$tmp/clip.mp4"
+display=:$((100 + $$ % 100))
+start "$tmp/xvfb.log" 560 Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp
+export DISPLAY=$display
+sleep 2
+profile='<profile description="320x180 25fps" width="320" height="180" progressive="1" sample_aspect_num="1" sample_aspect_den="1" display_aspect_num="16" display_aspect_den="9" frame_rate_num="25" frame_rate_den="1" colorspace="709"/>'
+
+# ---- Kdenlive 22.12: a project with the clip on V1 and no effect.
+k=$tmp/kdenlive.kdenlive
+cat >"$k" <<EOF
+<?xml version='1.0' encoding='utf-8'?>
+<mlt LC_NUMERIC="C" producer="main_bin" version="7.12.0" root="$tmp">
+ $profile
+ <producer id="producer0" in="00:00:00.000" out="00:00:00.960">
+  <property name="length">25</property><property name="resource">clip.mp4</property>
+  <property name="mlt_service">avformat-novalidate</property><property name="kdenlive:id">2</property>
+  <property name="kdenlive:clip_type">2</property>
+ </producer>
+ <playlist id="main_bin">
+  <property name="kdenlive:docproperties.version">1.04</property><property name="xml_retain">1</property>
+  <entry producer="producer0" in="00:00:00.000" out="00:00:00.960"/>
+ </playlist>
+ <producer id="black_track" in="00:00:00.000" out="00:00:00.960">
+  <property name="length">2147483647</property><property name="resource">black</property>
+  <property name="mlt_service">color</property><property name="kdenlive:playlistid">black_track</property>
+ </producer>
+ <producer id="producer1" in="00:00:00.000" out="00:00:00.960">
+  <property name="length">25</property><property name="resource">clip.mp4</property>
+  <property name="mlt_service">avformat-novalidate</property><property name="kdenlive:id">2</property>
+ </producer>
+ <playlist id="playlist0">
+  <entry producer="producer1" in="00:00:00.000" out="00:00:00.960"><property name="kdenlive:id">2</property></entry>
+ </playlist>
+ <playlist id="playlist1"/>
+ <tractor id="tractor0" in="00:00:00.000" out="00:00:00.960">
+  <track hide="audio" producer="playlist0"/><track hide="audio" producer="playlist1"/>
+ </tractor>
+ <tractor id="tractor1" global_feed="1" in="00:00:00.000" out="00:00:00.960">
+  <track producer="black_track"/><track producer="tractor0"/>
+  <transition id="transition0">
+   <property name="a_track">0</property><property name="b_track">1</property>
+   <property name="mlt_service">qtblend</property><property name="internal_added">237</property>
+   <property name="always_active">1</property>
+  </transition>
+ </tractor>
+</mlt>
+EOF
+start "$tmp/kdenlive.log" 240 dbus-run-session -- sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$0"; exec kdenlive "$1"' "$tmp/bus" "$k"
+if w=$(window "320x180 25fps"); then
+  sleep 10
+  xdotool windowmove "$w" 0 0 windowsize "$w" 1600 1000
+  sleep 3
+  monitor=480x270+1035+40
+  shot k0-clip "$monitor"
+  click 176 565   # the clip on V1
+  sleep 1
+  bus=$(cat "$tmp/bus")
+  name=$(DBUS_SESSION_BUS_ADDRESS=$bus timeout 20 gdbus call --session --dest org.freedesktop.DBus --object-path / \
+         --method org.freedesktop.DBus.ListNames | grep -o "org.kde.kdenlive-[0-9]*")
+  # What the effect list does on a double click: add the effect to the selected clip.
+  DBUS_SESSION_BUS_ADDRESS=$bus timeout 20 gdbus call --session --dest "$name" --object-path /kdenlive/MainWindow_1 \
+    --method org.kde.kdenlive.MainWindow.addEffect frei0r.pluvane >/dev/null || fail "Kdenlive: addEffect over D-Bus"
+  sleep 2
+  click 1362 951  # the Effect/Composition Stack tab
+  sleep 8
+  shot k1-effect "$monitor"
+  changed k0-clip k1-effect && ok "Kdenlive: the new effect shows rain" || fail "Kdenlive: the monitor did not change when the effect was added"
+  click 1540 677  # Drip Rate's slider, at about 4.9
+  sleep 5
+  shot k2-drip "$monitor"
+  changed k1-effect k2-drip && ok "Kdenlive: Drip Rate moves the rain" || fail "Kdenlive: Drip Rate changed nothing"
+  click 1490 554  # Light Type
+  sleep 1
+  xdotool key Down Return
+  sleep 5
+  shot k3-light "$monitor"
+  changed k2-drip k3-light && ok "Kdenlive: Light Type Point Light changes the light" || fail "Kdenlive: Light Type changed nothing"
+  # The other sliders in view, at about a fifth of their span.
+  sweep Kdenlive 1300 k3-light 707:"Longevity (sec)" 737:Rippling 767:Displacement 797:"Ripple Height" \
+    827:Spreading 857:"Light Intensity" 887:"Light Height" 917:"Light X"
+  # The effect stack scrolled to its end: the rest of the sliders (Light
+  # Direction is idle with a point light).
+  drag 1593 600 990
+  sweep Kdenlive 1300 "$LAST" 731:"Light Y" 761:"!Light Direction" 791:Ambient 821:Diffuse 851:Specular 881:Roughness 911:Metal
+  drag 1593 900 400  # back to the top
+  sweep Kdenlive 1408 "$LAST" 575:Draft
+  # Using: AE Lights. MLT has no composition lights, and without any the
+  # effect renders as with its own light (as `pluvane render` does): idle.
+  click 1490 506
+  sleep 1
+  xdotool key Down Return
+  sleep 5
+  shot k4-using "$monitor"
+  changed "$LAST" k4-using && fail "Kdenlive: Using AE Lights changed the picture with no lights" || ok "Kdenlive: Using idle without composition lights"
+  grep -q "AE Lights" <(xdotool key --window "$w" ctrl+s; sleep 4; cat "$k") || fail "Kdenlive: Using AE Lights was not set"
+  skip "Kdenlive: Light Color (its colour dialog was not driven)"
+  skip "Kdenlive: a keyframe (xdotool moved neither the monitor's nor the keyframe bar's playhead, so a key could only go at frame 0)"
+  xdotool key --window "$w" ctrl+s
+  sleep 4
+  if grep -q frei0r.pluvane "$k"; then cp "$k" "$out/kdenlive.kdenlive"; ok "Kdenlive: project saved"; else fail "Kdenlive: the saved project has no effect"; fi
+else
+  fail "Kdenlive: no window appeared"; tail -n 20 "$tmp/kdenlive.log"
+fi
+stop_last
+
+# ---- Shotcut 22.12: the clip opened from a project file. Shotcut reads
+# filters from its own installation only: a copy of its program beside a qml
+# folder holding its own filters and the installed one.
+sc=$tmp/shotcut
+mkdir -p "$sc/bin" "$sc/share/shotcut/qml/filters"
+cp "$(command -v shotcut)" "$sc/bin/"
+for d in /usr/share/shotcut/*; do [[ $(basename "$d") == qml ]] || ln -s "$d" "$sc/share/shotcut/"; done
+for d in /usr/share/shotcut/qml/*; do [[ $(basename "$d") == filters ]] || ln -s "$d" "$sc/share/shotcut/qml/"; done
+for d in /usr/share/shotcut/qml/filters/*; do ln -s "$d" "$sc/share/shotcut/qml/filters/"; done
+cp -r "$prefix/share/shotcut/qml/filters/pluvane" "$sc/share/shotcut/qml/filters/"
+s=$tmp/shotcut.mlt
+cat >"$s" <<EOF
+<?xml version="1.0" standalone="no"?>
+<mlt LC_NUMERIC="C" version="7.12.0" producer="chain0">
+  $profile
+  <chain id="chain0" out="00:00:00.960">
+    <property name="length">25</property>
+    <property name="resource">$tmp/clip.mp4</property>
+    <property name="mlt_service">avformat-novalidate</property>
+  </chain>
+</mlt>
+EOF
+start "$tmp/shotcut.log" 240 "$sc/bin/shotcut" --noupgrade "$s"
+if w=$(window "Shotcut"); then
+  sleep 8
+  xdotool windowmove "$w" 0 0 windowsize "$w" 1600 1000
+  sleep 3
+  monitor=640x360+622+172
+  click 924 675   # the player to frame 0
+  sleep 1
+  shot s0-clip "$monitor"
+  click 103 708   # the Filters tab
+  sleep 2
+  click 21 289    # add a filter
+  sleep 2
+  xdotool type --delay 100 "ripple"
+  sleep 2
+  click 83 207    # the first (only) match
+  sleep 5
+  shot s1-effect "$monitor"
+  changed s0-clip s1-effect && ok "Shotcut: the new filter shows rain (found by \"ripple\")" || fail "Shotcut: the monitor did not change when the filter was added"
+  for attempt in 1 2; do  # the first typing can land before the panel takes focus
+    type_into 460 431 3   # Drip Rate
+    sleep 4
+    shot s2-drip "$monitor"
+    changed s1-effect s2-drip && break
+  done
+  changed s1-effect s2-drip && ok "Shotcut: Drip Rate moves the rain" || fail "Shotcut: Drip Rate changed nothing"
+  click 211 378   # Light Type
+  sleep 1
+  click 164 411   # Point Light
+  sleep 4
+  shot s3-light "$monitor"
+  changed s2-drip s3-light && ok "Shotcut: Light Type Point Light changes the light" || fail "Shotcut: Light Type changed nothing"
+  sweep Shotcut 200 s3-light 457:"Longevity (sec)" 483:Rippling 509:Displacement 536:"Ripple Height" \
+    561:Spreading 588:"Light Intensity" 613:"Light Height" 639:"Light X" 665:"Light Y"
+  drag 602 350 680  # the panel scrolled to its end
+  sweep Shotcut 200 "$LAST" 434:"!Light Direction" 460:Ambient 486:Diffuse 513:Specular 538:Roughness 564:Metal
+  sweep Shotcut 138 "$LAST" 594:Draft
+  drag 602 500 250  # back to the top
+  click 211 349   # Using
+  sleep 1
+  click 164 382   # AE Lights
+  sleep 4
+  shot s3-using "$monitor"
+  changed "$LAST" s3-using && fail "Shotcut: Using AE Lights changed the picture with no lights" || ok "Shotcut: Using idle without composition lights"
+  skip "Shotcut: Light Color (its colour dialog was not driven)"
+  shot s3-light "$monitor"
+  click 557 535   # Ripple Height's keyframe button: a key at frame 0
+  sleep 1
+  type_into 685 675 20  # the player to frame 20
+  xdotool key Return
+  sleep 3
+  shot s4-before "$monitor"
+  type_into 460 535 150  # Ripple Height 150 at frame 20: a second key
+  sleep 4
+  shot s5-key "$monitor"
+  changed s4-before s5-key && ok "Shotcut: Ripple Height keyed at frame 20 moves the rain" || fail "Shotcut: the keyframe changed nothing"
+  xdotool key ctrl+s
+  sleep 4
+  if grep -q "frei0r.pluvane" "$s"; then
+    grep -q '<property name="6">[^<]*;' "$s" || fail "Shotcut: the saved project has no keyframes for Ripple Height"
+    cp "$s" "$out/shotcut.mlt"; ok "Shotcut: project saved"
+  else
+    fail "Shotcut: the saved project has no filter"
+  fi
+else
+  fail "Shotcut: no window appeared"; tail -n 20 "$tmp/shotcut.log"
+fi
+stop_last
+
+# melt against `pluvane render`, for each saved project.
+for f in kdenlive.kdenlive shotcut.mlt; do
+  [[ -f $out/$f ]] || continue
+  mkdir -p "$tmp/cmp-$f" && cp "$out/$f" "$tmp/cmp-$f/"
+  filter=$([[ $f == *.kdenlive ]] && echo Kdenlive || echo Shotcut)
+  if PLUVANE_EDITORS_DATA=$tmp/cmp-$f timeout 300 "$build/tests/test_editors" --gtest_filter="SavedProjectTest.$filter" >"$tmp/cmp.log" 2>&1; then
+    ok "$filter: melt renders the saved project as pluvane render does"
+  else
+    tail -n 20 "$tmp/cmp.log"; fail "$filter: melt's frames differ from pluvane render's"
+  fi
+done
+echo "drive_editors: $failures failure(s); projects and monitor pictures in $out"
+((failures == 0))
