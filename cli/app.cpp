@@ -31,11 +31,14 @@ Examples:
   pluvane render clip.mp4 -o rain.mp4 --set "Drip Rate=2"
   pluvane render clip.mov -o rain.mov --frames 100-219 --depth 16
   pluvane render plate.####.exr -o rain.mkv
+  pluvane render photo.png -o rain.mp4 --loop 2s --seed 7 --matte sky.png --mix 0.8
 )";
 
 // The options of `render` as typed, before they are checked.
 struct RenderArgs {
   std::string input, output, scene, fps, depth, quality, pixel_aspect, protocol, frame, frames, chunk;
+  std::string seed, mix, matte, matte_channel, loop;
+  bool matte_invert = false;
   int downsample = 1, threads = 0, crf = 18;
   double max_megapixels = kDefaultMaxMegapixels;
   std::vector<std::string> sets, keys;
@@ -67,6 +70,13 @@ void CheckSettingsAreOneArgument(int argc, char** argv) {
                      argv[i + 2] + "\"?");
     throw CliError(option + " \"" + name + "\" is not NAME=VALUE; write it like " + option + " \"" + example + "\"");
   }
+}
+
+session::MatteChannel ParseMatteChannel(const std::string& text) {
+  if (text == "auto") return session::MatteChannel::kAuto;
+  if (text == "luma") return session::MatteChannel::kLuma;
+  if (text == "alpha") return session::MatteChannel::kAlpha;
+  throw CliError("--matte-channel \"" + text + "\" is unknown; use auto, luma or alpha");
 }
 
 Depth ParseDepth(const std::string& text) {
@@ -120,6 +130,12 @@ RenderOptions BuildRenderOptions(CLI::App* cmd, const RenderArgs& a) {
     if (a.threads < 0) throw CliError("--threads must be 0 (all cores) or more");
     o.threads = a.threads;
   }
+  if (given("--seed")) o.seed = static_cast<int>(session::ParseHostControl(session::kSeed, a.seed, "--seed"));
+  if (given("--mix")) o.mix = session::ParseHostControl(session::kMix, a.mix, "--mix");
+  if (given("--matte")) o.matte = a.matte;
+  if (given("--matte-invert")) o.matte_invert = a.matte_invert;
+  if (given("--matte-channel")) o.matte_channel = ParseMatteChannel(a.matte_channel);
+  if (given("--loop")) o.loop = a.loop;
   // Settings from the command line come after the scene's, so they win; keys after plain values.
   for (const std::string& s : a.sets) o.controls.push_back(session::ParseSetOption(s));
   for (const std::string& k : a.keys) o.controls.push_back(session::ParseKeyOption(k));
@@ -162,6 +178,23 @@ CLI::App* AddRenderCommand(CLI::App& app, RenderArgs& ra) {
                      "Largest layer to take in, in megapixels (default 40: 8K fits); raise it when the machine has the memory");
   AddMulti(render, "--set", ra.sets, "Set a control by its name: \"Drip Rate=2\", \"Using=AE Lights\", \"Light Color=#ff8000\"");
   AddMulti(render, "--key", ra.keys, "Keyframes of a control, by frame: \"Ripple Height=0:100,30:40\"");
+  render->add_option("--seed", ra.seed,
+                     "Seed 0 to 63 (default 0): another rain with the same settings, as deterministic as seed 0")
+      ->type_name("N");
+  render->add_option("--mix", ra.mix, "Mix 0 to 1 (default 1): 0 is the layer as it is, 1 the effect's result")
+      ->type_name("X");
+  render->add_option("--matte", ra.matte,
+                     "Matte: an image, a sequence or a video of the layer's size; the rain shows where it is white "
+                     "(its alpha where it has transparency, its luma otherwise)")
+      ->type_name("FILE");
+  render->add_flag("--matte-invert", ra.matte_invert, "Invert the matte: the rain shows where it is black");
+  render->add_option("--matte-channel", ra.matte_channel,
+                     "What of the matte is read: auto (its alpha where it has transparency, else its luma), luma or "
+                     "alpha (the layer itself as --matte with alpha: the layer's own alpha)");
+  render->add_option("--loop", ra.loop,
+                     "Make the rain a seamless loop of DURATION, frames (48) or seconds (2s); renders one turn unless "
+                     "--frames says otherwise")
+      ->type_name("DURATION");
   render->add_option("--scene", ra.scene, "Scene file (JSON) with the render's settings; flags override it");
   render->add_flag("-q,--quiet", ra.quiet, "Print nothing but errors");
   render->add_flag("--stats", ra.stats, "Print the render time of every frame and the throughput");

@@ -121,6 +121,7 @@ double RunPipeline(RenderPlan& plan, session::Session& effect, PF_EffectWorld* i
     if (cli::Interrupted()) throw pipeline.Interrupted(f);
     bar.StartFrame(f, done, count);
     if (!still) pipeline.NextInput(f, input);
+    if (plan.matte && plan.matte->kind != Footage::Kind::kStill) effect.SetMatte(MatteFrame(plan, plan.matte->Read(f)));
     // A fresh output buffer per frame, as a host hands out.
     auto output = effect.NewWorld(plan.depth);
     const auto t0 = std::chrono::steady_clock::now();

@@ -68,6 +68,32 @@ void PlanFootage(RenderPlan& p) {
                    "x" + std::to_string(footage.height) + " image; use a smaller factor");
 }
 
+// The matte: footage of the layer's size that has every frame of the range.
+void PlanMatte(RenderPlan& p) {
+  const RenderOptions& o = p.options;
+  if (o.matte.empty()) {
+    if (o.matte_invert || o.matte_channel != session::MatteChannel::kAuto)
+      throw CliError(std::string(o.matte_invert ? "--matte-invert" : "--matte-channel") + " needs a matte: add --matte FILE");
+    return;
+  }
+  RenderOptions named;
+  named.input = o.matte;
+  p.matte = std::make_unique<Footage>(OpenFootage(named));
+  Footage& m = *p.matte;
+  m.Conform(p.fps);
+  if (m.own && (p.frames.first < m.own->first || p.frames.last > m.own->last))
+    throw CliError("frames " + std::to_string(p.frames.first) + "-" + std::to_string(p.frames.last) +
+                   " reach outside the matte " + Quoted(o.matte) + ", which has frames " + std::to_string(m.own->first) +
+                   "-" + std::to_string(m.own->last) + "; give a matte that covers them, or a still image");
+  if (m.kind == Footage::Kind::kSequence) m.OpenSequence(p.frames);
+  if (m.width != p.footage.width || m.height != p.footage.height)
+    throw CliError("the matte " + Quoted(o.matte) + " is " + std::to_string(m.width) + "x" + std::to_string(m.height) +
+                   " but the layer is " + std::to_string(p.footage.width) + "x" + std::to_string(p.footage.height) +
+                   "; give a matte of the layer's size");
+  // No output may overwrite the matte either.
+  p.footage.files.insert(m.files.begin(), m.files.end());
+}
+
 // One look through the output folder: which frames are already complete (an
 // existing output can only be the input if it is one of them), the
 // temporaries a killed run left behind, and which frames to render.
@@ -155,6 +181,11 @@ FrameSpan FramesToRender(const RenderOptions& o, const OutputPattern& output) {
   return ChunkOf(all, *o.chunk);
 }
 
+session::Matte MatteFrame(const RenderPlan& plan, const FileImage& image) {
+  return session::MatteOf(BoxDownsample(ToHost(image, plan.depth), plan.downsample), plan.options.matte_invert,
+                          plan.options.matte_channel);
+}
+
 RenderPlan PlanRender(const RenderOptions& options) {
   RenderPlan p;
   p.footage = OpenFootage(options);
@@ -173,6 +204,13 @@ RenderPlan PlanRender(const RenderOptions& options) {
     const OutputPattern named = ParseOutputPattern(o.output.empty() ? "x" : o.output);
     if (named.has_pattern || p.video_out) o.frames = std::pair<int, int>{p.footage.own->first, p.footage.own->last};
   }
+  if (!o.loop.empty()) {
+    p.loop = session::ParseLoop(o.loop, session::Timebase(p.fps));
+    // A loop renders one turn unless told otherwise.
+    const OutputPattern named = ParseOutputPattern(o.output.empty() ? "x" : o.output);
+    if (!o.frame && !o.frames && (named.has_pattern || p.video_out))
+      o.frames = std::pair<int, int>{0, static_cast<int>(std::min<long long>(p.loop - 1, kLastFrame))};
+  }
   PlanOutput(p);
   p.frames = FramesToRender(o, p.pattern);
   if (p.frames.empty()) {
@@ -182,6 +220,7 @@ RenderPlan PlanRender(const RenderOptions& options) {
     return p;
   }
   PlanFootage(p);
+  PlanMatte(p);
   PlanFrames(p);
   return p;
 }

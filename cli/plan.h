@@ -2,6 +2,7 @@
 // render needs worked out, before any frame is read or rendered.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,14 @@ struct RenderPlan {
   long long skipped = 0;          // complete frames left as they are
   std::string nothing_to_do;      // when not empty: the line said instead of rendering
   std::string created_folder;     // the output folder made for this render, "" when it was there
+  std::unique_ptr<Footage> matte;  // the matte's footage, when one is given
+  long long loop = 0;             // the loop's frames, 0 for none
   std::string conform_note;       // how a clip is retimed to the render's rate, for the summary; "" when not
 };
+
+// The matte of one frame as the effect's output is blended with it: at the
+// render's depth and size.
+session::Matte MatteFrame(const RenderPlan& plan, const FileImage& image);
 
 // Checks everything and plans the render; CliError naming the problem.
 RenderPlan PlanRender(const RenderOptions& options);

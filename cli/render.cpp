@@ -68,6 +68,10 @@ std::unique_ptr<session::Session> SetUpEffect(const RenderPlan& plan) {
   effect->SetProtocol(o.protocol);
   for (const ControlSetting& c : o.controls) effect->Apply(c);
   for (const minihost::LightLayer& light : o.lights) effect->AddLight(light);
+  effect->SetSeed(o.seed);
+  effect->SetMix(o.mix);
+  effect->SetLoop(plan.loop);
+  if (plan.matte && plan.matte->kind == Footage::Kind::kStill) effect->SetMatte(MatteFrame(plan, plan.matte->still));
   return effect;
 }
 

@@ -42,6 +42,12 @@ struct RenderOptions {
   Rational pixel_aspect{1, 1};
   minihost::Protocol protocol = minihost::Protocol::kSmart;
   int threads = 0;                  // 0: all cores
+  int seed = 0;                     // "Seed" (session/around.h)
+  double mix = 1.0;                 // "Mix": 0 the layer, 1 the effect's result
+  std::string matte;                // a matte: an image, a sequence pattern or a video; "" none
+  bool matte_invert = false;        // "Invert Matte"
+  session::MatteChannel matte_channel = session::MatteChannel::kAuto;  // what of the matte is read
+  std::string loop;                 // a loop's duration, "48" frames or "2s"; "" none
   std::vector<ControlSetting> controls;      // applied in order; later settings win
   std::vector<minihost::LightLayer> lights;  // composition lights
   bool progress = false;            // draw a progress bar on `err`

@@ -171,7 +171,7 @@ void ParseScene(const std::string& text, const std::string& name, const std::str
   }
   if (!scene.is_object()) throw CliError("scene file '" + name + "' must hold one JSON object {...}");
   r.OnlyKeys(scene, "", {"input", "output", "depth", "frame", "frames", "fps", "quality", "downsample", "pixel_aspect",
-                         "protocol", "threads", "controls", "lights"});
+                         "protocol", "threads", "seed", "mix", "matte", "matte_invert", "matte_channel", "loop", "controls", "lights"});
 
   if (scene.contains("input")) o.input = Resolve(r.Text(scene["input"], "input", "\"photo.png\""), base_dir);
   if (scene.contains("output")) o.output = Resolve(r.Text(scene["output"], "output", "\"rain.####.png\""), base_dir);
@@ -213,6 +213,24 @@ void ParseScene(const std::string& text, const std::string& name, const std::str
     o.protocol = p == "smart" ? minihost::Protocol::kSmart : minihost::Protocol::kClassic;
   }
   if (scene.contains("threads")) o.threads = static_cast<int>(r.Whole(scene["threads"], "threads", 0, 1024));
+  if (scene.contains("seed")) o.seed = static_cast<int>(session::CheckHostControl(session::kSeed, r.Number(scene["seed"], "seed"), "scene file '" + name + "'"));
+  if (scene.contains("mix")) o.mix = session::CheckHostControl(session::kMix, r.Number(scene["mix"], "mix"), "scene file '" + name + "'");
+  if (scene.contains("matte")) o.matte = Resolve(r.Text(scene["matte"], "matte", "\"sky.png\""), base_dir);
+  if (scene.contains("matte_invert")) {
+    if (!scene["matte_invert"].is_boolean()) throw r.Bad("matte_invert", "must be true or false");
+    o.matte_invert = scene["matte_invert"].get<bool>();
+  }
+  if (scene.contains("matte_channel")) {
+    const std::string c = r.Text(scene["matte_channel"], "matte_channel", "\"alpha\"");
+    if (c != "auto" && c != "luma" && c != "alpha") throw r.Bad("matte_channel", "must be \"auto\", \"luma\" or \"alpha\"");
+    o.matte_channel = c == "luma" ? session::MatteChannel::kLuma : c == "alpha" ? session::MatteChannel::kAlpha : session::MatteChannel::kAuto;
+  }
+  if (scene.contains("loop")) {
+    // Frames as a number, or a duration in text: "48", "2s".
+    const json& l = scene["loop"];
+    if (l.is_number_integer()) o.loop = std::to_string(l.get<long long>());
+    else o.loop = r.Text(l, "loop", "\"2s\" or 48");
+  }
   if (scene.contains("controls")) {
     const json& c = scene["controls"];
     if (!c.is_object()) throw r.Bad("controls", "must be an object of \"control name\": value, like {\"Drip Rate\": 2}");

@@ -7,7 +7,8 @@
 // names, with the time unit and frame rate first (ffmpeg sets parameters by
 // position), then draft quality, then what the editors built on MLT need
 // (added at the end so that ffmpeg's positional lists keep their meaning):
-// "Units" and the point light's "Light X" and "Light Y".
+// "Units" and the point light's "Light X" and "Light Y"; then the host's own
+// "Seed" and "Mix" (session/around.h), again at the end.
 // Doubles follow the frei0r convention unless "Units" is "native": 0..1
 // covers each control's usual span by a linear rule, value = lo + v × (hi -
 // lo) (the table below); values beyond 0..1 extend the same line and are
@@ -24,6 +25,9 @@
 // "Frame Rate" "project" takes the rate from the host's time stamps (MLT
 // stamps frame n at n / fps seconds), for editors whose panels cannot name
 // the project's rate.
+// "Seed" runs 0..1 = seeds 0..63 (to the nearest; native: the seed itself),
+// "Mix" 0..1 in either units mode; both are clamped to their ranges, as a
+// filter cannot report a bad value.
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -50,7 +54,8 @@ namespace {
 
 namespace session = pluvane::session;
 
-enum class Kind { kSlider, kAngle, kPopup, kColor, kPoint, kFrameRate, kTimeUnit, kDraft, kUnits, kPixelX, kPixelY };
+enum class Kind { kSlider, kAngle, kPopup, kColor, kPoint, kFrameRate, kTimeUnit, kDraft, kUnits, kPixelX, kPixelY,
+                  kSeed, kMix };
 
 struct ParamSpec {
   const char* name;
@@ -85,6 +90,8 @@ constexpr ParamSpec kParams[] = {
     {"Units", Kind::kUnits, 0, 0, "how doubles are read: 0..1 (default) over each control's span, or native: the control's own units"},
     {"Light X", Kind::kPixelX, 0, 0, "point light x as a fraction of the frame's width; a number wins over Light Position (default NaN: not set)"},
     {"Light Y", Kind::kPixelY, 0, 0, "point light y as a fraction of the frame's height; a number wins over Light Position (default NaN: not set)"},
+    {"Seed", Kind::kSeed, session::kSeed.min, session::kSeed.max, "another rain with the same settings; 0..1 = seeds 0..63 (default 0)"},
+    {"Mix", Kind::kMix, session::kMix.min, session::kMix.max, "0 the picture as it is, 1 the effect's result (default 1)"},
 };
 constexpr int kParamCount = static_cast<int>(sizeof kParams / sizeof kParams[0]);
 
@@ -294,6 +301,7 @@ class Instance {
     if (p.kind == Kind::kTimeUnit) v.text = "seconds";
     if (p.kind == Kind::kUnits) v.text = "0..1";
     if (p.kind == Kind::kPixelX || p.kind == Kind::kPixelY) v.number = NAN;
+    if (p.kind == Kind::kMix) v.number = session::kMix.dflt;
     if (index_[i] < 0) return v;
     const PF_ParamDef& d = session_.definitions()[index_[i]];
     switch (p.kind) {
@@ -383,6 +391,12 @@ class Instance {
     return out;
   }
 
+  static int SlotOf(Kind kind) {
+    for (int i = 0; i < kParamCount; ++i)
+      if (kParams[i].kind == kind) return i;
+    return 0;
+  }
+
   const Value& ValueOf(Kind kind) const {
     for (int i = 0; i < kParamCount; ++i)
       if (kParams[i].kind == kind) return values_[i];
@@ -411,6 +425,9 @@ class Instance {
     const double draft = ValueOf(Kind::kDraft).number;
     session_.SetDraft(!std::isnan(draft) && draft >= 0.5);
     ApplyControls();
+    const double seed = ValueOf(Kind::kSeed).number, seed_at_one = kParams[SlotOf(Kind::kSeed)].hi;
+    session_.SetSeed(static_cast<int>(session::ClampToHostControl(session::kSeed, native() ? seed : seed * seed_at_one)));
+    session_.SetMix(session::ClampToHostControl(session::kMix, ValueOf(Kind::kMix).number));
     history_.Record(frame, CurrentValues());
     return session_.RenderFrame(frame, session::PackedRgba8(in, width_, height_), session::PackedRgba8(out, width_, height_),
                                 session::Depth::k8) == PF_Err_NONE;

@@ -110,7 +110,6 @@ namespace {
 
 constexpr A_Err kBadHandle = PF_Err_BAD_CALLBACK_PARAM;
 
-// Effect time equals composition time.
 A_Err GetEffectLayer(PF_ProgPtr effect_ref, AEGP_LayerH* layerPH) {
   Composition& comp = MiniHost::FromRef(effect_ref)->composition();
   if (A_Err err = comp.Enter("AEGP_GetEffectLayer")) return err;
@@ -120,9 +119,11 @@ A_Err GetEffectLayer(PF_ProgPtr effect_ref, AEGP_LayerH* layerPH) {
 
 A_Err ConvertEffectToCompTime(PF_ProgPtr effect_ref, A_long what_time, A_u_long time_scale,
                               A_Time* comp_timePT) {
-  Composition& comp = MiniHost::FromRef(effect_ref)->composition();
+  MiniHost* host = MiniHost::FromRef(effect_ref);
+  Composition& comp = host->composition();
   if (A_Err err = comp.Enter("AEGP_ConvertEffectToCompTime")) return err;
-  *comp_timePT = A_Time{what_time, time_scale};
+  // The layer's time is the composition's; a seed's shift is undone.
+  *comp_timePT = A_Time{host->LayerTime(what_time), time_scale};
   return A_Err{0};
 }
 

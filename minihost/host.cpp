@@ -123,6 +123,10 @@ std::string MiniHost::DefaultModulePath() {
   return PLUVANE_MODULE_PATH;
 }
 
+A_long MiniHost::LayerTime(A_long effect_time) const {
+  return static_cast<A_long>(static_cast<uint32_t>(effect_time) - static_cast<uint32_t>(settings_.time_shift));
+}
+
 MiniHost* MiniHost::FromRef(PF_ProgPtr ref) { return ContextFromRef(ref)->host; }
 CallContext* MiniHost::ContextFromRef(PF_ProgPtr ref) {
   return reinterpret_cast<CallContext*>(ref);
@@ -142,7 +146,7 @@ void MiniHost::InitInData(CallContext& ctx, A_long time) {
   in.effect_ref = reinterpret_cast<PF_ProgPtr>(&ctx);
   in.quality = settings_.quality;
   in.version = settings_.version;
-  in.current_time = time;
+  in.current_time = static_cast<A_long>(static_cast<uint32_t>(time) + static_cast<uint32_t>(settings_.time_shift));
   in.time_step = settings_.time_step;
   in.local_time_step = settings_.local_time_step;
   in.total_time = settings_.total_time;
@@ -164,7 +168,7 @@ void MiniHost::PrepareContext(CallContext& ctx, A_long time, PF_EffectWorld* inp
   ctx.input = input;
   ctx.param_values.clear();
   for (size_t i = 0; i < defs_.size(); ++i)
-    ctx.param_values.push_back(ValueAt(static_cast<int>(i), time, settings_.time_scale));
+    ctx.param_values.push_back(ValueAt(static_cast<int>(i), ctx.in_data.current_time, settings_.time_scale));
   if (ctx.param_values.empty()) ctx.param_values.push_back(PF_ParamDef{});
   if (input) ctx.param_values[0].u.ld = *input;
   ctx.param_ptrs.clear();
@@ -350,7 +354,7 @@ PF_ParamDef MiniHost::OutsideValue(PF_ParamDef d, const std::array<double, 3>& v
 PF_ParamDef MiniHost::ValueAt(int index, A_long time, A_u_long time_scale) const {
   PF_ParamDef d = defs_.at(index);
   const ParamState& st = states_.at(index);
-  const double t = time_scale ? static_cast<double>(time) / time_scale : 0.0;
+  const double t = time_scale ? static_cast<double>(LayerTime(time)) / time_scale : 0.0;
   const bool keyed = !st.keys.empty();
   std::array<double, 3> outside{};
   if (index > 0 && value_source_ && value_source_(index, t, outside)) return OutsideValue(d, outside);

@@ -46,6 +46,11 @@ struct LayerSettings {
   A_long time_step = 1;
   A_long local_time_step = 1;
   A_long total_time = 300;
+  // The effect sees times this far from the layer's (a seed): a frame at
+  // layer time t renders at effect time t + time_shift, and a control read at
+  // effect time u gets the layer's value at u − time_shift. Both wrap as
+  // 32-bit words, as the effect's own birth times do.
+  A_long time_shift = 0;
   PF_RationalScale downsample_x{1, 1};
   PF_RationalScale downsample_y{1, 1};
   PF_RationalScale pixel_aspect_ratio{1, 1};
@@ -143,7 +148,7 @@ enum class Protocol { kSmart, kClassic };
 // its pixel (0, 0), so an input expanded by an earlier effect, or an output
 // larger than the layer, is described by non-zero origins.
 struct FrameRequest {
-  A_long time = 0;  // current_time, in time_scale units
+  A_long time = 0;  // the layer's time, in time_scale units (current_time is it plus time_shift)
   PF_EffectWorld* input = nullptr;
   PF_EffectWorld* output = nullptr;
   Protocol protocol = Protocol::kSmart;
@@ -196,7 +201,7 @@ class MiniHost {
   // Sends any command with a fresh call context at `time` (time_scale units).
   PF_Err Call(PF_Cmd cmd, A_long time = 0, PF_LayerDef* output = nullptr, void* extra = nullptr,
               CallContext* ctx = nullptr);
-  // Prepares a call context for `time` (parameter values, in_data) without calling.
+  // Prepares a call context for layer time `time` (parameter values, in_data) without calling.
   void PrepareContext(CallContext& ctx, A_long time, PF_EffectWorld* input = nullptr);
   PF_Err Invoke(PF_Cmd cmd, CallContext& ctx, PF_LayerDef* output, void* extra);
 
@@ -217,7 +222,8 @@ class MiniHost {
   // Keyframes: linear between keys, held before the first and after the last.
   // Popups and colours take no keys.
   void SetKeys(int index, std::vector<Keyframe> keys);
-  // The value the host hands the effect at `time`, as the effect sees it.
+  // The value the host hands the effect at effect time `time` (the layer's
+  // value at time − time_shift), as the effect sees it.
   PF_ParamDef ValueAt(int index, A_long time, A_u_long time_scale) const;
   // Values from an outside host instead of the keyframes kept here.
   void set_value_source(ValueSource source) { value_source_ = std::move(source); }
@@ -268,6 +274,8 @@ class MiniHost {
   PF_Err ProgressImpl(A_long current, A_long total);
 
   // ---- internal, used by the callback tables ----------------------------------------
+  // The layer's time of an effect time, undoing time_shift (32-bit wrap).
+  A_long LayerTime(A_long effect_time) const;
   static MiniHost* FromRef(PF_ProgPtr effect_ref);
   static CallContext* ContextFromRef(PF_ProgPtr effect_ref);
   void RecordUIUpdate(const ParamUIUpdate& update);

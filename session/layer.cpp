@@ -122,6 +122,10 @@ void CheckSize(const PF_EffectWorld* world, int width, int height) {
 
 }  // namespace
 
+Depth DepthOf(PF_PixelFormat format) {
+  return format == PF_PixelFormat_ARGB64 ? Depth::k16 : format == PF_PixelFormat_ARGB128 ? Depth::k32 : Depth::k8;
+}
+
 PF_PixelFormat FormatOf(Depth depth) {
   switch (depth) {
     case Depth::k8: return PF_PixelFormat_ARGB32;

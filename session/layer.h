@@ -14,6 +14,8 @@ namespace pluvane::session {
 
 // The world format of a render depth.
 PF_PixelFormat FormatOf(Depth depth);
+// The depth of a world format (8-bit for anything else).
+Depth DepthOf(PF_PixelFormat format);
 
 // Host values into a world of the image's depth and size, and back. ReadWorld
 // fills `reuse` (a spent buffer, or nothing) with the samples.

@@ -125,13 +125,47 @@ minihost::WorldPtr Session::NewWorld(Depth depth) {
   return world;
 }
 
-PF_Err Session::RenderFrame(long long frame, PF_EffectWorld* input, PF_EffectWorld* output) {
+void Session::SetSeed(int seed) {
+  seed_ = static_cast<int>(CheckHostControl(kSeed, seed, "the seed"));
+}
+
+void Session::SetMix(double mix) { mix_ = CheckHostControl(kMix, mix, "the mix"); }
+
+void Session::SetMatte(std::optional<Matte> matte) { matte_ = std::move(matte); }
+
+void Session::SetLoop(long long period) {
+  if (period < 0 || period > timebase_.LastFrame())
+    throw Error("a loop of " + std::to_string(period) + " frames lies beyond the host's time range at " +
+                timebase_.rate().Text() + " fps");
+  loop_ = period;
+}
+
+PF_Err Session::RenderEffect(long long frame, PF_EffectWorld* input, PF_EffectWorld* output) {
   minihost::FrameRequest request;
   request.time = timebase_.TimeOf(frame);
   request.input = input;
   request.output = output;
   request.protocol = protocol_;
+  // The seed's shift, as a 32-bit word: the effect's times wrap as words too.
+  host_->settings().time_shift =
+      static_cast<A_long>(static_cast<uint32_t>(SeedShift(seed_, timebase_) * timebase_.time_step()));
   return host_->RenderFrame(request);
+}
+
+PF_Err Session::RenderFrame(long long frame, PF_EffectWorld* input, PF_EffectWorld* output) {
+  const Depth depth = DepthOf(minihost::MiniHost::WorldFormat(output));
+  const long long f = loop_ > 0 ? frame % loop_ : frame;
+  timebase_.TimeOf(frame);  // the frame asked for lies in the host's time range, looped or not
+  if (PF_Err err = RenderEffect(f, input, output)) return err;
+  if (f < LoopFade(loop_)) {
+    // The same frame a turn later continues the previous turn's last frame:
+    // the fade leaves it for frame f in equal steps.
+    minihost::WorldPtr later = NewWorld(depth);
+    if (PF_Err err = RenderEffect(f + loop_, input, later.get())) return err;
+    BlendWorlds(later.get(), output, depth, static_cast<double>(f + 1) / static_cast<double>(LoopFade(loop_) + 1), nullptr);
+  }
+  if (mix_ != 1.0 || matte_) BlendWorlds(input, output, depth, mix_, matte_ ? &*matte_ : nullptr);
+  return PF_Err_NONE;
 }
 
 PF_Err Session::RenderFrame(long long frame, const PixelView& in, const MutablePixelView& out, Depth depth) {

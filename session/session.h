@@ -8,11 +8,13 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "minihost/composition.h"
 #include "minihost/host.h"
+#include "session/around.h"
 #include "session/controls.h"
 #include "session/layer.h"
 #include "session/timebase.h"
@@ -70,12 +72,27 @@ class Session {
   std::string UnusedBecause(int index) { return session::UnusedBecause(*host_, index); }
   void AddLight(const minihost::LightLayer& light);
 
+  // ---- around the effect (around.h): seed, mix, matte, loop -------------------------------
+  // Values outside the controls' ranges are an Error (CheckHostControl): a
+  // front end that cannot report one clamps first (ClampToHostControl).
+  void SetSeed(int seed);
+  int seed() const { return seed_; }
+  void SetMix(double mix);
+  double mix() const { return mix_; }
+  // The matte of the frames from the next on, at the render size (nothing: none).
+  void SetMatte(std::optional<Matte> matte);
+  // A loop of `period` frames (0: none): frame f renders as frame f mod period,
+  // its first LoopFade(period) frames cross-faded into the turn before.
+  void SetLoop(long long period);
+  long long loop() const { return loop_; }
+
   // ---- rendering --------------------------------------------------------------------
   // A world of the render size in `depth`, released when the pointer goes.
   minihost::WorldPtr NewWorld(Depth depth);
   // Renders frame `frame` over `input` into `output` (worlds of the render
-  // size, one depth). Returns the effect's error: PF_Interrupt_CANCEL when
-  // cancelled. Error when the frame lies beyond the host's time range.
+  // size, one depth), with the seed, loop, mix and matte. Returns the
+  // effect's error: PF_Interrupt_CANCEL when cancelled. Error when the frame
+  // lies beyond the host's time range.
   PF_Err RenderFrame(long long frame, PF_EffectWorld* input, PF_EffectWorld* output);
   // The same over pixel buffers of the render size: fills the session's own
   // input world, renders, and reads the output world into `out`.
@@ -99,6 +116,8 @@ class Session {
 
  private:
   void SetUp();
+  // The effect alone at frame `frame` of the seed, no loop, mix or matte.
+  PF_Err RenderEffect(long long frame, PF_EffectWorld* input, PF_EffectWorld* output);
 
   std::unique_ptr<minihost::MiniHost> host_;
   Timebase timebase_;
@@ -106,6 +125,10 @@ class Session {
   // The session's own worlds for RenderFrame over pixel buffers.
   Depth buffer_depth_ = Depth::k8;
   minihost::WorldPtr input_, output_;
+  int seed_ = 0;
+  double mix_ = 1.0;
+  std::optional<Matte> matte_;
+  long long loop_ = 0;
 };
 
 // A host's error code in words, for messages: "out of memory", "cancelled".

@@ -170,6 +170,10 @@ TEST(BadInput, EndsWithOneClearLineAndWritesNothing) {
       {{"in.png", "-o", "o.png", "--downsample", "100"}, "leaves no pixels"},
       {{"in.png", "-o", "o.png", "--bogus"}, "--bogus"},
       {{"in.png"}, "no output given"},
+      {{"in.png", "-o", "o.png", "--seed", "64"}, "\"Seed\" = 64 (--seed) is outside its valid range 0 to 63"},
+      {{"in.png", "-o", "o.png", "--mix", "1.5"}, "\"Mix\" = 1.5 (--mix) is outside its valid range 0 to 1"},
+      {{"in.png", "-o", "o.png", "--loop", "2.5"}, "not a whole number of frames"},
+      {{"in.png", "-o", "o.png", "--matte", "notes.png"}, "cannot read 'notes.png' as an image"},
   };
   std::vector<TempDir> dirs(std::size(cases));
   std::vector<Process> started;

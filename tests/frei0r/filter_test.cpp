@@ -117,8 +117,12 @@ TEST_F(FilterTest, DeclaresAnRgbaFilterWithEveryControlByName) {
                   {"Roughness", F0R_PARAM_DOUBLE},       {"Metal", F0R_PARAM_DOUBLE},
                   {"Frame Rate", F0R_PARAM_STRING},      {"Time Unit", F0R_PARAM_STRING},
                   {"Draft", F0R_PARAM_BOOL},             {"Units", F0R_PARAM_STRING},
-                  {"Light X", F0R_PARAM_DOUBLE},         {"Light Y", F0R_PARAM_DOUBLE}};
+                  {"Light X", F0R_PARAM_DOUBLE},         {"Light Y", F0R_PARAM_DOUBLE},
+                  {"Seed", F0R_PARAM_DOUBLE},            {"Mix", F0R_PARAM_DOUBLE}};
   EXPECT_EQ(info.num_params, static_cast<int>(std::size(expected)));
+  // Added last, so that positional lists (ffmpeg's) keep their meaning.
+  EXPECT_EQ(filter_.Index("Seed"), info.num_params - 2);
+  EXPECT_EQ(filter_.Index("Mix"), info.num_params - 1);
   for (const auto& e : expected) {
     const int i = filter_.Index(e.name);
     ASSERT_GE(i, 0) << e.name;
@@ -133,7 +137,7 @@ TEST_F(FilterTest, DeclaresAnRgbaFilterWithEveryControlByName) {
     const char* name;
     double value;
   } defaults[] = {{"Drip Rate", 0.2}, {"Rippling", 0.5}, {"Displacement", 0.7}, {"Light Direction", 0.375},
-                  {"Light Height", 0.65}, {"Specular", 1.0}};
+                  {"Light Height", 0.65}, {"Specular", 1.0}, {"Seed", 0.0}, {"Mix", 1.0}};
   for (const auto& d : defaults) {
     double v = -1;
     filter_.get(inst, &v, filter_.Index(d.name));

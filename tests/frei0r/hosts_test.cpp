@@ -112,17 +112,19 @@ class HostTest : public ::testing::Test {
   }
 
   // What the command line renders for `input` at `frame`, as RGBA bytes.
-  std::string Cli(const std::string& input, int frame, const std::string& fps, const std::vector<std::string>& sets) {
+  std::string Cli(const std::string& input, int frame, const std::string& fps, const std::vector<std::string>& sets,
+                  const std::string& options = "") {
     std::string cmd = Q(PLUVANE_CLI_PATH) + " render " + input + " -o cli.png -q --depth 8 --frame " +
-                      std::to_string(frame) + " --fps " + fps;
+                      std::to_string(frame) + " --fps " + fps + options;
     for (const auto& s : sets) cmd += " --set " + Q(s);
     cmd += " && ffmpeg -v error -y -i cli.png -f rawvideo -pix_fmt rgba cli.raw";
     Run(cmd);
     return ReadAll(Path("cli.raw"));
   }
-  std::string CliClip(int frames, const std::string& fps, const std::vector<std::string>& sets) {
+  std::string CliClip(int frames, const std::string& fps, const std::vector<std::string>& sets,
+                      const std::string& options = "") {
     std::string all;
-    for (int f = 0; f < frames; ++f) all += Cli("src." + std::to_string(f) + ".png", f, fps, sets);
+    for (int f = 0; f < frames; ++f) all += Cli("src." + std::to_string(f) + ".png", f, fps, sets, options);
     return all;
   }
 
@@ -254,6 +256,13 @@ TEST_F(HostTest, MeltFramesMatchTheCommandLine) {
       CliClip(kFrames, "30000/1001", {"Drip Rate=2", "Light Type=Point Light", "Light Color=255,128,0"});
   for (int f = 0; f < kFrames; ++f)
     EXPECT_TRUE(got.compare(f * kFrameBytes, kFrameBytes, want, f * kFrameBytes, kFrameBytes) == 0) << "frame " << f;
+  // "Seed" 1 is the last seed on the 0..1 scale; "Mix" is the same in both.
+  Run("melt -quiet -profile profile clip.mkv -filter frei0r.pluvane 'Frame Rate=30000/1001' 'Drip Rate=0.4' "
+      "Seed=1 Mix=0.6 -consumer avformat:seeded.raw f=rawvideo vcodec=rawvideo pix_fmt=rgba");
+  const std::string seeded = ReadAll(Path("seeded.raw"));
+  EXPECT_FALSE(seeded == got);
+  EXPECT_TRUE(seeded == CliClip(kFrames, "30000/1001", {"Drip Rate=2"}, " --seed 63 --mix 0.6"))
+      << "melt's seeded frames differ from pluvane render's";
 }
 
 // GStreamer: properties in 0..1 by their canonical names, time from the
@@ -263,7 +272,7 @@ TEST_F(HostTest, GstreamerFramesMatchTheCommandLine) {
   constexpr int kFrames = 4;
   MakeClip(kFrames);
   Run("gst-launch-1.0 -q filesrc location=clip.mkv ! matroskademux ! pngdec ! videoconvert ! "
-      "frei0r-filter-pluvane frame-rate=30000/1001 drip-rate=0.4 displacement=0.9 light-color-g=0 ! "
+      "frei0r-filter-pluvane frame-rate=30000/1001 drip-rate=0.4 displacement=0.9 light-color-g=0 seed=0 mix=1 ! "
       "videoconvert ! video/x-raw,format=RGBA ! filesink location=gst.raw");
   const std::string got = ReadAll(Path("gst.raw"));
   ASSERT_EQ(got.size(), kFrames * kFrameBytes);
