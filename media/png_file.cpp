@@ -105,7 +105,7 @@ bool ReadRows(png_structp png, const Layout& layout, png_bytep row, std::vector<
 enum class Want { kHeader, kPixels };
 
 // The whole read, header or pixels; false on anything left to OpenImageIO.
-bool ReadPng(std::FILE* f, Want want, Layout& layout, FileImage* image) {
+bool ReadPng(std::FILE* f, png_alloc_size_t file_bytes, Want want, Layout& layout, FileImage* image) {
   png_byte signature[8];
   if (std::fread(signature, 1, 8, f) != 8 || png_sig_cmp(signature, 0, 8) != 0) return false;
   ErrorState state;
@@ -116,6 +116,12 @@ bool ReadPng(std::FILE* f, Want want, Layout& layout, FileImage* image) {
   if (info && setjmp(png_jmpbuf(png)) == 0) {
     png_init_io(png, f);
     png_set_sig_bytes(png, 8);
+    // libpng's own bounds: no side beyond a layer's, and no chunk (nor the
+    // text a compressed one inflates to) held in memory beyond the file's size,
+    // at least 1 MB and at most libpng's default of 8 MB. Every chunk's length
+    // has been held against the file already (file_checks.h).
+    png_set_user_limits(png, kMaxLayerSide, kMaxLayerSide);
+    png_set_chunk_malloc_max(png, std::clamp<png_alloc_size_t>(file_bytes, 1 << 20, 8000000));
     if (ReadLayout(png, info, layout)) {
       if (want == Want::kHeader) {
         ok = true;
@@ -135,6 +141,12 @@ bool ReadPng(std::FILE* f, Want want, Layout& layout, FileImage* image) {
   return ok;
 }
 
+png_alloc_size_t FileBytes(const std::string& path) {
+  std::error_code ec;
+  const auto bytes = fs::file_size(path, ec);
+  return ec ? 8000000 : static_cast<png_alloc_size_t>(bytes);
+}
+
 // Error for a file whose header claims more than the layer size limit.
 void RefuseSize(const Layout& layout, const std::string& path) {
   if (layout.too_big) CheckLayerSize(layout.width, layout.height, "input " + Quoted(path));
@@ -148,7 +160,7 @@ std::optional<FileImage> ReadPlainPng(const std::string& path) {
   if (!f) return std::nullopt;
   FileImage image;
   Layout layout;
-  if (!ReadPng(f.get(), Want::kPixels, layout, &image)) {
+  if (!ReadPng(f.get(), FileBytes(path), Want::kPixels, layout, &image)) {
     RefuseSize(layout, path);
     return std::nullopt;
   }
@@ -160,7 +172,7 @@ std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path) {
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) return std::nullopt;
   Layout layout;
-  if (!ReadPng(f.get(), Want::kHeader, layout, nullptr)) {
+  if (!ReadPng(f.get(), FileBytes(path), Want::kHeader, layout, nullptr)) {
     RefuseSize(layout, path);
     return std::nullopt;
   }
