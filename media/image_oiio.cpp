@@ -6,6 +6,7 @@
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -68,6 +69,10 @@ std::unique_ptr<OIIO::ImageInput> OpenImage(const std::string& path, OIIO::Image
   if (!format)
     throw Error("cannot read " + Quoted(path) + " as an image (its content is none of PNG, TIFF, OpenEXR or JPEG); "
                 "give a PNG, TIFF, OpenEXR or JPEG file");
+  // OpenImageIO's own bound on what a header may claim: an image of the
+  // largest layer with up to 16 float channels (2.5 GB at the default 40
+  // megapixels), where its default is 32 GB.
+  OIIO::attribute("limits:imagesize_MB", static_cast<int>(std::ceil(MaxLayerMegapixels() * 1e6 * 16 * 4 / (1 << 20))));
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
   // The file's header (size, channels, sample type) comes back from open().
@@ -117,7 +122,9 @@ bool ReadBands(OIIO::ImageInput& in, const OIIO::ImageSpec& h, int alpha, float 
   const size_t whole = width * static_cast<size_t>(h.height) * 4;
   // Tiled files are read a row of tiles at a time; scanline files in bands
   // of up to 64 rows, a few of the format's own chunks, and at most 64 MB.
-  const size_t row_bytes = width * static_cast<size_t>(used) * sizeof(T);
+  // OpenImageIO reads every channel of a row in the file's own type before
+  // it hands over those asked for.
+  const size_t row_bytes = std::max<size_t>(width * static_cast<size_t>(used) * sizeof(T), h.scanline_bytes(true));
   const int rows_in_64mb = static_cast<int>(std::max<size_t>(1, (size_t{64} << 20) / row_bytes));
   const int band = h.tile_width > 0 ? std::max(1, h.tile_height) : std::min({h.height, 64, rows_in_64mb});
   std::vector<T> raw(width * static_cast<size_t>(band) * used);
