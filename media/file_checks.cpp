@@ -73,8 +73,8 @@ std::string PngProblem(Bytes& b) {
     for (char& c : type)
       if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) c = '?';
     at += 8;
+    if (type == "IEND") break;  // nothing after it is read, not even its check sum
     if (length > 0x7fffffff || length + 4 > b.Left(at)) return MoreThanHeld("its PNG chunk " + Quoted(type), length);
-    if (type == "IEND") break;
     at += length + 4;  // the data and its CRC
   }
   return "";
