@@ -118,7 +118,7 @@ bool ReadPng(std::FILE* f, png_alloc_size_t file_bytes, Want want, Layout& layou
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
-  volatile bool ok = false, reading_rows = false, rows_read = false;
+  volatile bool ok = false, reading_rows = false, rows_read = false, rows_checked = false;
   if (info && setjmp(png_jmpbuf(png)) == 0) {
     png_init_io(png, f);
     png_set_sig_bytes(png, 8);
@@ -141,9 +141,20 @@ bool ReadPng(std::FILE* f, png_alloc_size_t file_bytes, Want want, Layout& layou
         rows_read = true;
         png_read_end(png, nullptr);
       }
+    } else if (want == Want::kPixels && !layout.too_big) {
+      // A layout left to OpenImageIO: its rows are decoded once here as they
+      // are stored, so that damaged data is refused with libpng's message
+      // from here too; OpenImageIO then reads a file that decodes.
+      reading_rows = true;
+      const int passes = png_set_interlace_handling(png);
+      png_read_update_info(png, info);
+      state.row.resize(png_get_rowbytes(png, info));
+      for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < layout.height; ++y) png_read_row(png, state.row.data(), nullptr);
+      rows_checked = true;
     }
-  } else if (rows_read) {
-    ok = true;
+  } else if (rows_read || rows_checked) {
+    ok = rows_read;
   } else if (info) {
     failure = OneLine(state.message[0] ? state.message : "libpng error");
     in_pixels = reading_rows;
