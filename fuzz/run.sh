@@ -84,6 +84,9 @@ for t in "${TARGETS[@]}"; do
     artifact=$(ls "$SCRATCH"/artifact-* 2>/dev/null | head -1 || true)
     if [[ -z $artifact ]]; then echo "fuzz $t: FAILED without an input"; tail -40 "$log"; status=1; break; fi
     kind=$(basename "$artifact" | sed 's/^artifact-\([a-z-]*\)-.*/\1/')
+    if [[ ! -s $artifact ]]; then  # no input was running: the fault came at start-up or exit
+      echo "fuzz $t: $kind outside any input:"; tail -25 "$log" | sed 's/^/    /'; status=1; break
+    fi
     if [[ $kind == leak ]] && ASAN_OPTIONS=$RECHECK "$program" "$artifact" >/dev/null 2>&1; then
       continue  # the suppressed library leak: go on
     fi
@@ -91,7 +94,8 @@ for t in "${TARGETS[@]}"; do
     cp "$artifact" "$HERE/corpus/$t/$name"
     found+=("$name")
     echo "fuzz $t: $kind, kept as fuzz/corpus/$t/$name:"
-    grep -m1 -A12 -E '^==[0-9]+==ERROR|runtime error|ERROR: libFuzzer' "$log" | sed 's/^/    /' || true
+    grep -m1 -A12 -E '^==[0-9]+== ?ERROR|runtime error|ERROR: libFuzzer' "$log" | sed 's/^/    /' ||
+      tail -25 "$log" | sed 's/^/    /'
   done
   # The new inputs that add coverage, into the corpus.
   "$program" -merge=1 -max_len=4096 -rss_limit_mb=2048 -timeout=20 "$HERE/corpus/$t" "$SCRATCH/$t" >"$SCRATCH/merge-$t.log" 2>&1 ||
