@@ -97,8 +97,13 @@ struct ExrPart {
   uint64_t Chunks() const {
     if (chunk_count >= 0) return static_cast<uint64_t>(chunk_count);
     if (width <= 0 || height <= 0) return 0;
-    if (tile_width > 0 && tile_height > 0)
-      return static_cast<uint64_t>((width + tile_width - 1) / tile_width) * static_cast<uint64_t>((height + tile_height - 1) / tile_height);
+    if (tile_width > 0 && tile_height > 0) {
+      uint64_t tiles = 0;
+      if (__builtin_mul_overflow(static_cast<uint64_t>((width + tile_width - 1) / tile_width),
+                                 static_cast<uint64_t>((height + tile_height - 1) / tile_height), &tiles))
+        return UINT64_MAX;
+      return tiles;
+    }
     if (compression < 0 || compression > 9) return 0;
     return static_cast<uint64_t>((height + kExrRowsPerChunk[compression] - 1) / kExrRowsPerChunk[compression]);
   }
@@ -183,7 +188,7 @@ std::string ExrProblem(Bytes& b, unsigned char flags) {
       at += static_cast<uint64_t>(size);
     }
     if (after_last_part) break;
-    chunks += p.Chunks();
+    if (__builtin_add_overflow(chunks, p.Chunks(), &chunks)) chunks = UINT64_MAX;
     if (!multipart) break;
   }
   if (chunks > b.Left(at) / 8)
