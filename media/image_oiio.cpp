@@ -44,11 +44,11 @@ SampleType TypeOf(const OIIO::ImageSpec& header) {
 const char* OiioFormatOf(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return nullptr;
-  unsigned char m[4] = {};
-  const size_t n = std::fread(m, 1, 4, f);
+  unsigned char m[8] = {};
+  const size_t n = std::fread(m, 1, 8, f);
   std::fclose(f);
   if (n < 4) return nullptr;
-  if (std::memcmp(m, "\x89PNG", 4) == 0) return "png";
+  if (n == 8 && std::memcmp(m, "\x89PNG\r\n\x1a\n", 8) == 0) return "png";  // the whole signature, as libpng checks it
   if (std::memcmp(m, "\x76\x2f\x31\x01", 4) == 0) return "openexr";
   if (std::memcmp(m, "II*\0", 4) == 0 || std::memcmp(m, "MM\0*", 4) == 0 || std::memcmp(m, "II+\0", 4) == 0 ||
       std::memcmp(m, "MM\0+", 4) == 0)

@@ -298,6 +298,8 @@ TEST(HostileFiles, EveryFuzzInputRendersOrFailsWithinBoundedMemoryAndTime) {
       {"found-huge-exr-attribute", "more than the file holds"},
       // Empty: OpenImageIO tried every reader it has on it, 20 s in the DICOM one.
       {"found-empty-png-tries-every-reader", "its content is none of PNG, TIFF, OpenEXR or JPEG"},
+      // A PNG signature with its line ends changed: libpng's message went to stderr.
+      {"found-png-signature-mangled", "its content is none of PNG, TIFF, OpenEXR or JPEG"},
   };
   // The image target takes the first byte for the file's extension, the rest as its content.
   const char* const kImageExtensions[] = {".png", ".exr", ".tif", ".jpg"};
