@@ -13,8 +13,9 @@
 # target's corpus as found-TARGET-KIND-HASH, where the tests replay it
 # (the image and video ones in the hostile-file tests too), and the run ends
 # with a failure listing them. At the end, the new inputs that reach code the
-# corpus did not are merged into it (libFuzzer's -merge: the fewest files for
-# the coverage, none above -max_len).
+# corpus did not are merged into it (libFuzzer's -merge by edges alone,
+# -use_counters=0: the fewest files that reach every edge the run reached,
+# none above -max_len; counting hit counts too kept four times as many).
 set -euo pipefail
 KEEP=0
 if [[ ${1:-} == --keep ]]; then KEEP=1; shift; fi
@@ -98,7 +99,8 @@ for t in "${TARGETS[@]}"; do
       tail -25 "$log" | sed 's/^/    /'
   done
   # The new inputs that add coverage, into the corpus.
-  "$program" -merge=1 -max_len=4096 -rss_limit_mb=2048 -timeout=20 "$HERE/corpus/$t" "$SCRATCH/$t" >"$SCRATCH/merge-$t.log" 2>&1 ||
+  "$program" -merge=1 -use_counters=0 -max_len=4096 -rss_limit_mb=2048 -timeout=20 "$HERE/corpus/$t" "$SCRATCH/$t" \
+    >"$SCRATCH/merge-$t.log" 2>&1 ||
     { echo "fuzz $t: merging the new inputs failed"; tail -20 "$SCRATCH/merge-$t.log"; status=1; }
   added=$(($(ls "$HERE/corpus/$t" | wc -l) - before - ${#found[@]}))
   echo "fuzz $t: $((SECONDS - start))s, $runs runs, peak memory $peak MB (bound 2048)," \
