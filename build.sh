@@ -4,6 +4,7 @@
 #   ./build.sh test   install what is missing, build normal and sanitized, run every test
 #   ./build.sh bench  build and run the benchmarks
 #   ./build.sh package  build what is installed and make the Debian package build/pluvane_VERSION_amd64.deb
+#   ./build.sh fuzz [MINUTES [TARGET...]]  fuzz every target (or those named) for MINUTES each (60), growing fuzz/corpus (README: Fuzzing)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -91,8 +92,17 @@ case "${1:-}" in
     (cd build && cpack -G DEB >cpack.log 2>&1) || { cat build/cpack.log >&2; exit 1; }
     echo "built $(ls build/pluvane_*_amd64.deb); install it with: apt install ./build/pluvane_*_amd64.deb"
     ;;
+  fuzz)
+    # A long run of every target in turn; new inputs that reach new code are
+    # merged into fuzz/corpus, failing ones kept there as found-* (README: Fuzzing).
+    minutes=${2:-60}
+    [[ $minutes =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 fuzz [MINUTES per target, default 60]" >&2; exit 2; }
+    install_deps clang-14 libclang-rt-14-dev
+    CC=clang-14 CXX=clang++-14 build build-fuzz -DPLUVANE_FUZZ=ON -DPLUVANE_BUILD_TESTS=OFF -DPLUVANE_BUILD_BENCH=OFF
+    fuzz/run.sh --keep build-fuzz $((minutes * 60)) "${@:3}"
+    ;;
   *)
-    echo "usage: $0 demo|test|bench|package" >&2
+    echo "usage: $0 demo|test|bench|package|fuzz [MINUTES]" >&2
     exit 2
     ;;
 esac

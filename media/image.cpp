@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "media/error.h"
+#include "media/file_checks.h"
 #include "media/io_module.h"
 #include "media/layer_limits.h"
 #include "media/png_file.h"
@@ -119,7 +120,10 @@ SampleType OutputSampleType(FileFormat format, Depth depth) {
   return SampleType::kUInt8;
 }
 
+// Both first hold what the header claims against the file (file_checks.h),
+// before libpng or OpenImageIO allocates from it.
 FileImage ReadImageFile(const std::string& path) {
+  CheckHeaderClaims(path);
   if (auto png = ReadPlainPng(path)) {
     png->color_space = "sRGB";  // a plain PNG (no gAMA, cHRM or iCCP chunk) is sRGB
     return std::move(*png);
@@ -128,6 +132,7 @@ FileImage ReadImageFile(const std::string& path) {
 }
 
 ImageHeader ReadImageHeader(const std::string& path) {
+  CheckHeaderClaims(path);
   if (auto png = ReadPlainPngHeader(path)) {
     return *png;
   }

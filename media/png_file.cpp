@@ -104,18 +104,30 @@ bool ReadRows(png_structp png, const Layout& layout, png_bytep row, std::vector<
 
 enum class Want { kHeader, kPixels };
 
-// The whole read, header or pixels; false on anything left to OpenImageIO.
-bool ReadPng(std::FILE* f, Want want, Layout& layout, FileImage* image) {
+// The whole read, header or pixels; false on anything left to OpenImageIO,
+// and on a file libpng cannot read, whose error goes to `failure`. libpng
+// reads every PNG that OpenImageIO reads, so OpenImageIO would only fail the
+// same way (and print libpng's message on stderr besides). A failure in a
+// chunk after the last row (a damaged trailing chunk, a missing end) does not
+// take back a complete image.
+bool ReadPng(std::FILE* f, png_alloc_size_t file_bytes, Want want, Layout& layout, FileImage* image,
+             std::string& failure, bool& in_pixels) {
   png_byte signature[8];
   if (std::fread(signature, 1, 8, f) != 8 || png_sig_cmp(signature, 0, 8) != 0) return false;
   ErrorState state;
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
-  volatile bool ok = false;
+  volatile bool ok = false, reading_rows = false, rows_read = false, rows_checked = false;
   if (info && setjmp(png_jmpbuf(png)) == 0) {
     png_init_io(png, f);
     png_set_sig_bytes(png, 8);
+    // libpng's own bounds: no side beyond a layer's, and no chunk (nor the
+    // text a compressed one inflates to) held in memory beyond the file's size,
+    // at least 1 MB and at most libpng's default of 8 MB. Every chunk's length
+    // has been held against the file already (file_checks.h).
+    png_set_user_limits(png, kMaxLayerSide, kMaxLayerSide);
+    png_set_chunk_malloc_max(png, std::clamp<png_alloc_size_t>(file_bytes, 1 << 20, 8000000));
     if (ReadLayout(png, info, layout)) {
       if (want == Want::kHeader) {
         ok = true;
@@ -124,20 +136,54 @@ bool ReadPng(std::FILE* f, Want want, Layout& layout, FileImage* image) {
         image->height = static_cast<int>(layout.height);
         image->type = layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8;
         state.row.resize(png_get_rowbytes(png, info));
+        reading_rows = true;
         ok = ReadRows(png, layout, state.row.data(), image->rgba);
+        rows_read = true;
         png_read_end(png, nullptr);
       }
+    } else if (want == Want::kPixels && !layout.too_big) {
+      // A layout left to OpenImageIO: its rows are decoded once here as they
+      // are stored, so that damaged data is refused with libpng's message
+      // from here too; OpenImageIO then reads a file that decodes.
+      reading_rows = true;
+      const int passes = png_set_interlace_handling(png);
+      png_read_update_info(png, info);
+      state.row.resize(png_get_rowbytes(png, info));
+      for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < layout.height; ++y) png_read_row(png, state.row.data(), nullptr);
+      rows_checked = true;
     }
-  } else {
+  } else if (rows_read || rows_checked) {
+    ok = rows_read;
+  } else if (info) {
+    failure = OneLine(state.message[0] ? state.message : "libpng error");
+    in_pixels = reading_rows;
     ok = false;
   }
   png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
   return ok;
 }
 
-// Error for a file whose header claims more than the layer size limit.
-void RefuseSize(const Layout& layout, const std::string& path) {
+png_alloc_size_t FileBytes(const std::string& path) {
+  std::error_code ec;
+  const auto bytes = fs::file_size(path, ec);
+  return ec ? 8000000 : static_cast<png_alloc_size_t>(bytes);
+}
+
+// Error for a file whose header claims more than the layer size limit, or
+// that libpng cannot read. libpng refuses a side beyond the limit itself
+// (png_set_user_limits): the size from the header then gives the message
+// every other format gives.
+void Refuse(const Layout& layout, const std::string& failure, bool in_pixels, const std::string& path) {
   if (layout.too_big) CheckLayerSize(layout.width, layout.height, "input " + Quoted(path));
+  if (failure.empty()) return;
+  unsigned char head[24];
+  File f(std::fopen(path.c_str(), "rb"));
+  if (f && std::fread(head, 1, sizeof head, f.get()) == sizeof head && std::memcmp(head + 12, "IHDR", 4) == 0)
+    CheckLayerSize(png_get_uint_32(head + 16), png_get_uint_32(head + 20), "input " + Quoted(path));
+  if (in_pixels)
+    throw Error("cannot read the pixels of " + Quoted(path) + " (PNG: " + failure + "); the file may be damaged or truncated");
+  throw Error("cannot read " + Quoted(path) + " as an image (PNG: " + failure + "); the file may be damaged or truncated");
 }
 
 }  // namespace
@@ -148,8 +194,10 @@ std::optional<FileImage> ReadPlainPng(const std::string& path) {
   if (!f) return std::nullopt;
   FileImage image;
   Layout layout;
-  if (!ReadPng(f.get(), Want::kPixels, layout, &image)) {
-    RefuseSize(layout, path);
+  std::string failure;
+  bool in_pixels = false;
+  if (!ReadPng(f.get(), FileBytes(path), Want::kPixels, layout, &image, failure, in_pixels)) {
+    Refuse(layout, failure, in_pixels, path);
     return std::nullopt;
   }
   return image;
@@ -160,8 +208,10 @@ std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path) {
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) return std::nullopt;
   Layout layout;
-  if (!ReadPng(f.get(), Want::kHeader, layout, nullptr)) {
-    RefuseSize(layout, path);
+  std::string failure;
+  bool in_pixels = false;
+  if (!ReadPng(f.get(), FileBytes(path), Want::kHeader, layout, nullptr, failure, in_pixels)) {
+    Refuse(layout, failure, in_pixels, path);
     return std::nullopt;
   }
   return ImageHeader{static_cast<int>(layout.width), static_cast<int>(layout.height), layout.channels,

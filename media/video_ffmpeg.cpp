@@ -14,7 +14,9 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
+#include <type_traits>
 
 #include "media/error.h"
 #include "media/layer_limits.h"
@@ -51,6 +53,90 @@ int SwsMatrixOf(AVColorSpace matrix) {
     case AVCOL_SPC_BT2020_NCL: return SWS_CS_BT2020;
     default: return SWS_CS_ITU709;
   }
+}
+
+// ---- bounds on what a file can make FFmpeg allocate ----------------------------
+// The pixels of the largest layer pluvane takes (layer_limits.h).
+int64_t LayerPixels() { return static_cast<int64_t>(MaxLayerMegapixels() * 1e6); }
+
+// FFmpeg allocates index tables, extradata, packets and frames at sizes a
+// file states. No single allocation needs more than a frame of the largest
+// layer at 16 bits per sample, twice over, or 64 MB for the tables of a long
+// clip; a file that asks for more is refused by FFmpeg's allocator (an
+// error, not an exhausted machine). av_max_alloc is process-wide and read
+// without a lock, so it is written only when the limit changes.
+void LimitAllocations() {
+  static std::mutex mutex;
+  static size_t set = 0;
+  const size_t most = std::max<size_t>(size_t{64} << 20, static_cast<size_t>(LayerPixels()) * 8 * 2);
+  std::lock_guard<std::mutex> lock(mutex);
+  if (most != set) av_max_alloc(most);
+  set = most;
+}
+
+// Opens `path` and reads its streams' parameters. Every decoder FFmpeg opens
+// to find them refuses a frame larger than the layer limit before allocating
+// it (max_pixels), and a file may name at most 64 streams.
+int OpenAndProbe(AVFormatContext** format, const std::string& path) {
+  LimitAllocations();
+  AVDictionary* options = nullptr;
+  av_dict_set_int(&options, "max_streams", 64, 0);
+  int r = avformat_open_input(format, path.c_str(), nullptr, &options);
+  av_dict_free(&options);
+  if (r < 0) return r;
+  const unsigned n = (*format)->nb_streams;
+  std::vector<AVDictionary*> per_stream(n, nullptr);
+  for (AVDictionary*& d : per_stream) av_dict_set_int(&d, "max_pixels", LayerPixels(), 0);
+  r = avformat_find_stream_info(*format, n ? per_stream.data() : nullptr);
+  for (AVDictionary*& d : per_stream) av_dict_free(&d);
+  return r;
+}
+
+// ---- what a file says, checked before use ----------------------------------------
+// FFmpeg copies a file's colour tags into enumeration-typed fields without
+// checking them: a damaged file leaves any number there (181 where the
+// enumeration ends at 17). Loading such a field as its enumeration, or casting
+// the number to one, is undefined behaviour; so the field's bytes are read as
+// an integer, and a number FFmpeg has no name for counts as unnamed.
+template <class Enum>
+int RawValue(const Enum& field) {
+  std::underlying_type_t<Enum> value;
+  std::memcpy(&value, &field, sizeof value);
+  return static_cast<int>(value);
+}
+
+// The colour of a stream or a frame, as numbers FFmpeg has names for.
+struct ColourTags {
+  int primaries = AVCOL_PRI_UNSPECIFIED, transfer = AVCOL_TRC_UNSPECIFIED;
+  int matrix = AVCOL_SPC_UNSPECIFIED, range = AVCOL_RANGE_UNSPECIFIED;
+};
+
+int KnownPrimaries(int v) {
+  return v >= 0 && v < AVCOL_PRI_NB && av_color_primaries_name(static_cast<AVColorPrimaries>(v)) ? v : AVCOL_PRI_UNSPECIFIED;
+}
+int KnownTransfer(int v) {
+  return v >= 0 && v < AVCOL_TRC_NB && av_color_transfer_name(static_cast<AVColorTransferCharacteristic>(v))
+             ? v
+             : AVCOL_TRC_UNSPECIFIED;
+}
+int KnownMatrix(int v) {
+  return v >= 0 && v < AVCOL_SPC_NB && av_color_space_name(static_cast<AVColorSpace>(v)) ? v : AVCOL_SPC_UNSPECIFIED;
+}
+int KnownRange(int v) {
+  return v >= 0 && v < AVCOL_RANGE_NB && av_color_range_name(static_cast<AVColorRange>(v)) ? v : AVCOL_RANGE_UNSPECIFIED;
+}
+
+template <class Holder>  // AVCodecParameters or AVFrame
+ColourTags TagsOf(const Holder& h, int matrix_raw) {
+  return ColourTags{KnownPrimaries(RawValue(h.color_primaries)), KnownTransfer(RawValue(h.color_trc)),
+                    KnownMatrix(matrix_raw), KnownRange(RawValue(h.color_range))};
+}
+ColourTags TagsOf(const AVCodecParameters* p) { return TagsOf(*p, RawValue(p->color_space)); }
+ColourTags TagsOf(const AVFrame* f) { return TagsOf(*f, RawValue(f->colorspace)); }
+
+// A pixel format number FFmpeg describes; null for any other.
+const AVPixFmtDescriptor* PixelFormatOf(int format) {
+  return format >= 0 && format < AV_PIX_FMT_NB ? av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format)) : nullptr;
 }
 
 }  // namespace
@@ -149,11 +235,14 @@ struct ReaderState {
   // marks to be dropped (before an edit list's start) are no frames.
   void ReadIndex() {
     AVFormatContext* scan = nullptr;
-    int r = avformat_open_input(&scan, path.c_str(), nullptr, nullptr);
-    if (r < 0) throw Fail(AvError(r));
     std::unique_ptr<AVFormatContext*, void (*)(AVFormatContext**)> close(&scan, avformat_close_input);
-    r = avformat_find_stream_info(scan, nullptr);
+    int r = OpenAndProbe(&scan, path);
     if (r < 0) throw Fail(AvError(r));
+    // Every packet takes some of the file's bytes: a file whose tables claim
+    // more packets than it has bytes is refused before the index outgrows it.
+    std::error_code ec;
+    const auto file_bytes = static_cast<uintmax_t>(fs::file_size(path, ec));
+    const size_t most_packets = std::min<uintmax_t>(ec ? uintmax_t{INT32_MAX} : file_bytes, INT32_MAX);
     if (static_cast<unsigned>(stream->index) >= scan->nb_streams) throw Fail("the streams changed while reading");
     for (unsigned i = 0; i < scan->nb_streams; ++i)
       scan->streams[i]->discard = static_cast<int>(i) == stream->index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
@@ -168,6 +257,10 @@ struct ReaderState {
         e.duration = p->duration;
         e.key = p->flags & AV_PKT_FLAG_KEY;
         if (e.pts == AV_NOPTS_VALUE) timed = false;
+        if (packets.size() >= most_packets) {
+          av_packet_unref(p);
+          throw Fail("it names more video packets than the file has bytes");
+        }
         packets.push_back(e);
       }
       av_packet_unref(p);
@@ -195,6 +288,9 @@ struct ReaderState {
     const AVRational tb = timed ? stream->time_base : frame_duration;
     info.time_base_num = tb.num;
     info.time_base_den = tb.den;
+    // Time stamps come from the file: ones too far apart to subtract are refused.
+    int64_t span = 0;
+    if (timed && __builtin_sub_overflow(pts.back(), pts.front(), &span)) throw Fail("its time stamps are out of range");
     info.times.resize(static_cast<size_t>(n));
     for (long long i = 0; i < n; ++i) info.times[static_cast<size_t>(i)] = timed ? pts[static_cast<size_t>(i)] - pts[0] : i;
     // The last frame lasts its packet's duration, else the average step of the others.
@@ -202,7 +298,7 @@ struct ReaderState {
     int64_t last = timed ? packets[static_cast<size_t>(order.back())].duration : 1;
     if (last <= 0) last = n > 1 ? info.times.back() / (n - 1) : one;
     if (last <= 0) last = std::max<int64_t>(one, 1);
-    info.duration = info.times.back() + last;
+    if (__builtin_add_overflow(info.times.back(), last, &info.duration)) throw Fail("its time stamps are out of range");
     // A clip whose frames do not each fall within half a frame of the stream's
     // rate is of variable rate: its rate is the average one.
     const AVRational fps{frame_duration.den, frame_duration.num};
@@ -303,14 +399,18 @@ struct ReaderState {
   }
 
   // The colour description of the decoded frame, else of the stream.
-  AVColorSpace Matrix(const AVFrame* f) const {
-    return f->colorspace != AVCOL_SPC_UNSPECIFIED ? f->colorspace : stream->codecpar->color_space;
+  ColourTags Tags(const AVFrame* f) const {
+    ColourTags t = TagsOf(f);
+    const ColourTags s = TagsOf(stream->codecpar);
+    if (t.matrix == AVCOL_SPC_UNSPECIFIED) t.matrix = s.matrix;
+    if (t.range == AVCOL_RANGE_UNSPECIFIED) t.range = s.range;
+    return t;
   }
 
   // The matrix the frame names; a stream that names none is taken as BT.709
   // from 720 lines up and BT.601 below, as players and FFmpeg's tools do.
   int MatrixOf(const AVFrame* f) const {
-    switch (Matrix(f)) {
+    switch (Tags(f).matrix) {
       case AVCOL_SPC_BT709: return SWS_CS_ITU709;
       case AVCOL_SPC_FCC: return SWS_CS_FCC;
       case AVCOL_SPC_BT470BG:
@@ -323,17 +423,16 @@ struct ReaderState {
   }
 
   bool FullRange(const AVFrame* f) const {
-    const AVColorRange range = f->color_range != AVCOL_RANGE_UNSPECIFIED ? f->color_range : stream->codecpar->color_range;
+    const int range = Tags(f).range;
     if (range == AVCOL_RANGE_JPEG) return true;
     if (range == AVCOL_RANGE_MPEG) return false;
-    const auto fmt = static_cast<AVPixelFormat>(f->format);
-    return fmt == AV_PIX_FMT_YUVJ420P || fmt == AV_PIX_FMT_YUVJ422P || fmt == AV_PIX_FMT_YUVJ444P;
+    return f->format == AV_PIX_FMT_YUVJ420P || f->format == AV_PIX_FMT_YUVJ422P || f->format == AV_PIX_FMT_YUVJ444P;
   }
 
   FileImage Convert(const AVFrame* f) {
-    const auto fmt = static_cast<AVPixelFormat>(f->format);
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
+    const AVPixFmtDescriptor* desc = PixelFormatOf(f->format);
     if (!desc) throw Fail("unknown pixel format");
+    const auto fmt = static_cast<AVPixelFormat>(f->format);
     const bool deep = info.bits > 8;
     const AVPixelFormat to = deep ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGBA;
     sws = sws_getCachedContext(sws, f->width, f->height, fmt, f->width, f->height, to,
@@ -381,9 +480,7 @@ FfmpegReader::FfmpegReader(const std::string& path) {
   std::error_code ec;
   if (!fs::exists(path, ec)) throw Error("input " + Quoted(path) + " does not exist; check the file name and folder");
   if (fs::is_directory(path, ec)) throw Error("input " + Quoted(path) + " is a folder; give a video or image file");
-  int r = avformat_open_input(&m.format, path.c_str(), nullptr, nullptr);
-  if (r < 0) throw m.Fail(AvError(r));
-  r = avformat_find_stream_info(m.format, nullptr);
+  int r = OpenAndProbe(&m.format, path);
   if (r < 0) throw m.Fail(AvError(r));
   const AVCodec* codec = nullptr;
   const int index = av_find_best_stream(m.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
@@ -405,6 +502,7 @@ FfmpegReader::FfmpegReader(const std::string& path) {
     CheckLayerSize(m.stream->codecpar->width, m.stream->codecpar->height, "input " + Quoted(path));
   avcodec_parameters_to_context(m.decoder, m.stream->codecpar);
   m.decoder->thread_count = 0;  // the decoder's own choice of threads
+  m.decoder->max_pixels = LayerPixels();
   r = avcodec_open2(m.decoder, codec, nullptr);
   if (r < 0) throw m.Fail(AvError(r));
 
@@ -420,14 +518,14 @@ FfmpegReader::FfmpegReader(const std::string& path) {
   info.fps_den = rate.den;
   info.width = m.stream->codecpar->width;
   info.height = m.stream->codecpar->height;
-  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(m.stream->codecpar->format));
+  const AVPixFmtDescriptor* desc = PixelFormatOf(m.stream->codecpar->format);
   info.bits = desc ? desc->comp[0].depth : 8;
   info.has_audio = av_find_best_stream(m.format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
-  const AVCodecParameters* par = m.stream->codecpar;
-  info.primaries = par->color_primaries;
-  info.transfer = par->color_trc;
-  info.matrix = par->color_space;
-  info.range = par->color_range;
+  const ColourTags stream_tags = TagsOf(m.stream->codecpar);
+  info.primaries = stream_tags.primaries;
+  info.transfer = stream_tags.transfer;
+  info.matrix = stream_tags.matrix;
+  info.range = stream_tags.range;
 
   m.ReadIndex();
   // The first frame fixes frame 0's time stamp; it stays decoded for Read(0).
@@ -443,10 +541,11 @@ FfmpegReader::FfmpegReader(const std::string& path) {
   info.height = m.frame->height;
   CheckLayerSize(info.width, info.height, "input " + Quoted(path));
   info.start_seconds = first == AV_NOPTS_VALUE ? 0.0 : first * av_q2d(m.stream->time_base);
-  if (m.frame->color_primaries != AVCOL_PRI_UNSPECIFIED) info.primaries = m.frame->color_primaries;
-  if (m.frame->color_trc != AVCOL_TRC_UNSPECIFIED) info.transfer = m.frame->color_trc;
-  if (m.frame->colorspace != AVCOL_SPC_UNSPECIFIED) info.matrix = m.frame->colorspace;
-  if (m.frame->color_range != AVCOL_RANGE_UNSPECIFIED) info.range = m.frame->color_range;
+  const ColourTags frame_tags = TagsOf(m.frame);
+  if (frame_tags.primaries != AVCOL_PRI_UNSPECIFIED) info.primaries = frame_tags.primaries;
+  if (frame_tags.transfer != AVCOL_TRC_UNSPECIFIED) info.transfer = frame_tags.transfer;
+  if (frame_tags.matrix != AVCOL_SPC_UNSPECIFIED) info.matrix = frame_tags.matrix;
+  if (frame_tags.range != AVCOL_RANGE_UNSPECIFIED) info.range = frame_tags.range;
 }
 
 FileImage FfmpegReader::Read(long long f) {
@@ -690,19 +789,20 @@ FfmpegWriter::FfmpegWriter(const VideoSettings& settings) {
   }
   // Every output names its colour, in the container and in the codec's own
   // headers (ProRes takes it from each frame), so that no reader guesses.
-  const auto named = [](int value, const char* name) { return value != 2 && name != nullptr; };
-  const auto primaries = static_cast<AVColorPrimaries>(settings.primaries);
-  const auto transfer = static_cast<AVColorTransferCharacteristic>(settings.transfer);
-  e->color_primaries = named(primaries, av_color_primaries_name(primaries)) ? primaries : AVCOL_PRI_BT709;
+  const int primaries = KnownPrimaries(settings.primaries), transfer = KnownTransfer(settings.transfer);
+  const bool named_transfer = transfer != AVCOL_TRC_UNSPECIFIED;
+  e->color_primaries =
+      primaries != AVCOL_PRI_UNSPECIFIED ? static_cast<AVColorPrimaries>(primaries) : AVCOL_PRI_BT709;
   if (settings.codec == VideoCodec::kFfv1) {
     e->colorspace = AVCOL_SPC_RGB;
     e->color_range = AVCOL_RANGE_JPEG;
-    e->color_trc = named(transfer, av_color_transfer_name(transfer)) ? transfer : AVCOL_TRC_IEC61966_2_1;
+    e->color_trc = named_transfer ? static_cast<AVColorTransferCharacteristic>(transfer) : AVCOL_TRC_IEC61966_2_1;
   } else {
-    m.matrix = SwsMatrixOf(static_cast<AVColorSpace>(settings.matrix));
-    e->colorspace = m.matrix == SWS_CS_ITU709 ? AVCOL_SPC_BT709 : static_cast<AVColorSpace>(settings.matrix);
+    const int matrix = KnownMatrix(settings.matrix);
+    m.matrix = SwsMatrixOf(static_cast<AVColorSpace>(matrix));
+    e->colorspace = m.matrix == SWS_CS_ITU709 ? AVCOL_SPC_BT709 : static_cast<AVColorSpace>(matrix);
     e->color_range = AVCOL_RANGE_MPEG;
-    e->color_trc = named(transfer, av_color_transfer_name(transfer)) ? transfer : AVCOL_TRC_BT709;
+    e->color_trc = named_transfer ? static_cast<AVColorTransferCharacteristic>(transfer) : AVCOL_TRC_BT709;
   }
   if (m.out->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   int r = avcodec_open2(e, codec, nullptr);

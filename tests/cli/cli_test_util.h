@@ -96,10 +96,12 @@ struct Process {
   int code = -1;
   std::string out, err;
   long max_rss_kb = 0;  // the program's own peak resident size
+  double cpu_seconds = 0;
   testsupport::Started run;
 };
 
-inline Process Start(const std::vector<std::string>& args, const fs::path& cwd) {
+inline Process Start(const std::vector<std::string>& args, const fs::path& cwd,
+                     int limit_seconds = testsupport::kProgramSeconds) {
   static int counter = 0;
   Process r;
   r.log = (fs::temp_directory_path() / ("pluvane-run-" + std::to_string(getpid()) + "-" + std::to_string(++counter)));
@@ -111,6 +113,7 @@ inline Process Start(const std::vector<std::string>& args, const fs::path& cwd) 
   l.err = r.log + ".err";
   l.what = "pluvane";
   for (const auto& a : args) l.what += " " + a;
+  l.limit_seconds = limit_seconds;
   r.run = testsupport::Start(l);
   r.pid = r.run.pid;
   return r;
@@ -120,6 +123,7 @@ inline Process Finish(Process r) {
   const testsupport::Ended e = testsupport::Wait(r.run);
   r.code = e.code;
   r.max_rss_kb = e.max_rss_kb;
+  r.cpu_seconds = e.cpu_seconds;
   r.out = Slurp(r.log + ".out");
   r.err = Slurp(r.log + ".err");
   fs::remove(r.log + ".out");

@@ -3,6 +3,8 @@
 // refuse an oversized claim before it allocates for it, let a user raise the
 // limit, and turn non-finite samples into defined values.
 
+#include <map>
+
 #include "tests/cli/cli_test_util.h"
 
 namespace {
@@ -188,6 +190,168 @@ TEST(HostileFiles, NanAndInfinityInAFloatImageBecomeDefinedValues) {
   // With rain, no sample of the frame turns non-finite.
   const Image rain = ReadImage(dir / "rain.exr");
   EXPECT_TRUE(std::all_of(rain.samples.begin(), rain.samples.end(), [](float v) { return std::isfinite(v); }));
+}
+
+// An 8 x 6 RGBA PNG whose pixels are all there (a stored zlib stream), with a
+// text chunk ahead of them that says it holds `text_claim` bytes.
+std::string PngWithText(uint32_t text_claim) {
+  const auto crc32 = [](const std::string& bytes) {
+    uint32_t c = 0xffffffffu;
+    for (unsigned char b : bytes) {
+      c ^= b;
+      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
+    }
+    return c ^ 0xffffffffu;
+  };
+  const auto be32 = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+  const auto chunk = [&](const std::string& type, const std::string& data, uint32_t length) {
+    return be32(length) + type + data + be32(crc32(type + data));
+  };
+  std::string rows;
+  for (int y = 0; y < 6; ++y) rows += '\0' + std::string(32, char(40 * y));  // filter 0, 8 pixels
+  uint32_t a = 1, b = 0;
+  for (unsigned char c : rows) a = (a + c) % 65521, b = (b + a) % 65521;
+  const auto n = static_cast<uint16_t>(rows.size());
+  const std::string zlib = std::string{"\x78\x01\x01", 3} + char(n) + char(n >> 8) + char(~n) + char(~n >> 8) + rows +
+                           be32(b << 16 | a);
+  const std::string text = "Comment" + std::string(1, '\0') + std::string(300, 'r');
+  return std::string{"\x89PNG\r\n\x1a\n", 8} + chunk("IHDR", be32(8) + be32(6) + std::string{8, 6, 0, 0, 0}, 13) +
+         chunk("tEXt", text, text_claim) + chunk("IDAT", zlib, static_cast<uint32_t>(zlib.size())) + chunk("IEND", "", 0);
+}
+
+// What a render of a hostile input may cost: the peak resident size of a
+// render of a small valid file, 200 MB, and, when the input held real pixels,
+// what an 8-bit render of that many takes (about 70 bytes a pixel; twice that
+// with AddressSanitizer's shadow memory and quarantine).
+long MostKb(long small_kb, long long pixels) {
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr long long kBytesPerPixel = 200;
+#else
+  constexpr long long kBytesPerPixel = 100;
+#endif
+  return small_kb + 200 * 1024 + static_cast<long>(pixels * kBytesPerPixel / 1024);
+}
+
+// The two files the long fuzz runs found. A 500-byte PNG whose text chunk
+// claims 2 GB took 2 GB and 14 s to refuse; now the claim is held against the
+// file's size first, and the refusal costs what a small file's render does,
+// whatever the layer limit. A clip whose colour tags hold numbers FFmpeg has no
+// name for (181) was undefined behaviour; now it reads as a clip that names
+// none.
+TEST(HostileFiles, TheFuzzersFindingsAreRefusedCheaplyOrReadAsUntagged) {
+  TempDir dir;
+  std::ofstream(dir / "text.png", std::ios::binary) << PngWithText(0x7ff00000u);
+  std::ofstream(dir / "fine.png", std::ios::binary) << PngWithText(308);
+  const auto runs = RunAll({{"render", "fine.png", "-o", "fine-out.png"},
+                            {"render", "text.png", "-o", "out.png"},
+                            {"render", "text.png", "-o", "out.png", "--max-megapixels", "4"}},
+                           dir.path());
+  ASSERT_EQ(runs[0].code, 0) << runs[0].err;
+  EXPECT_EQ(ReadImage(dir / "fine-out.png").width, 8);
+  for (size_t i = 1; i < runs.size(); ++i) {
+    EXPECT_EQ(runs[i].code, 2);
+    EXPECT_EQ(runs[i].err, "pluvane: error: cannot read 'text.png' as an image (its PNG chunk 'tEXt' says it holds "
+                           "2146435072 bytes, more than the file holds); the file may be damaged or truncated\n");
+    EXPECT_LT(runs[i].max_rss_kb, MostKb(runs[0].max_rss_kb, 0));
+  }
+
+  // Matroska's colour elements (matrix, transfer, primaries: ids 55B1, 55BA,
+  // 55BB, one byte each) set to 181, and to 2, unnamed.
+  Ffmpeg("-f lavfi -i testsrc2=s=64x48:r=25:d=0.2 -c:v ffv1 -pix_fmt yuv420p -colorspace bt709 -color_trc bt709 "
+         "-color_primaries bt709 " + dir / "tagged.mkv");
+  std::string clip = Slurp(dir / "tagged.mkv");
+  const auto retag = [&](char value) {
+    std::string out = clip;
+    int found = 0;
+    for (const char* id : {"\x55\xb1\x81", "\x55\xba\x81", "\x55\xbb\x81"}) {
+      const size_t at = out.find(id);
+      if (at == std::string::npos) continue;
+      out[at + 3] = value;
+      ++found;
+    }
+    EXPECT_EQ(found, 3) << "the clip's colour elements were not found";
+    return out;
+  };
+  std::ofstream(dir / "unknown.mkv", std::ios::binary) << retag(char(181));
+  std::ofstream(dir / "unnamed.mkv", std::ios::binary) << retag(char(2));
+  const auto clips = RunAll({{"render", "unknown.mkv", "-o", "unknown.png"}, {"render", "unnamed.mkv", "-o", "unnamed.png"}},
+                            dir.path());
+  ASSERT_EQ(clips[0].code, 0) << clips[0].err;
+  ASSERT_EQ(clips[1].code, 0) << clips[1].err;
+  EXPECT_EQ(Slurp(dir / "unknown.png"), Slurp(dir / "unnamed.png"));
+}
+
+// Every image and video input of the fuzz corpora (the seeds, what long fuzz
+// runs added, and each input that once found a fault, found-*) rendered by
+// the program with the fuzz targets' layer limit: it renders, or fails with
+// one line; it never costs more than MostKb, and a failure comes within a
+// few seconds of processor time (loosely "at once": the bound is about ten
+// times what the slowest takes under AddressSanitizer). The inputs that found
+// faults give their own errors.
+TEST(HostileFiles, EveryFuzzInputRendersOrFailsWithinBoundedMemoryAndTime) {
+  TempDir dir;
+  WritePattern(dir / "small.png", TypeDesc::UINT8, 4, 64, 48);
+  const Process small = Finish(Start({"render", "small.png", "-o", "small-out.png"}, dir.path()));
+  ASSERT_EQ(small.code, 0) << small.err;
+  const std::map<std::string, std::string> expected_errors{
+      {"found-exr-channel-list-overrun", "its OpenEXR attribute 'channels' of type 'chlist' does not fill its 73 bytes"},
+      {"found-huge-exr-attribute", "more than the file holds"},
+      // Empty: OpenImageIO tried every reader it has on it, 20 s in the DICOM one.
+      {"found-empty-png-tries-every-reader", "its content is none of PNG, TIFF, OpenEXR or JPEG"},
+      // A PNG signature with its line ends changed: libpng's message went to stderr.
+      {"found-png-signature-mangled", "its content is none of PNG, TIFF, OpenEXR or JPEG"},
+  };
+  // The image target takes the first byte for the file's extension, the rest as its content.
+  const char* const kImageExtensions[] = {".png", ".exr", ".tif", ".jpg"};
+  struct Input {
+    std::string corpus_name, file;
+  };
+  std::vector<Input> inputs;
+  for (const char* target : {"image", "video"}) {
+    for (const auto& e : fs::directory_iterator(fs::path(PLUVANE_FUZZ_CORPUS) / target)) {
+      std::string bytes = Slurp(e.path().string());
+      const std::string name = e.path().filename().string();
+      std::string file = std::string(target) + "-" + name;
+      if (std::string(target) == "image") {
+        if (bytes.empty()) continue;
+        file += kImageExtensions[static_cast<unsigned char>(bytes[0]) % 4];
+        bytes.erase(0, 1);
+      } else {
+        file += ".mkv";  // FFmpeg finds the format from the content
+      }
+      std::ofstream(dir / file, std::ios::binary) << bytes;
+      inputs.push_back({name, file});
+    }
+  }
+  ASSERT_GT(inputs.size(), 10u);
+  constexpr size_t kAtOnce = 4;
+  for (size_t first = 0; first < inputs.size(); first += kAtOnce) {
+    std::vector<Process> runs;
+    for (size_t i = first; i < std::min(inputs.size(), first + kAtOnce); ++i)
+      runs.push_back(Start({"render", inputs[i].file, "-o", inputs[i].file + ".out.png", "--max-megapixels", "4", "-q"},
+                           dir.path(), testsupport::kQuickSeconds));
+    for (size_t i = first; i < first + runs.size(); ++i) {
+      const Process r = Finish(runs[i - first]);
+      const std::string out = dir / (inputs[i].file + ".out.png");
+      SCOPED_TRACE(inputs[i].file);
+      long long pixels = 0;
+      if (r.code == 0) {
+        const Image image = ReadImage(out);
+        pixels = static_cast<long long>(image.width) * image.height;
+        fs::remove(out);
+      } else {
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_THAT(r.err, MatchesRegex("pluvane: error: [^\n]*\n"));
+        EXPECT_LT(r.cpu_seconds, 10.0);
+        EXPECT_FALSE(fs::exists(out));
+      }
+      if (const auto e = expected_errors.find(inputs[i].corpus_name); e != expected_errors.end()) {
+        EXPECT_THAT(r.err, HasSubstr(e->second));
+      }
+      EXPECT_LT(r.max_rss_kb, MostKb(small.max_rss_kb, pixels))
+          << "peak resident size " << r.max_rss_kb / 1024 << " MB, a small file's " << small.max_rss_kb / 1024 << " MB";
+    }
+  }
 }
 
 }  // namespace

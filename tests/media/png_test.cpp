@@ -144,14 +144,22 @@ TEST(PngFiles, DamagedFilesGiveOneClearLineAndMisnamedOnesRead) {
     std::ifstream in(good, std::ios::binary);
     bytes.assign(std::istreambuf_iterator<char>(in), {});
   }
-  // Pixels of wrong check sums. (A file cut short is left out: OpenImageIO's
-  // PNG reader leaks its message string on that path.)
+  // Pixels of wrong check sums, and a file cut short.
   std::string flipped = bytes;
   flipped[flipped.size() / 2] = static_cast<char>(~flipped[flipped.size() / 2]);
   const std::string bad = (dir.path() / "bad.png").string();
   std::ofstream(bad, std::ios::binary) << flipped;
-  for (const std::string& path : {bad}) {
+  const std::string cut = (dir.path() / "cut.png").string();
+  std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() * 2 / 3);
+  // The same in a layout OpenImageIO reads (palette, interlaced).
+  const std::string palette = (dir.path() / "palette.png").string();
+  WritePngFile(palette, {"p8i", 8, PNG_COLOR_TYPE_PALETTE, true}, 64, 64);
+  std::string damaged = Slurp(palette);
+  damaged[damaged.size() / 2] = static_cast<char>(~damaged[damaged.size() / 2]);
+  std::ofstream(palette, std::ios::binary) << damaged;
+  for (const std::string& path : {bad, cut, palette}) {
     SCOPED_TRACE(path);
+    testing::internal::CaptureStderr();  // the one line is the error's; no library prints its own
     try {
       pluvane::media::ReadImageFile(path);
       ADD_FAILURE() << "read a damaged file";
@@ -160,6 +168,7 @@ TEST(PngFiles, DamagedFilesGiveOneClearLineAndMisnamedOnesRead) {
       EXPECT_THAT(what, testing::HasSubstr(path));
       EXPECT_EQ(what.find('\n'), std::string::npos);
     }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   }
   // A PNG under another format's name is found by its content.
   const std::string misnamed = (dir.path() / "photo.jpg").string();

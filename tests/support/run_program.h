@@ -53,6 +53,7 @@ struct Ended {
   int code = -1;           // exit status, or 128 + the signal that ended it
   bool timed_out = false;  // killed at its limit (the test has failed already)
   long max_rss_kb = 0;     // peak resident size: the program's, or a child's it waited for if larger
+  double cpu_seconds = 0;  // processor time the program used (user and system), however busy the machine was
 };
 
 // A shell command line, for tests that build pipelines and redirections.
@@ -135,6 +136,8 @@ inline Ended Wait(const Started& s) {
   ::kill(-s.pid, SIGKILL);
   e.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   e.max_rss_kb = usage.ru_maxrss;
+  e.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                  static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return e;
 }
 
