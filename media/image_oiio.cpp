@@ -35,12 +35,13 @@ SampleType TypeOf(const OIIO::ImageSpec& header) {
   return SampleType::kFloat;  // half, float, and any other type, through OpenImageIO's float conversion
 }
 
-// The OpenImageIO format of a file's content, among the four pluvane takes;
-// null for any other. Given a file name, OpenImageIO would try every reader
-// it has (DICOM, camera raw, FITS and some thirty more) on a file its
-// extension's reader refuses, each with its own parser and costs: a damaged
-// PNG spent 20 s loading the DICOM reader's dictionary. So the reader is
-// chosen here, by content, and only it reads the file.
+// The OpenImageIO format of a file's content, among the four whose headers
+// are checked against the file's size first; null for any other. Given a
+// file name, OpenImageIO would try every reader it has (DICOM, camera raw,
+// FITS and some thirty more) on a file its extension's reader refuses, each
+// with its own parser and costs: a damaged PNG spent 20 s loading the DICOM
+// reader's dictionary. So one reader reads the file: the one its content
+// names, else the one its extension names (DPX, WebP, GIF, HEIF, ...).
 const char* OiioFormatOf(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return nullptr;
@@ -65,10 +66,17 @@ std::unique_ptr<OIIO::ImageInput> OpenImage(const std::string& path, OIIO::Image
   if (::access(path.c_str(), R_OK) != 0)
     throw Error("cannot read " + Quoted(path) + ": " + std::strerror(errno) + "; check the file's permissions");
 
-  const char* format = OiioFormatOf(path);
-  if (!format)
+  // A name of one of the four formats whose content is not that format is
+  // damaged or misnamed; any other extension names the one reader to try.
+  const std::string extension = text::Lower(fs::path(path).extension().string());
+  static const char* const kCheckedExtensions[] = {".png", ".exr", ".tif", ".tiff", ".jpg", ".jpeg", ".jpe", ".jfif"};
+  const bool checked_name = std::find(std::begin(kCheckedExtensions), std::end(kCheckedExtensions), extension) !=
+                            std::end(kCheckedExtensions);
+  const char* sniffed = OiioFormatOf(path);
+  if (!sniffed && (checked_name || extension.size() < 2))
     throw Error("cannot read " + Quoted(path) + " as an image (its content is none of PNG, TIFF, OpenEXR or JPEG); "
-                "give a PNG, TIFF, OpenEXR or JPEG file");
+                "give a PNG, TIFF, OpenEXR or JPEG file, or another image file OpenImageIO reads under its own extension");
+  const std::string format = sniffed ? std::string(sniffed) : extension.substr(1);
   // OpenImageIO's own bound on what a header may claim: an image of the
   // largest layer with up to 16 float channels (2.5 GB at the default 40
   // megapixels), where its default is 32 GB.
@@ -80,7 +88,7 @@ std::unique_ptr<OIIO::ImageInput> OpenImage(const std::string& path, OIIO::Image
   if (!in || !in->open(path, header, config)) {
     const std::string why = OneLine(in ? in->geterror() : OIIO::geterror());
     throw Error("cannot read " + Quoted(path) + " as an image" + (why.empty() ? "" : " (" + why + ")") +
-                   "; give a PNG, TIFF, OpenEXR or JPEG file");
+                   "; give a PNG, TIFF, OpenEXR, JPEG or other image file OpenImageIO reads");
   }
   if (header.deep) throw Error("input " + Quoted(path) + " is a deep image; give a flat image");
   if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0)
