@@ -165,8 +165,15 @@ RenderPlan PlanRender(const RenderOptions& options) {
   // A clip's frames are those on screen at each frame's time of the render's rate.
   if (p.footage.Conform(p.fps)) {
     const VideoInfo& info = p.footage.video->info();
-    const std::string from = info.variable_rate ? "variable rate" : Rational{info.fps_num, info.fps_den}.Text() + " fps";
-    p.conform_note = Quoted(o.input) + " conformed from " + from + " to " + p.fps.Text() + " fps";
+    const Rational own{info.fps_num, info.fps_den};
+    const std::string held = info.gaps == 0 ? ""
+                             : "frames held across " + std::to_string(info.gaps) + (info.gaps == 1 ? " gap" : " gaps");
+    if (!info.variable_rate && own == p.fps && !held.empty())
+      p.conform_note = Quoted(o.input) + " at its " + own.Text() + " fps, " + held;
+    else
+      p.conform_note = Quoted(o.input) + " conformed from " +
+                       (info.variable_rate ? "variable rate" : own.Text() + " fps" + (held.empty() ? "" : " (" + held + ")")) +
+                       " to " + p.fps.Text() + " fps";
   }
   // Footage renders its own frames unless told otherwise.
   if (p.footage.own && !o.frame && !o.frames) {

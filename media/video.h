@@ -31,12 +31,17 @@ struct VideoInfo {
   int height = 0;
   int bits = 8;             // of the source's samples
   long long frames = 0;     // in the video stream
-  // The clip's frame rate, reduced: the stream's own; for a clip of variable
-  // rate its average, taken as the nearest common rate (24000/1001, 24, 25,
-  // 30000/1001, 30, 50, 60000/1001, 60) when within 0.5 %, else as the
-  // fraction with the smallest denominator within 0.01 % of it.
+  // The clip's frame rate, reduced: that of the grid its time stamps lie on
+  // (the stream's base rate, its average rate taken as the nearest common
+  // rate, or its stated rate, whichever leaves the fewest gaps), each stamp
+  // within its time base's rounding of a slot; frames across a gap are held.
+  // For a clip whose stamps lie on no such grid (of variable rate) its average,
+  // taken as the nearest common rate (24000/1001, 24, 25, 30000/1001, 30, 50,
+  // 60000/1001, 60) when within 0.5 %, else as the fraction with the smallest
+  // denominator within 0.01 % of it.
   long fps_num = 0, fps_den = 1;
-  bool variable_rate = false;  // some frame lies half a frame or more off the stream's rate
+  bool variable_rate = false;  // the stamps lie on no grid
+  long long gaps = 0;          // places the grid skips slots, each held by the frame before
   // Every frame's presentation time counted from the first frame's, in units
   // of time_base_num / time_base_den seconds, and the time the last one ends.
   std::vector<long long> times;

@@ -203,20 +203,50 @@ struct ReaderState {
     if (last <= 0) last = n > 1 ? info.times.back() / (n - 1) : one;
     if (last <= 0) last = std::max<int64_t>(one, 1);
     info.duration = info.times.back() + last;
-    // A clip whose frames do not each fall within half a frame of the stream's
-    // rate is of variable rate: its rate is the average one.
-    const AVRational fps{frame_duration.den, frame_duration.num};
-    for (long long i = 0; i < n && !info.variable_rate; ++i) {
-      const double at = static_cast<double>(info.times[static_cast<size_t>(i)]) * av_q2d(tb) * av_q2d(fps);
-      info.variable_rate = std::fabs(at - static_cast<double>(i)) >= 0.5;
+    // The clip's rate is the grid its stamps lie on, if they lie on one: the
+    // stream's base rate, the common rate nearest its average, or its stated
+    // average, whichever leaves the fewest gaps (the first of them on a tie).
+    // Frames across a gap are held. Stamps on no grid are of variable rate:
+    // the average, snapped. Frames without stamps are counted at the stated rate.
+    if (!timed) return;
+    const AVRational average = AverageRate(n, info.duration, tb);
+    const AVRational candidates[] = {stream->r_frame_rate, average, AVRational{frame_duration.den, frame_duration.num}};
+    long long best_gaps = -1;
+    for (const AVRational& rate : candidates) {
+      const long long gaps = GapsOnGrid(rate, tb);
+      if (gaps >= 0 && (best_gaps < 0 || gaps < best_gaps)) {
+        best_gaps = gaps;
+        AVRational reduced = rate;
+        av_reduce(&reduced.num, &reduced.den, rate.num, rate.den, INT32_MAX);
+        info.fps_num = reduced.num;
+        info.fps_den = reduced.den;
+      }
     }
-    if (!info.variable_rate)
-      info.variable_rate = std::llround(static_cast<double>(info.duration) * av_q2d(tb) * av_q2d(fps)) != n;
+    info.gaps = std::max(best_gaps, 0LL);
+    info.variable_rate = best_gaps < 0;
     if (info.variable_rate) {
-      const AVRational average = AverageRate(n, info.duration, tb);
       info.fps_num = average.num;
       info.fps_den = average.den;
     }
+  }
+
+  // The gaps in the clip's frames on the grid of `rate`: the places where
+  // the next frame is stamped more than one slot on. -1 when some stamp lies
+  // off the grid by more than its time base's rounding (and at most an eighth
+  // of a slot), when two frames share a slot, or for a grid faster than 240 fps.
+  long long GapsOnGrid(AVRational rate, AVRational tb) const {
+    if (rate.num <= 0 || rate.den <= 0 || av_q2d(rate) > 240) return -1;
+    const double slot = 1 / av_q2d(rate);
+    const double tolerance = std::min(std::max(av_q2d(tb), 1e-4), slot / 8);
+    long long gaps = 0, previous = -1;
+    for (long long t : info.times) {
+      const double seconds = static_cast<double>(t) * av_q2d(tb);
+      const long long k = std::llround(seconds / slot);
+      if (std::fabs(seconds - static_cast<double>(k) * slot) > tolerance || k <= previous) return -1;
+      if (k > previous + 1 && previous >= 0) ++gaps;
+      previous = k;
+    }
+    return gaps;
   }
 
   // Decodes the next frame into `frame`; false at the end of the stream.
