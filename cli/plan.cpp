@@ -139,7 +139,7 @@ std::string CheckWritableFolder(const std::string& path) {
 
 FrameSpan FramesToRender(const RenderOptions& o, const OutputPattern& output) {
   // A video file takes a range as one file.
-  const bool many = output.has_pattern || IsVideoPath(o.output);
+  const bool many = output.has_pattern || IsVideoOutputPath(o.output);
   std::pair<int, int> range{0, 0};
   if (o.frames && (many || !o.frame)) range = *o.frames;
   else if (o.frame) range = {*o.frame, *o.frame};
@@ -160,7 +160,7 @@ RenderPlan PlanRender(const RenderOptions& options) {
   p.footage = OpenFootage(options);
   p.options = options;
   RenderOptions& o = p.options;
-  p.video_out = IsVideoPath(o.output);
+  p.video_out = IsVideoOutputPath(o.output);
   p.fps = o.fps.value_or(p.footage.fps.value_or(Rational{30, 1}));
   // A clip's frames are those on screen at each frame's time of the render's rate.
   if (p.footage.Conform(p.fps)) {

@@ -88,7 +88,7 @@ FileFormat OutputFormatOf(const std::string& path) {
   if (ext == ".exr") return FileFormat::kExr;
   if (ext == ".jpg" || ext == ".jpeg") return FileFormat::kJpeg;
   throw Error("cannot write " + Quoted(path) + (ext.empty() ? ": it has no extension" : ": unknown format " + Quoted(ext)) +
-                 "; end the output name with .png, .tif, .exr or .jpg");
+                 "; pluvane writes " + kOutputExtensions);
 }
 
 const char* FormatName(FileFormat format) {
