@@ -320,25 +320,4 @@ void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFor
   temp.keep = true;
 }
 
-std::string OiioWriteGif(const std::string& path, long fps_num, long fps_den, const GifSource& next) {
-  auto out = OIIO::ImageOutput::create("gif");
-  if (!out) return "no GIF writer available";
-  bool ok = true;
-  int width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-  for (bool first = true; ok && next(width, height, rgb); first = false) {
-    OIIO::ImageSpec layout(width, height, 3, OIIO::TypeDesc::UINT8);
-    const int rate[2] = {static_cast<int>(fps_num), static_cast<int>(fps_den)};
-    layout.attribute("FramesPerSecond", OIIO::TypeRational, rate);
-    layout.attribute("oiio:LoopCount", 0);  // loop forever
-    ok = out->open(path, layout, first ? OIIO::ImageOutput::Create : OIIO::ImageOutput::AppendSubimage);
-    ok = ok && out->write_image(OIIO::TypeDesc::UINT8, rgb.data());
-  }
-  std::string why = out->geterror();
-  ok = out->close() && ok;
-  if (ok) return "";
-  if (why.empty()) why = out->geterror();
-  return why.empty() ? "the GIF writer failed" : OneLine(why);
-}
-
 }  // namespace pluvane::media
