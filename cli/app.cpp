@@ -139,7 +139,7 @@ CLI::App* AddRenderCommand(CLI::App& app, RenderArgs& ra) {
                      "Input: an image (PNG, TIFF, OpenEXR, JPEG), a sequence (plate.####.exr, plate.%04d.png) or a video "
                      "(.mp4, .mov, .mkv, .webm, .avi, ...)");
   render->add_option("-o,--output", ra.output,
-                     "Output image or video; its extension picks the format: .png, .tif, .exr, .jpg (images), "
+                     "Output image or video; its extension picks the format: .png, .tif, .exr, .jpg, .dpx (images), "
                      ".mp4 (H.264), .mov (ProRes 4444), .mkv (FFV1), .webm (VP9, Opus), .gif, .webp, .apng (looping "
                      "animations). A frame range needs a pattern (rain.####.png, rain.%04d.exr) or a video or animation");
   auto* frame_opt = render->add_option("--frame", ra.frame, "Frame to render (default 0)");

@@ -264,11 +264,16 @@ std::vector<T> Pack(const FileImage& image, int channels) {
 void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp_path) {
   auto out = OIIO::ImageOutput::create(path);
   if (!out) throw Error("cannot write " + Quoted(path) + ": no " + FormatName(format) + " writer available");
-  const int channels = format == FileFormat::kJpeg ? 3 : 4;  // JPEG has no alpha
+  const int channels = format == FileFormat::kJpeg || format == FileFormat::kDpx ? 3 : 4;  // JPEG and DPX: RGB
   const OIIO::TypeDesc type = image.type == SampleType::kUInt8    ? OIIO::TypeDesc::UINT8
                               : image.type == SampleType::kUInt16 ? OIIO::TypeDesc::UINT16
                                                                   : OIIO::TypeDesc::FLOAT;
   OIIO::ImageSpec layout(image.width, image.height, channels, type);
+  if (format == FileFormat::kDpx && image.type == SampleType::kUInt8) {
+    // 8-bit codes stored as 10-bit ones, which read back as the same 8-bit codes.
+    layout.set_format(OIIO::TypeDesc::UINT16);
+    layout.attribute("oiio:BitsPerSample", 10);
+  }
   layout.attribute("oiio:UnassociatedAlpha", 1);
   layout.attribute("Software", "pluvane");
   // No time stamp (the TIFF and OpenEXR writers add one unless given an empty

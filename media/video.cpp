@@ -24,7 +24,7 @@ bool IsVideoPath(const std::string& path) {
 }
 
 const char* const kOutputExtensions =
-    ".png, .tif, .exr, .jpg (images, one per frame); .mp4 (H.264), .mov (ProRes 4444), .mkv (FFV1), .webm (VP9), "
+    ".png, .tif, .exr, .jpg, .dpx (images, one per frame); .mp4 (H.264), .mov (ProRes 4444), .mkv (FFV1), .webm (VP9), "
     ".gif, .webp, .apng (animations)";
 
 bool IsVideoOutputPath(const std::string& path) {

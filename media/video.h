@@ -98,7 +98,7 @@ const char* VideoCodecName(VideoCodec codec);  // "H.264 MP4"
 // APNG 16 bits for deeper renders (a float render clamped to 0..1).
 SampleType VideoSampleType(VideoCodec codec, int render_bits);
 // The outputs pluvane writes, for help and error texts:
-// ".png, .tif, .exr, .jpg, .dpx (images); .mp4, ... (video)".
+// ".png, .tif, .exr, .jpg, .dpx (images, one per frame); .mp4 (H.264), ...".
 extern const char* const kOutputExtensions;
 
 struct VideoSettings {

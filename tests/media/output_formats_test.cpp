@@ -1,6 +1,7 @@
-// The outputs chosen by the name's extension for sharing: .gif, .webp, .apng
-// and .webm, each read back by ffprobe or OpenImageIO (not by the code under
-// test) for its frame count, size, rate, looping, colour tags and sound.
+// The outputs chosen by the name's extension for sharing (.gif, .webp, .apng,
+// .webm) and delivery (.dpx), each read back by ffprobe or OpenImageIO (not
+// by the code under test): frame count, size, rate, looping, colour tags,
+// sound, codes.
 #include "tests/cli/cli_test_util.h"
 
 namespace {
@@ -8,7 +9,7 @@ namespace {
 using namespace clitest;
 using testing::HasSubstr;
 
-class AnimationOutputs : public testing::Test {
+class OutputFormats : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new TempDir;
@@ -21,7 +22,7 @@ class AnimationOutputs : public testing::Test {
   static std::string At(const std::string& name) { return *dir_ / name; }
   static TempDir* dir_;
 };
-TempDir* AnimationOutputs::dir_ = nullptr;
+TempDir* OutputFormats::dir_ = nullptr;
 
 std::string Probe(const std::string& path, const std::string& stream, const std::string& entries) {
   return Shell("ffprobe -v error -select_streams " + stream + " -count_frames -show_entries stream=" + entries +
@@ -43,7 +44,7 @@ unsigned Field(const std::string& file, const char* chunk, size_t at, int bytes,
 // From a still, --frames gives a looping animation of that many frames at
 // the render's rate; from a clip, its frames at its rate. Each holds the
 // colour tags its format can: WebM names BT.709, APNG sRGB.
-TEST_F(AnimationOutputs, EachFormatHoldsTheFramesRateAndLoop) {
+TEST_F(OutputFormats, EachFormatHoldsTheFramesRateAndLoop) {
   const struct {
     const char* input;
     const char* output;
@@ -99,7 +100,7 @@ TEST_F(AnimationOutputs, EachFormatHoldsTheFramesRateAndLoop) {
 
 // A GIF's first frame is the PNG render's within what 256 colours and an
 // ordered dither allow.
-TEST_F(AnimationOutputs, GifFirstFrameIsThePngWithinThePalette) {
+TEST_F(OutputFormats, GifFirstFrameIsThePngWithinThePalette) {
   const auto runs = RunAll({{"render", "still.png", "-o", "first.gif", "--frames", "0-2", "--set", "Drip Rate=2"},
                             {"render", "still.png", "-o", "first.png", "--frame", "0", "--set", "Drip Rate=2"}},
                            dir_->path());
@@ -114,12 +115,60 @@ TEST_F(AnimationOutputs, GifFirstFrameIsThePngWithinThePalette) {
   EXPECT_LE(total / (pixels * 3.0), 6.0) << "mean error in 8-bit codes";
 }
 
+// DPX sequences are RGB: an 8-bit render as 10-bit codes, which read back as
+// its 8-bit codes, a 16-bit or 32-bit render as 16-bit codes, read back as
+// the (16-bit) PNG of the same render.
+TEST_F(OutputFormats, DpxReadsBackToTheSameCodes) {
+  const std::vector<std::string> rain = {"--frames", "3-4", "--set", "Drip Rate=2"};
+  const auto runs = RunAll({Cat({"render", "still.png", "-o", "d8.####.dpx"}, rain),
+                            Cat({"render", "still.png", "-o", "d8.####.png"}, rain),
+                            Cat({"render", "still.png", "-o", "d16.####.dpx", "--depth", "16"}, rain),
+                            Cat({"render", "still.png", "-o", "d32.####.dpx", "--depth", "32"}, rain),
+                            Cat({"render", "still.png", "-o", "d16.####.png", "--depth", "16"}, rain),
+                            Cat({"render", "still.png", "-o", "d32.####.png", "--depth", "32"}, rain)},
+                           dir_->path());
+  for (const auto& r : runs) ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_THAT(runs[0].out, HasSubstr("(160x90, 10-bit DPX)"));
+  EXPECT_THAT(runs[2].out, HasSubstr("(160x90, 16-bit DPX)"));
+  // The RGB samples of a file as `type`.
+  const auto rgb = [&](const std::string& name, TypeDesc type, int* bits) {
+    auto in = OIIO::ImageInput::open(At(name));
+    std::vector<float> v;
+    if (!in) {
+      ADD_FAILURE() << "cannot read " << name;
+      return v;
+    }
+    if (bits) *bits = in->spec().get_int_attribute("oiio:BitsPerSample");
+    const size_t n = static_cast<size_t>(in->spec().width) * in->spec().height * 3;
+    if (type == TypeDesc::UINT8) {
+      std::vector<uint8_t> c(n);
+      in->read_image(0, 0, 0, 3, type, c.data());
+      v.assign(c.begin(), c.end());
+    } else {
+      std::vector<uint16_t> c(n);
+      in->read_image(0, 0, 0, 3, type, c.data());
+      v.assign(c.begin(), c.end());
+    }
+    return v;
+  };
+  for (const char* frame : {"0003", "0004"}) {
+    const std::string f = frame;
+    int bits8 = 0, bits16 = 0;
+    EXPECT_EQ(rgb("d8." + f + ".dpx", TypeDesc::UINT8, &bits8), rgb("d8." + f + ".png", TypeDesc::UINT8, nullptr)) << f;
+    EXPECT_EQ(rgb("d16." + f + ".dpx", TypeDesc::UINT16, &bits16), rgb("d16." + f + ".png", TypeDesc::UINT16, nullptr)) << f;
+    EXPECT_EQ(rgb("d32." + f + ".dpx", TypeDesc::UINT16, nullptr), rgb("d32." + f + ".png", TypeDesc::UINT16, nullptr)) << f;
+    EXPECT_EQ(bits8, 10);
+    EXPECT_EQ(bits16, 16);
+  }
+}
+
 // An extension pluvane does not write is refused with the list of those it does.
-TEST_F(AnimationOutputs, UnknownExtensionGetsTheList) {
+TEST_F(OutputFormats, UnknownExtensionGetsTheList) {
   const Process r = Finish(Start({"render", "still.png", "-o", "rain.xyz"}, dir_->path()));
   EXPECT_NE(r.code, 0);
   EXPECT_THAT(r.err, HasSubstr(".gif, .webp, .apng"));
   EXPECT_THAT(r.err, HasSubstr(".webm (VP9)"));
+  EXPECT_THAT(r.err, HasSubstr(".dpx"));
 }
 
 }  // namespace
