@@ -2,8 +2,10 @@
 //
 // Time: output frame f is at f / fps and shows the clip's frame on screen
 // then (the last one stamped, from the clip's first frame, at most half an
-// output frame later). Clips with gaps in their time stamps, a first frame not
-// stamped 0 and B-frames, and a clip rendered at another rate, are checked
+// output frame later). Clips on a grid with gaps (timed at the grid's rate),
+// stamps rounded to milliseconds (at the rate they were rounded from), stamps
+// on no grid with a first frame not stamped 0 (at the average rate), B-frames,
+// and a clip rendered at another rate, are checked
 // frame by frame against ffprobe's time stamps and ffmpeg's decode; the
 // output lasts as long as the clip and its audio as long as its video.
 //
@@ -233,7 +235,7 @@ TEST_F(Timing, AnotherRateKeepsDurationAndAudio) {
 
 // Frames read in an order that seeks back and far ahead are the frames
 // ffmpeg decodes at those places of the clip's presentation order.
-TEST_F(Timing, ReaderSeeksExactlyInVariableRateClips) {
+TEST_F(Timing, ReaderSeeksExactlyInClipsWithGapsOrJitter) {
   for (const char* clip : {"gap.mp4", "late.mkv"}) {
     VideoReader reader(At(clip));
     const auto source = FfmpegFrames(At(clip), 160, 90);
