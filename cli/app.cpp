@@ -32,6 +32,7 @@ Examples:
   pluvane render clip.mov -o rain.mov --frames 100-219 --depth 16
   pluvane render plate.####.exr -o rain.mkv
   pluvane render photo.png -o rain.mp4 --loop 2s --seed 7 --matte sky.png --mix 0.8
+  pluvane render photo.png -o rain.gif --frames 0-47 --fps 24
 )";
 
 // The options of `render` as typed, before they are checked.
@@ -154,8 +155,9 @@ CLI::App* AddRenderCommand(CLI::App& app, RenderArgs& ra) {
                      "Input: an image (PNG, TIFF, OpenEXR, JPEG), a sequence (plate.####.exr, plate.%04d.png) or a video "
                      "(.mp4, .mov, .mkv, .webm, .avi, ...)");
   render->add_option("-o,--output", ra.output,
-                     "Output image or video; its extension picks the format. A frame range needs a pattern "
-                     "(rain.####.png, rain.%04d.exr) or a video: rain.mp4 (H.264), rain.mov (ProRes 4444), rain.mkv (FFV1)");
+                     "Output image or video; its extension picks the format: .png, .tif, .exr, .jpg, .dpx (images), "
+                     ".mp4 (H.264), .mov (ProRes 4444), .mkv (FFV1), .webm (VP9, Opus), .gif, .webp, .apng (looping "
+                     "animations). A frame range needs a pattern (rain.####.png, rain.%04d.exr) or a video or animation");
   auto* frame_opt = render->add_option("--frame", ra.frame, "Frame to render (default 0)");
   auto* frames_opt = render->add_option("--frames", ra.frames, "Frames A-B to render, inclusive");
   frame_opt->excludes(frames_opt);
@@ -167,7 +169,8 @@ CLI::App* AddRenderCommand(CLI::App& app, RenderArgs& ra) {
   render->add_option("--fps", ra.fps,
                      "Frame rate N or N/D (default: a video's own, else 30): frame f renders at time f x D in units of 1/N s");
   render->add_option("--depth", ra.depth, "Render depth 8, 16 or 32 (default: the input's own depth)");
-  render->add_option("--crf", ra.crf, "Quality of an .mp4 output, 0 (lossless) to 51 (default 18)");
+  render->add_option("--crf", ra.crf,
+                     "Quality of an .mp4, .webm or .webp output, 0 (lossless) to 51 (default 18); .webp: quality 100 - 2 x crf");
   render->add_flag("--no-audio", ra.no_audio, "Leave a video input's audio out of a video output");
   render->add_option("--quality", ra.quality, "high or draft (default high)");
   render->add_option("--downsample", ra.downsample, "Render at 1/N resolution, as a host's preview does");

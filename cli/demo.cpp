@@ -49,15 +49,15 @@ std::vector<ControlSetting> DemoControls(int width, int height) {
           set("Specular", {60})};
 }
 
-// An H.264 MP4 of the frames, the way a render writes one.
-void WriteMp4(const std::vector<std::string>& frames, const std::string& path, Rational fps, ProgressBar& bar) {
+// The frames as one file (an H.264 MP4, a looping GIF), the way a render writes one.
+void WriteVideo(const std::vector<std::string>& frames, const std::string& path, Rational fps, ProgressBar& bar) {
   const std::string step = "writing " + fs::path(path).filename().string();
   bar.Step(step, 0, static_cast<long>(frames.size()));
   const FileImage first = ReadImageFile(frames.front());
   VideoSettings v;
   v.path = path;
   v.temp = TemporaryPathFor(path);
-  v.codec = VideoCodec::kH264;
+  v.codec = OutputVideoCodecOf(path);
   v.width = first.width;
   v.height = first.height;
   v.fps_num = fps.num;
@@ -69,39 +69,6 @@ void WriteMp4(const std::vector<std::string>& frames, const std::string& path, R
     bar.Step(step, static_cast<long>(i + 1), static_cast<long>(frames.size()));
   }
   if (!Interrupted()) writer.Finish();  // else the writer removes its file
-}
-
-// An animated GIF of the frames (8-bit RGB), written under a temporary name first.
-void WriteGif(const std::vector<std::string>& frames, const std::string& path, Rational fps, ProgressBar& bar) {
-  const std::string temp = TemporaryPathFor(path);
-  const std::string step = "writing " + fs::path(path).filename().string();
-  bar.Step(step, 0, static_cast<long>(frames.size()));
-  size_t i = 0;
-  const std::string why = media::MediaLibrary().write_gif(
-      temp, fps.num, fps.den, [&](int& width, int& height, std::vector<uint8_t>& rgb) {
-        if (i >= frames.size() || Interrupted()) return false;
-        bar.Step(step, static_cast<long>(i), static_cast<long>(frames.size()));
-        const FileImage frame = ReadImageFile(frames[i++]);
-        width = frame.width;
-        height = frame.height;
-        rgb.resize(static_cast<size_t>(frame.width) * frame.height * 3);
-        for (size_t p = 0; p < rgb.size() / 3; ++p)
-          for (int c = 0; c < 3; ++c)
-            rgb[p * 3 + c] = static_cast<uint8_t>(FileToHost(frame.rgba[p * 4 + c], frame.type, Depth::k8));
-        return true;
-      });
-  const bool ok = why.empty();
-  std::error_code ec;
-  if (Interrupted()) {
-    fs::remove(temp, ec);
-    return;  // the caller reports the interrupt
-  }
-  if (ok) fs::rename(temp, path, ec);
-  if (!ok || ec) {
-    fs::remove(temp, ec);
-    throw CliError("cannot write " + path + " (" + (why.empty() ? ec.message() : why) + "); check the folder and free disk space",
-                   kExitRenderFailed);
-  }
 }
 
 // The layer on the left, the rendered frame on the right, split by a white
@@ -203,7 +170,7 @@ void RunDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
   // Each finishing step shows on the progress line as it runs.
   ProgressBar bar(err, o.progress);
   const std::string gif = (fs::path(o.dir) / "demo.gif").string();
-  WriteGif(summary.files, gif, kDemoFps, bar);
+  WriteVideo(summary.files, gif, kDemoFps, bar);
   stop_if_interrupted();
   const std::string split = (fs::path(o.dir) / "before-after.png").string();
   bar.Step("writing before-after.png", 0, 0);
@@ -212,7 +179,7 @@ void RunDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
   stop_if_interrupted();
 
   const std::string mp4 = (fs::path(o.dir) / "demo.mp4").string();
-  WriteMp4(summary.files, mp4, kDemoFps, bar);
+  WriteVideo(summary.files, mp4, kDemoFps, bar);
   stop_if_interrupted();
   bar.Finish();
 

@@ -29,7 +29,7 @@ struct Footage {
   FileImage still;
   OutputPattern pattern;                    // a sequence's file names
   std::optional<FrameSpan> own;             // the frames it has: on disk, or the video's at the render's rate
-  std::optional<Rational> fps;              // a video's own rate (a variable-rate clip's average)
+  std::optional<Rational> fps;              // a video's own rate (its grid's, or a variable-rate clip's average)
   std::set<FileId> files;                   // every file it reads, for the overwrite check
   std::unique_ptr<SequenceReader> sequence;
   std::unique_ptr<VideoReader> video;
@@ -46,7 +46,7 @@ struct Footage {
   // the rounded time stamps of a constant-rate clip at its own rate give
   // frame f itself. The clip's frames (`own`) become those that cover its
   // duration at `rate`. True when that is not the clip's frames one for one:
-  // a variable-rate clip, or another rate than its own.
+  // a variable-rate clip, one with gaps in its grid, or another rate than its own.
   bool Conform(Rational rate);
   // The clip's frame shown at output frame `frame` of the conformed rate.
   long long ClipFrameAt(long long frame) const;

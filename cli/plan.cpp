@@ -165,7 +165,7 @@ std::string CheckWritableFolder(const std::string& path) {
 
 FrameSpan FramesToRender(const RenderOptions& o, const OutputPattern& output) {
   // A video file takes a range as one file.
-  const bool many = output.has_pattern || IsVideoPath(o.output);
+  const bool many = output.has_pattern || IsVideoOutputPath(o.output);
   std::pair<int, int> range{0, 0};
   if (o.frames && (many || !o.frame)) range = *o.frames;
   else if (o.frame) range = {*o.frame, *o.frame};
@@ -191,13 +191,20 @@ RenderPlan PlanRender(const RenderOptions& options) {
   p.footage = OpenFootage(options);
   p.options = options;
   RenderOptions& o = p.options;
-  p.video_out = IsVideoPath(o.output);
+  p.video_out = IsVideoOutputPath(o.output);
   p.fps = o.fps.value_or(p.footage.fps.value_or(Rational{30, 1}));
   // A clip's frames are those on screen at each frame's time of the render's rate.
   if (p.footage.Conform(p.fps)) {
     const VideoInfo& info = p.footage.video->info();
-    const std::string from = info.variable_rate ? "variable rate" : Rational{info.fps_num, info.fps_den}.Text() + " fps";
-    p.conform_note = Quoted(o.input) + " conformed from " + from + " to " + p.fps.Text() + " fps";
+    const Rational own{info.fps_num, info.fps_den};
+    const std::string held = info.gaps == 0 ? ""
+                             : "frames held across " + std::to_string(info.gaps) + (info.gaps == 1 ? " gap" : " gaps");
+    if (!info.variable_rate && own == p.fps && !held.empty())
+      p.conform_note = Quoted(o.input) + " at its " + own.Text() + " fps, " + held;
+    else
+      p.conform_note = Quoted(o.input) + " conformed from " +
+                       (info.variable_rate ? "variable rate" : own.Text() + " fps" + (held.empty() ? "" : " (" + held + ")")) +
+                       " to " + p.fps.Text() + " fps";
   }
   // Footage renders its own frames unless told otherwise.
   if (p.footage.own && !o.frame && !o.frames) {

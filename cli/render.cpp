@@ -19,7 +19,9 @@ namespace {
 std::unique_ptr<FrameSink> MakeSink(const RenderPlan& plan, RenderSummary& summary, std::string* audio_note) {
   const RenderOptions& o = plan.options;
   if (!plan.video_out) {
-    summary.description = std::string(SampleTypeName(plan.sample_type)) + " " + FormatName(plan.format);
+    // DPX keeps an 8-bit render as 10-bit codes.
+    const bool ten = plan.format == FileFormat::kDpx && plan.sample_type == SampleType::kUInt8;
+    summary.description = std::string(ten ? "10-bit" : SampleTypeName(plan.sample_type)) + " " + FormatName(plan.format);
     return std::make_unique<ImageSink>(plan.pattern, plan.format, plan.sample_type, plan.footage.color_space, summary);
   }
   VideoSettings v;

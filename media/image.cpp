@@ -88,8 +88,9 @@ FileFormat OutputFormatOf(const std::string& path) {
   if (ext == ".tif" || ext == ".tiff") return FileFormat::kTiff;
   if (ext == ".exr") return FileFormat::kExr;
   if (ext == ".jpg" || ext == ".jpeg") return FileFormat::kJpeg;
+  if (ext == ".dpx") return FileFormat::kDpx;
   throw Error("cannot write " + Quoted(path) + (ext.empty() ? ": it has no extension" : ": unknown format " + Quoted(ext)) +
-                 "; end the output name with .png, .tif, .exr or .jpg");
+                 "; pluvane writes " + kOutputExtensions);
 }
 
 const char* FormatName(FileFormat format) {
@@ -97,6 +98,7 @@ const char* FormatName(FileFormat format) {
     case FileFormat::kPng: return "PNG";
     case FileFormat::kTiff: return "TIFF";
     case FileFormat::kExr: return "OpenEXR";
+    case FileFormat::kDpx: return "DPX";
     default: return "JPEG";
   }
 }
@@ -111,6 +113,8 @@ SampleType OutputSampleType(FileFormat format, Depth depth) {
       if (depth == Depth::k16)
         throw Error("JPEG holds only 8-bit samples and this render is 16-bit; add --depth 8, or write .png or .tif");
       return SampleType::kUInt8;
+    case FileFormat::kDpx:
+      return depth == Depth::k8 ? SampleType::kUInt8 : SampleType::kUInt16;
     case FileFormat::kExr:
       if (depth != Depth::k32)
         throw Error("OpenEXR holds float samples and this render is " + std::to_string(DepthBits(depth)) +

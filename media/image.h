@@ -38,7 +38,7 @@ struct FileImage {
 };
 
 // The file formats pluvane writes, picked by the output's extension.
-enum class FileFormat { kPng, kTiff, kExr, kJpeg };
+enum class FileFormat { kPng, kTiff, kExr, kJpeg, kDpx };
 
 // ---- sample conversions --------------------------------------------------------
 // One file sample to a host value of `to`:
@@ -73,7 +73,8 @@ FileFormat OutputFormatOf(const std::string& path);
 const char* FormatName(FileFormat format);
 // How a render of `depth` is stored in `format`. A file keeps the render's
 // depth; a float render goes into a format without float samples clamped, at
-// the format's deepest integer type (PNG 16-bit, JPEG 8-bit). An integer
+// the format's deepest integer type (PNG 16-bit, JPEG 8-bit). DPX is RGB:
+// 10-bit codes for an 8-bit render, 16-bit for deeper ones. An integer
 // render that the format cannot hold (16-bit into JPEG, 8 or 16-bit into
 // OpenEXR) is a Error that says which depth or format to use instead.
 SampleType OutputSampleType(FileFormat format, Depth depth);

@@ -258,11 +258,16 @@ std::vector<T> Pack(const FileImage& image, int channels) {
 void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp_path) {
   auto out = OIIO::ImageOutput::create(path);
   if (!out) throw Error("cannot write " + Quoted(path) + ": no " + FormatName(format) + " writer available");
-  const int channels = format == FileFormat::kJpeg ? 3 : 4;  // JPEG has no alpha
+  const int channels = format == FileFormat::kJpeg || format == FileFormat::kDpx ? 3 : 4;  // JPEG and DPX: RGB
   const OIIO::TypeDesc type = image.type == SampleType::kUInt8    ? OIIO::TypeDesc::UINT8
                               : image.type == SampleType::kUInt16 ? OIIO::TypeDesc::UINT16
                                                                   : OIIO::TypeDesc::FLOAT;
   OIIO::ImageSpec layout(image.width, image.height, channels, type);
+  if (format == FileFormat::kDpx && image.type == SampleType::kUInt8) {
+    // 8-bit codes stored as 10-bit ones, which read back as the same 8-bit codes.
+    layout.set_format(OIIO::TypeDesc::UINT16);
+    layout.attribute("oiio:BitsPerSample", 10);
+  }
   layout.attribute("oiio:UnassociatedAlpha", 1);
   layout.attribute("Software", "pluvane");
   // No time stamp (the TIFF and OpenEXR writers add one unless given an empty
@@ -312,27 +317,6 @@ void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFor
   fs::rename(temp.path, path, ec);
   if (ec) throw fail(ec.message());
   temp.keep = true;
-}
-
-std::string OiioWriteGif(const std::string& path, long fps_num, long fps_den, const GifSource& next) {
-  auto out = OIIO::ImageOutput::create("gif");
-  if (!out) return "no GIF writer available";
-  bool ok = true;
-  int width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-  for (bool first = true; ok && next(width, height, rgb); first = false) {
-    OIIO::ImageSpec layout(width, height, 3, OIIO::TypeDesc::UINT8);
-    const int rate[2] = {static_cast<int>(fps_num), static_cast<int>(fps_den)};
-    layout.attribute("FramesPerSecond", OIIO::TypeRational, rate);
-    layout.attribute("oiio:LoopCount", 0);  // loop forever
-    ok = out->open(path, layout, first ? OIIO::ImageOutput::Create : OIIO::ImageOutput::AppendSubimage);
-    ok = ok && out->write_image(OIIO::TypeDesc::UINT8, rgb.data());
-  }
-  std::string why = out->geterror();
-  ok = out->close() && ok;
-  if (ok) return "";
-  if (why.empty()) why = out->geterror();
-  return why.empty() ? "the GIF writer failed" : OneLine(why);
 }
 
 }  // namespace pluvane::media

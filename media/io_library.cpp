@@ -5,8 +5,8 @@
 namespace pluvane::media {
 namespace {
 
-const MediaIo kMediaIo{OiioReadImageFile, OiioReadImageHeader, OiioWriteImageFile,  OpenVideoFile,
-                       CreateVideoFile,   OiioWriteGif,        SetMaxLayerMegapixels};
+const MediaIo kMediaIo{OiioReadImageFile, OiioReadImageHeader, OiioWriteImageFile, OpenVideoFile, CreateVideoFile,
+                       SetMaxLayerMegapixels};
 
 }  // namespace
 }  // namespace pluvane::media

@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,10 +33,6 @@ struct VideoWriter::Impl {
   virtual long long Finish() = 0;
 };
 
-// One frame of an animated GIF: 8-bit RGB, top row first. The source returns
-// false when there are no more frames.
-using GifSource = std::function<bool(int& width, int& height, std::vector<uint8_t>& rgb)>;
-
 // What the library provides; the functions throw Error as their counterparts
 // in image.h and video.h describe.
 struct MediaIo {
@@ -46,8 +41,6 @@ struct MediaIo {
   void (*write_image)(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp);
   std::unique_ptr<VideoReader::Impl> (*open_video)(const std::string& path);
   std::unique_ptr<VideoWriter::Impl> (*create_video)(const VideoSettings& settings);
-  // Writes an animated GIF to `path`, looping forever; the error text, empty on success.
-  std::string (*write_gif)(const std::string& path, long fps_num, long fps_den, const GifSource& next);
   // The library has its own copy of the layer size limit (layer_limits.h);
   // the program passes its own on when it loads the library.
   void (*set_max_layer_megapixels)(double megapixels);
@@ -61,7 +54,6 @@ const MediaIo& MediaLibrary();
 FileImage OiioReadImageFile(const std::string& path);
 ImageHeader OiioReadImageHeader(const std::string& path);
 void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp);
-std::string OiioWriteGif(const std::string& path, long fps_num, long fps_den, const GifSource& next);
 std::unique_ptr<VideoReader::Impl> OpenVideoFile(const std::string& path);
 std::unique_ptr<VideoWriter::Impl> CreateVideoFile(const VideoSettings& settings);
 

@@ -23,25 +23,43 @@ bool IsVideoPath(const std::string& path) {
   return false;
 }
 
+const char* const kOutputExtensions =
+    ".png, .tif, .exr, .jpg, .dpx (images, one per frame); .mp4 (H.264), .mov (ProRes 4444), .mkv (FFV1), .webm (VP9), "
+    ".gif, .webp, .apng (animations)";
+
+bool IsVideoOutputPath(const std::string& path) {
+  const std::string ext = Lower(fs::path(path).extension().string());
+  return IsVideoPath(path) || ext == ".gif" || ext == ".webp" || ext == ".apng";
+}
+
 VideoCodec OutputVideoCodecOf(const std::string& path) {
   const std::string ext = Lower(fs::path(path).extension().string());
   if (ext == ".mp4") return VideoCodec::kH264;
   if (ext == ".mov") return VideoCodec::kProRes;
   if (ext == ".mkv") return VideoCodec::kFfv1;
-  throw Error("cannot write " + Quoted(path) + ": pluvane writes video as .mp4 (H.264), .mov (ProRes 4444) or .mkv (FFV1)");
+  if (ext == ".webm") return VideoCodec::kVp9;
+  if (ext == ".gif") return VideoCodec::kGif;
+  if (ext == ".webp") return VideoCodec::kWebp;
+  if (ext == ".apng") return VideoCodec::kApng;
+  throw Error("cannot write " + Quoted(path) + " as a video: pluvane writes " + kOutputExtensions);
 }
 
 const char* VideoCodecName(VideoCodec codec) {
   switch (codec) {
     case VideoCodec::kH264: return "H.264 MP4";
     case VideoCodec::kProRes: return "ProRes 4444 MOV";
+    case VideoCodec::kVp9: return "VP9 WebM";
+    case VideoCodec::kGif: return "GIF";
+    case VideoCodec::kWebp: return "animated WebP";
+    case VideoCodec::kApng: return "APNG";
     default: return "FFV1 MKV";
   }
 }
 
 SampleType VideoSampleType(VideoCodec codec, int render_bits) {
-  if (codec == VideoCodec::kH264 || render_bits == 8) return SampleType::kUInt8;
-  return SampleType::kUInt16;
+  if (render_bits == 8) return SampleType::kUInt8;
+  if (codec == VideoCodec::kProRes || codec == VideoCodec::kFfv1 || codec == VideoCodec::kApng) return SampleType::kUInt16;
+  return SampleType::kUInt8;
 }
 
 

@@ -31,12 +31,17 @@ struct VideoInfo {
   int height = 0;
   int bits = 8;             // of the source's samples
   long long frames = 0;     // in the video stream
-  // The clip's frame rate, reduced: the stream's own; for a clip of variable
-  // rate its average, taken as the nearest common rate (24000/1001, 24, 25,
-  // 30000/1001, 30, 50, 60000/1001, 60) when within 0.5 %, else as the
-  // fraction with the smallest denominator within 0.01 % of it.
+  // The clip's frame rate, reduced: that of the grid its time stamps lie on
+  // (the stream's base rate, its average rate taken as the nearest common
+  // rate, or its stated rate, whichever leaves the fewest gaps), each stamp
+  // within its time base's rounding of a slot; frames across a gap are held.
+  // For a clip whose stamps lie on no such grid (of variable rate) its average,
+  // taken as the nearest common rate (24000/1001, 24, 25, 30000/1001, 30, 50,
+  // 60000/1001, 60) when within 0.5 %, else as the fraction with the smallest
+  // denominator within 0.01 % of it.
   long fps_num = 0, fps_den = 1;
-  bool variable_rate = false;  // some frame lies half a frame or more off the stream's rate
+  bool variable_rate = false;  // the stamps lie on no grid
+  long long gaps = 0;          // places the grid skips slots, each held by the frame before
   // Every frame's presentation time counted from the first frame's, in units
   // of time_base_num / time_base_den seconds, and the time the last one ends.
   std::vector<long long> times;
@@ -75,14 +80,26 @@ enum class VideoCodec {
   kH264,    // .mp4: libx264, yuv420p, limited range, quality by CRF
   kProRes,  // .mov: ProRes 4444 (prores_ks), yuva444p10le with alpha, limited range
   kFfv1,    // .mkv: FFV1, lossless RGBA: bgra for 8-bit frames, gbrap16le for 16-bit ones
+  kVp9,     // .webm: libvpx-vp9, yuv420p, limited range, quality by CRF; Opus audio
+  kGif,     // .gif: 256 colours, one palette for the whole clip (made from its first
+            // frame), ordered dithering, looping
+  kWebp,    // .webp: animated WebP (libwebp), RGBA, looping; CRF 0 lossless, else lossy
+  kApng,    // .apng: animated PNG, lossless RGBA (16-bit for deeper renders), looping
 };
-// The codec of a video output path; Error for an extension we do not write.
+// Whether a path names an output written as one animated file by its
+// extension: a video (IsVideoPath) or .gif, .webp, .apng.
+bool IsVideoOutputPath(const std::string& path);
+// The codec of a video output path; Error for an extension we do not write,
+// naming those we do.
 VideoCodec OutputVideoCodecOf(const std::string& path);
 const char* VideoCodecName(VideoCodec codec);  // "H.264 MP4"
 // The file sample type frames of a render of `bits` (8, 16 or 32) are handed
-// to the writer in: H.264 takes 8 bits, ProRes and FFV1 16 bits for deeper
-// renders (a float render clamped to 0..1).
+// to the writer in: H.264, VP9, GIF and WebP take 8 bits, ProRes, FFV1 and
+// APNG 16 bits for deeper renders (a float render clamped to 0..1).
 SampleType VideoSampleType(VideoCodec codec, int render_bits);
+// The outputs pluvane writes, for help and error texts:
+// ".png, .tif, .exr, .jpg, .dpx (images, one per frame); .mp4 (H.264), ...".
+extern const char* const kOutputExtensions;
 
 struct VideoSettings {
   std::string path;          // the final name
@@ -91,14 +108,15 @@ struct VideoSettings {
   int width = 0, height = 0; // of the frames handed in
   SampleType type = SampleType::kUInt8;  // of the frames handed in (VideoSampleType)
   long fps_num = 30, fps_den = 1;
-  int crf = 18;              // H.264 quality
+  int crf = 18;              // H.264 and VP9 quality; WebP: 0 lossless, else quality 100 - 2 × crf
   // The colour the output is tagged with, numbered as VideoInfo's: the
   // primaries and transfer of the values handed in, and the matrix H.264 and
   // ProRes encode with (FFV1 stores RGB, tagged so). Unnamed (2): BT.709,
   // the transfer of FFV1 sRGB; a matrix the encoder cannot use becomes BT.709.
   int primaries = 2, transfer = 2, matrix = 2;
   // Audio to carry over: the first audio stream of this file, from
-  // `audio_start` seconds on (the time of the first rendered frame in it).
+  // `audio_start` seconds on (the time of the first rendered frame in it);
+  // copied, or for .webm re-encoded as Opus. GIF, WebP and APNG hold none.
   std::string audio_from;
   double audio_start = 0;
 };

@@ -3,10 +3,14 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
+#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -299,20 +303,50 @@ struct ReaderState {
     if (last <= 0) last = n > 1 ? info.times.back() / (n - 1) : one;
     if (last <= 0) last = std::max<int64_t>(one, 1);
     if (__builtin_add_overflow(info.times.back(), last, &info.duration)) throw Fail("its time stamps are out of range");
-    // A clip whose frames do not each fall within half a frame of the stream's
-    // rate is of variable rate: its rate is the average one.
-    const AVRational fps{frame_duration.den, frame_duration.num};
-    for (long long i = 0; i < n && !info.variable_rate; ++i) {
-      const double at = static_cast<double>(info.times[static_cast<size_t>(i)]) * av_q2d(tb) * av_q2d(fps);
-      info.variable_rate = std::fabs(at - static_cast<double>(i)) >= 0.5;
+    // The clip's rate is the grid its stamps lie on, if they lie on one: the
+    // stream's base rate, the common rate nearest its average, or its stated
+    // average, whichever leaves the fewest gaps (the first of them on a tie).
+    // Frames across a gap are held. Stamps on no grid are of variable rate:
+    // the average, snapped. Frames without stamps are counted at the stated rate.
+    if (!timed) return;
+    const AVRational average = AverageRate(n, info.duration, tb);
+    const AVRational candidates[] = {stream->r_frame_rate, average, AVRational{frame_duration.den, frame_duration.num}};
+    long long best_gaps = -1;
+    for (const AVRational& rate : candidates) {
+      const long long gaps = GapsOnGrid(rate, tb);
+      if (gaps >= 0 && (best_gaps < 0 || gaps < best_gaps)) {
+        best_gaps = gaps;
+        AVRational reduced = rate;
+        av_reduce(&reduced.num, &reduced.den, rate.num, rate.den, INT32_MAX);
+        info.fps_num = reduced.num;
+        info.fps_den = reduced.den;
+      }
     }
-    if (!info.variable_rate)
-      info.variable_rate = std::llround(static_cast<double>(info.duration) * av_q2d(tb) * av_q2d(fps)) != n;
+    info.gaps = std::max(best_gaps, 0LL);
+    info.variable_rate = best_gaps < 0;
     if (info.variable_rate) {
-      const AVRational average = AverageRate(n, info.duration, tb);
       info.fps_num = average.num;
       info.fps_den = average.den;
     }
+  }
+
+  // The gaps in the clip's frames on the grid of `rate`: the places where
+  // the next frame is stamped more than one slot on. -1 when some stamp lies
+  // off the grid by more than its time base's rounding (and at most an eighth
+  // of a slot), when two frames share a slot, or for a grid faster than 240 fps.
+  long long GapsOnGrid(AVRational rate, AVRational tb) const {
+    if (rate.num <= 0 || rate.den <= 0 || av_q2d(rate) > 240) return -1;
+    const double slot = 1 / av_q2d(rate);
+    const double tolerance = std::min(std::max(av_q2d(tb), 1e-4), slot / 8);
+    long long gaps = 0, previous = -1;
+    for (long long t : info.times) {
+      const double seconds = static_cast<double>(t) * av_q2d(tb);
+      const long long k = std::llround(seconds / slot);
+      if (std::fabs(seconds - static_cast<double>(k) * slot) > tolerance || k <= previous) return -1;
+      if (k > previous + 1 && previous >= 0) ++gaps;
+      previous = k;
+    }
+    return gaps;
   }
 
   // Decodes the next frame into `frame`; false at the end of the stream.
@@ -606,6 +640,12 @@ struct WriterState {
   AVPacket* packet = nullptr;
   int64_t next_pts = 0;
   int matrix = SWS_CS_ITU709;  // the matrix RGB is encoded with
+  bool yuv = true;             // the encoder takes YUV made with `matrix`; else RGB as it is
+  // GIF: the frames go through FFmpeg's palette filters on the way to the encoder.
+  AVFilterGraph* graph = nullptr;
+  AVFilterContext* graph_in = nullptr;
+  AVFilterContext* graph_out = nullptr;
+  AVFrame* paletted = nullptr;
   bool opened = false, finished = false;
   std::string audio_note;
   // Audio carried over.
@@ -614,9 +654,22 @@ struct WriterState {
   AVStream* audio_out = nullptr;
   int64_t audio_start = 0;  // in the source's time base
   bool audio_done = false;
+  // Audio re-encoded (WebM's Opus): decoded, resampled to 48 kHz, encoded in
+  // the encoder's frames. Samples count from the first rendered frame's time.
+  AVCodecContext* audio_decoder = nullptr;
+  AVCodecContext* audio_encoder = nullptr;
+  SwrContext* swr = nullptr;
+  AVAudioFifo* fifo = nullptr;
+  AVFrame* decoded = nullptr;
+  AVFrame* resampled = nullptr;
+  int64_t samples_in = 0, samples_out = 0;
+  int64_t skip = -1;        // samples before the first rendered frame's time; -1 until the first is decoded
+  static constexpr int kOpusRate = 48000;
 
   ~WriterState() {
     sws_freeContext(sws);
+    avfilter_graph_free(&graph);
+    av_frame_free(&paletted);
     av_frame_free(&frame);
     av_packet_free(&packet);
     avcodec_free_context(&encoder);
@@ -625,6 +678,12 @@ struct WriterState {
       avformat_free_context(out);
     }
     avformat_close_input(&audio_in);
+    avcodec_free_context(&audio_decoder);
+    avcodec_free_context(&audio_encoder);
+    swr_free(&swr);
+    if (fifo) av_audio_fifo_free(fifo);
+    av_frame_free(&decoded);
+    av_frame_free(&resampled);
     if (!finished) {
       std::error_code ec;
       fs::remove(s.temp, ec);
@@ -639,6 +698,7 @@ struct WriterState {
   // on the way, up to the first packet that reaches it; at the end (`last`),
   // only those that start before it.
   void CopyAudio(double until, bool last) {
+    if (audio_encoder) return EncodeAudio(until, last);
     if (!audio_in || audio_done) return;
     while (true) {
       const int r = av_read_frame(audio_in, packet);
@@ -689,8 +749,189 @@ struct WriterState {
     }
   }
 
+  // Re-encodes the source's audio up to `until` seconds of the output; at
+  // the end (`last`) exactly up to it, and flushes the encoder.
+  void EncodeAudio(double until, bool last) {
+    const int64_t limit = std::llround(until * kOpusRate);
+    while (!audio_done && samples_in < limit) {
+      const int r = av_read_frame(audio_in, packet);
+      if (r < 0) {
+        audio_done = true;
+        avcodec_send_packet(audio_decoder, nullptr);
+      } else if (packet->stream_index != audio_src->index) {
+        av_packet_unref(packet);
+        continue;
+      } else {
+        avcodec_send_packet(audio_decoder, packet);  // a damaged packet is skipped, as players do
+        av_packet_unref(packet);
+      }
+      while (avcodec_receive_frame(audio_decoder, decoded) >= 0) {
+        if (skip < 0) {
+          const int64_t pts = decoded->pts == AV_NOPTS_VALUE ? audio_start : decoded->pts;
+          skip = std::max<int64_t>(0, std::llround(static_cast<double>(audio_start - pts) * av_q2d(audio_src->time_base) * kOpusRate));
+        }
+        av_frame_unref(resampled);
+        resampled->format = AV_SAMPLE_FMT_FLT;
+        resampled->sample_rate = kOpusRate;
+        if (av_channel_layout_copy(&resampled->ch_layout, &audio_encoder->ch_layout) < 0) throw std::bad_alloc();
+        const int c = swr_convert_frame(swr, resampled, decoded);
+        av_frame_unref(decoded);
+        if (c < 0) throw Fail(AvError(c));
+        const int64_t dropped = std::min<int64_t>(skip, resampled->nb_samples);
+        skip -= dropped;
+        const int count = resampled->nb_samples - static_cast<int>(dropped);
+        void* from = resampled->data[0] + dropped * resampled->ch_layout.nb_channels * sizeof(float);
+        if (count > 0 && av_audio_fifo_write(fifo, &from, count) < count) throw std::bad_alloc();
+        samples_in += std::max(count, 0);
+      }
+    }
+    const int size = audio_encoder->frame_size;
+    while (true) {
+      const int64_t left = last ? std::min<int64_t>(av_audio_fifo_size(fifo), limit - samples_out) : av_audio_fifo_size(fifo);
+      const int n = static_cast<int>(std::min<int64_t>(left, size));
+      if (n <= 0 || (!last && n < size)) break;
+      AVFrame* f = av_frame_alloc();
+      std::unique_ptr<AVFrame*, void (*)(AVFrame**)> free_frame(&f, av_frame_free);
+      if (!f) throw std::bad_alloc();
+      f->nb_samples = n;
+      f->format = AV_SAMPLE_FMT_FLT;
+      f->sample_rate = kOpusRate;
+      if (av_channel_layout_copy(&f->ch_layout, &audio_encoder->ch_layout) < 0 || av_frame_get_buffer(f, 0) < 0)
+        throw std::bad_alloc();
+      av_audio_fifo_read(fifo, reinterpret_cast<void**>(f->data), n);
+      f->pts = samples_out;
+      samples_out += n;
+      const int r = avcodec_send_frame(audio_encoder, f);
+      if (r < 0) throw Fail(AvError(r));
+      WriteAudioPackets();
+      if (n < size) break;
+    }
+    if (last) {
+      avcodec_send_frame(audio_encoder, nullptr);
+      WriteAudioPackets();
+      audio_done = true;
+    }
+  }
+
+  void WriteAudioPackets() {
+    while (avcodec_receive_packet(audio_encoder, packet) >= 0) {
+      av_packet_rescale_ts(packet, audio_encoder->time_base, audio_out->time_base);
+      packet->stream_index = audio_out->index;
+      const int w = av_interleaved_write_frame(out, packet);
+      av_packet_unref(packet);
+      if (w < 0) throw Fail(AvError(w));
+    }
+  }
+
+  // The decoder, resampler and Opus encoder for the source's audio; false
+  // (with the note saying why) when it cannot be re-encoded.
+  bool OpenOpus(const char* name) {
+    const AVCodec* decoder = avcodec_find_decoder(audio_src->codecpar->codec_id);
+    const AVCodec* encoder = avcodec_find_encoder_by_name("libopus");
+    if (!decoder || !encoder) {
+      audio_note = std::string("audio left out: this build's FFmpeg cannot re-encode ") + name + " audio as Opus; write .mkv to keep it";
+      return false;
+    }
+    audio_decoder = avcodec_alloc_context3(decoder);
+    audio_encoder = avcodec_alloc_context3(encoder);
+    decoded = av_frame_alloc();
+    resampled = av_frame_alloc();
+    if (!audio_decoder || !audio_encoder || !decoded || !resampled) throw std::bad_alloc();
+    avcodec_parameters_to_context(audio_decoder, audio_src->codecpar);
+    audio_decoder->pkt_timebase = audio_src->time_base;
+    if (avcodec_open2(audio_decoder, decoder, nullptr) < 0 || audio_decoder->ch_layout.nb_channels <= 0) {
+      audio_note = std::string("audio left out: its ") + name + " audio cannot be decoded";
+      return false;
+    }
+    // Mono stays mono; anything more is mixed down to stereo.
+    av_channel_layout_default(&audio_encoder->ch_layout, std::min(audio_decoder->ch_layout.nb_channels, 2));
+    audio_encoder->sample_rate = kOpusRate;
+    audio_encoder->sample_fmt = AV_SAMPLE_FMT_FLT;
+    audio_encoder->bit_rate = 64000 * audio_encoder->ch_layout.nb_channels;
+    audio_encoder->time_base = AVRational{1, kOpusRate};
+    if (out->oformat->flags & AVFMT_GLOBALHEADER) audio_encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int r = avcodec_open2(audio_encoder, encoder, nullptr);
+    if (r >= 0)
+      r = swr_alloc_set_opts2(&swr, &audio_encoder->ch_layout, AV_SAMPLE_FMT_FLT, kOpusRate, &audio_decoder->ch_layout,
+                              audio_decoder->sample_fmt, audio_decoder->sample_rate, 0, nullptr);
+    if (r >= 0) r = swr_init(swr);
+    if (r < 0) {
+      audio_note = std::string("audio left out: its ") + name + " audio cannot be re-encoded as Opus (" + AvError(r) + ")";
+      return false;
+    }
+    fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLT, audio_encoder->ch_layout.nb_channels, audio_encoder->frame_size);
+    if (!fifo) throw std::bad_alloc();
+    audio_out = avformat_new_stream(out, nullptr);
+    if (!audio_out || avcodec_parameters_from_context(audio_out->codecpar, audio_encoder) < 0) throw std::bad_alloc();
+    audio_out->time_base = audio_encoder->time_base;
+    audio_note = std::string("audio: ") + name + " re-encoded as opus";
+    return true;
+  }
+
+  // Hands a frame (nullptr: the end) to the encoder, through the palette
+  // filters for a GIF, and writes what comes out.
+  void Encode(AVFrame* f) {
+    if (!graph) {
+      const int r = avcodec_send_frame(encoder, f);
+      if (r < 0) throw Fail(AvError(r));
+      Drain();
+      return;
+    }
+    int r = av_buffersrc_add_frame_flags(graph_in, f, AV_BUFFERSRC_FLAG_KEEP_REF);
+    if (r < 0) throw Fail(AvError(r));
+    while ((r = av_buffersink_get_frame(graph_out, paletted)) >= 0) {
+      r = avcodec_send_frame(encoder, paletted);
+      av_frame_unref(paletted);
+      if (r < 0) throw Fail(AvError(r));
+      Drain();
+    }
+    if (r != AVERROR(EAGAIN) && r != AVERROR_EOF) throw Fail(AvError(r));
+    if (!f) {
+      r = avcodec_send_frame(encoder, nullptr);
+      if (r < 0) throw Fail(AvError(r));
+      Drain();
+    }
+  }
+
+  // One palette of 256 colours for the whole GIF, made from its first frame,
+  // and ordered (Bayer) dithering: a pixel that does not change between
+  // frames keeps its colour, so still parts do not crawl, and only the
+  // changed rectangle of each frame is dithered anew.
+  void OpenPalette(AVRational time_base) {
+    graph = avfilter_graph_alloc();
+    paletted = av_frame_alloc();
+    if (!graph || !paletted) throw std::bad_alloc();
+    const std::string args = "video_size=" + std::to_string(width) + "x" + std::to_string(height) +
+                             ":pix_fmt=" + std::to_string(AV_PIX_FMT_RGB24) + ":time_base=" + std::to_string(time_base.num) +
+                             "/" + std::to_string(time_base.den) + ":pixel_aspect=1/1";
+    int r = avfilter_graph_create_filter(&graph_in, avfilter_get_by_name("buffer"), "in", args.c_str(), nullptr, graph);
+    if (r >= 0) r = avfilter_graph_create_filter(&graph_out, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, graph);
+    AVFilterInOut* inputs = avfilter_inout_alloc();
+    AVFilterInOut* outputs = avfilter_inout_alloc();
+    if (!inputs || !outputs) r = AVERROR(ENOMEM);
+    if (r >= 0) {
+      outputs->name = av_strdup("in");
+      outputs->filter_ctx = graph_in;
+      inputs->name = av_strdup("out");
+      inputs->filter_ctx = graph_out;
+      r = avfilter_graph_parse_ptr(graph,
+                                   "split[a][b];[a]trim=end_frame=1,palettegen=stats_mode=full:reserve_transparent=0[p];"
+                                   "[b][p]paletteuse=dither=bayer:bayer_scale=3:diff_mode=rectangle",
+                                   &inputs, &outputs, nullptr);
+    }
+    avfilter_inout_free(&inputs);
+    avfilter_inout_free(&outputs);
+    if (r >= 0) r = avfilter_graph_config(graph, nullptr);
+    if (r < 0) throw Error(std::string("this build's FFmpeg cannot make a GIF palette (") + AvError(r) +
+                           "); write another of .webp, .apng, .mp4, or an image sequence");
+  }
+
   void OpenAudio() {
     if (s.audio_from.empty()) return;
+    if (s.codec == VideoCodec::kGif || s.codec == VideoCodec::kWebp || s.codec == VideoCodec::kApng) {
+      audio_note = std::string("audio left out: ") + VideoCodecName(s.codec) + " holds no sound; write .mp4, .webm or .mkv to keep it";
+      return;
+    }
     if (avformat_open_input(&audio_in, s.audio_from.c_str(), nullptr, nullptr) < 0 ||
         avformat_find_stream_info(audio_in, nullptr) < 0) {
       avformat_close_input(&audio_in);
@@ -706,6 +947,15 @@ struct WriterState {
       audio_in->streams[i]->discard = static_cast<int>(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     const AVCodecID id = audio_src->codecpar->codec_id;
     const char* name = avcodec_get_name(id);
+    if (s.codec == VideoCodec::kVp9) {
+      if (!OpenOpus(name)) {
+        avformat_close_input(&audio_in);
+        return;
+      }
+      audio_start = static_cast<int64_t>(std::llround(s.audio_start / av_q2d(audio_src->time_base)));
+      if (audio_start > 0) av_seek_frame(audio_in, index, audio_start, AVSEEK_FLAG_BACKWARD);
+      return;
+    }
     if (avformat_query_codec(out->oformat, id, FF_COMPLIANCE_NORMAL) != 1) {
       audio_note = std::string("audio left out: ") + name + " audio cannot go into this container; write .mkv to keep it";
       avformat_close_input(&audio_in);
@@ -739,12 +989,21 @@ FfmpegWriter::FfmpegWriter(const VideoSettings& settings) {
   QuietLibraries();
   WriterState& m = m_;
   m.s = settings;
-  const char* container = settings.codec == VideoCodec::kH264 ? "mp4" : settings.codec == VideoCodec::kProRes ? "mov" : "matroska";
-  const char* encoder_name = settings.codec == VideoCodec::kH264 ? "libx264" : settings.codec == VideoCodec::kProRes ? "prores_ks" : "ffv1";
+  const struct {
+    VideoCodec codec;
+    const char* container;
+    const char* encoder;
+  } kinds[] = {{VideoCodec::kH264, "mp4", "libx264"},   {VideoCodec::kProRes, "mov", "prores_ks"},
+               {VideoCodec::kFfv1, "matroska", "ffv1"}, {VideoCodec::kVp9, "webm", "libvpx-vp9"},
+               {VideoCodec::kGif, "gif", "gif"},        {VideoCodec::kWebp, "webp", "libwebp_anim"},
+               {VideoCodec::kApng, "apng", "apng"}};
+  const auto* kind = std::find_if(std::begin(kinds), std::end(kinds), [&](const auto& k) { return k.codec == settings.codec; });
+  const char* container = kind->container;
+  const char* encoder_name = kind->encoder;
   const AVCodec* codec = avcodec_find_encoder_by_name(encoder_name);
   if (!codec)
     throw Error(std::string("this build's FFmpeg cannot encode ") + VideoCodecName(settings.codec) + " (no " + encoder_name +
-                " encoder); write another of .mp4, .mov, .mkv, or an image sequence");
+                " encoder); write another of " + kOutputExtensions);
   m.width = settings.width;
   m.height = settings.height;
   if (settings.codec == VideoCodec::kH264) {
@@ -786,14 +1045,36 @@ FfmpegWriter::FfmpegWriter(const VideoSettings& settings) {
       av_opt_set_int(e->priv_data, "slicecrc", 1, 0);
       e->gop_size = 1;
       break;
+    case VideoCodec::kVp9:
+      // Constant quality: the CRF with no bit rate target.
+      e->pix_fmt = AV_PIX_FMT_YUV420P;
+      e->bit_rate = 0;
+      av_opt_set_int(e->priv_data, "crf", settings.crf, 0);
+      av_opt_set_int(e->priv_data, "row-mt", 1, 0);
+      av_opt_set_int(e->priv_data, "cpu-used", 4, 0);
+      break;
+    case VideoCodec::kGif:
+      e->pix_fmt = AV_PIX_FMT_PAL8;
+      break;
+    case VideoCodec::kWebp:
+      e->pix_fmt = AV_PIX_FMT_BGRA;
+      if (settings.crf == 0) av_opt_set_int(e->priv_data, "lossless", 1, 0);
+      else av_opt_set_double(e->priv_data, "quality", std::max(0, 100 - 2 * settings.crf), 0);
+      break;
+    case VideoCodec::kApng:
+      e->pix_fmt = settings.type == SampleType::kUInt8 ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGBA64BE;
+      break;
   }
   // Every output names its colour, in the container and in the codec's own
   // headers (ProRes takes it from each frame), so that no reader guesses.
+  // RGB outputs (FFV1, APNG) name sRGB's transfer unless told another;
+  // GIF and WebP have no place for it.
   const int primaries = KnownPrimaries(settings.primaries), transfer = KnownTransfer(settings.transfer);
   const bool named_transfer = transfer != AVCOL_TRC_UNSPECIFIED;
   e->color_primaries =
       primaries != AVCOL_PRI_UNSPECIFIED ? static_cast<AVColorPrimaries>(primaries) : AVCOL_PRI_BT709;
-  if (settings.codec == VideoCodec::kFfv1) {
+  m.yuv = settings.codec == VideoCodec::kH264 || settings.codec == VideoCodec::kProRes || settings.codec == VideoCodec::kVp9;
+  if (!m.yuv) {
     e->colorspace = AVCOL_SPC_RGB;
     e->color_range = AVCOL_RANGE_JPEG;
     e->color_trc = named_transfer ? static_cast<AVColorTransferCharacteristic>(transfer) : AVCOL_TRC_IEC61966_2_1;
@@ -816,7 +1097,8 @@ FfmpegWriter::FfmpegWriter(const VideoSettings& settings) {
   m.video->avg_frame_rate = e->framerate;
   m.OpenAudio();
 
-  m.frame->format = e->pix_fmt;
+  if (settings.codec == VideoCodec::kGif) m.OpenPalette(e->time_base);
+  m.frame->format = settings.codec == VideoCodec::kGif ? AV_PIX_FMT_RGB24 : e->pix_fmt;
   m.frame->width = m.width;
   m.frame->height = m.height;
   m.frame->color_primaries = e->color_primaries;
@@ -829,7 +1111,11 @@ FfmpegWriter::FfmpegWriter(const VideoSettings& settings) {
   if (r < 0) throw m.Fail(AvError(r));
   m.opened = true;
   AVDictionary* options = nullptr;
-  if (settings.codec != VideoCodec::kFfv1) av_dict_set(&options, "movflags", "+faststart", 0);
+  if (settings.codec == VideoCodec::kH264 || settings.codec == VideoCodec::kProRes)
+    av_dict_set(&options, "movflags", "+faststart", 0);
+  // Animations loop forever.
+  if (settings.codec == VideoCodec::kGif || settings.codec == VideoCodec::kWebp) av_dict_set(&options, "loop", "0", 0);
+  if (settings.codec == VideoCodec::kApng) av_dict_set(&options, "plays", "0", 0);
   r = avformat_write_header(m.out, &options);
   av_dict_free(&options);
   if (r < 0) throw m.Fail(AvError(r));
@@ -870,8 +1156,9 @@ void FfmpegWriter::Write(const FileImage& image) {
     m.sws = sws_getCachedContext(m.sws, w, h, from, w, h, static_cast<AVPixelFormat>(m.frame->format),
                                  SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr);
     if (!m.sws) throw m.Fail("no conversion to the codec's pixel format");
-    sws_setColorspaceDetails(m.sws, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(m.matrix), 0, 0,
-                             1 << 16, 1 << 16);
+    if (m.yuv)
+      sws_setColorspaceDetails(m.sws, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(m.matrix), 0, 0,
+                               1 << 16, 1 << 16);
     const int bytes = deep ? 8 : 4;
     std::vector<uint8_t> packed(static_cast<size_t>(w) * h * bytes);
     for (int y = 0; y < h; ++y) {
@@ -889,17 +1176,14 @@ void FfmpegWriter::Write(const FileImage& image) {
     sws_scale(m.sws, planes, strides, 0, h, m.frame->data, m.frame->linesize);
   }
   m.frame->pts = m.next_pts++;
-  const int r = avcodec_send_frame(m.encoder, m.frame);
-  if (r < 0) throw m.Fail(AvError(r));
-  m.Drain();
+  m.Encode(m.frame);
 }
 
 long long FfmpegWriter::Finish() {
   WriterState& m = m_;
   if (m.next_pts == 0) return 0;  // nothing encoded: the destructor removes the file
-  int r = avcodec_send_frame(m.encoder, nullptr);
-  if (r < 0) throw m.Fail(AvError(r));
-  m.Drain();
+  m.Encode(nullptr);
+  int r = 0;
   m.CopyAudio(static_cast<double>(m.next_pts) * m.s.fps_den / m.s.fps_num, true);
   r = av_write_trailer(m.out);
   if (r < 0) throw m.Fail(AvError(r));

@@ -95,5 +95,16 @@ offered shot.json pluvane render --scene sh || fail "the completion does not off
 ! offered photo.png pluvane render --scene ph || fail "the completion offers a picture as a scene file"
 offered shots pluvane demo -o sh || fail "the completion does not offer a folder for the demo"
 
+# Every extension the refusal of an unknown one lists is in the manual page
+# and offered for an output name typed up to its dot.
+base64 -d >"$T/dot.png" <<<"iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAAAMBAQDJ/pLvAAAAAElFTkSuQmCC"
+refusal=$(limited 60 "$PLUVANE" render dot.png -o rain.xyz 2>&1 || :)
+extensions=$(grep -o '\.[a-z][a-z0-9]*' <<<"$refusal" | grep -v -x -e .png -e .xyz | sort -u)
+[[ $(wc -w <<<"$extensions") -ge 10 ]] || fail "the refusal of rain.xyz lists too few extensions: $extensions"
+for e in $extensions .png; do
+  grep -q -F -- "$e" <<<"$man_text" || fail "the manual page does not mention the output extension $e"
+  offered "rain$e" pluvane render dot.png -o rain. || fail "the completion does not offer rain$e after -o rain."
+done
+
 ((errors == 0)) || exit 1
 echo "docs_test: passed"

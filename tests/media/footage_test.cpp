@@ -143,7 +143,7 @@ TEST_F(Footage, SequencesAreCheckedBeforeRendering) {
                             {"render", "q.%d.png", "-o", "out.mp4"},
                             {"render", "p.%d.png", "-o", "p.%d.png", "--frames", "1-2"},
                             {"render", "../nothing.mp4", "-o", "x.mp4"},
-                            {"render", "p.1.png", "-o", "x.webm"},
+                            {"render", "p.1.png", "-o", "x.avi"},
                             {"render", "q.bad.mp4", "-o", "x.mp4"},
                             {"render", "q.tone.mp4", "-o", "x.mp4"}},
                            gap.path());
@@ -153,7 +153,7 @@ TEST_F(Footage, SequencesAreCheckedBeforeRendering) {
   EXPECT_THAT(runs[1].err, HasSubstr("frame 2 of the input sequence ('q.2.png') is 80x90"));
   EXPECT_THAT(runs[2].err, HasSubstr("would overwrite the input"));
   EXPECT_THAT(runs[3].err, HasSubstr("does not exist"));
-  EXPECT_THAT(runs[4].err, HasSubstr("pluvane writes video as .mp4"));
+  EXPECT_THAT(runs[4].err, HasSubstr("cannot write 'x.avi' as a video: pluvane writes .png"));
   EXPECT_THAT(runs[5].err, HasSubstr("cannot read 'q.bad.mp4' as a video"));
   EXPECT_THAT(runs[6].err, HasSubstr("holds no video stream"));
   for (const auto& r : runs) EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;

@@ -2,8 +2,10 @@
 //
 // Time: output frame f is at f / fps and shows the clip's frame on screen
 // then (the last one stamped, from the clip's first frame, at most half an
-// output frame later). Clips with gaps in their time stamps, a first frame not
-// stamped 0 and B-frames, and a clip rendered at another rate, are checked
+// output frame later). Clips on a grid with gaps (timed at the grid's rate),
+// stamps rounded to milliseconds (at the rate they were rounded from), stamps
+// on no grid with a first frame not stamped 0 (at the average rate), B-frames,
+// and a clip rendered at another rate, are checked
 // frame by frame against ffprobe's time stamps and ffmpeg's decode; the
 // output lasts as long as the clip and its audio as long as its video.
 //
@@ -109,8 +111,9 @@ class Timing : public testing::Test {
   static void SetUpTestSuite() {
     dir_ = new TempDir;
     const std::string d = dir_->path().string();
-    // 4 s at 30 fps, then a 0.15 s gap after the first frame, stamped on a
-    // 1/90000 scale, B-frames, with a tone as long as the video.
+    // 4 s at 30 fps with a 0.15 s gap after the first frame, which the
+    // encoder's 1/30 s time base puts back on the 30 fps grid (a gap of 5
+    // slots), B-frames, with a tone as long as the video.
     Ffmpeg("-f lavfi -i testsrc2=s=160x90:r=30 -f lavfi -i sine=f=440 -t 4 "
            "-vf \"settb=1/90000,setpts='if(eq(N\\,0)\\,0\\,PTS+0.15/TB)'\" -fps_mode:v passthrough "
            "-c:v libx264 -bf 2 -g 12 -pix_fmt yuv420p -c:a aac -shortest " + d + "/gap.mp4");
@@ -119,6 +122,16 @@ class Timing : public testing::Test {
     Ffmpeg("-f lavfi -i testsrc2=s=160x90:r=30 -t 4 "
            "-vf \"settb=1/1000,setpts='(N/30+0.5+0.02*eq(mod(N\\,4)\\,1))/TB'\" -fps_mode:v passthrough "
            "-enc_time_base:v 1:1000 -c:v libx264 -bf 3 -g 10 -pix_fmt yuv420p " + d + "/late.mkv");
+    // A 15 fps AVI of 25 frames in 116 slots: slots 0, 1, then every fifth.
+    Ffmpeg("-f lavfi -i testsrc2=s=160x90:r=15:d=8 -vf \"select='not(mod(n\\,5))+eq(n\\,1)'\" -fps_mode passthrough "
+           "-c:v mpeg4 -q:v 2 " + d + "/grid.avi");
+    // 30000/1001 stamped in milliseconds rounded up (0, 34, 67, 101, ...).
+    Ffmpeg("-f lavfi -i testsrc2=s=160x90:r=30000/1001:d=4 -c:v mpeg4 -q:v 2 "
+           "-bsf:v 'setts=ts=ceil(N*1001/30):duration=34' -video_track_timescale 1000 " + d + "/rounded.mp4");
+    // The same stamps in an MP4 of B-frames whose packets are said to last 34 ms:
+    // the file states an average rate of 8000/267.
+    Ffmpeg("-f lavfi -i testsrc2=s=160x90:r=30000/1001:d=4 -c:v libx264 -pix_fmt yuv420p " + d + "/ntsc-ms.mkv");
+    Ffmpeg("-i " + d + "/ntsc-ms.mkv -c copy -bsf:v setts=duration=34 -video_track_timescale 1000 " + d + "/stated.mp4");
     // A constant 30000/1001 clip with a tone, for another --fps.
     Ffmpeg("-f lavfi -i testsrc2=s=160x90:r=30000/1001:d=4 -f lavfi -i sine=f=440:d=4 -c:v libx264 -g 15 "
            "-pix_fmt yuv420p -c:a aac -shortest " + d + "/ntsc.mp4");
@@ -174,20 +187,37 @@ TempDir* Timing::dir_ = nullptr;
 // One AAC packet: 1024 samples at 44100 Hz.
 constexpr double kAudioPacket = 1024.0 / 44100;
 
-// The gap clip's average rate, 115 frames over 4 s, is no common rate: the
-// render runs at 115/4 fps, each frame showing the clip's frame on screen then.
-TEST_F(Timing, VariableRateClipWithGapsAndBFrames) {
-  CheckFramesOnScreen("gap.mp4", {}, "'gap.mp4' conformed from variable rate to 115/4 fps");
-  // Its audio ends with its video, within one packet.
+// A clip whose stamps lie on a grid is timed on it: frames across a gap are
+// held, and stamps rounded to milliseconds give the rate they were rounded
+// from, whatever average the file states.
+TEST_F(Timing, ClipsOnAGridAreTimedOnIt) {
+  const struct {
+    const char* clip;
+    const char* rate;
+    long long frames;  // 0: as many as the clip's
+    const char* said;
+  } cases[] = {{"gap.mp4", "30/1", 120, "'gap.mp4' at its 30 fps, frames held across 1 gap"},
+               {"grid.avi", "15/1", 116, "'grid.avi' at its 15 fps, frames held across 23 gaps"},
+               {"rounded.mp4", "30000/1001", 0, "at 30000/1001 fps (160x90, FFV1 MKV)\n"}};
+  for (const auto& c : cases) {
+    const std::string whole = CheckFramesOnScreen(c.clip, {}, c.said);
+    EXPECT_EQ(StreamEntry(At(whole), "v:0", "r_frame_rate"), c.rate) << c.clip;
+    const size_t frames = c.frames ? static_cast<size_t>(c.frames) : TimelineOf(At(c.clip)).times.size();
+    EXPECT_EQ(FfmpegFrames(At(whole), 160, 90).size(), frames) << c.clip;
+  }
+  const Process stated = Finish(Start(Args({"render", "stated.mp4", "-o", "stated.mkv"}), dir_->path()));
+  EXPECT_EQ(stated.code, 0) << stated.err;
+  EXPECT_EQ(StreamEntry(At("stated.mkv"), "v:0", "r_frame_rate"), "30000/1001");
+  // The gap clip's audio ends with its video, within one packet.
   const Process r = Finish(Start(Args({"render", "gap.mp4", "-o", "gap-sound.mp4"}), dir_->path()));
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr("audio: aac copied"));
   EXPECT_NEAR(Duration("gap-sound.mp4", "a:0"), Duration("gap-sound.mp4", "v:0"), kAudioPacket + 0.002);
-  EXPECT_NEAR(Duration("gap-sound.mp4", "v:0"), 4.0, 4.0 / 115);
+  EXPECT_NEAR(Duration("gap-sound.mp4", "v:0"), 4.0, 1e-3);
 }
 
-// A first frame at 0.5 s with jittered stamps: frame 0 is the first frame,
-// and the average rate is taken as 30 (within 0.5 % of it).
+// A first frame at 0.5 s with stamps off any grid: frame 0 is the first
+// frame, and the average rate is taken as 30 (within 0.5 % of it).
 TEST_F(Timing, VariableRateClipNotStartingAtZero) {
   CheckFramesOnScreen("late.mkv", {}, "'late.mkv' conformed from variable rate to 30 fps");
 }
@@ -205,12 +235,12 @@ TEST_F(Timing, AnotherRateKeepsDurationAndAudio) {
 
 // Frames read in an order that seeks back and far ahead are the frames
 // ffmpeg decodes at those places of the clip's presentation order.
-TEST_F(Timing, ReaderSeeksExactlyInVariableRateClips) {
+TEST_F(Timing, ReaderSeeksExactlyInClipsWithGapsOrJitter) {
   for (const char* clip : {"gap.mp4", "late.mkv"}) {
     VideoReader reader(At(clip));
     const auto source = FfmpegFrames(At(clip), 160, 90);
     ASSERT_EQ(reader.info().frames, static_cast<long long>(source.size())) << clip;
-    EXPECT_TRUE(reader.info().variable_rate) << clip;
+    EXPECT_EQ(reader.info().variable_rate, std::string(clip) == "late.mkv") << clip;
     for (long long n : {100LL, 3LL, 64LL, 63LL, 0LL, static_cast<long long>(source.size()) - 1, 11LL, 99LL})
       EXPECT_LE(MaxDiff(Bytes(reader.Read(n).rgba), source[static_cast<size_t>(n)]), 2) << clip << " frame " << n;
     EXPECT_THROW(reader.Read(static_cast<long long>(source.size())), pluvane::media::Error);

@@ -1,0 +1,174 @@
+// The outputs chosen by the name's extension for sharing (.gif, .webp, .apng,
+// .webm) and delivery (.dpx), each read back by ffprobe or OpenImageIO (not
+// by the code under test): frame count, size, rate, looping, colour tags,
+// sound, codes.
+#include "tests/cli/cli_test_util.h"
+
+namespace {
+
+using namespace clitest;
+using testing::HasSubstr;
+
+class OutputFormats : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    Ffmpeg("-f lavfi -i testsrc2=s=160x90 -frames:v 1 " + At("still.png"));
+    // 2 s of a 25 fps clip with a tone.
+    Ffmpeg("-f lavfi -i testsrc2=s=160x90:r=25:d=2 -f lavfi -i sine=f=440:d=2 -c:v libx264 -pix_fmt yuv420p -c:a aac "
+           "-shortest " + At("clip.mp4"));
+  }
+  static void TearDownTestSuite() { delete dir_; }
+  static std::string At(const std::string& name) { return *dir_ / name; }
+  static TempDir* dir_;
+};
+TempDir* OutputFormats::dir_ = nullptr;
+
+std::string Probe(const std::string& path, const std::string& stream, const std::string& entries) {
+  return Shell("ffprobe -v error -select_streams " + stream + " -count_frames -show_entries stream=" + entries +
+               " -of default=nw=1 '" + path + "' | tr '\\n' ' '");
+}
+
+// The 32-bit little-endian or 16-bit value `at` bytes after a chunk's name.
+unsigned Field(const std::string& file, const char* chunk, size_t at, int bytes, bool big_endian) {
+  const size_t i = file.find(chunk);
+  if (i == std::string::npos || i + 4 + at + bytes > file.size()) return 0xffffffff;
+  unsigned v = 0;
+  for (int b = 0; b < bytes; ++b) {
+    const unsigned byte = static_cast<unsigned char>(file[i + 4 + at + (big_endian ? b : bytes - 1 - b)]);
+    v = (v << 8) | byte;
+  }
+  return v;
+}
+
+// From a still, --frames gives a looping animation of that many frames at
+// the render's rate; from a clip, its frames at its rate. Each holds the
+// colour tags its format can: WebM names BT.709, APNG sRGB.
+TEST_F(OutputFormats, EachFormatHoldsTheFramesRateAndLoop) {
+  const struct {
+    const char* input;
+    const char* output;
+    const char* said;
+  } cases[] = {{"still.png", "still.gif", "(160x90, GIF)"},
+               {"still.png", "still.webp", "(160x90, animated WebP)"},
+               {"still.png", "still.apng", "(160x90, APNG)"},
+               {"still.png", "still.webm", "(160x90, VP9 WebM)"},
+               {"clip.mp4", "clip.gif", "audio left out: GIF holds no sound"},
+               {"clip.mp4", "clip.webm", "audio: aac re-encoded as opus"}};
+  std::vector<std::vector<std::string>> runs;
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"render", c.input, "-o", c.output, "--set", "Drip Rate=2"};
+    if (std::string(c.input) == "still.png") args.insert(args.end(), {"--frames", "0-23"});
+    runs.push_back(args);
+  }
+  const auto done = RunAll(runs, dir_->path());
+  for (size_t i = 0; i < done.size(); ++i) {
+    ASSERT_EQ(done[i].code, 0) << done[i].err;
+    EXPECT_THAT(done[i].out, HasSubstr(cases[i].said));
+  }
+  // Frames, size and rate as ffmpeg reads them (GIF times in hundredths of
+  // a second: 30 fps is 3/100 s a frame; APNG in FFmpeg's 1/100000 s).
+  EXPECT_EQ(Probe(At("still.gif"), "v:0", "width,height,nb_read_frames"), "width=160 height=90 nb_read_frames=24 ");
+  EXPECT_EQ(Probe(At("clip.gif"), "v:0", "r_frame_rate,nb_read_frames"), "r_frame_rate=25/1 nb_read_frames=50 ");
+  EXPECT_EQ(Probe(At("still.apng"), "v:0", "width,height,nb_read_frames"), "width=160 height=90 nb_read_frames=24 ");
+  EXPECT_EQ(Probe(At("still.webm"), "v:0", "width,height,r_frame_rate,nb_read_frames,color_space,color_transfer,color_primaries"),
+            "width=160 height=90 color_space=bt709 color_transfer=bt709 color_primaries=bt709 r_frame_rate=30/1 "
+            "nb_read_frames=24 ");
+  EXPECT_EQ(Probe(At("clip.webm"), "v:0", "r_frame_rate,nb_read_frames"), "r_frame_rate=25/1 nb_read_frames=50 ");
+  // The WebM's sound is Opus, as long as its video within one Opus frame.
+  const double audio = std::stod(Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + At("clip.webm") + "'"));
+  EXPECT_EQ(Probe(At("clip.webm"), "a:0", "codec_name"), "codec_name=opus ");
+  EXPECT_NEAR(audio, 2.0, 0.021);
+  // WebP, which FFmpeg does not decode animated, through OpenImageIO.
+  auto webp = OIIO::ImageInput::open(At("still.webp"));
+  ASSERT_TRUE(webp);
+  int frames = 0;
+  while (webp->seek_subimage(frames, 0)) ++frames;
+  EXPECT_EQ(frames, 24);
+  EXPECT_EQ(webp->spec().width, 160);
+  // Looping forever: GIF's loop count as OpenImageIO reads it, APNG's acTL
+  // plays and WebP's ANIM loop count 0.
+  auto gif = OIIO::ImageInput::open(At("still.gif"));
+  ASSERT_TRUE(gif);
+  EXPECT_EQ(gif->spec().get_int_attribute("gif:LoopCount", -1), 0);
+  const std::string apng = Slurp(At("still.apng"));
+  EXPECT_EQ(Field(apng, "acTL", 0, 4, true), 24u);
+  EXPECT_EQ(Field(apng, "acTL", 4, 4, true), 0u);
+  EXPECT_NE(apng.find("sRGB"), std::string::npos) << "the APNG names sRGB";
+  EXPECT_EQ(Field(Slurp(At("still.webp")), "ANIM", 8, 2, false), 0u);
+}
+
+// A GIF's first frame is the PNG render's within what 256 colours and an
+// ordered dither allow.
+TEST_F(OutputFormats, GifFirstFrameIsThePngWithinThePalette) {
+  const auto runs = RunAll({{"render", "still.png", "-o", "first.gif", "--frames", "0-2", "--set", "Drip Rate=2"},
+                            {"render", "still.png", "-o", "first.png", "--frame", "0", "--set", "Drip Rate=2"}},
+                           dir_->path());
+  for (const auto& r : runs) ASSERT_EQ(r.code, 0) << r.err;
+  const Image gif = ReadImage(At("first.gif"));
+  const Image png = ReadImage(At("first.png"));
+  ASSERT_EQ(gif.width, png.width);
+  double total = 0;
+  const size_t pixels = static_cast<size_t>(png.width) * png.height;
+  for (size_t p = 0; p < pixels; ++p)
+    for (int c = 0; c < 3; ++c) total += std::fabs(gif.samples[p * gif.channels + c] - png.samples[p * png.channels + c]);
+  EXPECT_LE(total / (pixels * 3.0), 6.0) << "mean error in 8-bit codes";
+}
+
+// DPX sequences are RGB: an 8-bit render as 10-bit codes, which read back as
+// its 8-bit codes, a 16-bit or 32-bit render as 16-bit codes, read back as
+// the (16-bit) PNG of the same render.
+TEST_F(OutputFormats, DpxReadsBackToTheSameCodes) {
+  const std::vector<std::string> rain = {"--frames", "3-4", "--set", "Drip Rate=2"};
+  const auto runs = RunAll({Cat({"render", "still.png", "-o", "d8.####.dpx"}, rain),
+                            Cat({"render", "still.png", "-o", "d8.####.png"}, rain),
+                            Cat({"render", "still.png", "-o", "d16.####.dpx", "--depth", "16"}, rain),
+                            Cat({"render", "still.png", "-o", "d32.####.dpx", "--depth", "32"}, rain),
+                            Cat({"render", "still.png", "-o", "d16.####.png", "--depth", "16"}, rain),
+                            Cat({"render", "still.png", "-o", "d32.####.png", "--depth", "32"}, rain)},
+                           dir_->path());
+  for (const auto& r : runs) ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_THAT(runs[0].out, HasSubstr("(160x90, 10-bit DPX)"));
+  EXPECT_THAT(runs[2].out, HasSubstr("(160x90, 16-bit DPX)"));
+  // The RGB samples of a file as `type`.
+  const auto rgb = [&](const std::string& name, TypeDesc type, int* bits) {
+    auto in = OIIO::ImageInput::open(At(name));
+    std::vector<float> v;
+    if (!in) {
+      ADD_FAILURE() << "cannot read " << name;
+      return v;
+    }
+    if (bits) *bits = in->spec().get_int_attribute("oiio:BitsPerSample");
+    const size_t n = static_cast<size_t>(in->spec().width) * in->spec().height * 3;
+    if (type == TypeDesc::UINT8) {
+      std::vector<uint8_t> c(n);
+      in->read_image(0, 0, 0, 3, type, c.data());
+      v.assign(c.begin(), c.end());
+    } else {
+      std::vector<uint16_t> c(n);
+      in->read_image(0, 0, 0, 3, type, c.data());
+      v.assign(c.begin(), c.end());
+    }
+    return v;
+  };
+  for (const char* frame : {"0003", "0004"}) {
+    const std::string f = frame;
+    int bits8 = 0, bits16 = 0;
+    EXPECT_EQ(rgb("d8." + f + ".dpx", TypeDesc::UINT8, &bits8), rgb("d8." + f + ".png", TypeDesc::UINT8, nullptr)) << f;
+    EXPECT_EQ(rgb("d16." + f + ".dpx", TypeDesc::UINT16, &bits16), rgb("d16." + f + ".png", TypeDesc::UINT16, nullptr)) << f;
+    EXPECT_EQ(rgb("d32." + f + ".dpx", TypeDesc::UINT16, nullptr), rgb("d32." + f + ".png", TypeDesc::UINT16, nullptr)) << f;
+    EXPECT_EQ(bits8, 10);
+    EXPECT_EQ(bits16, 16);
+  }
+}
+
+// An extension pluvane does not write is refused with the list of those it does.
+TEST_F(OutputFormats, UnknownExtensionGetsTheList) {
+  const Process r = Finish(Start({"render", "still.png", "-o", "rain.xyz"}, dir_->path()));
+  EXPECT_NE(r.code, 0);
+  EXPECT_THAT(r.err, HasSubstr(".gif, .webp, .apng"));
+  EXPECT_THAT(r.err, HasSubstr(".webm (VP9)"));
+  EXPECT_THAT(r.err, HasSubstr(".dpx"));
+}
+
+}  // namespace
