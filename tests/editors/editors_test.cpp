@@ -468,15 +468,17 @@ class SavedProjectTest : public ProjectTest {
   // The project is the first file ending in `extension` in the data folder:
   // tests/editors/data, or $PLUVANE_EDITORS_DATA (editors/drive_editors.sh
   // points it at the projects it just had the editors save).
-  // `added` goes into the filter's properties, as the editor saves them.
+  // The first such project whose name holds `containing`; `added` goes into
+  // the filter's properties, as the editor saves them.
   void Compare(const std::string& extension, const std::string& clip, int frames, const std::string& rate, bool display,
-               const std::string& added = "") {
+               const std::string& added = "", const std::string& containing = "") {
     const char* env = std::getenv("PLUVANE_EDITORS_DATA");
     const fs::path folder = env && *env ? env : PLUVANE_EDITORS_DATA;
     std::vector<fs::path> found;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(folder, ec))
-      if (e.path().extension() == extension) found.push_back(e.path());
+      if (e.path().extension() == extension && e.path().filename().string().find(containing) != std::string::npos)
+        found.push_back(e.path());
     ASSERT_FALSE(found.empty()) << "no " << extension << " project in " << folder;
     std::sort(found.begin(), found.end());
     const std::string data = found.front().string();
@@ -528,14 +530,14 @@ TEST_F(SavedProjectTest, Shotcut) {
   Compare(".mlt", "clip.mp4", 25, "25", false);
 }
 
-// The same projects with Seed and Mix set as each editor saves them (Kdenlive:
-// its plain slider's number, Mix as keyframes; Shotcut: plain numbers), with
-// no other change: melt gives what `pluvane render --seed --mix` gives. The
-// saved projects above, from before Seed and Mix, render with their defaults.
+// Seed and Mix set: melt gives what `pluvane render --seed --mix` gives. The
+// projects above, saved before Seed and Mix, render with their defaults.
+// Kdenlive 22.12.3 saved this one with every slider moved, Seed 15 (its
+// plain slider's number) and Mix 26.5 % (keyframes of the fraction); the
+// Shotcut project gets them as Shotcut 22.12 saves them, plain numbers.
 TEST_F(SavedProjectTest, SeedAndMix) {
   REQUIRE_PROGRAMS("ffmpeg", "melt", "xvfb-run");
-  Compare(".kdenlive", "clip.mp4", 25, "25", true,
-          "<property name=\"24\">7.000000</property><property name=\"25\">00:00:00.000=0.6</property>");
+  Compare(".kdenlive", "clip.mp4", 25, "25", true, "", "seed-mix");
   Compare(".mlt", "clip.mp4", 25, "25", false, "<property name=\"24\">63</property><property name=\"25\">0.35</property>");
 }
 
