@@ -86,6 +86,8 @@ params() {  # params KEYTIME (MLT time of the second keyframe)
       <property name="17">100</property>
       <property name="18">0.015</property>
       <property name="19">100</property>
+      <property name="24">3</property>
+      <property name="25">1</property>
 EOF
 }
 profile='<profile description="640x360 25fps" width="640" height="360" progressive="1" sample_aspect_num="1" sample_aspect_den="1" display_aspect_num="16" display_aspect_den="9" frame_rate_num="25" frame_rate_den="1" colorspace="709"/>'
@@ -196,7 +198,7 @@ sleep 3
 xdotool mousemove 30 92 click --repeat 2 1   # float the Filters panel
 sleep 2
 f=$(window "^Filters$")
-xdotool windowmove "$f" 0 0 windowsize "$f" 760 800
+xdotool windowmove "$f" 0 0 windowsize "$f" 760 860
 sleep 3
-import -window root -crop 760x800+0+0 +repage "$out/shotcut-panel.png"
+import -window root -crop 760x860+0+0 +repage "$out/shotcut-panel.png"
 echo "wrote $out/kdenlive-panel.png and $out/shotcut-panel.png"

@@ -4,7 +4,9 @@
 The numbers come from the effect itself: names, defaults, slider spans and
 choices from `pluvane controls`, the frei0r parameter numbers from the filter.
 Only what a panel adds is written here: units shown, decimals, the span of the
-angles (which have none of their own) and the order on screen.
+angles (which have none of their own) and the order on screen. "Seed" and
+"Mix" are the host's own, not the effect's: their spans are those of the
+filter's parameters (tests/editors/check_panels.py checks them against it).
 
 usage: generate.py PLUVANE_PROGRAM FILTER.so > editors/kdenlive/frei0r_pluvane.xml
 """
@@ -38,7 +40,11 @@ COMMENTS = {
     "Longevity (sec)": "Seconds a ripple lasts.",
     "Light X": "Point light position, percent of the frame's width from the left edge.",
     "Light Y": "Point light position, percent of the frame's height from the top edge.",
+    "Seed": "Another rain with the same settings; 0 is the rain without a seed.",
+    "Mix": "0 %: the clip as it is; 100 %: the effect's result.",
 }
+# The host's own controls, beside the effect's: (lowest, highest).
+HOST_SPANS = {"Seed": (0, 63), "Mix": (0, 1)}
 # The common rates as exact rationals, and as the list shows them; first the
 # project's own, which the filter reads from the time MLT passes (Kdenlive's
 # descriptions have no name for the profile's rate).
@@ -67,6 +73,24 @@ def filter_params(path):
         so.f0r_get_param_info(ctypes.byref(p), i)
         numbers[p.name.decode()] = i
     return numbers, info.explanation.decode()
+
+
+def filter_default(path, index):
+    """A double parameter's default in the controls' own units ("Units" native), read back from the filter."""
+    so = ctypes.CDLL(path, mode=os.RTLD_LOCAL)
+    so.f0r_construct.restype = ctypes.c_void_p
+    so.f0r_construct.argtypes = [ctypes.c_uint, ctypes.c_uint]
+    so.f0r_set_param_value.argtypes = so.f0r_get_param_value.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]
+    so.f0r_destruct.argtypes = [ctypes.c_void_p]
+    so.f0r_init()
+    inst = so.f0r_construct(8, 8)
+    numbers, _ = filter_params(path)
+    native = ctypes.c_char_p(b"native")
+    so.f0r_set_param_value(inst, ctypes.byref(native), numbers["Units"])
+    value = ctypes.c_double(float("nan"))
+    so.f0r_get_param_value(inst, ctypes.byref(value), index)
+    so.f0r_destruct(inst)
+    return value.value
 
 
 def controls(program):
@@ -149,6 +173,14 @@ def main():
     for name in ("Light Direction", "Ambient", "Diffuse", "Specular", "Roughness", "Metal"):
         number_param(name)
     param("bool", "Draft", [("default", "0")])
+    # A whole number, not keyframed: Kdenlive's plain slider ("constant", no
+    # decimals), saved as a number. Mix is a percentage of the filter's
+    # fraction, keyframable like the effect's numbers.
+    lo, hi = HOST_SPANS["Seed"]
+    param("constant", "Seed", [("default", fmt(filter_default(sys.argv[2], number["Seed"]))), ("min", lo), ("max", hi)])
+    lo, hi = HOST_SPANS["Mix"]
+    param("animated", "Mix", [("default", fmt(filter_default(sys.argv[2], number["Mix"]))), ("min", fmt(lo * 100.0)),
+                              ("max", fmt(hi * 100.0)), ("factor", "100"), ("decimals", 1), ("suffix", "%")])
     w("</effect>\n")
     sys.stdout.write("".join(out))
     return 0

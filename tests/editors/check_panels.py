@@ -10,7 +10,9 @@ against the filter loaded through dlopen, as MLT loads it:
     ranges as `pluvane controls` lists them, when the program is built);
   - every list value is one the filter accepts;
   - "Units" is "native", so that keyframes interpolate in the controls' units;
-  - Kdenlive's own saved projects (data/) hold every parameter in its type's form;
+  - "Seed" is a whole number spanning the filter's seeds, "Mix" a fraction 0..1;
+  - Kdenlive's own saved projects (data/) hold every parameter in its type's form
+    (a parameter appended to the filter after a project was saved may be absent);
   - no QML function or property takes the name of a Qt item's member;
 and the QML passes qmllint when Debian's Qt tools are installed.
 
@@ -210,6 +212,18 @@ class Checker:
         if lo >= hi:
             fail("%s: %s's range %s..%s is empty" % (where, name, lo, hi))
 
+    def seed(self, where, i, default, lo, hi):
+        """Seed: whole numbers from 0 up to the filter's last seed (the next one up renders as it)."""
+        self.double(where, i, default, lo, hi)
+        frame = lambda s: self.f.instance().set_text(self.units, "native").set_double(
+            self.number["Drip Rate"], 4).set_double(i, s).render(1.0)
+        if lo != 0 or hi != int(hi) or frame(hi) == frame(hi - 1) or frame(hi + 1) != frame(hi):
+            fail("%s: Seed's span %s..%s is not the filter's seeds" % (where, lo, hi))
+
+    def mix(self, where, i, lo, hi):
+        if (lo, hi) != (0, 1):
+            fail("%s: Mix's span %s..%s is not the filter's 0..1" % (where, lo, hi))
+
     def fraction(self, where, i, default, lo, hi):
         """Light X or Light Y: a fraction of the frame's width or height, by default Light Position's."""
         axis = 0 if self.f.params[i][0] == "Light X" else 1
@@ -259,6 +273,14 @@ def check_kdenlive(c, path):
             factor = float(p.get("factor", "1"))
             c.double(where, i, kdenlive_number(p.get("default")), kdenlive_number(p.get("min")) / factor,
                      kdenlive_number(p.get("max")) / factor)
+            if fname == "Mix":
+                c.mix(where, i, kdenlive_number(p.get("min")) / factor, kdenlive_number(p.get("max")) / factor)
+        elif kind == "constant":
+            # A plain slider, not keyframed: Seed alone, a whole number (no decimals).
+            if fname != "Seed" or p.get("decimals", "0") != "0" or p.get("factor", "1") != "1":
+                fail("%s: %s is a plain slider; only Seed, a whole number, is" % (where, fname))
+            else:
+                c.seed(where, i, float(p.get("default")), float(p.get("min")), float(p.get("max")))
         elif kind == "list":
             values = p.get("paramlist").split(";")
             shown = p.findtext("paramlistdisplay").split(",")
@@ -297,7 +319,9 @@ def check_kdenlive(c, path):
 def check_kdenlive_saved(description, data):
     """Kdenlive's own saved projects (tests/editors/data) against the description as
     it is now: each of its parameters saved, in the form Kdenlive 22.12 saves its
-    type, and nothing saved that it no longer has."""
+    type, and nothing saved that it no longer has. The filter's parameters are
+    only ever appended, so one numbered above all a project saved came after
+    it (the project renders with its default); a missing one below is a fault."""
     params = {p.get("name"): p for p in ET.parse(description).getroot().findall("parameter")}
     saved_any = False
     for name in sorted(os.listdir(data)):
@@ -309,17 +333,21 @@ def check_kdenlive_saved(description, data):
             if props.get("mlt_service") != "frei0r.pluvane":
                 continue
             numbered = {k: v for k, v in props.items() if k.isdigit()}
+            newest = max(int(k) for k in numbered) if numbered else -1
             for number, p in params.items():
                 kind, value = p.get("type"), numbered.get(number)
                 where = "%s: parameter %s (%s)" % (name, number, p.findtext("name"))
                 if value is None:
-                    fail("%s is not saved" % where)
+                    if int(number) < newest:
+                        fail("%s is not saved" % where)
                 elif kind == "fixed" and value != p.get("value"):
                     fail("%s saved as %r, the description fixes %r" % (where, value, p.get("value")))
                 elif kind == "list" and value not in p.get("paramlist").split(";"):
                     fail("%s saved as %r, not one of its list" % (where, value))
                 elif kind == "animated" and not re.fullmatch(r"(\d\d:\d\d:\d\d\.\d{3}[|~]?=-?[\d.]+;?)+", value):
                     fail("%s saved as %r, not keyframes" % (where, value))
+                elif kind == "constant" and not re.fullmatch(r"-?\d+(\.\d+)?", value):
+                    fail("%s saved as %r, not a number" % (where, value))
             for number in numbered.keys() - params.keys():
                 fail("%s: parameter %s saved, which the description no longer has" % (name, number))
     if not saved_any:
@@ -352,6 +380,17 @@ def check_shotcut(c, folder):
         if i is not None:
             k = float(scale)  # the filter's value is the shown one times scale
             c.double("ui.qml", i, qml_number(value) * k, qml_number(lo) * k, qml_number(hi) * k)
+    seed = re.search(r"property var seedControl: \(\{property: '(\d+)', name: qsTr\('([^']*)'\), minimum: ([^,]+), "
+                     r"maximum: ([^,]+), value: ([^}]+)\}\)", ui)
+    if not seed:
+        fail("ui.qml: no Seed control found")
+    else:
+        i = c.param("ui.qml", seed.group(1), seed.group(2))
+        if i is not None:
+            c.seed("ui.qml", i, float(seed.group(5)), float(seed.group(3)), float(seed.group(4)))
+    for number, name, lo, hi, value, scale in doubles:
+        if name == "Mix":
+            c.mix("ui.qml", c.number["Mix"], qml_number(lo) * float(scale), qml_number(hi) * float(scale))
     wanted = {n for n, *_ in doubles}
     simple = set(re.findall(r"'(\d+)'", re.search(r"simpleProperties: \[([^\]]*)\]", meta).group(1)))
     if simple != wanted:

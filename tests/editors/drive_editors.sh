@@ -82,6 +82,15 @@ sweep() {  # sweep EDITOR X LAST_SHOT Y:NAME...
   LAST=$last
 }
 drag() { xdotool mousemove "$1" "$2" mousedown 1; sleep 0.3; xdotool mousemove "$1" "$(( ($2 + $3) / 2 ))"; sleep 0.3; xdotool mousemove "$1" "$3"; sleep 0.3; xdotool mouseup 1; sleep 2; }
+# Seed and Mix as the editor saved them once moved: a whole seed other than 0
+# as a plain number, Mix below 1.
+saved_seed_mix() {  # saved_seed_mix EDITOR PROJECT
+  local seed mix
+  seed=$(grep -o '<property name="24">[^<]*' "$2" | cut -d'>' -f2)
+  mix=$(grep -o '<property name="25">[^<]*' "$2" | cut -d'>' -f2)
+  if [[ $seed =~ ^[1-9][0-9]*$ ]]; then ok "$1: Seed saved as $seed"; else fail "$1: Seed saved as '$seed'"; fi
+  if [[ ${mix##*=} =~ ^0\.[0-9]+$ ]]; then ok "$1: Mix saved as $mix"; else fail "$1: Mix saved as '$mix'"; fi
+}
 type_into() {  # type_into X Y TEXT: double-click a number field, replace its text
   xdotool mousemove "$1" "$2" click --repeat 2 1; sleep 0.5
   xdotool key ctrl+a; xdotool type --delay 80 "$3"; xdotool key Tab
@@ -160,8 +169,9 @@ if w=$(window "320x180 25fps"); then
   click 1362 951  # the Effect/Composition Stack tab
   sleep 8
   shot k1-effect "$monitor"
+  shot k-panel 1600x1000+0+0  # the whole screen, for placing the clicks again
   changed k0-clip k1-effect && ok "Kdenlive: the new effect shows rain" || fail "Kdenlive: the monitor did not change when the effect was added"
-  click 1540 677  # Drip Rate's slider, at about 4.9
+  click 1540 707  # Drip Rate's slider, at about 4.9
   sleep 5
   shot k2-drip "$monitor"
   changed k1-effect k2-drip && ok "Kdenlive: Drip Rate moves the rain" || fail "Kdenlive: Drip Rate changed nothing"
@@ -172,14 +182,17 @@ if w=$(window "320x180 25fps"); then
   shot k3-light "$monitor"
   changed k2-drip k3-light && ok "Kdenlive: Light Type Point Light changes the light" || fail "Kdenlive: Light Type changed nothing"
   # The other sliders in view, at about a fifth of their span.
-  sweep Kdenlive 1300 k3-light 707:"Longevity (sec)" 737:Rippling 767:Displacement 797:"Ripple Height" \
-    827:Spreading 857:"Light Intensity" 887:"Light Height" 917:"Light X"
+  sweep Kdenlive 1300 k3-light 737:"Longevity (sec)" 767:Rippling 797:Displacement 827:"Ripple Height" \
+    857:Spreading 887:"Light Intensity" 917:"Light Height"
   # The effect stack scrolled to its end: the rest of the sliders (Light
   # Direction is idle with a point light).
   drag 1593 600 990
-  sweep Kdenlive 1300 "$LAST" 731:"Light Y" 761:"!Light Direction" 791:Ambient 821:Diffuse 851:Specular 881:Roughness 911:Metal
+  shot k-panel-end 1600x1000+0+0
+  sweep Kdenlive 1300 "$LAST" 670:"Light X" 700:"Light Y" 730:"!Light Direction" 760:Ambient 790:Diffuse 820:Specular \
+    850:Roughness 880:Metal 910:Mix
   drag 1593 900 400  # back to the top
   sweep Kdenlive 1408 "$LAST" 575:Draft
+  sweep Kdenlive 1300 "$LAST" 598:Seed  # the plain slider under the lists, at about 15
   # Using: AE Lights. MLT has no composition lights, and without any the
   # effect renders as with its own light (as `pluvane render` does): idle.
   click 1490 506
@@ -193,7 +206,12 @@ if w=$(window "320x180 25fps"); then
   skip "Kdenlive: a keyframe (xdotool moved neither the monitor's nor the keyframe bar's playhead, so a key could only go at frame 0)"
   xdotool key --window "$w" ctrl+s
   sleep 4
-  if grep -q frei0r.pluvane "$k"; then cp "$k" "$out/kdenlive.kdenlive"; ok "Kdenlive: project saved"; else fail "Kdenlive: the saved project has no effect"; fi
+  if grep -q frei0r.pluvane "$k"; then
+    cp "$k" "$out/kdenlive.kdenlive"; ok "Kdenlive: project saved"
+    saved_seed_mix Kdenlive "$k"
+  else
+    fail "Kdenlive: the saved project has no effect"
+  fi
 else
   fail "Kdenlive: no window appeared"; tail -n 20 "$tmp/kdenlive.log"
 fi
@@ -239,6 +257,7 @@ if w=$(window "Shotcut"); then
   click 83 207    # the first (only) match
   sleep 5
   shot s1-effect "$monitor"
+  shot s-panel 1600x1000+0+0  # the whole screen, for placing the clicks again
   changed s0-clip s1-effect && ok "Shotcut: the new filter shows rain (found by \"ripple\")" || fail "Shotcut: the monitor did not change when the filter was added"
   for attempt in 1 2; do  # the first typing can land before the panel takes focus
     type_into 460 431 3   # Drip Rate
@@ -256,8 +275,10 @@ if w=$(window "Shotcut"); then
   sweep Shotcut 200 s3-light 457:"Longevity (sec)" 483:Rippling 509:Displacement 536:"Ripple Height" \
     561:Spreading 588:"Light Intensity" 613:"Light Height" 639:"Light X" 665:"Light Y"
   drag 602 350 680  # the panel scrolled to its end
-  sweep Shotcut 200 "$LAST" 434:"!Light Direction" 460:Ambient 486:Diffuse 513:Specular 538:Roughness 564:Metal
-  sweep Shotcut 138 "$LAST" 594:Draft
+  shot s-panel-end 1600x1000+0+0
+  sweep Shotcut 200 "$LAST" 434:"!Light Direction" 460:Ambient 486:Diffuse 513:Specular 538:Roughness 564:Metal 590:Mix
+  sweep Shotcut 138 "$LAST" 620:Draft
+  sweep Shotcut 200 "$LAST" 650:Seed  # the whole-number slider at the end, at about 12
   drag 602 500 250  # back to the top
   click 211 349   # Using
   sleep 1
@@ -282,6 +303,7 @@ if w=$(window "Shotcut"); then
   if grep -q "frei0r.pluvane" "$s"; then
     grep -q '<property name="6">[^<]*;' "$s" || fail "Shotcut: the saved project has no keyframes for Ripple Height"
     cp "$s" "$out/shotcut.mlt"; ok "Shotcut: project saved"
+    saved_seed_mix Shotcut "$s"
   else
     fail "Shotcut: the saved project has no filter"
   fi

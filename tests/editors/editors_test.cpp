@@ -419,6 +419,12 @@ std::vector<std::string> CliOptions(const Filter& filter, const std::map<int, st
     if (name == "Time Unit" || name == "Units" || name == "Frame Rate") continue;
     if (name == "Light X" || name == "Light Y") {
       light[name == "Light Y"] = Keys(value, fps);
+    } else if (name == "Seed" || name == "Mix") {
+      // The host's own controls, constant on the command line.
+      const auto keys = Keys(value, fps);
+      if (keys.size() != 1) ADD_FAILURE() << name << " keyframed, which pluvane render cannot give: " << value;
+      out.push_back(name == "Seed" ? "--seed" : "--mix");
+      out.push_back(name == "Seed" ? std::to_string(std::lround(keys[0].second)) : Number(keys[0].second));
     } else if (name == "Draft") {
       if (std::stod(value) >= 0.5) out.push_back("--quality"), out.push_back("draft");
     } else if (info.type == F0R_PARAM_STRING) {
@@ -462,13 +468,17 @@ class SavedProjectTest : public ProjectTest {
   // The project is the first file ending in `extension` in the data folder:
   // tests/editors/data, or $PLUVANE_EDITORS_DATA (editors/drive_editors.sh
   // points it at the projects it just had the editors save).
-  void Compare(const std::string& extension, const std::string& clip, int frames, const std::string& rate, bool display) {
+  // The first such project whose name holds `containing`; `added` goes into
+  // the filter's properties, as the editor saves them.
+  void Compare(const std::string& extension, const std::string& clip, int frames, const std::string& rate, bool display,
+               const std::string& added = "", const std::string& containing = "") {
     const char* env = std::getenv("PLUVANE_EDITORS_DATA");
     const fs::path folder = env && *env ? env : PLUVANE_EDITORS_DATA;
     std::vector<fs::path> found;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(folder, ec))
-      if (e.path().extension() == extension) found.push_back(e.path());
+      if (e.path().extension() == extension && e.path().filename().string().find(containing) != std::string::npos)
+        found.push_back(e.path());
     ASSERT_FALSE(found.empty()) << "no " << extension << " project in " << folder;
     std::sort(found.begin(), found.end());
     const std::string data = found.front().string();
@@ -476,6 +486,8 @@ class SavedProjectTest : public ProjectTest {
     ASSERT_FALSE(project.empty()) << data << " is empty";
     project = std::regex_replace(project, std::regex("root=\"[^\"]*\""), "root=\"" + dir_.string() + "\"");
     project = std::regex_replace(project, std::regex(">[^<>]*" + clip + "<"), ">clip.mkv<");
+    const std::string service = "<property name=\"mlt_service\">frei0r.pluvane</property>";
+    if (const size_t at = project.find(service); at != std::string::npos) project.insert(at + service.size(), added);
     const auto props = FilterProperties(project);
     ASSERT_FALSE(props.empty()) << data << " holds no pluvane filter";
     // What Kdenlive 22.12 got wrong before: fixed strings saved as numbers.
@@ -516,6 +528,17 @@ TEST_F(SavedProjectTest, Kdenlive) {
 TEST_F(SavedProjectTest, Shotcut) {
   REQUIRE_PROGRAMS("ffmpeg", "melt");
   Compare(".mlt", "clip.mp4", 25, "25", false);
+}
+
+// Seed and Mix set: melt gives what `pluvane render --seed --mix` gives. The
+// projects above, saved before Seed and Mix, render with their defaults.
+// Kdenlive 22.12.3 saved this one with every slider moved, Seed 15 (its
+// plain slider's number) and Mix 26.5 % (keyframes of the fraction); the
+// Shotcut project gets them as Shotcut 22.12 saves them, plain numbers.
+TEST_F(SavedProjectTest, SeedAndMix) {
+  REQUIRE_PROGRAMS("ffmpeg", "melt", "xvfb-run");
+  Compare(".kdenlive", "clip.mp4", 25, "25", true, "", "seed-mix");
+  Compare(".mlt", "clip.mp4", 25, "25", false, "<property name=\"24\">63</property><property name=\"25\">0.35</property>");
 }
 
 // A Shotcut 22.12 project (.mlt): the clip as a chain with the filter as

@@ -16,7 +16,7 @@ Metadata {
     keyframes {
         allowAnimateIn: true
         allowAnimateOut: true
-        simpleProperties: ['2', '3', '4', '5', '6', '7', '9', '12', '14', '15', '16', '17', '18', '19', '22', '23']
+        simpleProperties: ['2', '3', '4', '5', '6', '7', '9', '12', '14', '15', '16', '17', '18', '19', '22', '23', '25']
         parameters: [
             Parameter { name: qsTr('Drip Rate'); property: '2'; isCurve: true; minimum: 0; maximum: 5 },
             Parameter { name: qsTr('Longevity (sec)'); property: '3'; isCurve: true; minimum: 0; maximum: 6 },
@@ -33,7 +33,8 @@ Metadata {
             Parameter { name: qsTr('Roughness'); property: '18'; isCurve: true; minimum: 0.001; maximum: 0.25 },
             Parameter { name: qsTr('Metal'); property: '19'; isCurve: true; minimum: 0; maximum: 100 },
             Parameter { name: qsTr('Light X'); property: '22'; isCurve: true; minimum: 0; maximum: 1 },
-            Parameter { name: qsTr('Light Y'); property: '23'; isCurve: true; minimum: 0; maximum: 1 }
+            Parameter { name: qsTr('Light Y'); property: '23'; isCurve: true; minimum: 0; maximum: 1 },
+            Parameter { name: qsTr('Mix'); property: '25'; isCurve: true; minimum: 0; maximum: 1 }
         ]
     }
 }

@@ -1,6 +1,7 @@
 // Shotcut's panel for the pluvane frei0r filter. Parameters are frei0r
 // parameter numbers; the panel sets "Units" to "native", so every number is
 // in the control's own units and the keyframes Shotcut interpolates are too.
+// "Seed" is a whole number, "Mix" a percentage of the filter's fraction.
 // The frame rate follows the project's profile; the point light is placed by
 // "Light X" and "Light Y", fractions of the frame shown as percentages (MLT
 // passes no positions). No function or property here takes a name Qt's
@@ -33,8 +34,11 @@ Shotcut.KeyframableFilter {
         {property: '16', name: qsTr('Diffuse'), minimum: 0, maximum: 100, value: 0, decimals: 1, suffix: ' %', scale: 1},
         {property: '17', name: qsTr('Specular'), minimum: 0, maximum: 100, value: 100, decimals: 1, suffix: ' %', scale: 1},
         {property: '18', name: qsTr('Roughness'), minimum: 0.001, maximum: 0.25, value: 0.015, decimals: 3, suffix: '', scale: 1},
-        {property: '19', name: qsTr('Metal'), minimum: 0, maximum: 100, value: 100, decimals: 1, suffix: ' %', scale: 1}
+        {property: '19', name: qsTr('Metal'), minimum: 0, maximum: 100, value: 100, decimals: 1, suffix: ' %', scale: 1},
+        {property: '25', name: qsTr('Mix'), minimum: 0, maximum: 100, value: 100, decimals: 1, suffix: ' %', scale: 0.01}
     ]
+    // A whole number, not keyframed (a seed between two others means nothing).
+    readonly property var seedControl: ({property: '24', name: qsTr('Seed'), minimum: 0, maximum: 63, value: 0})
     readonly property var usingChoices: ['Effect Light', 'AE Lights']
     readonly property var lightTypes: ['Distant Light', 'Point Light']
     readonly property string defaultColor: '#ffffff'
@@ -54,6 +58,7 @@ Shotcut.KeyframableFilter {
         typeCombo.currentIndex = Math.max(lightTypes.indexOf(filter.get('11')), 0);
         colorPicker.value = filter.get('10');
         draftCheck.checked = filter.getDouble('20') >= 0.5;
+        seedSlider.value = filter.getDouble(seedControl.property);
         blockUpdate = false;
     }
 
@@ -76,6 +81,7 @@ Shotcut.KeyframableFilter {
             filter.set('10', defaultColor);
             filter.set('11', lightTypes[0]);
             filter.set('20', 0);
+            filter.set(seedControl.property, seedControl.value);
             for (var i = 0; i < doubles.length; i++)
                 filter.set(doubles[i].property, doubles[i].value * doubles[i].scale);
             filter.savePreset(preset.parameters);
@@ -99,7 +105,7 @@ Shotcut.KeyframableFilter {
             Shotcut.Preset {
                 id: preset
 
-                parameters: keyframableParameters.concat(['8', '10', '11', '20'])
+                parameters: keyframableParameters.concat(['8', '10', '11', '20', seedControl.property])
                 Layout.fillWidth: true
                 onBeforePresetLoaded: resetSimpleKeyframes()
                 onPresetSelected: {
@@ -222,6 +228,31 @@ Shotcut.KeyframableFilter {
                 id: draftCheck
 
                 onClicked: filter.set('20', checked ? 1 : 0)
+            }
+        }
+
+        RowLayout {
+            Label {
+                text: seedControl.name
+                Layout.preferredWidth: 110
+                horizontalAlignment: Text.AlignRight
+            }
+
+            Shotcut.SliderSpinner {
+                id: seedSlider
+
+                minimumValue: seedControl.minimum
+                maximumValue: seedControl.maximum
+                decimals: 0
+                stepSize: 1
+                onValueChanged: {
+                    if (!blockUpdate)
+                        filter.set(seedControl.property, Math.round(value));
+                }
+            }
+
+            Shotcut.UndoButton {
+                onClicked: seedSlider.value = seedControl.value
             }
         }
 
