@@ -89,7 +89,7 @@ OfxStatus DescribeInContext(const void* handle, OfxPropertySetHandle in) {
   OfxParamSetHandle set = nullptr;
   Check(g.effect->getParamSet(EffectOf(handle), &set), "give the parameter set");
   for (const Control& c : Controls()) DefineParam(set, c);
-  DefineAroundParams(set);
+  DefineAroundParams(set, context == kOfxImageEffectContextGeneral);
   return kOfxStatOK;
 }
 

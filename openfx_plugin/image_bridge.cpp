@@ -91,9 +91,12 @@ void ScatterAs(const Image& image, const OfxRectI& layer, const OfxRectI& window
 
 }  // namespace
 
-Image::Image(OfxImageClipHandle clip, OfxTime time, const char* what) {
-  if (g.effect->clipGetImage(clip, time, nullptr, &props_) != kOfxStatOK || !props_)
+Image::Image(OfxImageClipHandle clip, OfxTime time, const char* what, bool optional) {
+  if (g.effect->clipGetImage(clip, time, nullptr, &props_) != kOfxStatOK || !props_) {
+    props_ = nullptr;
+    if (optional) return;
     throw Failure{kOfxStatFailed, std::string("the host gave no ") + what + " image"};
+  }
   try {
     Describe(what);
   } catch (...) {
@@ -102,7 +105,9 @@ Image::Image(OfxImageClipHandle clip, OfxTime time, const char* what) {
   }
 }
 
-Image::~Image() { g.effect->clipReleaseImage(props_); }
+Image::~Image() {
+  if (props_) g.effect->clipReleaseImage(props_);
+}
 
 void Image::Describe(const char* what) {
   void* pixels = nullptr;

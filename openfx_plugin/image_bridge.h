@@ -14,9 +14,11 @@ namespace pluvane::ofx {
 // An image fetched from a clip, released when it goes.
 class Image {
  public:
-  // Failure when the host gives no image, or one the plug-in cannot read.
-  Image(OfxImageClipHandle clip, OfxTime time, const char* what);
+  // Failure when the host gives no image (none() when `optional`), or one
+  // the plug-in cannot read.
+  Image(OfxImageClipHandle clip, OfxTime time, const char* what, bool optional = false);
   ~Image();
+  bool none() const { return props_ == nullptr; }
   Image(const Image&) = delete;
   Image& operator=(const Image&) = delete;
 

@@ -139,10 +139,13 @@ std::optional<session::Matte> Instance::MaskMatte(OfxTime time, const OfxRectI& 
   OfxPropertySetHandle props = nullptr;
   if (!mask_ || g.effect->clipGetPropertySet(mask_, &props) != kOfxStatOK || GetInt(props, kOfxImageClipPropConnected, 0) != 1)
     return std::nullopt;
-  const Image mask(mask_, time, "Mask");
+  // A connected mask without an image at this time (a shorter clip) is
+  // transparent, as it is outside its bounds.
+  const Image mask(mask_, time, "Mask", true);
   const int lw = layer.x2 - layer.x1, lh = layer.y2 - layer.y1;
   mask_buffer_.resize(static_cast<size_t>(lw) * lh * 4 * mask.sample_size);
-  Gather(mask, layer, mask_buffer_.data());  // transparent outside the mask's bounds
+  if (mask.none()) std::fill(mask_buffer_.begin(), mask_buffer_.end(), 0);
+  else Gather(mask, layer, mask_buffer_.data());
   // Into the session's values, as a matte file's alpha becomes a matte.
   const minihost::WorldPtr world = session_->NewWorld(depth);
   session::FillWorld(session::PixelView{mask_buffer_.data(), static_cast<std::ptrdiff_t>(lw) * 4 * mask.sample_size, lw, lh, mask.type},

@@ -211,7 +211,7 @@ void PlaceNormalisedDefaults(OfxImageEffectHandle effect, OfxParamSetHandle set)
   }
 }
 
-void DefineAroundParams(OfxParamSetHandle set) {
+void DefineAroundParams(OfxParamSetHandle set, bool mask) {
   const auto define = [set](const char* type, const char* name, const char* label, const char* hint) {
     OfxPropertySetHandle p = nullptr;
     Check(g.params->paramDefine(set, type, name, &p), "define a parameter");
@@ -242,6 +242,7 @@ void DefineAroundParams(OfxParamSetHandle set) {
   SetDouble(p, kOfxParamPropDisplayMax, mix.max);
   MaySetInt(p, kOfxParamPropDigits, 2);
 
+  if (!mask) return;
   p = define(kOfxParamTypeBoolean, kMaskInvertParam, kInvertMaskLabel,
              "The rain shows where the Mask is transparent instead of where it is opaque");
   SetInt(p, kOfxParamPropDefault, 0);
@@ -252,7 +253,7 @@ AroundParams::AroundParams(OfxParamSetHandle set) {
   OfxPropertySetHandle ignored = nullptr;
   Check(g.params->paramGetHandle(set, kSeedParam, &seed_, &ignored), "find a parameter it was given");
   Check(g.params->paramGetHandle(set, kMixParam, &mix_, &ignored), "find a parameter it was given");
-  Check(g.params->paramGetHandle(set, kMaskInvertParam, &invert_, &ignored), "find a parameter it was given");
+  if (g.params->paramGetHandle(set, kMaskInvertParam, &invert_, &ignored) != kOfxStatOK) invert_ = nullptr;  // no mask
 }
 
 Around AroundParams::At(double time) const {
@@ -263,7 +264,7 @@ Around AroundParams::At(double time) const {
   double mix = 1.0;
   if (g.params->paramGetValueAtTime(seed_, time, &seed) != kOfxStatOK) throw failed(session::kSeed.name);
   if (g.params->paramGetValueAtTime(mix_, time, &mix) != kOfxStatOK) throw failed(session::kMix.name);
-  if (g.params->paramGetValueAtTime(invert_, time, &invert) != kOfxStatOK) throw failed(kInvertMaskLabel);
+  if (invert_ && g.params->paramGetValueAtTime(invert_, time, &invert) != kOfxStatOK) throw failed(kInvertMaskLabel);
   Around a;
   a.seed = static_cast<int>(session::ClampToHostControl(session::kSeed, seed));
   a.mix = session::ClampToHostControl(session::kMix, mix);

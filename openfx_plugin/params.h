@@ -53,7 +53,8 @@ inline constexpr char kSeedParam[] = "seed";
 inline constexpr char kMixParam[] = "mix";
 inline constexpr char kMaskInvertParam[] = "maskInvert";
 inline constexpr char kMaskClip[] = "Mask";
-void DefineAroundParams(OfxParamSetHandle set);
+// "Seed" and "Mix"; "Invert Mask" too where there is a Mask clip.
+void DefineAroundParams(OfxParamSetHandle set, bool mask);
 
 // Their values at a time, brought within the session's ranges (a host may
 // let a value past them).

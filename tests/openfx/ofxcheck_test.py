@@ -36,7 +36,7 @@ CONTROLS = [("dripRate", "Drip Rate", "6"), ("longevitySec", "Longevity (sec)", 
 KEY = ("rippleHeight", "Ripple Height", "0:40,12:180")
 FRAME = 9
 # The host's own controls: name, type, default, range (as the README states).
-AROUND = {"seed": ("int", 0, 0, 63), "mix": ("double", 1, 0, 1), "maskInvert": ("bool", False, None, None)}
+AROUND = {"seed": ("int", 0, 0, 63), "mix": ("double", 1, 0, 1)}
 
 failures = []
 
@@ -224,6 +224,9 @@ def main():
     mask = next((c for c in general if c.get("kind") == "clip" and c.get("name") == "Mask"), None)
     if not mask or not mask.get("optional") or not mask.get("is_mask") or mask.get("components") != ["OfxImageComponentAlpha"]:
         fail(f"list --context general: the Mask clip is {mask}, not an optional Alpha mask")
+    invert = next((p for p in general if p.get("kind") == "param" and p.get("name") == "maskInvert"), {})
+    if (invert.get("type"), invert.get("label"), invert.get("default")) != ("bool", "Invert Mask", False):
+        fail(f"list --context general: maskInvert is {invert}, not an \"Invert Mask\" bool, off")
 
     # The frames.
     def reference(depth, frame, fps, scale, keyed=True, extra=()):

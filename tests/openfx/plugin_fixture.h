@@ -69,6 +69,7 @@ struct Shot {
   // RGBA floats of the frame's size, handed over as `mask_components`.
   std::vector<float> mask;
   std::string mask_components = kOfxImageComponentAlpha;
+  bool mask_without_image = false;  // the Mask clip connected, with no image to give
   // The same control values given to the host's parameters and to the session.
   std::function<void(Effect&, const Layout&)> host_values;
   std::function<void(session::Session&)> session_values;
@@ -192,6 +193,7 @@ inline Rendered ThroughPlugin(Host& host, const Shot& s) {
   inst->clips.at(kOfxImageEffectSimpleSourceClipName)->picture = &src;
   inst->clips.at(kOfxImageEffectOutputClipName)->picture = &dst;
   Picture mask;
+  if (s.mask_without_image) inst->clips.at("Mask")->props.Ints(kOfxImageClipPropConnected, {1});
   if (!s.mask.empty()) {
     mask.bounds = b, mask.depth = l.depth, mask.components = s.mask_components, mask.top_down = s.top_down;
     mask.Allocate();

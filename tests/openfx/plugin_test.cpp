@@ -116,12 +116,15 @@ TEST(OpenFxPlugin, ParametersAreTheEffectsControlsTyped) {
       default: ADD_FAILURE() << "unexpected control type"; break;
     }
   }
-  // Then the host's own: "Seed" 0..63 (0), "Mix" 0..1 (1), "Invert Mask" off,
-  // under the script names openfx-misc gives Mix and Invert Mask.
-  EXPECT_EQ(c.params.params.size(), declared + 3);
+  // Then the host's own: "Seed" 0..63 (0), "Mix" 0..1 (1), and where there
+  // is a Mask (the general context) "Invert Mask", off; Mix and Invert Mask
+  // under the script names openfx-misc gives them.
+  EXPECT_EQ(c.params.params.size(), declared + 2);
+  Effect& general = l.host.context_descriptor(kOfxImageEffectContextGeneral);
+  EXPECT_EQ(general.params.params.size(), declared + 3);
   const Param* seed = ByLabel(c, "Seed");
   const Param* mix = ByLabel(c, "Mix");
-  const Param* invert = ByLabel(c, "Invert Mask");
+  const Param* invert = ByLabel(general, "Invert Mask");
   EXPECT_EQ(seed->type, kOfxParamTypeInteger);
   EXPECT_EQ(mix->type, kOfxParamTypeDouble);
   EXPECT_EQ(invert->type, kOfxParamTypeBoolean);
@@ -329,6 +332,22 @@ TEST(OpenFxAround, MaskClipIsTheCommandLinesMatte) {
         };
         ExpectSameFrame(s);
       }
+  // A connected Mask without an image at the time (a shorter clip) is
+  // transparent: the Source as it is, the rain everywhere when inverted.
+  for (bool invert : {false, true}) {
+    Shot s = RainyShot(kOfxBitDepthByte);
+    s.context = kOfxImageEffectContextGeneral;
+    s.mask_without_image = true;
+    s.host_values = [invert](Effect& e, const Layout& l) {
+      Rainy(e, l);
+      ByLabel(e, "Invert Mask")->value = {invert ? 1.0 : 0.0};
+    };
+    Loaded l;
+    const Rendered r = ThroughPlugin(l.host, s);
+    EXPECT_EQ(r.status, kOfxStatOK);
+    if (invert) EXPECT_EQ(r.pixels, ThroughSession(s));
+    else EXPECT_EQ(r.pixels, Encode(Pattern(s.layout.width, s.layout.height, false), kOfxBitDepthByte));
+  }
 }
 
 // Over a premultiplied Source, mix and mask work on the colour as the host
