@@ -1,12 +1,12 @@
 // The effect as an OpenFX image effect plug-in (Resolve, Fusion, Nuke,
 // Natron, Flame, Baselight, Silhouette, MLT's openfx module): the actions a
 // host sends and the two exported functions. On the outside one plug-in with
-// a "Source" and an "Output" clip in the filter and general contexts; on the
-// inside a session per instance that drives the effect's linked-in entry
-// point as `pluvane render` does (instance.h). The general context adds an
-// optional "Mask" clip. The parts follow the
-// standard's: suites and properties (suites.h), parameters (params.h), images
-// (image_bridge.h), the instance (instance.h).
+// a "Source" and an "Output" clip in the filter and general contexts, and an
+// optional "Mask" clip in the general one; on the inside a session per
+// instance that drives the effect's linked-in entry point as `pluvane render`
+// does (instance.h). The parts follow the standard's: suites and properties
+// (suites.h), parameters (params.h), images (image_bridge.h), the instance
+// (instance.h).
 // The identifier "org.pluvane.Pluvane" never changes: hosts store it in
 // their projects.
 #include <memory>
