@@ -237,6 +237,8 @@ inline constexpr char kOfxImageEffectOutputClipName[] = "Output";
 inline constexpr char kOfxImageEffectPropSupportedComponents[] = "OfxImageEffectPropSupportedComponents";  // string x N
 inline constexpr char kOfxImageClipPropOptional[] = "OfxImageClipPropOptional";  // int x 1
 inline constexpr char kOfxImageClipPropConnected[] = "OfxImageClipPropConnected";  // int x 1
+// A clip only ever fetched as single-channel alpha: hosts may feed it from a roto shape.
+inline constexpr char kOfxImageClipPropIsMask[] = "OfxImageClipPropIsMask";  // int x 1
 inline constexpr char kOfxImageEffectPropPixelDepth[] = "OfxImageEffectPropPixelDepth";  // string x 1 (clip, image)
 inline constexpr char kOfxImageEffectPropComponents[] = "OfxImageEffectPropComponents";  // string x 1 (clip, image)
 inline constexpr char kOfxImageEffectPropPreMultiplication[] = "OfxImageEffectPropPreMultiplication";  // string x 1
@@ -250,6 +252,7 @@ inline constexpr char kOfxBitDepthShort[] = "OfxBitDepthShort";
 inline constexpr char kOfxBitDepthFloat[] = "OfxBitDepthFloat";
 inline constexpr char kOfxImageComponentRGBA[] = "OfxImageComponentRGBA";
 inline constexpr char kOfxImageComponentRGB[] = "OfxImageComponentRGB";
+inline constexpr char kOfxImageComponentAlpha[] = "OfxImageComponentAlpha";
 inline constexpr char kOfxImageOpaque[] = "OfxImageOpaque";
 inline constexpr char kOfxImagePreMultiplied[] = "OfxImageAlphaPremultiplied";
 inline constexpr char kOfxImageUnPreMultiplied[] = "OfxImageAlphaUnPremultiplied";
@@ -271,6 +274,8 @@ inline constexpr char kOfxParamTypeDouble2D[] = "OfxParamTypeDouble2D";
 inline constexpr char kOfxParamTypeRGB[] = "OfxParamTypeRGB";
 inline constexpr char kOfxParamTypeChoice[] = "OfxParamTypeChoice";
 inline constexpr char kOfxParamTypeGroup[] = "OfxParamTypeGroup";
+inline constexpr char kOfxParamTypeInteger[] = "OfxParamTypeInteger";
+inline constexpr char kOfxParamTypeBoolean[] = "OfxParamTypeBoolean";
 
 inline constexpr char kOfxParamPropType[] = "OfxParamPropType";            // string x 1
 inline constexpr char kOfxParamPropScriptName[] = "OfxParamPropScriptName";  // string x 1

@@ -1,11 +1,12 @@
 // The effect as an OpenFX image effect plug-in (Resolve, Fusion, Nuke,
 // Natron, Flame, Baselight, Silhouette, MLT's openfx module): the actions a
 // host sends and the two exported functions. On the outside one plug-in with
-// a "Source" and an "Output" clip in the filter and general contexts; on the
-// inside a session per instance that drives the effect's linked-in entry
-// point as `pluvane render` does (instance.h). The parts follow the
-// standard's: suites and properties (suites.h), parameters (params.h), images
-// (image_bridge.h), the instance (instance.h).
+// a "Source" and an "Output" clip in the filter and general contexts, and an
+// optional "Mask" clip in the general one; on the inside a session per
+// instance that drives the effect's linked-in entry point as `pluvane render`
+// does (instance.h). The parts follow the standard's: suites and properties
+// (suites.h), parameters (params.h), images (image_bridge.h), the instance
+// (instance.h).
 // The identifier "org.pluvane.Pluvane" never changes: hosts store it in
 // their projects.
 #include <memory>
@@ -72,12 +73,23 @@ OfxStatus DescribeInContext(const void* handle, OfxPropertySetHandle in) {
   SetInt(clip, kOfxImageEffectPropSupportsTiles, 0);
   SetInt(clip, kOfxImageEffectPropTemporalClipAccess, 0);
   MaySetInt(clip, kOfxImageClipPropOptional, 0);
+  if (context == kOfxImageEffectContextGeneral) {
+    // The filter context has exactly one input; a mask is a clip of the
+    // general context, optional, read as alpha: where it is opaque the rain shows.
+    Check(g.effect->clipDefine(EffectOf(handle), kMaskClip, &clip), "define the Mask clip");
+    SetStrings(clip, kOfxImageEffectPropSupportedComponents, {kOfxImageComponentAlpha});
+    SetInt(clip, kOfxImageEffectPropSupportsTiles, 0);
+    MaySetInt(clip, kOfxImageEffectPropTemporalClipAccess, 0);
+    SetInt(clip, kOfxImageClipPropOptional, 1);
+    MaySetInt(clip, kOfxImageClipPropIsMask, 1);
+  }
   Check(g.effect->clipDefine(EffectOf(handle), kOfxImageEffectOutputClipName, &clip), "define the Output clip");
   SetStrings(clip, kOfxImageEffectPropSupportedComponents, {kOfxImageComponentRGBA});
   SetInt(clip, kOfxImageEffectPropSupportsTiles, 0);
   OfxParamSetHandle set = nullptr;
   Check(g.effect->getParamSet(EffectOf(handle), &set), "give the parameter set");
   for (const Control& c : Controls()) DefineParam(set, c);
+  DefineAroundParams(set, context == kOfxImageEffectContextGeneral);
   return kOfxStatOK;
 }
 
@@ -121,8 +133,13 @@ OfxStatus Action(const std::string& a, const void* handle, OfxPropertySetHandle 
   if (a == kOfxImageEffectActionGetRegionsOfInterest) {
     // The whole source, whatever part of the output is asked for: the effect reads the whole layer.
     const OfxRectD rod = InstanceOf(handle)->SourceRegion(GetDouble(in, kOfxPropTime, 0.0));
-    const std::string name = std::string(kOfxImageClipPropRoIPrefix) + kOfxImageEffectSimpleSourceClipName;
-    Check(g.props->propSetDoubleN(out, name.c_str(), 4, &rod.x1), "take the region of interest");
+    Check(g.props->propSetDoubleN(out, (std::string(kOfxImageClipPropRoIPrefix) + kOfxImageEffectSimpleSourceClipName).c_str(),
+                                  4, &rod.x1),
+          "take the region of interest");
+    // The mask over the same layer.
+    if (InstanceOf(handle)->has_mask())
+      Check(g.props->propSetDoubleN(out, (std::string(kOfxImageClipPropRoIPrefix) + kMaskClip).c_str(), 4, &rod.x1),
+            "take the region of interest");
     return kOfxStatOK;
   }
   if (a == kOfxActionInstanceChanged) {

@@ -39,7 +39,7 @@ T Premultiply(T c, T a) {
 }
 
 template <typename T>
-void GatherAs(const Image& image, const OfxRectI& layer, T* out) {
+void GatherAs(const Image& image, const OfxRectI& layer, T* out, bool premultiplied) {
   for (int y = layer.y2 - 1; y >= layer.y1; --y) {
     for (int x = layer.x1; x < layer.x2; ++x, out += 4) {
       if (x < image.bounds.x1 || x >= image.bounds.x2 || y < image.bounds.y1 || y >= image.bounds.y2) {
@@ -47,15 +47,28 @@ void GatherAs(const Image& image, const OfxRectI& layer, T* out) {
         continue;
       }
       const T* p = reinterpret_cast<const T*>(image.Pixel(x, y));
+      if (image.components == 1) {
+        out[0] = out[1] = out[2] = out[3] = p[0];
+        continue;
+      }
       const T a = image.components == 4 ? p[3] : FullCode<T>();
-      for (int c = 0; c < 3; ++c) out[c] = image.premultiplied ? Unpremultiply(p[c], a) : p[c];
+      for (int c = 0; c < 3; ++c) {
+        if (image.premultiplied == premultiplied) out[c] = p[c];
+        else out[c] = premultiplied ? Premultiply(p[c], a) : Unpremultiply(p[c], a);
+      }
       out[3] = a;
     }
   }
 }
 
 template <typename T>
-void ScatterAs(const Image& image, const OfxRectI& layer, const OfxRectI& window, const T* rendered) {
+void PremultiplyAs(T* packed, size_t pixels) {
+  for (size_t i = 0; i < pixels; ++i, packed += 4)
+    for (int c = 0; c < 3; ++c) packed[c] = Premultiply(packed[c], packed[3]);
+}
+
+template <typename T>
+void ScatterAs(const Image& image, const OfxRectI& layer, const OfxRectI& window, const T* rendered, bool as_stored) {
   const int lw = layer.x2 - layer.x1;
   const int x1 = std::max(window.x1, image.bounds.x1), x2 = std::min(window.x2, image.bounds.x2);
   const int y1 = std::max(window.y1, image.bounds.y1), y2 = std::min(window.y2, image.bounds.y2);
@@ -70,7 +83,7 @@ void ScatterAs(const Image& image, const OfxRectI& layer, const OfxRectI& window
         const T* r = rendered + (static_cast<std::ptrdiff_t>(layer.y2 - 1 - y) * lw + (x - layer.x1)) * 4;
         std::memcpy(p, r, 4 * sizeof(T));
       }
-      if (image.premultiplied)
+      if (image.premultiplied && !as_stored)
         for (int c = 0; c < 3; ++c) p[c] = Premultiply(p[c], p[3]);
     }
   }
@@ -78,9 +91,12 @@ void ScatterAs(const Image& image, const OfxRectI& layer, const OfxRectI& window
 
 }  // namespace
 
-Image::Image(OfxImageClipHandle clip, OfxTime time, const char* what) {
-  if (g.effect->clipGetImage(clip, time, nullptr, &props_) != kOfxStatOK || !props_)
+Image::Image(OfxImageClipHandle clip, OfxTime time, const char* what, bool optional) {
+  if (g.effect->clipGetImage(clip, time, nullptr, &props_) != kOfxStatOK || !props_) {
+    props_ = nullptr;
+    if (optional) return;
     throw Failure{kOfxStatFailed, std::string("the host gave no ") + what + " image"};
+  }
   try {
     Describe(what);
   } catch (...) {
@@ -89,7 +105,9 @@ Image::Image(OfxImageClipHandle clip, OfxTime time, const char* what) {
   }
 }
 
-Image::~Image() { g.effect->clipReleaseImage(props_); }
+Image::~Image() {
+  if (props_) g.effect->clipReleaseImage(props_);
+}
 
 void Image::Describe(const char* what) {
   void* pixels = nullptr;
@@ -108,26 +126,35 @@ void Image::Describe(const char* what) {
   const std::string comps = GetString(props_, kOfxImageEffectPropComponents);
   if (comps == kOfxImageComponentRGBA) components = 4;
   else if (comps == kOfxImageComponentRGB) components = 3;
-  else throw Failure{kOfxStatErrFormat, std::string("the ") + what + " image's components \"" + comps + "\" are not RGBA or RGB"};
+  else if (comps == kOfxImageComponentAlpha) components = 1;
+  else throw Failure{kOfxStatErrFormat, std::string("the ") + what + " image's components \"" + comps + "\" are not RGBA, RGB or Alpha"};
   premultiplied = GetString(props_, kOfxImageEffectPropPreMultiplication) == kOfxImagePreMultiplied;
   const long long w = static_cast<long long>(bounds.x2) - bounds.x1, h = static_cast<long long>(bounds.y2) - bounds.y1;
   if (w < 0 || h < 0 || std::llabs(static_cast<long long>(row_bytes)) < w * components * sample_size)
     throw Failure{kOfxStatErrFormat, std::string("the host's ") + what + " image has rows shorter than its bounds"};
 }
 
-void Gather(const Image& image, const OfxRectI& layer, void* out) {
+void Gather(const Image& image, const OfxRectI& layer, void* out, bool premultiplied) {
   switch (image.type) {
-    case session::SampleType::kUInt8: GatherAs(image, layer, static_cast<uint8_t*>(out)); break;
-    case session::SampleType::kUInt16: GatherAs(image, layer, static_cast<uint16_t*>(out)); break;
-    default: GatherAs(image, layer, static_cast<float*>(out)); break;
+    case session::SampleType::kUInt8: GatherAs(image, layer, static_cast<uint8_t*>(out), premultiplied); break;
+    case session::SampleType::kUInt16: GatherAs(image, layer, static_cast<uint16_t*>(out), premultiplied); break;
+    default: GatherAs(image, layer, static_cast<float*>(out), premultiplied); break;
   }
 }
 
-void Scatter(const Image& image, const OfxRectI& layer, const OfxRectI& window, const void* rendered) {
+void Premultiply(void* packed, size_t pixels, session::SampleType type) {
+  switch (type) {
+    case session::SampleType::kUInt8: PremultiplyAs(static_cast<uint8_t*>(packed), pixels); break;
+    case session::SampleType::kUInt16: PremultiplyAs(static_cast<uint16_t*>(packed), pixels); break;
+    default: PremultiplyAs(static_cast<float*>(packed), pixels); break;
+  }
+}
+
+void Scatter(const Image& image, const OfxRectI& layer, const OfxRectI& window, const void* rendered, bool as_stored) {
   switch (image.type) {
-    case session::SampleType::kUInt8: ScatterAs(image, layer, window, static_cast<const uint8_t*>(rendered)); break;
-    case session::SampleType::kUInt16: ScatterAs(image, layer, window, static_cast<const uint16_t*>(rendered)); break;
-    default: ScatterAs(image, layer, window, static_cast<const float*>(rendered)); break;
+    case session::SampleType::kUInt8: ScatterAs(image, layer, window, static_cast<const uint8_t*>(rendered), as_stored); break;
+    case session::SampleType::kUInt16: ScatterAs(image, layer, window, static_cast<const uint16_t*>(rendered), as_stored); break;
+    default: ScatterAs(image, layer, window, static_cast<const float*>(rendered), as_stored); break;
   }
 }
 

@@ -14,9 +14,11 @@ namespace pluvane::ofx {
 // An image fetched from a clip, released when it goes.
 class Image {
  public:
-  // Failure when the host gives no image, or one the plug-in cannot read.
-  Image(OfxImageClipHandle clip, OfxTime time, const char* what);
+  // Failure when the host gives no image (none() when `optional`), or one
+  // the plug-in cannot read.
+  Image(OfxImageClipHandle clip, OfxTime time, const char* what, bool optional = false);
   ~Image();
+  bool none() const { return props_ == nullptr; }
   Image(const Image&) = delete;
   Image& operator=(const Image&) = delete;
 
@@ -42,13 +44,18 @@ class Image {
 };
 
 // The layer's rectangle of `image` as packed top-down RGBA in `out`: outside
-// the image's bounds transparent black, RGB with full alpha, premultiplied
-// colour made straight.
-void Gather(const Image& image, const OfxRectI& layer, void* out);
+// the image's bounds transparent black, RGB with full alpha, an alpha image
+// as grey of its own level; colour straight, or premultiplied when asked
+// (as stored when the image stores it so).
+void Gather(const Image& image, const OfxRectI& layer, void* out, bool premultiplied = false);
+
+// Packed RGBA of `pixels` pixels of `type`, straight colour made premultiplied.
+void Premultiply(void* packed, size_t pixels, pluvane::session::SampleType type);
 
 // The output image's pixels within `window`: inside the layer the rendered
-// pixels (from `rendered`, packed top-down, or already in place when null),
-// premultiplied when the output is; outside the layer transparent black.
-void Scatter(const Image& image, const OfxRectI& layer, const OfxRectI& window, const void* rendered);
+// pixels (from `rendered`, packed top-down, or already in place when null)
+// in straight colour, premultiplied when the output is, or already as the
+// output stores them (`as_stored`); outside the layer transparent black.
+void Scatter(const Image& image, const OfxRectI& layer, const OfxRectI& window, const void* rendered, bool as_stored = false);
 
 }  // namespace pluvane::ofx

@@ -7,7 +7,9 @@
 #include "host/entry.h"
 #include "openfx_plugin/image_bridge.h"
 #include "openfx_plugin/suites.h"
+#include "session/around.h"
 #include "session/error.h"
+#include "session/layer.h"
 
 namespace pluvane::ofx {
 namespace {
@@ -37,6 +39,16 @@ bool RunOnHostThreads(int workers, const std::function<void(int)>& work) {
                                 const_cast<std::function<void(int)>*>(&work)) == kOfxStatOK;
 }
 
+// Packed top-down RGBA as a world, for the session's blend (which treats
+// the four samples of a pixel alike, in whatever order).
+PF_EffectWorld PackedWorld(char* data, int width, int height, int sample_size) {
+  PF_EffectWorld w{};
+  w.data = reinterpret_cast<PF_PixelPtr>(data);
+  w.rowbytes = width * 4 * sample_size;
+  w.width = width, w.height = height;
+  return w;
+}
+
 }  // namespace
 
 Instance::Instance(OfxImageEffectHandle effect) : effect_(effect) {
@@ -51,9 +63,12 @@ Instance::Instance(OfxImageEffectHandle effect) : effect_(effect) {
     Check(g.params->paramGetHandle(set, c.name.c_str(), &h, &p), "find a parameter it was given");
     controls_[c.index] = &c, handles_[c.index] = h, param_props_[c.index] = p;
   }
+  around_ = std::make_unique<AroundParams>(set);
   OfxPropertySetHandle ignored = nullptr;
   Check(g.effect->clipGetHandle(effect, kOfxImageEffectSimpleSourceClipName, &source_, &ignored), "find the Source clip");
   Check(g.effect->clipGetHandle(effect, kOfxImageEffectOutputClipName, &output_, &ignored), "find the Output clip");
+  // Only the general context has one.
+  if (g.effect->clipGetHandle(effect, kMaskClip, &mask_, &ignored) != kOfxStatOK) mask_ = nullptr;
   Check(g.effect->getPropertySet(effect, &props_), "give the effect's properties");
   PlaceNormalisedDefaults(effect, set);
   render_reader_.rate = enabling_reader_.rate = DefaultRate();
@@ -78,6 +93,9 @@ void Instance::ClipPreferences(OfxPropertySetHandle out) {
   Check(g.effect->clipGetPropertySet(source_, &source), "give the Source clip's properties");
   const std::string premult = GetString(source, kOfxImageEffectPropPreMultiplication, kOfxImageUnPreMultiplied);
   SetString(out, kOfxImageEffectPropPreMultiplication, premult.c_str());
+  // The mask as the single channel it is read as; a host that cannot give
+  // that hands over RGBA, whose alpha is read.
+  if (mask_) MaySetString(out, (std::string(kOfxImageClipPropComponentsPrefix) + kMaskClip).c_str(), kOfxImageComponentAlpha);
   // The rain moves over a still picture: a host that caches by inputs must key by time.
   MaySetInt(out, kOfxImageEffectFrameVarying, 1);
 }
@@ -115,6 +133,24 @@ std::unique_ptr<session::Session> Instance::NewSession(int width, int height, Re
   auto s = std::make_unique<session::Session>(&MainEntry, width, height);
   s->SetValueSource([this, &reader](int index, double seconds, std::array<double, 3>& v) { return Read(reader, index, seconds, v); });
   return s;
+}
+
+std::optional<session::Matte> Instance::MaskMatte(OfxTime time, const OfxRectI& layer, session::Depth depth, bool invert) {
+  OfxPropertySetHandle props = nullptr;
+  if (!mask_ || g.effect->clipGetPropertySet(mask_, &props) != kOfxStatOK || GetInt(props, kOfxImageClipPropConnected, 0) != 1)
+    return std::nullopt;
+  // A connected mask without an image at this time (a shorter clip) is
+  // transparent, as it is outside its bounds.
+  const Image mask(mask_, time, "Mask", true);
+  const int lw = layer.x2 - layer.x1, lh = layer.y2 - layer.y1;
+  mask_buffer_.resize(static_cast<size_t>(lw) * lh * 4 * mask.sample_size);
+  if (mask.none()) std::fill(mask_buffer_.begin(), mask_buffer_.end(), 0);
+  else Gather(mask, layer, mask_buffer_.data());
+  // Into the session's values, as a matte file's alpha becomes a matte.
+  const minihost::WorldPtr world = session_->NewWorld(depth);
+  session::FillWorld(session::PixelView{mask_buffer_.data(), static_cast<std::ptrdiff_t>(lw) * 4 * mask.sample_size, lw, lh, mask.type},
+                     depth, world.get());
+  return session::MatteOf(world.get(), depth, invert, session::MatteChannel::kAlpha);
 }
 
 bool Instance::Read(Reader& reader, int index, double seconds, std::array<double, 3>& v) const {
@@ -195,8 +231,21 @@ OfxStatus Instance::Render(OfxPropertySetHandle args) {
   if (dst.type != src.type)
     throw Failure{kOfxStatErrFormat, "the Output image's depth differs from the Source's; give both one depth"};
   if (dst.components != 4) throw Failure{kOfxStatErrFormat, "the Output image is not RGBA"};
+  if (src.components == 1) throw Failure{kOfxStatErrFormat, "the Source image is alpha only; give it RGBA or RGB"};
   const session::Depth depth = session::NaturalDepth(src.type);
   const size_t packed = static_cast<size_t>(lw) * lh * 4 * src.sample_size;
+
+  // Seed, Mix and Mask. The mix and mask go over the layer in its own alpha
+  // convention: straight colour in the session, as `pluvane render` mixes;
+  // premultiplied colour here, over the Source as the host stores it, once
+  // the rendered colour is premultiplied again.
+  const Around around = around_->At(time);
+  session_->SetSeed(around.seed);
+  std::optional<session::Matte> matte = MaskMatte(time, layer, depth, around.invert_mask);
+  const bool mix_here = dst.premultiplied && (around.mix != 1.0 || matte);
+  session_->SetMix(mix_here ? 1.0 : around.mix);
+  if (mix_here) session_->SetMatte(std::nullopt);
+  else session_->SetMatte(std::move(matte));  // the session's from here on
 
   // Straight from the host's memory when the image holds the whole layer as
   // RGBA straight colour; through a packed copy otherwise.
@@ -210,7 +259,7 @@ OfxStatus Instance::Render(OfxPropertySetHandle args) {
     in.data = in_buffer_.data();
     in.row_bytes = static_cast<std::ptrdiff_t>(lw) * 4 * src.sample_size;
   }
-  const bool direct = dst.Covers(layer);
+  const bool direct = dst.Covers(layer) && !mix_here;
   session::MutablePixelView out{nullptr, 0, lw, lh, dst.type};
   if (direct) {
     out.data = dst.Pixel(layer.x1, layer.y2 - 1);
@@ -229,9 +278,18 @@ OfxStatus Instance::Render(OfxPropertySetHandle args) {
   if (err != PF_Err_NONE)
     throw Failure{err == PF_Err_OUT_OF_MEMORY ? kOfxStatErrMemory : kOfxStatFailed,
                   "pluvane could not render frame " + std::to_string(frame) + ": " + session::ErrorWords(err)};
-  if (!direct || dst.premultiplied || !dst.Covers(window) || layer.x1 > window.x1 || layer.y1 > window.y1 ||
-      layer.x2 < window.x2 || layer.y2 < window.y2)
+  if (mix_here) {
+    from_buffer_.resize(packed);
+    Gather(src, layer, from_buffer_.data(), true);
+    Premultiply(out_buffer_.data(), static_cast<size_t>(lw) * lh, dst.type);
+    PF_EffectWorld from = PackedWorld(from_buffer_.data(), lw, lh, src.sample_size);
+    PF_EffectWorld onto = PackedWorld(out_buffer_.data(), lw, lh, dst.sample_size);
+    session::BlendWorlds(&from, &onto, depth, around.mix, matte ? &*matte : nullptr);
+    Scatter(dst, layer, window, out_buffer_.data(), true);
+  } else if (!direct || dst.premultiplied || !dst.Covers(window) || layer.x1 > window.x1 || layer.y1 > window.y1 ||
+             layer.x2 < window.x2 || layer.y2 < window.y2) {
     Scatter(dst, layer, window, direct ? nullptr : out_buffer_.data());
+  }
   return kOfxStatOK;
 }
 

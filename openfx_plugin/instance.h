@@ -1,6 +1,6 @@
 // One instance of the effect in a host: its parameters, clips and session,
 // the frame geometry and rate taken from what the host hands over, and the
-// render of one frame.
+// render of one frame with its seed, mix and mask.
 #pragma once
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ class Instance {
   // Never waits for a render: it asks a session of its own.
   void UpdateEnabled();
   void ClipPreferences(OfxPropertySetHandle out);
+  // Whether the instance has a Mask clip (the general context's).
+  bool has_mask() const { return mask_ != nullptr; }
   OfxRectD SourceRegion(OfxTime time) const;
   OfxStatus Render(OfxPropertySetHandle args);
   void Message(const char* type, const std::string& text) const;
@@ -58,20 +61,25 @@ class Instance {
   [[noreturn]] void ReadFailure(const Reader& reader) const;
   pluvane::session::Rational FrameRate(OfxPropertySetHandle source_props);
   std::unique_ptr<pluvane::session::Session> NewSession(int width, int height, Reader& reader) const;
+  // The connected Mask clip's alpha over `layer` at the render size, in
+  // `depth`'s values; nothing without one.
+  std::optional<pluvane::session::Matte> MaskMatte(OfxTime time, const OfxRectI& layer, pluvane::session::Depth depth,
+                                                   bool invert);
 
   OfxImageEffectHandle effect_;
   OfxPropertySetHandle props_ = nullptr;
-  OfxImageClipHandle source_ = nullptr, output_ = nullptr;
+  OfxImageClipHandle source_ = nullptr, output_ = nullptr, mask_ = nullptr;
   std::vector<const Control*> controls_;  // by the effect's control index
   std::vector<OfxParamHandle> handles_;
   std::vector<OfxPropertySetHandle> param_props_;
+  std::unique_ptr<AroundParams> around_;
 
   std::mutex render_mutex_;  // one render at a time per instance
   std::unique_ptr<pluvane::session::Session> session_;
   int width_ = 0, height_ = 0;
   Reader render_reader_;
   bool told_default_rate_ = false;
-  std::vector<char> in_buffer_, out_buffer_;
+  std::vector<char> in_buffer_, out_buffer_, from_buffer_, mask_buffer_;
 
   std::mutex enabling_mutex_;  // the enabled state, apart from renders
   Reader enabling_reader_;

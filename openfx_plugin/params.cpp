@@ -6,6 +6,7 @@
 
 #include "host/entry.h"
 #include "openfx_plugin/suites.h"
+#include "session/around.h"
 #include "session/controls.h"
 #include "session/session.h"
 
@@ -57,6 +58,8 @@ void SetRange(OfxPropertySetHandle p, const char* name, double a, double b) {
 // frame, here a 1920x1080 one until an instance knows its project.
 constexpr double kPointLimit = 32767;
 constexpr double kFrameWidth = 1920, kFrameHeight = 1080;
+
+constexpr char kInvertMaskLabel[] = "Invert Mask";
 
 }  // namespace
 
@@ -206,6 +209,67 @@ void PlaceNormalisedDefaults(OfxImageEffectHandle effect, OfxParamSetHandle set)
     if (g.params->paramGetValue(param, &x, &y) != kOfxStatOK || x != dx || y != dy) continue;
     g.params->paramSetValue(param, x0 + dx * w, y0 + dy * h);
   }
+}
+
+void DefineAroundParams(OfxParamSetHandle set, bool mask) {
+  const auto define = [set](const char* type, const char* name, const char* label, const char* hint) {
+    OfxPropertySetHandle p = nullptr;
+    Check(g.params->paramDefine(set, type, name, &p), "define a parameter");
+    if (!p) throw Failure{kOfxStatFailed, "the host gave no properties for a parameter"};
+    SetString(p, kOfxPropLabel, label);
+    MaySetString(p, kOfxParamPropScriptName, name);
+    MaySetString(p, kOfxParamPropHint, hint);
+    return p;
+  };
+  const session::HostControl& seed = session::kSeed;
+  OfxPropertySetHandle p = define(kOfxParamTypeInteger, kSeedParam, seed.name,
+                                  "Another rain with the same settings: each seed has drops of its own; 0 is the "
+                                  "rain without a seed");
+  SetInt(p, kOfxParamPropDefault, static_cast<int>(seed.dflt));
+  SetInt(p, kOfxParamPropMin, static_cast<int>(seed.min));
+  SetInt(p, kOfxParamPropMax, static_cast<int>(seed.max));
+  SetInt(p, kOfxParamPropDisplayMin, static_cast<int>(seed.min));
+  SetInt(p, kOfxParamPropDisplayMax, static_cast<int>(seed.max));
+  MaySetInt(p, kOfxParamPropAnimates, 0);  // a seed that changed over time would make the rain jump
+
+  const session::HostControl& mix = session::kMix;
+  p = define(kOfxParamTypeDouble, kMixParam, mix.name, "The picture mixed with the rain: 0 the picture, 1 the rain");
+  MaySetString(p, kOfxParamPropDoubleType, kOfxParamDoubleTypePlain);
+  SetDouble(p, kOfxParamPropDefault, mix.dflt);
+  SetDouble(p, kOfxParamPropMin, mix.min);
+  SetDouble(p, kOfxParamPropMax, mix.max);
+  SetDouble(p, kOfxParamPropDisplayMin, mix.min);
+  SetDouble(p, kOfxParamPropDisplayMax, mix.max);
+  MaySetInt(p, kOfxParamPropDigits, 2);
+
+  if (!mask) return;
+  p = define(kOfxParamTypeBoolean, kMaskInvertParam, kInvertMaskLabel,
+             "The rain shows where the Mask is transparent instead of where it is opaque");
+  SetInt(p, kOfxParamPropDefault, 0);
+  MaySetInt(p, kOfxParamPropAnimates, 0);
+}
+
+AroundParams::AroundParams(OfxParamSetHandle set) {
+  OfxPropertySetHandle ignored = nullptr;
+  Check(g.params->paramGetHandle(set, kSeedParam, &seed_, &ignored), "find a parameter it was given");
+  Check(g.params->paramGetHandle(set, kMixParam, &mix_, &ignored), "find a parameter it was given");
+  if (g.params->paramGetHandle(set, kMaskInvertParam, &invert_, &ignored) != kOfxStatOK) invert_ = nullptr;  // no mask
+}
+
+Around AroundParams::At(double time) const {
+  const auto failed = [](const char* label) {
+    return Failure{kOfxStatFailed, std::string("the host did not give the value of \"") + label + "\""};
+  };
+  int seed = 0, invert = 0;
+  double mix = 1.0;
+  if (g.params->paramGetValueAtTime(seed_, time, &seed) != kOfxStatOK) throw failed(session::kSeed.name);
+  if (g.params->paramGetValueAtTime(mix_, time, &mix) != kOfxStatOK) throw failed(session::kMix.name);
+  if (invert_ && g.params->paramGetValueAtTime(invert_, time, &invert) != kOfxStatOK) throw failed(kInvertMaskLabel);
+  Around a;
+  a.seed = static_cast<int>(session::ClampToHostControl(session::kSeed, seed));
+  a.mix = session::ClampToHostControl(session::kMix, mix);
+  a.invert_mask = invert != 0;
+  return a;
 }
 
 }  // namespace pluvane::ofx

@@ -1,6 +1,8 @@
 // The effect's controls as OFX parameters: what each kind of control is
 // declared as, and how a value the host gives becomes the control's value.
 // A new kind of control is one case in DefineParam and one in ReadParam.
+// After them the host's own controls (session/around.h): "Seed", "Mix" and
+// "Invert Mask" for the optional "Mask" clip.
 #pragma once
 
 #include <array>
@@ -44,5 +46,30 @@ Reading ReadParam(const Control& c, OfxParamHandle h, double frame, const Frame&
 // (a host without kOfxParamPropDefaultCoordinateSystem) set to the point of
 // the project they stand for, when still at that default and not keyed.
 void PlaceNormalisedDefaults(OfxImageEffectHandle effect, OfxParamSetHandle set);
+
+// The host's own controls, named as openfx-misc names its Mix and Invert
+// Mask, with the session's ranges and defaults; the mask clip's name.
+inline constexpr char kSeedParam[] = "seed";
+inline constexpr char kMixParam[] = "mix";
+inline constexpr char kMaskInvertParam[] = "maskInvert";
+inline constexpr char kMaskClip[] = "Mask";
+// "Seed" and "Mix"; "Invert Mask" too where there is a Mask clip.
+void DefineAroundParams(OfxParamSetHandle set, bool mask);
+
+// Their values at a time, brought within the session's ranges (a host may
+// let a value past them).
+struct Around {
+  int seed = 0;
+  double mix = 1.0;
+  bool invert_mask = false;
+};
+class AroundParams {
+ public:
+  explicit AroundParams(OfxParamSetHandle set);
+  Around At(double time) const;
+
+ private:
+  OfxParamHandle seed_ = nullptr, mix_ = nullptr, invert_ = nullptr;
+};
 
 }  // namespace pluvane::ofx

@@ -61,6 +61,12 @@ double GetDouble(OfxPropertySetHandle p, const char* name, double otherwise, int
   return v;
 }
 
+int GetInt(OfxPropertySetHandle p, const char* name, int otherwise) {
+  int v = otherwise;
+  if (!p || g.props->propGetInt(p, name, 0, &v) != kOfxStatOK) return otherwise;
+  return v;
+}
+
 void Post(void* handle, const char* type, const std::string& text) {
   if (g.messages && g.messages->message) g.messages->message(handle, type, "", "%s", text.c_str());
 }

@@ -48,6 +48,7 @@ bool MaySetInt(OfxPropertySetHandle p, const char* name, int value);
 
 std::string GetString(OfxPropertySetHandle p, const char* name, const std::string& otherwise = "");
 double GetDouble(OfxPropertySetHandle p, const char* name, double otherwise, int index = 0);
+int GetInt(OfxPropertySetHandle p, const char* name, int otherwise);
 
 // One message to the host about `handle` (an instance or a descriptor); nothing
 // when the host has no message suite.

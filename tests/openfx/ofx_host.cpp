@@ -247,7 +247,9 @@ int Dimension(const std::string& type) {
   if (type == kOfxParamTypeGroup) return 0;
   return 1;
 }
-bool IsInt(const std::string& type) { return type == kOfxParamTypeChoice; }
+bool IsInt(const std::string& type) {
+  return type == kOfxParamTypeChoice || type == kOfxParamTypeInteger || type == kOfxParamTypeBoolean;
+}
 
 OfxStatus ParamDefine(OfxParamSetHandle set, const char* type, const char* name, OfxPropertySetHandle* props) {
   if (!set || !type || !name) return kOfxStatErrBadHandle;
@@ -489,7 +491,9 @@ Param* ParamSet::Find(const std::string& name) const {
 }
 
 int Picture::sample_size() const { return depth == kOfxBitDepthByte ? 1 : depth == kOfxBitDepthShort ? 2 : 4; }
-int Picture::channels() const { return components == kOfxImageComponentRGB ? 3 : 4; }
+int Picture::channels() const {
+  return components == kOfxImageComponentRGB ? 3 : components == kOfxImageComponentAlpha ? 1 : 4;
+}
 
 void Picture::Allocate() {
   const int w = bounds.x2 - bounds.x1, h = bounds.y2 - bounds.y1;
@@ -598,12 +602,17 @@ Effect* Host::CreateInstance(const std::string& context, const Layout& l, OfxSta
   for (const auto& [name, c] : d.clips) {
     auto clip = std::make_unique<Clip>(*c);
     clip->props.Strings(kOfxImageEffectPropPixelDepth, {l.depth});
+    // An input that takes no such components has its first; an optional one starts unconnected.
+    const std::vector<std::string> takes = c->props.AllStrings(kOfxImageEffectPropSupportedComponents);
+    const bool takes_layout = std::find(takes.begin(), takes.end(), l.components) != takes.end();
     clip->props.Strings(kOfxImageEffectPropComponents,
-                        {name == kOfxImageEffectOutputClipName ? std::string(kOfxImageComponentRGBA) : l.components});
+                        {name == kOfxImageEffectOutputClipName ? std::string(kOfxImageComponentRGBA)
+                         : takes_layout || takes.empty()       ? l.components
+                                                               : takes[0]});
     clip->props.Strings(kOfxImageEffectPropPreMultiplication, {l.premultiplication});
     clip->props.Doubles(kOfxImagePropPixelAspectRatio, {l.par});
     if (!quirks_.no_frame_rate) clip->props.Doubles(kOfxImageEffectPropFrameRate, {l.fps});
-    clip->props.Ints(kOfxImageClipPropConnected, {1});
+    clip->props.Ints(kOfxImageClipPropConnected, {c->props.Int(kOfxImageClipPropOptional) == 1 ? 0 : 1});
     clip->rod = {origin.x, origin.y, origin.x + pw, origin.y + ph};
     inst->clips[name] = std::move(clip);
   }

@@ -3,7 +3,10 @@
 OpenFX HostSupport library (../shared/ofx-host next to the repository):
 our identifiers against the official headers, `list` and `prefs`, and frames
 equal to `pluvane render` in byte, short and float at render scale 1 and 0.5
-with a keyed control, with no quirk, each quirk alone and all at once.
+with a keyed control, with no quirk, each quirk alone and all at once; Seed
+and Mix equal to `pluvane render --seed --mix`. ofxcheck connects only
+Source in the general context, so the Mask clip's frames are checked in our
+own host (plugin_test.cpp); here only its declaration.
 
 Exit 77 (skipped) without ../shared/ofx-host. Every program runs under a time
 limit; one that overruns is killed and the test fails naming it.
@@ -32,6 +35,8 @@ CONTROLS = [("dripRate", "Drip Rate", "6"), ("longevitySec", "Longevity (sec)", 
             ("diffuse", "Diffuse", "60"), ("lightType", "Light Type", "Point Light")]
 KEY = ("rippleHeight", "Ripple Height", "0:40,12:180")
 FRAME = 9
+# The host's own controls: name, type, default, range (as the README states).
+AROUND = {"seed": ("int", 0, 0, 63), "mix": ("double", 1, 0, 1)}
 
 failures = []
 
@@ -203,17 +208,33 @@ def main():
             if p.get("kind") == "param" and p.get("type") in ("double", "double2d"):
                 if not (p.get("range_declared") and p.get("display_range_declared")) or "clamped_to" in p:
                     fail(f"list under {what}: {p['name']} lacks a range or display range")
+        for name, (kind, default, low, high) in AROUND.items():
+            p = next((p for p in listed if p.get("kind") == "param" and p.get("name") == name), {})
+            got = (p.get("type"), p.get("default"), p.get("min"), p.get("max"))
+            if got != (kind, default, low, high) or (low is not None and not (
+                    p.get("range_declared") and p.get("display_range_declared")
+                    and (p.get("display_min"), p.get("display_max")) == (low, high))):
+                fail(f"list under {what}: {name} is {got}, not {(kind, default, low, high)} with its display range")
         prefs = (lines(ofx("prefs", quirks, "--fps", str(FPS))) or [{}])[-1]
         if not prefs.get("ok") or not prefs.get("returned", {}).get("frame_varying"):
             fail(f"prefs under {what}: ok {prefs.get('ok')}, frame varying {prefs.get('returned', {}).get('frame_varying')}")
 
+    # The general context: an optional Mask clip read as alpha, beside Source.
+    general = lines(ofx("list", [], "--context", "general"))
+    mask = next((c for c in general if c.get("kind") == "clip" and c.get("name") == "Mask"), None)
+    if not mask or not mask.get("optional") or not mask.get("is_mask") or mask.get("components") != ["OfxImageComponentAlpha"]:
+        fail(f"list --context general: the Mask clip is {mask}, not an optional Alpha mask")
+    invert = next((p for p in general if p.get("kind") == "param" and p.get("name") == "maskInvert"), {})
+    if (invert.get("type"), invert.get("label"), invert.get("default")) != ("bool", "Invert Mask", False):
+        fail(f"list --context general: maskInvert is {invert}, not an \"Invert Mask\" bool, off")
+
     # The frames.
-    def reference(depth, frame, fps, scale, keyed=True):
+    def reference(depth, frame, fps, scale, keyed=True, extra=()):
         inp = os.path.join(work, f"full-{depth}.tif")
-        out = os.path.join(work, f"ref-{depth}-{frame}-{fps}-{scale}-{keyed}.tif")
+        out = os.path.join(work, f"ref-{depth}-{frame}-{fps}-{scale}-{keyed}-{'_'.join(extra)}.tif")
         plain = out + ".plain.tif"
         args = [a.pluvane, "render", inp, "-o", out, "--frame", str(frame), "--fps", str(fps),
-                "--depth", str(DEPTHS[depth][0])]
+                "--depth", str(DEPTHS[depth][0])] + list(extra)
         for _, label, value in CONTROLS:
             args += ["--set", f"{label}={value}"]
         if keyed:
@@ -225,7 +246,7 @@ def main():
             return None
         return read_plain_tiff(plain)
 
-    def through_ofxcheck(depth, frame, scale, quirks, keyed=True, edited=False):
+    def through_ofxcheck(depth, frame, scale, quirks, keyed=True, edited=False, extra=()):
         full = pattern(depth)
         raw_in = os.path.join(work, f"in-{depth}-{scale}.raw")
         w, h = (W, H) if scale == 1 else (W // 2, H // 2)
@@ -239,7 +260,7 @@ def main():
             args += ["--edit" if edited and name == "lightType" else "--set", f"{name}={value}"]
         if keyed:
             args += ["--key", f"{KEY[0]}={KEY[2]}"]
-        if ofx("render", quirks, *args) is None:
+        if ofx("render", quirks, *args, *extra) is None:
             return None
         with open(raw_out, "rb") as f:
             return f.read()
@@ -288,11 +309,23 @@ def main():
     if minus3 is not None and (minus3 != want or minus3 == minus2):
         fail("frame -3 is not pluvane render's frame 999997, or equals frame -2")
 
+    # Seed and Mix set in the host are `pluvane render --seed --mix`, in the
+    # filter context and in the general one (its Mask unconnected: no limit).
+    for depth in ("byte", "float"):
+        want = reference(depth, FRAME, FPS, 1, extra=("--seed", "5", "--mix", "0.4"))
+        for context in ("filter", "general"):
+            got = through_ofxcheck(depth, FRAME, 1, [], extra=("--set", "seed=5", "--set", "mix=0.4", "--context", context))
+            compared += 1
+            if got is not None and want is not None and got != want:
+                fail(f"seed 5 and mix 0.4 in {depth} ({context} context) differ from pluvane render --seed 5 --mix 0.4")
+        if want is not None and want == refs[(depth, FRAME, FPS, 1)]:
+            fail(f"seed 5 and mix 0.4 in {depth} give the frame of seed 0 and mix 1")
+
     if failures:
         print(f"{NAME}: {len(failures)} failure(s); work files kept in {work}", file=sys.stderr)
         return 1
     print(f"{NAME}: {compared} frames through ofxcheck equal to pluvane render "
-          f"(no quirk, each of {len(QUIRKS)} quirks and all at once; list and prefs under each)")
+          f"(no quirk, each of {len(QUIRKS)} quirks and all at once; list and prefs under each; seed and mix)")
     subprocess.run(["rm", "-rf", work])
     return 0
 

@@ -65,6 +65,11 @@ struct Shot {
   std::string context = kOfxImageEffectContextFilter;
   std::optional<long long> session_frame;  // the frame the session renders, when not the nearest to `time`
   bool caching_host = false;  // the host renders at time 0 unless the frame varies or a control is keyed
+  // A picture connected to the Mask clip (general context): packed top-down
+  // RGBA floats of the frame's size, handed over as `mask_components`.
+  std::vector<float> mask;
+  std::string mask_components = kOfxImageComponentAlpha;
+  bool mask_without_image = false;  // the Mask clip connected, with no image to give
   // The same control values given to the host's parameters and to the session.
   std::function<void(Effect&, const Layout&)> host_values;
   std::function<void(session::Session&)> session_values;
@@ -187,6 +192,22 @@ inline Rendered ThroughPlugin(Host& host, const Shot& s) {
   src.Put(bytes);
   inst->clips.at(kOfxImageEffectSimpleSourceClipName)->picture = &src;
   inst->clips.at(kOfxImageEffectOutputClipName)->picture = &dst;
+  Picture mask;
+  if (s.mask_without_image) inst->clips.at("Mask")->props.Ints(kOfxImageClipPropConnected, {1});
+  if (!s.mask.empty()) {
+    mask.bounds = b, mask.depth = l.depth, mask.components = s.mask_components, mask.top_down = s.top_down;
+    mask.Allocate();
+    std::vector<float> samples = s.mask;
+    if (s.mask_components == kOfxImageComponentAlpha) {
+      samples.clear();
+      for (size_t i = 3; i < s.mask.size(); i += 4) samples.push_back(s.mask[i]);
+    }
+    mask.Put(Encode(samples, l.depth));
+    ofxtest::Clip* clip = inst->clips.at("Mask").get();
+    clip->picture = &mask;
+    clip->props.Strings(kOfxImageEffectPropComponents, {s.mask_components});
+    clip->props.Ints(kOfxImageClipPropConnected, {1});
+  }
 
   PropertySet none, prefs;
   EXPECT_EQ(host.Call(kOfxImageEffectActionGetClipPreferences, inst->handle(), &none, &prefs), kOfxStatOK);
@@ -248,6 +269,22 @@ inline std::vector<unsigned char> ThroughSession(const Shot& s) {
   EXPECT_EQ(ses.RenderFrame(s.session_frame.value_or(std::llround(s.time)), iv, ov, session::NaturalDepth(TypeOf(l.depth))), PF_Err_NONE);
   if (premult) ConvertAlpha(out, l.depth, false);
   return out;
+}
+
+// `pluvane render --matte FILE --matte-channel alpha` of a picture of
+// `depth` (packed top-down RGBA floats as in Shot::mask): its alpha in the
+// render depth's values.
+inline session::Matte MatteOfPicture(const std::vector<float>& rgba, int w, int h, const std::string& depth, bool invert) {
+  session::HostImage image;
+  image.width = w, image.height = h, image.depth = session::NaturalDepth(TypeOf(depth));
+  const std::vector<unsigned char> stored = Encode(rgba, depth);
+  for (size_t i = 0; i < rgba.size(); ++i) {
+    float v = rgba[i];
+    if (depth == kOfxBitDepthByte) v = stored[i];
+    else if (depth == kOfxBitDepthShort) v = static_cast<float>(stored[2 * i] | stored[2 * i + 1] << 8);
+    image.rgba.push_back(session::StoredToHost(v, TypeOf(depth), image.depth));
+  }
+  return session::MatteOf(image, invert, session::MatteChannel::kAlpha);
 }
 
 // Rain that shows in a small frame: many drops, long lives, the light's diffuse part on.

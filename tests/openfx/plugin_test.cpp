@@ -46,11 +46,17 @@ TEST(OpenFxPlugin, DeclaresOneImageEffectWithItsIdentity) {
 
   for (const char* context : {kOfxImageEffectContextFilter, kOfxImageEffectContextGeneral}) {
     Effect& c = l.host.context_descriptor(context);
-    ASSERT_EQ(c.clips.size(), 2u) << context;
+    const bool general = context == std::string(kOfxImageEffectContextGeneral);
+    ASSERT_EQ(c.clips.size(), general ? 3u : 2u) << context;  // the filter context has one input
     EXPECT_EQ(c.clips.at("Source")->props.AllStrings(kOfxImageEffectPropSupportedComponents),
               (std::vector<std::string>{kOfxImageComponentRGBA, kOfxImageComponentRGB}));
     EXPECT_EQ(c.clips.at("Output")->props.AllStrings(kOfxImageEffectPropSupportedComponents),
               (std::vector<std::string>{kOfxImageComponentRGBA}));
+    if (!general) continue;
+    const PropertySet& mask = c.clips.at("Mask")->props;
+    EXPECT_EQ(mask.AllStrings(kOfxImageEffectPropSupportedComponents), (std::vector<std::string>{kOfxImageComponentAlpha}));
+    EXPECT_EQ(mask.Int(kOfxImageClipPropOptional), 1);
+    EXPECT_EQ(mask.Int(kOfxImageClipPropIsMask), 1);
   }
   EXPECT_EQ(l.host.DescribeInContext("OfxImageEffectContextGenerator"), kOfxStatErrUnsupported);
 }
@@ -110,7 +116,30 @@ TEST(OpenFxPlugin, ParametersAreTheEffectsControlsTyped) {
       default: ADD_FAILURE() << "unexpected control type"; break;
     }
   }
-  EXPECT_EQ(c.params.params.size(), declared);
+  // Then the host's own: "Seed" 0..63 (0), "Mix" 0..1 (1), and where there
+  // is a Mask (the general context) "Invert Mask", off; Mix and Invert Mask
+  // under the script names openfx-misc gives them.
+  EXPECT_EQ(c.params.params.size(), declared + 2);
+  Effect& general = l.host.context_descriptor(kOfxImageEffectContextGeneral);
+  EXPECT_EQ(general.params.params.size(), declared + 3);
+  const Param* seed = ByLabel(c, "Seed");
+  const Param* mix = ByLabel(c, "Mix");
+  const Param* invert = ByLabel(general, "Invert Mask");
+  EXPECT_EQ(seed->type, kOfxParamTypeInteger);
+  EXPECT_EQ(mix->type, kOfxParamTypeDouble);
+  EXPECT_EQ(invert->type, kOfxParamTypeBoolean);
+  EXPECT_EQ(mix->name, "mix");
+  EXPECT_EQ(invert->name, "maskInvert");
+  // Default, range and display range.
+  const auto range = [](const PropertySet& p, bool ints) {
+    std::vector<double> v;
+    for (const char* r : {kOfxParamPropDefault, kOfxParamPropMin, kOfxParamPropMax, kOfxParamPropDisplayMin, kOfxParamPropDisplayMax})
+      v.push_back(ints ? p.Int(r) : p.Double(r));
+    return v;
+  };
+  EXPECT_EQ(range(seed->props, true), (std::vector<double>{0, 0, 63, 0, 63}));
+  EXPECT_EQ(range(mix->props, false), (std::vector<double>{1, 0, 1, 0, 1}));
+  EXPECT_EQ(invert->props.Int(kOfxParamPropDefault), 0);
 
   // The README's table.
   const PropertySet& drip = ByLabel(c, "Drip Rate")->props;
@@ -249,6 +278,110 @@ TEST(OpenFxFrames, RgbSourceIsOpaqueAndTheGeneralContextRendersAlike) {
   Shot g = RainyShot(kOfxBitDepthFloat);
   g.context = kOfxImageEffectContextGeneral;
   ExpectSameFrame(g);
+}
+
+// ---- seed, mix and mask --------------------------------------------------------------------------------
+
+// "Seed" and "Mix" are `pluvane render --seed --mix` (the session's seed and
+// mix) in every depth. Their defaults, 0 and 1, are every frame above.
+TEST(OpenFxAround, SeedAndMixAreTheCommandLines) {
+  for (const char* depth : {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat})
+    for (const std::pair<int, double>& around : {std::pair{5, 1.0}, std::pair{63, 0.35}}) {
+      const int seed = around.first;
+      const double mix = around.second;
+      SCOPED_TRACE(std::string(depth) + " seed " + std::to_string(seed) + " mix " + std::to_string(mix));
+      Shot s = RainyShot(depth);
+      s.host_values = [seed, mix](Effect& e, const Layout& l) {
+        Rainy(e, l);
+        ByLabel(e, "Seed")->value = {static_cast<double>(seed)};
+        ByLabel(e, "Mix")->value = {mix};
+      };
+      s.session_values = [seed, mix](session::Session& ses) {
+        Rainy(ses);
+        ses.SetSeed(seed);
+        ses.SetMix(mix);
+      };
+      ExpectSameFrame(s);
+    }
+}
+
+// A connected Mask is `pluvane render --matte` of the same picture's alpha
+// (--matte-channel alpha), Invert Mask is --matte-invert, Mix goes on top;
+// Alpha images as hosts hand a mask over, or RGBA from a host that does not
+// convert. ofxcheck connects no Mask clip (only Source in the general
+// context), so this is checked in our host only.
+TEST(OpenFxAround, MaskClipIsTheCommandLinesMatte) {
+  for (const char* depth : {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat})
+    for (const char* components : {kOfxImageComponentAlpha, kOfxImageComponentRGBA})
+      for (bool invert : {false, true}) {
+        SCOPED_TRACE(std::string(depth) + " " + components + (invert ? " inverted" : ""));
+        Shot s = RainyShot(depth);
+        s.context = kOfxImageEffectContextGeneral;
+        s.mask = Pattern(s.layout.width, s.layout.height, true);  // a quarter transparent, then a ramp to opaque
+        s.mask_components = components;
+        s.host_values = [invert](Effect& e, const Layout& l) {
+          Rainy(e, l);
+          ByLabel(e, "Mix")->value = {0.8};
+          ByLabel(e, "Invert Mask")->value = {invert ? 1.0 : 0.0};
+        };
+        const session::Matte matte = MatteOfPicture(s.mask, s.layout.width, s.layout.height, depth, invert);
+        s.session_values = [matte](session::Session& ses) {
+          Rainy(ses);
+          ses.SetMix(0.8);
+          ses.SetMatte(matte);
+        };
+        ExpectSameFrame(s);
+      }
+  // A connected Mask without an image at the time (a shorter clip) is
+  // transparent: the Source as it is, the rain everywhere when inverted.
+  for (bool invert : {false, true}) {
+    Shot s = RainyShot(kOfxBitDepthByte);
+    s.context = kOfxImageEffectContextGeneral;
+    s.mask_without_image = true;
+    s.host_values = [invert](Effect& e, const Layout& l) {
+      Rainy(e, l);
+      ByLabel(e, "Invert Mask")->value = {invert ? 1.0 : 0.0};
+    };
+    Loaded l;
+    const Rendered r = ThroughPlugin(l.host, s);
+    EXPECT_EQ(r.status, kOfxStatOK);
+    if (invert) EXPECT_EQ(r.pixels, ThroughSession(s));
+    else EXPECT_EQ(r.pixels, Encode(Pattern(s.layout.width, s.layout.height, false), kOfxBitDepthByte));
+  }
+}
+
+// Over a premultiplied Source, mix and mask work on the colour as the host
+// stores it: Mix 0, and an inverted opaque Mask, give back the Source's
+// bytes exactly; an opaque Mask at Mix 1 gives the frame without one.
+TEST(OpenFxAround, PremultipliedSourceMixesAsStored) {
+  for (const char* depth : {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat}) {
+    SCOPED_TRACE(depth);
+    Loaded l;
+    Shot s = RainyShot(depth);
+    s.context = kOfxImageEffectContextGeneral;
+    s.transparent = true;
+    s.layout.premultiplication = kOfxImagePreMultiplied;
+    std::vector<unsigned char> source = Encode(Pattern(s.layout.width, s.layout.height, true), depth);
+    ConvertAlpha(source, depth, false);
+    const Rendered plain = ThroughPlugin(l.host, s);
+    ASSERT_EQ(plain.status, kOfxStatOK);
+    ASSERT_NE(plain.pixels, source);
+
+    Shot mix0 = s;
+    mix0.host_values = [](Effect& e, const Layout& lay) {
+      Rainy(e, lay);
+      ByLabel(e, "Mix")->value = {0};
+    };
+    EXPECT_EQ(ThroughPlugin(l.host, mix0).pixels, source);
+    Shot opaque = s;
+    opaque.mask = Pattern(s.layout.width, s.layout.height, false);
+    EXPECT_EQ(ThroughPlugin(l.host, opaque).pixels, plain.pixels);
+    opaque.host_values = [](Effect& e, const Layout& lay) {
+      Rainy(e, lay);
+      ByLabel(e, "Invert Mask")->value = {1};
+    };
+    EXPECT_EQ(ThroughPlugin(l.host, opaque).pixels, source);
+  }
 }
 
 // ---- control enabling --------------------------------------------------------------------------------
