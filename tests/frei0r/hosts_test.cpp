@@ -215,7 +215,7 @@ TEST_F(HostTest, OneRateWrittenThreeWaysGivesTheSameRain) {
                                     "height=90\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
                                     "display_aspect_num=16\ndisplay_aspect_den=9\ncolorspace=709\n";
   Run("melt -quiet -profile profile clip.mkv -filter frei0r.pluvane 'Frame Rate=102/4' 'Drip Rate=0.4' "
-      "-consumer avformat:melt.raw f=rawvideo vcodec=rawvideo pix_fmt=rgba");
+      "-consumer avformat:melt.raw real_time=-1 f=rawvideo vcodec=rawvideo pix_fmt=rgba");
   EXPECT_TRUE(ReadAll(Path("melt.raw")) == want) << "melt's frames differ from pluvane render's";
 }
 
@@ -248,7 +248,7 @@ TEST_F(HostTest, MeltFramesMatchTheCommandLine) {
                                     "height=90\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
                                     "display_aspect_num=16\ndisplay_aspect_den=9\ncolorspace=709\n";
   Run("melt -quiet -profile profile clip.mkv -filter frei0r.pluvane 'Frame Rate=30000/1001' 'Drip Rate=0.4' "
-      "'Light Type=Point Light' 'Light Color=#ff8000' -consumer avformat:melt.raw f=rawvideo vcodec=rawvideo "
+      "'Light Type=Point Light' 'Light Color=#ff8000' -consumer avformat:melt.raw real_time=-1 f=rawvideo vcodec=rawvideo "
       "pix_fmt=rgba");
   const std::string got = ReadAll(Path("melt.raw"));
   ASSERT_EQ(got.size(), kFrames * kFrameBytes);
@@ -258,7 +258,7 @@ TEST_F(HostTest, MeltFramesMatchTheCommandLine) {
     EXPECT_TRUE(got.compare(f * kFrameBytes, kFrameBytes, want, f * kFrameBytes, kFrameBytes) == 0) << "frame " << f;
   // "Seed" 1 is the last seed on the 0..1 scale; "Mix" is the same in both.
   Run("melt -quiet -profile profile clip.mkv -filter frei0r.pluvane 'Frame Rate=30000/1001' 'Drip Rate=0.4' "
-      "Seed=1 Mix=0.6 -consumer avformat:seeded.raw f=rawvideo vcodec=rawvideo pix_fmt=rgba");
+      "Seed=1 Mix=0.6 -consumer avformat:seeded.raw real_time=-1 f=rawvideo vcodec=rawvideo pix_fmt=rgba");
   const std::string seeded = ReadAll(Path("seeded.raw"));
   EXPECT_FALSE(seeded == got);
   EXPECT_TRUE(seeded == CliClip(kFrames, "30000/1001", {"Drip Rate=2"}, " --seed 63 --mix 0.6"))
