@@ -160,6 +160,13 @@ TEST_F(OutputFormats, DpxReadsBackToTheSameCodes) {
     EXPECT_EQ(bits8, 10);
     EXPECT_EQ(bits16, 16);
   }
+  // And a DPX sequence is an input like any other: without ripples
+  // ("Longevity (sec)" 0) the render gives back its codes.
+  const auto back = RunAll({{"render", "d16.####.dpx", "-o", "back.####.png", "--frames", "3-4", "--set",
+                             "Longevity (sec)=0"}},
+                           dir_->path());
+  ASSERT_EQ(back[0].code, 0) << back[0].err;
+  EXPECT_EQ(rgb("back.0003.png", TypeDesc::UINT16, nullptr), rgb("d16.0003.png", TypeDesc::UINT16, nullptr));
 }
 
 // An extension pluvane does not write is refused with the list of those it does.
