@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <limits>
 #include <map>
@@ -327,14 +328,30 @@ class ProjectTest : public ::testing::Test {
   std::string Melt(const std::string& project, bool display, int frames) {
     // The environment goes to melt alone, not to the X server.
     // Kdenlive's black track lasts for ever: the frames of the clip alone.
-    const std::string melt = env_ + "melt -quiet xml:" + project + " out=" + std::to_string(frames - 1) +
+    const std::string melt = env_ + "melt xml:" + project + " out=" + std::to_string(frames - 1) +
                              " -consumer avformat:melt.raw real_time=-1 f=rawvideo vcodec=rawvideo pix_fmt=rgba";
-    Run(display ? "xvfb-run -a env " + melt : melt);
-    const std::string frames_out = ReadAll(Path("melt.raw"));
-    // melt ends with 0 even when it wrote nothing: its messages say why.
-    if (frames_out.size() != static_cast<size_t>(frames) * kFrameBytes)
-      ADD_FAILURE() << melt << "\nwrote " << frames_out.size() << " bytes; melt said:\n" << ReadAll(Path("log.txt"));
-    return frames_out;
+    // melt 7.12 now and then ends with 0 having written nothing, on a
+    // loaded machine only (twice in some thirty runs here, never alone).
+    // Frames it does write are compared in full, so one more try hides no
+    // fault of the filter; a second empty output fails with both logs.
+    std::string first_log;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      std::error_code ec;
+      fs::remove(Path("melt.raw"), ec);
+      Run(display ? "xvfb-run -a env " + melt : melt);
+      if (HasFatalFailure()) return {};
+      std::string frames_out = ReadAll(Path("melt.raw"));
+      if (frames_out.size() == static_cast<size_t>(frames) * kFrameBytes) return frames_out;
+      if (attempt == 0) {
+        first_log = ReadAll(Path("log.txt"));
+        std::cout << "melt wrote " << frames_out.size() << " bytes; trying once more. melt said:\n" << first_log;
+      } else {
+        ADD_FAILURE() << melt << "\nwrote " << frames_out.size() << " bytes twice; melt said:\n"
+                      << first_log << "\nand then:\n" << ReadAll(Path("log.txt"));
+        return frames_out;
+      }
+    }
+    return {};
   }
 
   void ExpectSameFrames(const std::string& got, const std::string& want, int frames) {
