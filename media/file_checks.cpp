@@ -229,7 +229,8 @@ std::string TiffProblem(Bytes& b, bool little, bool big) {
     const auto values = [&](const unsigned char* e) {
       std::vector<uint64_t> out;
       const uint64_t type = num(e + 2, 2), count = num(e + 4, field_bytes), size = TiffTypeSize(type);
-      if (type != 3 && type != 4 && type != 16) return out;
+      // A field's values lie in the file: a count beyond it is refused before allocating.
+      if ((type != 3 && type != 4 && type != 16) || count == 0 || count > b.size() / size) return out;
       std::vector<unsigned char> raw(static_cast<size_t>(count * size));
       if (count * size <= static_cast<uint64_t>(field_bytes)) std::memcpy(raw.data(), e + 4 + field_bytes, raw.size());
       else if (!b.Read(num(e + 4 + field_bytes, field_bytes), raw.data(), raw.size())) return out;

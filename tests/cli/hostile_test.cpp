@@ -300,6 +300,8 @@ TEST(HostileFiles, EveryFuzzInputRendersOrFailsWithinBoundedMemoryAndTime) {
       {"found-empty-png-tries-every-reader", "its content is none of PNG, TIFF, OpenEXR or JPEG"},
       // A PNG signature with its line ends changed: libpng's message went to stderr.
       {"found-png-signature-mangled", "its content is none of PNG, TIFF, OpenEXR or JPEG"},
+      // A TIFF field of no values: its empty buffer went to memcpy.
+      {"found-tiff-field-without-values", "its TIFF directory lies past the end of the file"},
   };
   // The image target takes the first byte for the file's extension, the rest as its content.
   const char* const kImageExtensions[] = {".png", ".exr", ".tif", ".jpg"};
