@@ -97,6 +97,27 @@ TEST_F(Around, MixAndMatteBlendTheLayerWithTheResult) {
   EXPECT_EQ(right_differs, 0u);
 }
 
+// A matte from a sequence or a clip gives each frame its own matte: the
+// frame whose matte is grey is the grey still-matte render, the frame whose
+// matte is white the plain render.
+TEST_F(Around, SequenceAndClipMattesGoFrameByFrame) {
+  Flat("grey.png", 128);
+  Flat("m.0000.png", 128);
+  Flat("m.0001.png", 255);
+  Ffmpeg("-framerate 30 -i '" + (dir_ / "m.%04d.png") + "' -c:v ffv1 -pix_fmt bgr0 '" + (dir_ / "m.mkv") + "'");
+  const Args rain{"render", "in.png", "--fps", "30", "--set", "Drip Rate=4"};
+  Pluvane({Cat(rain, {"-o", "plain.#.png", "--frames", "0-1"}),
+           Cat(rain, {"-o", "grey.#.png", "--frames", "0-1", "--matte", "grey.png"}),
+           Cat(rain, {"-o", "seq.#.png", "--frames", "0-1", "--matte", "m.####.png"}),
+           Cat(rain, {"-o", "clip.#.png", "--frames", "0-1", "--matte", "m.mkv"})});
+  for (const char* kind : {"seq", "clip"}) {
+    SCOPED_TRACE(kind);
+    EXPECT_EQ(Bytes(std::string(kind) + ".0.png"), Bytes("grey.0.png"));
+    EXPECT_EQ(Bytes(std::string(kind) + ".1.png"), Bytes("plain.1.png"));
+    EXPECT_NE(Bytes(std::string(kind) + ".0.png"), Bytes("plain.0.png"));
+  }
+}
+
 // A loop of 12 frames: frame 12 is frame 0 again, the step from the last
 // frame to the first is no larger than the largest step between neighbours,
 // and frames after the fade are the plain render's.
