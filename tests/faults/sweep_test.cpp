@@ -33,7 +33,7 @@
 #include "minihost/testing/fault_plan.h"
 #include "minihost/testing/test_host.h"
 #include "minihost/host.h"
-#include "host/params.h"
+#include "common/params.h"
 #include "tests/support/world_util.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The 22 controls the effect declares, as the host sees them.
 #include <string>
 
-#include "host/params.h"
+#include "common/params.h"
 #include "tests/support/host_fixture.h"
 
 namespace {

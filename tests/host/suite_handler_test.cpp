@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/suite_handler.h"
+#include "common/suite_handler.h"
 
 namespace {
 

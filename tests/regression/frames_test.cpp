@@ -18,7 +18,7 @@
 
 #include "minihost/composition.h"
 #include "minihost/host.h"
-#include "host/params.h"
+#include "common/params.h"
 #include "tests/support/world_util.h"
 
 namespace {

@@ -1,12 +1,12 @@
 #include "driver.h"
 
-#include "host/params.h"
+#include "common/params.h"
 #include "kernel/color_param.h"
 #include "kernel/kernel.h"
 #include "light/comp_lights.h"
 #include "ripple/drops.h"
 #include "ripple/new_world.h"
-#include "ripple/snapshot.h"
+#include "common/snapshot.h"
 
 namespace {
 
