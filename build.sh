@@ -101,7 +101,7 @@ case "${1:-}" in
     # cpack's notes (among them the maintainer scripts left out on purpose) go to build/cpack.log.
     (cd build && cpack -G DEB >cpack.log 2>&1) || { cat build/cpack.log >&2; exit 1; }
     echo "built $(ls build/pluvane_*_amd64.deb); install it with: apt install ./build/pluvane_*_amd64.deb"
-    # One OpenFX bundle for Linux and Windows, the frei0r DLL and the install note, zipped.
+    # One OpenFX bundle for Linux and Windows, the frei0r DLL with the editors' panels and the install note, zipped.
     install_deps "${WINDOWS_PACKAGES[@]}"
     build_windows
     version=$(sed -n 's/^project(pluvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -111,6 +111,9 @@ case "${1:-}" in
     cp -r build-win64/OFX/pluvane.ofx.bundle/Contents/Win64 "$stage/pluvane.ofx.bundle/Contents/"
     strip --strip-unneeded "$stage/pluvane.ofx.bundle/Contents/Linux-x86-64/pluvane.ofx"
     cp build-win64/frei0r-1/pluvane.dll "$stage/frei0r-1/"
+    mkdir -p "$stage/kdenlive" "$stage/shotcut"
+    cp editors/kdenlive/frei0r_pluvane.xml "$stage/kdenlive/"
+    cp -r editors/shotcut/pluvane "$stage/shotcut/"
     sed "s/@VERSION@/$version/" packaging/windows/INSTALL.txt | sed 's/$/\r/' >"$stage/INSTALL.txt"
     rm -f "build/pluvane-ofx-$version.zip"
     (cd build/zip && cmake -E tar cf "../pluvane-ofx-$version.zip" --format=zip "pluvane-ofx-$version")
