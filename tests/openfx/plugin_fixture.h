@@ -3,7 +3,6 @@
 // session as `pluvane render` renders it.
 #pragma once
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -36,7 +35,7 @@ struct Loaded {
   // Quirks to act on from the load on.
   explicit Loaded(const ofxtest::Quirks& quirks = {}) {
     host.quirks() = quirks;
-    EXPECT_TRUE(host.loaded()) << dlerror();
+    EXPECT_TRUE(host.loaded()) << "cannot load " << PLUVANE_OFX_PATH;
     if (!host.loaded()) return;
     EXPECT_EQ(host.Load(), kOfxStatOK);
     EXPECT_EQ(host.Describe(), kOfxStatOK);
