@@ -258,11 +258,17 @@ void SumRowsInteger(const RowSums& t, const PF_EffectWorld* w, const Axis& ax, c
 // Four lanes, one per channel (alpha, red, green, blue): every lane takes the
 // same operations a channel of its own would, in the same order.
 typedef double Lanes4 __attribute__((vector_size(32)));
-typedef uint32_t Counts4 __attribute__((vector_size(16)));
+typedef int32_t Counts4 __attribute__((vector_size(16)));
 
+// sum += w × q, or sum += q for a pixel of weight exactly 1 (1 × p is p).
 template <typename Pixel>
-inline Lanes4 LanesOf(const Pixel& q) {
-  return Lanes4{static_cast<double>(q.alpha), static_cast<double>(q.red), static_cast<double>(q.green),
+inline void AddLanes(Lanes4& sum, double w, const Pixel& q) {
+  sum += w * Lanes4{static_cast<double>(q.alpha), static_cast<double>(q.red), static_cast<double>(q.green),
+                    static_cast<double>(q.blue)};
+}
+template <typename Pixel>
+inline void AddLanes(Lanes4& sum, const Pixel& q) {
+  sum += Lanes4{static_cast<double>(q.alpha), static_cast<double>(q.red), static_cast<double>(q.green),
                 static_cast<double>(q.blue)};
 }
 template <typename Pixel>
@@ -286,16 +292,16 @@ void SumRowsDirect(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, doub
     Lanes4 sum{0, 0, 0, 0};
     if (inside) {
       const Pixel* p = row + firstCol;
-      if (ax.wFirst != 0) sum += ax.wFirst * LanesOf(*p);
+      if (ax.wFirst != 0) AddLanes(sum, ax.wFirst, *p);
       if (ax.count > 1) {
-        for (int i = 1; i < ax.count - 1; ++i) sum += LanesOf(p[i]);
-        if (ax.wLast != 0) sum += ax.wLast * LanesOf(p[ax.count - 1]);
+        for (int i = 1; i < ax.count - 1; ++i) AddLanes(sum, p[i]);
+        if (ax.wLast != 0) AddLanes(sum, ax.wLast, p[ax.count - 1]);
       }
     } else {
       for (int i = 0; i < ax.count; ++i) {
         const double wx = ax.W(i);
         if (wx == 0) continue;
-        sum += wx * LanesOf(row[std::clamp<long>(ax.first + i, 0, width - 1)]);
+        AddLanes(sum, wx, row[std::clamp<long>(ax.first + i, 0, width - 1)]);
       }
     }
     total += wy * sum;
@@ -304,36 +310,38 @@ void SumRowsDirect(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, doub
 }
 
 // Integer depths: a row's weighted sum is a whole number of 2^-16 (see
-// above), formed here in integers, the inner pixels of weight 1 counted in
-// 32 bits (at most 1100 pixels of at most 65535), and then taken into double
-// exactly: the same value the pixel-by-pixel double sum reaches.
+// above). Here the inner pixels of weight 1 are counted in integers (at most
+// 1100 pixels of at most 65535 fit in 31 bits), and the row's sum is formed
+// in units of 2^-16 from the counts and the two edge pixels; each of those
+// products and sums is a whole number below 2^53, so exact in double, and
+// the row's sum is the very value the pixel-by-pixel double sum reaches.
 template <typename Pixel>
 void SumRowsCounted(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, double acc[4]) {
   const long width = w->width;
-  const uint64_t WF = static_cast<uint64_t>(ax.wFirst * 65536.0), WL = static_cast<uint64_t>(ax.wLast * 65536.0);
+  const double WF = ax.wFirst * 65536.0, WL = ax.wLast * 65536.0;
   const long firstCol = ax.first, lastCol = ax.first + ax.count - 1;
   const bool inside = firstCol >= 0 && lastCol < width;
+  Lanes4 total{acc[0], acc[1], acc[2], acc[3]};
   for (int j = 0; j < ay.count; ++j) {
     const double wy = ay.W(j);
     if (wy == 0) continue;
     const Pixel* row = RowPtr<Pixel>(w, ay.first + j);
-    const Counts4 pf = CountsOf(row[std::clamp<long>(firstCol, 0, width - 1)]);
-    uint64_t units[4];
-    if (ax.count == 1) {
-      for (int c = 0; c < 4; ++c) units[c] = WF * pf[c];
-    } else {
-      const Counts4 pl = CountsOf(row[std::clamp<long>(lastCol, 0, width - 1)]);
+    const Pixel& pf = row[std::clamp<long>(firstCol, 0, width - 1)];
+    Lanes4 units{WF * pf.alpha, WF * pf.red, WF * pf.green, WF * pf.blue};
+    if (ax.count > 1) {
+      const Pixel& pl = row[std::clamp<long>(lastCol, 0, width - 1)];
       Counts4 inner{0, 0, 0, 0};
       if (inside) {
         for (long x = firstCol + 1; x < lastCol; ++x) inner += CountsOf(row[x]);
       } else {
         for (long x = firstCol + 1; x < lastCol; ++x) inner += CountsOf(row[std::clamp<long>(x, 0, width - 1)]);
       }
-      for (int c = 0; c < 4; ++c)
-        units[c] = WF * pf[c] + (static_cast<uint64_t>(inner[c]) << 16) + WL * pl[c];
+      units = (units + 65536.0 * __builtin_convertvector(inner, Lanes4)) +
+              Lanes4{WL * pl.alpha, WL * pl.red, WL * pl.green, WL * pl.blue};
     }
-    for (int c = 0; c < 4; ++c) acc[c] += wy * (static_cast<double>(units[c]) * kFix);
+    total += wy * (units * kFix);
   }
+  for (int c = 0; c < 4; ++c) acc[c] = total[c];
 }
 
 // The same sums as SumRowsDirect for boxes of at most two pixels on each
@@ -353,8 +361,8 @@ inline __attribute__((always_inline)) void SumRowsSmall(const PF_EffectWorld* w,
     if (wy == 0) continue;
     const Pixel* row = RowPtr<Pixel>(w, ay.first + j);
     Lanes4 sum{0, 0, 0, 0};
-    if (wx0 != 0) sum += wx0 * LanesOf(row[c0]);
-    if (two && wx1 != 0) sum += wx1 * LanesOf(row[c1]);
+    if (wx0 != 0) AddLanes(sum, wx0, row[c0]);
+    if (two && wx1 != 0) AddLanes(sum, wx1, row[c1]);
     total += wy * sum;
   }
   for (int c = 0; c < 4; ++c) acc[c] = total[c];

@@ -87,9 +87,21 @@ void PrepareCalmWater(RIPInfo<T>& info);
 template <class T>
 PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* in, T* out);
 
+// The same pixels, a row at a time (the host's row iteration): columns
+// x_begin..x_end−1 of row y, `row` pointing at the output's pixel (0, y).
+// Every pixel gets the bytes BlobRIP gives it; the host's sample, square root
+// and power are called for each pixel as BlobRIP calls them, and the
+// arithmetic between them runs on several pixels at once. Returns the error
+// of the row's first failing pixel.
+template <class T>
+PF_Err BlobRIPRow(void* refcon, A_long y, A_long x_begin, A_long x_end, void* row);
+
 extern template PF_Err BlobRIP<PF_Pixel>(void*, A_long, A_long, PF_Pixel*, PF_Pixel*);
 extern template PF_Err BlobRIP<PF_Pixel16>(void*, A_long, A_long, PF_Pixel16*, PF_Pixel16*);
 extern template PF_Err BlobRIP<PF_PixelFloat>(void*, A_long, A_long, PF_PixelFloat*, PF_PixelFloat*);
+extern template PF_Err BlobRIPRow<PF_Pixel>(void*, A_long, A_long, A_long, void*);
+extern template PF_Err BlobRIPRow<PF_Pixel16>(void*, A_long, A_long, A_long, void*);
+extern template PF_Err BlobRIPRow<PF_PixelFloat>(void*, A_long, A_long, A_long, void*);
 extern template void PrepareCalmWater<PF_Pixel>(RIPInfo<PF_Pixel>&);
 extern template void PrepareCalmWater<PF_Pixel16>(RIPInfo<PF_Pixel16>&);
 extern template void PrepareCalmWater<PF_PixelFloat>(RIPInfo<PF_PixelFloat>&);

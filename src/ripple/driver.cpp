@@ -158,6 +158,10 @@ PF_Err RenderThisSmart(Fxenv& env) {
   rip.sampleFn = sampleFn;
   PrepareCalmWater(rip);
 
+  // A host that hands out whole rows gets the row form of the kernel (the
+  // same bytes, many pixels per call); any other host runs it per pixel.
+  if (const PF_IterateRowsSuite1* rows = env.suites.IterateRowsSuite1IfAny())
+    return rows->iterate_rows(in, nullptr, &rip, BlobRIPRow<T>, env.output);
   return RenderTraits<T>::Iterate(in, &rip, env.output);
 }
 
