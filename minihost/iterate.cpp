@@ -106,7 +106,7 @@ PF_Err IterateRows(PF_InData* in_data, const PF_Rect* area, void* refcon, PF_Ite
   return PF_Err_NONE;
 }
 
-const PF_IterateRowsSuite1 kIterateRowsSuite = {IterateRows};
+const PF_IterateRowsSuite1 kIterateRowsSuite = {IterateRows, SampleRun8, SampleRun16, SampleRunFloat};
 
 PF_Err IterateFloat(PF_InData* in_data, A_long, A_long, PF_EffectWorld* src, const PF_Rect* area,
                     void* refcon, PF_IteratePixelFloatFunc pix_fn, PF_EffectWorld* dst) {

@@ -434,6 +434,39 @@ PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, P
   return AreaSampleBox<Pixel>(ref, x, y, pb, dst);
 }
 
+// A run of samples of one row: each the area sample above would give. When
+// the request is the centred half-pixel box on a whole row, the samples at
+// whole columns are the pixels themselves, read without a call apiece.
+template <typename Pixel>
+PF_Err AreaSampleRun(PF_ProgPtr ref, const PF_Fixed* xs, PF_Fixed y, A_long count, const PF_SampPB* pb, Pixel* dst,
+                     A_long* failed_index) {
+  PF_Err first = PF_Err_NONE;
+  A_long at = count;
+  const PF_EffectWorld* w = pb ? pb->src : nullptr;
+  const bool whole = dst && xs && w && w->data && w->width > 0 && w->height > 0 && pb->x_radius == 32768 &&
+                     pb->y_radius == 32768 && (y & 0xFFFF) == 0;
+  const Pixel* row = whole ? RowPtr<Pixel>(w, y >> 16) : nullptr;
+  for (A_long i = 0; i < count; ++i) {
+    PF_Err err = PF_Err_NONE;
+    if (whole && (xs[i] & 0xFFFF) == 0) {
+      const Pixel p = row[std::clamp<long>(xs[i] >> 16, 0, w->width - 1)];
+      if constexpr (std::is_floating_point_v<decltype(p.red)>) {
+        dst[i].alpha = p.alpha + 0.0f;
+        dst[i].red = p.red + 0.0f;
+        dst[i].green = p.green + 0.0f;
+        dst[i].blue = p.blue + 0.0f;
+      } else {
+        dst[i] = p;
+      }
+    } else {
+      err = AreaSample<Pixel>(ref, xs ? xs[i] : 0, y, pb, dst ? dst + i : nullptr);
+    }
+    if (err && !first) first = err, at = i;
+  }
+  if (failed_index) *failed_index = at;
+  return first;
+}
+
 // Nearest-neighbour (half-width 0) and subpixel (half a pixel) sampling are
 // served by the same filter with fixed half-widths.
 template <typename Pixel, PF_Fixed kHalfWidth>
@@ -455,6 +488,19 @@ const PF_SamplingFloatSuite1 kSamplingFloat = {NearestSample<PF_PixelFloat>, Sub
                                                AreaSample<PF_PixelFloat>};
 
 }  // namespace
+
+PF_Err SampleRun8(PF_ProgPtr ref, const PF_Fixed* xs, PF_Fixed y, A_long count, const PF_SampPB* pb, PF_Pixel* dst,
+                  A_long* failed_index) {
+  return AreaSampleRun<PF_Pixel>(ref, xs, y, count, pb, dst, failed_index);
+}
+PF_Err SampleRun16(PF_ProgPtr ref, const PF_Fixed* xs, PF_Fixed y, A_long count, const PF_SampPB* pb,
+                   PF_Pixel16* dst, A_long* failed_index) {
+  return AreaSampleRun<PF_Pixel16>(ref, xs, y, count, pb, dst, failed_index);
+}
+PF_Err SampleRunFloat(PF_ProgPtr ref, const PF_Fixed* xs, PF_Fixed y, A_long count, const PF_SampPB* pb,
+                      PF_PixelFloat* dst, A_long* failed_index) {
+  return AreaSampleRun<PF_PixelFloat>(ref, xs, y, count, pb, dst, failed_index);
+}
 
 void RegisterSamplingSuites(MiniHost& host) {
   host.RegisterSuite(kPFSampling8Suite, kPFSamplingSuiteVersion1, &kSampling8);

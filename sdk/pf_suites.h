@@ -129,10 +129,21 @@ typedef struct {
 // type. Rows may run at the same time on the host's threads, in any
 // order. Returns the error of the first failing row in row order, or
 // PF_Interrupt_CANCEL when the user cancelled.
+//
+// The area_sample_run functions sample `count` positions of one row with one
+// request: dst[i] gets what the depth's area_sample gives for (xs[i], y) and
+// `params`. They return the error of the first failing sample and put its
+// index in *failed_index (count when none failed); every sample is made.
 typedef PF_Err (*PF_IterateRowFunc)(void* refcon, A_long y, A_long x_begin, A_long x_end, void* row);
 typedef struct {
   PF_Err (*iterate_rows)(PF_InData* in_data, const PF_Rect* area, void* refcon, PF_IterateRowFunc fn,
                          PF_EffectWorld* dst);
+  PF_Err (*area_sample_run)(PF_ProgPtr effect_ref, const PF_Fixed* xs, PF_Fixed y, A_long count,
+                            const PF_SampPB* params, PF_Pixel* dst, A_long* failed_index);
+  PF_Err (*area_sample_run16)(PF_ProgPtr effect_ref, const PF_Fixed* xs, PF_Fixed y, A_long count,
+                              const PF_SampPB* params, PF_Pixel16* dst, A_long* failed_index);
+  PF_Err (*area_sample_run_float)(PF_ProgPtr effect_ref, const PF_Fixed* xs, PF_Fixed y, A_long count,
+                                  const PF_SampPB* params, PF_PixelFloat* dst, A_long* failed_index);
 } PF_IterateRowsSuite1;
 
 // ---- smart pre-render and smart render ------------------------------------------------

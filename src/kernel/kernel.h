@@ -15,6 +15,11 @@ template <class T>
 using FX_SampleFn = PF_Err (*)(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* params,
                                T* dst_pixel);
 
+// The host's run of area samples along one row, for pixel type T.
+template <class T>
+using FX_SampleRunFn = PF_Err (*)(PF_ProgPtr effect_ref, const PF_Fixed* xs, PF_Fixed y, A_long count,
+                                  const PF_SampPB* params, T* dst, A_long* failed_index);
+
 // The product of two 16.16 numbers as 16.16, rounded to nearest and saturated
 // to the 32-bit range.
 PF_Fixed FixMul(PF_Fixed a, PF_Fixed b);
@@ -54,6 +59,9 @@ struct RIPInfo {
   PF_SampPB sampPB{};            // template of every sample request; src is the input
   PF_InData* inData = nullptr;   // the host's math callbacks
   FX_SampleFn<T> sampleFn = nullptr;
+  // Set by a host that iterates by rows and samples runs: calm pixels next
+  // to each other are sampled with one call.
+  FX_SampleRunFn<T> sampleRunFn = nullptr;
 
   // Filled by PrepareCalmWater: what every pixel of calm water (no height
   // difference to its left and upper neighbours) shares, worked out once by

@@ -6,8 +6,10 @@
 // fused multiply-add: the build turns contraction off). What only the host
 // may answer (its square root, power and area sample) is asked once per
 // pixel, as BlobRIP asks it.
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
 
 #include "kernel/kernel.h"
 #include "kernel/kernel_parts.h"
@@ -240,14 +242,47 @@ PF_Err BlobRIPRow(void* refcon, A_long y, A_long xBegin, A_long xEnd, void* rowP
   FirstError first;
   Batch batch;
   batch.Clear();
+  // Calm pixels are taken in runs: one sample call for the run when the host
+  // samples runs, then each pixel's calm shading.
+  A_long calmFrom = -1;
+  const auto calmRun = [&](A_long from, A_long to) {
+    T* out = row + from;
+    if (info.sampleRunFn) {
+      A_long failed = 0;
+      const PF_Err err = info.sampleRunFn(info.effectRef, &info.calmFx[static_cast<size_t>(from)],
+                                          info.calmFy[static_cast<size_t>(y)], to - from, &info.calmPB, out, &failed);
+      first.Note(err, from + failed);
+    } else {
+      for (A_long x = from; x < to; ++x)
+        first.Note(info.sampleFn(info.effectRef, info.calmFx[static_cast<size_t>(x)],
+                                 info.calmFy[static_cast<size_t>(y)], &info.calmPB, row + x),
+                   x);
+    }
+    if constexpr (std::is_same_v<T, PF_Pixel>) {
+      // The 8-bit table, read through a pointer taken once: the byte stores
+      // below could otherwise be the table's own bytes to the compiler.
+      if (!info.calmTable.empty()) {
+        const A_u_char* t = info.calmTable.data();
+        for (T* p = out; p != row + to; ++p) p->red = t[p->red], p->green = t[256 + p->green], p->blue = t[512 + p->blue];
+        return;
+      }
+    }
+    for (A_long x = from; x < to; ++x) ShadeCalm(info, x, y, row + x);
+  };
   for (A_long x0 = xBegin; x0 < xEnd; x0 += kLanes) {
     const int count = static_cast<int>(std::min<A_long>(kLanes, xEnd - x0));
     double dhx[kLanes], dhy[kLanes];
     if (count == kLanes && x0 > 0) {
+      uint64_t any = 0;
       for (int i = 0; i < kLanes; ++i) {
         const double c = h[x0 + i];
         dhx[i] = static_cast<double>(h[x0 + i - 1]) - c;
         dhy[i] = static_cast<double>(up[x0 + i]) - c;
+        any |= std::bit_cast<uint64_t>(dhx[i]) | std::bit_cast<uint64_t>(dhy[i]);
+      }
+      if (any == 0 && info.calmReady) {  // eight calm pixels
+        if (calmFrom < 0) calmFrom = x0;
+        continue;
       }
     } else {
       for (int i = 0; i < count; ++i) {
@@ -261,13 +296,10 @@ PF_Err BlobRIPRow(void* refcon, A_long y, A_long xBegin, A_long xEnd, void* rowP
     for (int i = 0; i < count; ++i) {
       const A_long x = x0 + i;
       if (info.calmReady && IsCalm(dhx[i], dhy[i])) [[likely]] {
-        T* out = row + x;
-        first.Note(info.sampleFn(info.effectRef, info.calmFx[static_cast<size_t>(x)],
-                                 info.calmFy[static_cast<size_t>(y)], &info.calmPB, out),
-                   x);
-        ShadeCalm(info, x, y, out);
+        if (calmFrom < 0) calmFrom = x;
         continue;
       }
+      if (calmFrom >= 0) calmRun(calmFrom, x), calmFrom = -1;
       batch.x[batch.n] = x, batch.dhx[batch.n] = dhx[i], batch.dhy[batch.n] = dhy[i];
       if (++batch.n == kLanes) {
         RippledLanes(info, y, row, batch, distantOnly, first);
@@ -275,6 +307,7 @@ PF_Err BlobRIPRow(void* refcon, A_long y, A_long xBegin, A_long xEnd, void* rowP
       }
     }
   }
+  if (calmFrom >= 0) calmRun(calmFrom, xEnd);
   if (batch.n > 0) RippledLanes(info, y, row, batch, distantOnly, first);
   return first.err;
 }
