@@ -5,6 +5,8 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "util/text.h"
 
@@ -24,5 +26,17 @@ class LibraryError : public Error {
 
 using text::OneLine;
 using text::Quoted;
+
+// A library's message as one short line: a reader that meets the same fault
+// on every strip says so once a strip (hundreds of lines), so only its first
+// line and its last are kept.
+inline std::string LibraryMessage(const std::string& s) {
+  std::vector<std::string> lines;
+  for (const std::string& line : text::Split(s, '\n'))
+    if (std::string t = text::Trim(line); !t.empty()) lines.push_back(std::move(t));
+  if (lines.empty()) return "";
+  if (lines.size() == 1 || lines.back() == lines.front()) return lines.front();
+  return lines.front() + " ... " + lines.back();
+}
 
 }  // namespace pluvane::media

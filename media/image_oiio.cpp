@@ -86,7 +86,7 @@ std::unique_ptr<OIIO::ImageInput> OpenImage(const std::string& path, OIIO::Image
   // The file's header (size, channels, sample type) comes back from open().
   auto in = OIIO::ImageInput::create(format, false, &config);
   if (!in || !in->open(path, header, config)) {
-    const std::string why = OneLine(in ? in->geterror() : OIIO::geterror());
+    const std::string why = LibraryMessage(in ? in->geterror() : OIIO::geterror());
     throw Error("cannot read " + Quoted(path) + " as an image" + (why.empty() ? "" : " (" + why + ")") +
                    "; give a PNG, TIFF, OpenEXR, JPEG or other image file OpenImageIO reads");
   }
@@ -180,7 +180,7 @@ FileImage OiioReadImageFile(const std::string& path) {
     ok = ReadBands<float>(*in, header, alpha, 1.0f, img.rgba);  // half, float and any other type, as float
   }
   if (!ok) {
-    throw Error("cannot read the pixels of " + Quoted(path) + " (" + OneLine(in->geterror()) +
+    throw Error("cannot read the pixels of " + Quoted(path) + " (" + LibraryMessage(in->geterror()) +
                    "); the file may be damaged or truncated");
   }
   in->close();
@@ -279,7 +279,7 @@ void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFor
 
   TempFile temp{temp_path};
   auto fail = [&](const std::string& why) {
-    return Error("cannot write " + Quoted(path) + " (" + OneLine(why) + "); check the folder and free disk space");
+    return Error("cannot write " + Quoted(path) + " (" + LibraryMessage(why) + "); check the folder and free disk space");
   };
   // Where the writer takes one, the file is encoded into memory and written
   // out with every write checked (whole_file.h).

@@ -344,6 +344,7 @@ TEST(HostileFiles, EveryFuzzInputRendersOrFailsWithinBoundedMemoryAndTime) {
       } else {
         EXPECT_EQ(r.code, 2) << r.err;
         EXPECT_THAT(r.err, MatchesRegex("pluvane: error: [^\n]*\n"));
+        EXPECT_LT(r.err.size(), 500u) << "a library's repeated messages kept whole";
         EXPECT_LT(r.cpu_seconds, 10.0);
         EXPECT_FALSE(fs::exists(out));
       }
