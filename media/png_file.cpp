@@ -26,12 +26,6 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-bool HasPngName(const std::string& path) {
-  std::string ext = fs::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-  return ext == ".png";
-}
-
 // libpng reports errors by longjmp; the message is kept for the caller.
 // The row buffer lives here too: locals changed after setjmp are not to be
 // relied on once libpng jumps back.
@@ -189,7 +183,6 @@ void Refuse(const Layout& layout, const std::string& failure, bool in_pixels, co
 }  // namespace
 
 std::optional<FileImage> ReadPlainPng(const std::string& path) {
-  if (!HasPngName(path)) return std::nullopt;
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) return std::nullopt;
   FileImage image;
@@ -204,7 +197,6 @@ std::optional<FileImage> ReadPlainPng(const std::string& path) {
 }
 
 std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path) {
-  if (!HasPngName(path)) return std::nullopt;
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) return std::nullopt;
   Layout layout;

@@ -13,7 +13,7 @@
 
 namespace pluvane::media {
 
-// Nothing when the file is not a plain PNG by name and content, or cannot be read.
+// Nothing when the file's content is not a plain PNG (whatever its name), or cannot be read.
 // Error when its header claims more than the layer size limit (layer_limits.h).
 std::optional<FileImage> ReadPlainPng(const std::string& path);
 std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path);
