@@ -21,7 +21,7 @@ namespace pluvane::media {
 struct VideoReader::Impl {
   virtual ~Impl() = default;
   virtual const VideoInfo& info() const = 0;
-  virtual FileImage Read(long long frame) = 0;
+  virtual FileImage Read(long long frame, std::vector<float>&& reuse) = 0;
 };
 
 struct VideoWriter::Impl {

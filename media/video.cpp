@@ -66,7 +66,7 @@ SampleType VideoSampleType(VideoCodec codec, int render_bits) {
 VideoReader::VideoReader(const std::string& path) : impl_(MediaLibrary().open_video(path)) {}
 VideoReader::~VideoReader() = default;
 const VideoInfo& VideoReader::info() const { return impl_->info(); }
-FileImage VideoReader::Read(long long frame) { return impl_->Read(frame); }
+FileImage VideoReader::Read(long long frame, std::vector<float> reuse) { return impl_->Read(frame, std::move(reuse)); }
 
 VideoWriter::VideoWriter(const VideoSettings& settings) : impl_(MediaLibrary().create_video(settings)) {}
 VideoWriter::~VideoWriter() = default;

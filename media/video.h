@@ -67,7 +67,9 @@ class VideoReader {
   const VideoInfo& info() const;
   // Frame `frame` (0-based). Reading forward decodes on; reading back or far
   // ahead seeks. Error past the end or when the stream cannot be decoded.
-  FileImage Read(long long frame);
+  // `reuse`: a spent sample buffer; one of the frame's size is written over
+  // without being cleared or allocated anew.
+  FileImage Read(long long frame, std::vector<float> reuse = {});
 
   struct Impl;  // what the media library's decoder provides (io_module.h)
 
