@@ -19,9 +19,9 @@ std::optional<FileId> IdOf(const std::string& path) {
   return FileId{st.st_dev, st.st_ino};
 }
 
-FileImage Footage::Read(int frame) {
+FileImage Footage::Read(int frame, std::vector<float> reuse) {
   if (kind == Kind::kSequence) return sequence->Read(frame);
-  return video->Read(ClipFrameAt(frame));
+  return video->Read(ClipFrameAt(frame), std::move(reuse));
 }
 
 namespace {

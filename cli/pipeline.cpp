@@ -14,6 +14,10 @@ namespace {
 // Two frames in flight on each side of the render.
 constexpr size_t kInFlight = 2;
 
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
 // The reader and writer threads around the render loop, joined on the way
 // out of any error.
 class Pipeline {
@@ -43,6 +47,7 @@ class Pipeline {
       throw Interrupted(frame);
     }
     session::FillWorld(layer->image, input);
+    if (plan_.downsample <= 1) read_spent_.Give(std::move(layer->image.rgba));
   }
 
   // Hands a rendered frame to the writer; false when the writer failed.
@@ -77,7 +82,10 @@ class Pipeline {
     try {
       for (int f : plan_.order) {
         if (cli::Interrupted()) break;
-        if (!inputs_.Push(Frame{f, BoxDownsample(ToHost(plan_.footage.Read(f), plan_.depth), plan_.downsample)})) break;
+        const auto t0 = std::chrono::steady_clock::now();
+        Frame frame{f, BoxDownsample(ToHost(plan_.footage.Read(f, read_spent_.Take()), plan_.depth), plan_.downsample)};
+        summary_.read_s += Seconds(t0);
+        if (!inputs_.Push(std::move(frame))) break;
       }
     } catch (...) {
       read_error_ = std::current_exception();
@@ -87,7 +95,11 @@ class Pipeline {
 
   void WriteAll() {
     try {
-      while (auto frame = outputs_.Pop()) spent_.Give(sink_.Write(frame->number, std::move(frame->image)));
+      while (auto frame = outputs_.Pop()) {
+        const auto t0 = std::chrono::steady_clock::now();
+        spent_.Give(sink_.Write(frame->number, std::move(frame->image)));
+        summary_.write_s += Seconds(t0);
+      }
     } catch (...) {
       write_error_ = std::current_exception();
       outputs_.Abandon();
@@ -99,7 +111,10 @@ class Pipeline {
   RenderSummary& summary_;
   ProgressBar& bar_;
   BoundedQueue<Frame> inputs_{kInFlight}, outputs_{kInFlight};
-  SpentBuffers spent_{kInFlight};
+  // Sample buffers handed back for the next frames: written outputs to the
+  // render loop, rendered inputs to the reader (those in the queue, the one
+  // being read and the one being rendered).
+  SpentBuffers spent_{kInFlight}, read_spent_{kInFlight + 2};
   std::exception_ptr read_error_, write_error_;
   std::thread reader_, writer_;
 };
