@@ -24,6 +24,8 @@ FileImage Footage::Read(int frame, std::vector<float> reuse) {
   return video->Read(ClipFrameAt(frame), std::move(reuse));
 }
 
+void Footage::ReadPacked(int frame, PackedFrame& into) { video->Read(ClipFrameAt(frame), into); }
+
 namespace {
 using Wide = __int128;
 }  // namespace

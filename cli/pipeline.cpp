@@ -46,13 +46,27 @@ class Pipeline {
       }
       throw Interrupted(frame);
     }
-    session::FillWorld(layer->image, input);
-    if (plan_.downsample <= 1) read_spent_.Give(std::move(layer->image.rgba));
+    if (packed_input()) {
+      const PackedFrame& p = layer->packed;
+      session::FillWorld(session::PixelView{p.bytes.data(), static_cast<std::ptrdiff_t>(p.row_bytes()), p.width, p.height, p.type},
+                         plan_.depth, input);
+      packed_spent_.Give(std::move(layer->packed.bytes));
+    } else {
+      session::FillWorld(layer->image, input);
+    }
   }
 
   // Hands a rendered frame to the writer; false when the writer failed.
   bool Output(int frame, const PF_EffectWorld* output) {
-    return outputs_.Push(Frame{frame, session::ReadWorld(output, plan_.depth, spent_.Take())});
+    if (const auto type = sink_.packed_type()) {
+      Frame out{frame, {}, PackedFrame{0, 0, *type, spent_bytes_.Take()}};
+      PackedFrame& p = out.packed;
+      p.Resize(output->width, output->height, *type);
+      session::ReadWorld(output, plan_.depth,
+                         session::MutablePixelView{p.bytes.data(), static_cast<std::ptrdiff_t>(p.row_bytes()), p.width, p.height, p.type});
+      return outputs_.Push(std::move(out));
+    }
+    return outputs_.Push(Frame{frame, session::ReadWorld(output, plan_.depth, spent_.Take()), {}});
   }
 
   // Ends the writer, finishing a video with what it holds.
@@ -83,7 +97,13 @@ class Pipeline {
       for (int f : plan_.order) {
         if (cli::Interrupted()) break;
         const auto t0 = std::chrono::steady_clock::now();
-        Frame frame{f, BoxDownsample(ToHost(plan_.footage.Read(f, read_spent_.Take()), plan_.depth), plan_.downsample)};
+        Frame frame{f, {}, {}};
+        if (packed_input()) {
+          frame.packed.bytes = packed_spent_.Take();
+          plan_.footage.ReadPacked(f, frame.packed);
+        } else {
+          frame.image = BoxDownsample(ToHost(plan_.footage.Read(f), plan_.depth), plan_.downsample);
+        }
         summary_.read_s += Seconds(t0);
         if (!inputs_.Push(std::move(frame))) break;
       }
@@ -97,7 +117,8 @@ class Pipeline {
     try {
       while (auto frame = outputs_.Pop()) {
         const auto t0 = std::chrono::steady_clock::now();
-        spent_.Give(sink_.Write(frame->number, std::move(frame->image)));
+        if (frame->image.rgba.empty()) spent_bytes_.Give(sink_.WritePacked(frame->number, std::move(frame->packed)));
+        else spent_.Give(sink_.Write(frame->number, std::move(frame->image)));
         summary_.write_s += Seconds(t0);
       }
     } catch (...) {
@@ -111,10 +132,15 @@ class Pipeline {
   RenderSummary& summary_;
   ProgressBar& bar_;
   BoundedQueue<Frame> inputs_{kInFlight}, outputs_{kInFlight};
+  // A video's frames go in as coded samples, straight into the input world,
+  // unless they are downsampled first.
+  bool packed_input() const { return plan_.footage.kind == Footage::Kind::kVideo && plan_.downsample <= 1; }
+
   // Sample buffers handed back for the next frames: written outputs to the
   // render loop, rendered inputs to the reader (those in the queue, the one
   // being read and the one being rendered).
-  SpentBuffers spent_{kInFlight}, read_spent_{kInFlight + 2};
+  SpentBuffers<float> spent_{kInFlight};
+  SpentBuffers<uint8_t> spent_bytes_{kInFlight}, packed_spent_{kInFlight + 2};
   std::exception_ptr read_error_, write_error_;
   std::thread reader_, writer_;
 };

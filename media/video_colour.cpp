@@ -192,9 +192,9 @@ namespace {
 // What the row callbacks need: the ring, the RGBA samples and the frame's alpha plane.
 struct RowJob {
   const ZimgGraph* graph;
-  float* rgba_out = nullptr;          // decoding: the samples written
-  const float* rgba_in = nullptr;     // encoding: the samples read
-  size_t rgba_stride = 0;             // floats from one row of samples to the next
+  uint8_t* rgba_out = nullptr;        // decoding: the samples written
+  const uint8_t* rgba_in = nullptr;   // encoding: the samples read
+  size_t row_bytes = 0;               // from one row of samples to the next
   const uint8_t* alpha_in = nullptr;  // decoding: the frame's alpha plane, if any
   uint8_t* alpha_out = nullptr;       // encoding: the frame's alpha plane, if any
   int alpha_stride = 0;
@@ -207,14 +207,14 @@ void UnpackRgbRow(const RowJob& job, unsigned y, unsigned left, unsigned right) 
   const auto* r = reinterpret_cast<const T*>(job.graph->Row(0, y));
   const auto* g = reinterpret_cast<const T*>(job.graph->Row(1, y));
   const auto* b = reinterpret_cast<const T*>(job.graph->Row(2, y));
-  float* out = job.rgba_out + y * job.rgba_stride;
+  T* out = reinterpret_cast<T*>(job.rgba_out + y * job.row_bytes);
   const uint32_t full = job.deep ? 65535 : 255;
   const T* alpha = job.alpha_in ? reinterpret_cast<const T*>(job.alpha_in + static_cast<ptrdiff_t>(y) * job.alpha_stride) : nullptr;
   for (unsigned x = left; x < right; ++x) {
     out[x * 4 + 0] = r[x];
     out[x * 4 + 1] = g[x];
     out[x * 4 + 2] = b[x];
-    out[x * 4 + 3] = static_cast<float>(alpha ? Rescale(alpha[x], job.alpha_max, full) : full);
+    out[x * 4 + 3] = static_cast<T>(alpha ? Rescale(alpha[x], job.alpha_max, full) : full);
   }
 }
 
@@ -231,14 +231,14 @@ void PackRgbRow(const RowJob& job, unsigned y, unsigned left, unsigned right) {
   auto* r = reinterpret_cast<T*>(job.graph->Row(0, y));
   auto* g = reinterpret_cast<T*>(job.graph->Row(1, y));
   auto* b = reinterpret_cast<T*>(job.graph->Row(2, y));
-  const float* in = job.rgba_in + y * job.rgba_stride;
+  const T* in = reinterpret_cast<const T*>(job.rgba_in + y * job.row_bytes);
   A* alpha = job.alpha_out ? reinterpret_cast<A*>(job.alpha_out + static_cast<ptrdiff_t>(y) * job.alpha_stride) : nullptr;
   const uint32_t full = job.deep ? 65535 : 255;
   for (unsigned x = left; x < right; ++x) {
-    r[x] = static_cast<T>(in[x * 4 + 0]);
-    g[x] = static_cast<T>(in[x * 4 + 1]);
-    b[x] = static_cast<T>(in[x * 4 + 2]);
-    if (alpha) alpha[x] = static_cast<A>(Rescale(static_cast<uint32_t>(in[x * 4 + 3]), full, job.alpha_max));
+    r[x] = in[x * 4 + 0];
+    g[x] = in[x * 4 + 1];
+    b[x] = in[x * 4 + 2];
+    if (alpha) alpha[x] = static_cast<A>(Rescale(in[x * 4 + 3], full, job.alpha_max));
   }
 }
 
@@ -262,16 +262,13 @@ ZimgGraph* GraphFor(std::unique_ptr<ZimgGraph>& graph, const ZimgGraph::Key& key
 FrameToRgba::FrameToRgba() = default;
 FrameToRgba::~FrameToRgba() { sws_freeContext(sws_); }
 
-bool FrameToRgba::Convert(const AVFrame* f, const YuvDescription& yuv, bool deep, FileImage& out) {
-  out.width = f->width;
-  out.height = f->height;
-  out.type = deep ? SampleType::kUInt16 : SampleType::kUInt8;
-  out.rgba.resize(static_cast<size_t>(f->width) * f->height * 4);  // a reused buffer keeps its samples until written
+bool FrameToRgba::Convert(const AVFrame* f, const YuvDescription& yuv, bool deep, PackedFrame& out) {
+  out.Resize(f->width, f->height, deep ? SampleType::kUInt16 : SampleType::kUInt8);
   const std::optional<PlanarYuv> layout = PlanarYuvOf(f->format);
-  if (!layout || !ZimgTakes(*layout, f->width, f->height, f->data, f->linesize)) return ConvertSws(f, yuv, deep, out);
+  if (!layout || !ZimgTakes(*layout, f->width, f->height, f->data, f->linesize)) return ConvertSws(f, yuv, out);
   const ZimgGraph::Key key{f->width, f->height, f->format, yuv.matrix, yuv.chroma_location, yuv.full_range, deep};
   const ZimgGraph* graph = GraphFor(zimg_, key, *layout, /*to_rgb=*/true);
-  if (!graph) return ConvertSws(f, yuv, deep, out);
+  if (!graph) return ConvertSws(f, yuv, out);
   zimg_image_buffer_const in{};
   in.version = ZIMG_API_VERSION;
   for (int p = 0; p < 3; ++p) in.plane[p] = {f->data[p], f->linesize[p], ZIMG_BUFFER_MAX};
@@ -279,18 +276,19 @@ bool FrameToRgba::Convert(const AVFrame* f, const YuvDescription& yuv, bool deep
   ring.version = ZIMG_API_VERSION;
   graph->RingInto(ring);
   RowJob job{graph};
-  job.rgba_out = out.rgba.data();
-  job.rgba_stride = static_cast<size_t>(f->width) * 4;
+  job.rgba_out = out.bytes.data();
+  job.row_bytes = out.row_bytes();
   job.deep = deep;
   if (layout->alpha) {
     job.alpha_in = f->data[3];
     job.alpha_stride = f->linesize[3];
     job.alpha_max = (1u << layout->depth) - 1;
   }
-  return graph->Process(in, ring, nullptr, UnpackRgb, &job) || ConvertSws(f, yuv, deep, out);
+  return graph->Process(in, ring, nullptr, UnpackRgb, &job) || ConvertSws(f, yuv, out);
 }
 
-bool FrameToRgba::ConvertSws(const AVFrame* f, const YuvDescription& yuv, bool deep, FileImage& out) {
+bool FrameToRgba::ConvertSws(const AVFrame* f, const YuvDescription& yuv, PackedFrame& out) {
+  const bool deep = out.type != SampleType::kUInt8;
   const AVPixFmtDescriptor* desc = PixelFormatOf(f->format);
   if (!desc) return false;
   const AVPixelFormat to = deep ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGBA;
@@ -301,25 +299,16 @@ bool FrameToRgba::ConvertSws(const AVFrame* f, const YuvDescription& yuv, bool d
   if (!(desc->flags & AV_PIX_FMT_FLAG_RGB))
     sws_setColorspaceDetails(sws_, sws_getCoefficients(SwsMatrixOf(yuv.matrix)), yuv.full_range ? 1 : 0,
                              sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-  const size_t samples = static_cast<size_t>(f->width) * f->height * 4;
-  const int bytes = deep ? 2 : 1;
-  packed_.resize(samples * bytes);
-  uint8_t* planes[4] = {packed_.data(), nullptr, nullptr, nullptr};
-  int strides[4] = {f->width * 4 * bytes, 0, 0, 0};
+  uint8_t* planes[4] = {out.bytes.data(), nullptr, nullptr, nullptr};
+  int strides[4] = {static_cast<int>(out.row_bytes()), 0, 0, 0};
   sws_scale(sws_, f->data, f->linesize, 0, f->height, planes, strides);
-  if (deep) {
-    const auto* s = reinterpret_cast<const uint16_t*>(packed_.data());
-    std::copy(s, s + samples, out.rgba.begin());
-  } else {
-    std::copy(packed_.begin(), packed_.end(), out.rgba.begin());
-  }
   return true;
 }
 
 RgbaToFrame::RgbaToFrame() = default;
 RgbaToFrame::~RgbaToFrame() { sws_freeContext(sws_); }
 
-bool RgbaToFrame::Convert(const FileImage& image, const YuvDescription& yuv, AVFrame* f) {
+bool RgbaToFrame::Convert(const PackedFrame& image, const YuvDescription& yuv, AVFrame* f) {
   const bool deep = image.type != SampleType::kUInt8;
   const std::optional<PlanarYuv> layout = PlanarYuvOf(f->format);
   if (!layout || !ZimgTakes(*layout, f->width, f->height, f->data, f->linesize)) return ConvertSws(image, yuv, f);
@@ -333,8 +322,8 @@ bool RgbaToFrame::Convert(const FileImage& image, const YuvDescription& yuv, AVF
   out.version = ZIMG_API_VERSION;
   for (int p = 0; p < 3; ++p) out.plane[p] = {f->data[p], f->linesize[p], ZIMG_BUFFER_MAX};
   RowJob job{graph};
-  job.rgba_in = image.rgba.data();
-  job.rgba_stride = static_cast<size_t>(image.width) * 4;
+  job.rgba_in = image.bytes.data();
+  job.row_bytes = image.row_bytes();
   job.deep = deep;
   if (layout->alpha) {
     job.alpha_out = f->data[3];
@@ -344,7 +333,7 @@ bool RgbaToFrame::Convert(const FileImage& image, const YuvDescription& yuv, AVF
   return graph->Process(ring, out, PackRgb, nullptr, &job) || ConvertSws(image, yuv, f);
 }
 
-bool RgbaToFrame::ConvertSws(const FileImage& image, const YuvDescription& yuv, AVFrame* f) {
+bool RgbaToFrame::ConvertSws(const PackedFrame& image, const YuvDescription& yuv, AVFrame* f) {
   const int w = f->width, h = f->height;
   const bool deep = image.type != SampleType::kUInt8;
   const AVPixelFormat from = deep ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGBA;
@@ -356,20 +345,8 @@ bool RgbaToFrame::ConvertSws(const FileImage& image, const YuvDescription& yuv, 
   if (desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PAL))
     sws_setColorspaceDetails(sws_, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(SwsMatrixOf(yuv.matrix)),
                              yuv.full_range ? 1 : 0, 0, 1 << 16, 1 << 16);
-  const int bytes = deep ? 8 : 4;
-  packed_.resize(static_cast<size_t>(w) * h * bytes);  // every byte is written below
-  for (int y = 0; y < h; ++y) {
-    const float* src = &image.rgba[static_cast<size_t>(y) * image.width * 4];
-    if (deep) {
-      auto* d = reinterpret_cast<uint16_t*>(&packed_[static_cast<size_t>(y) * w * bytes]);
-      for (int i = 0; i < w * 4; ++i) d[i] = static_cast<uint16_t>(src[i]);
-    } else {
-      uint8_t* d = &packed_[static_cast<size_t>(y) * w * bytes];
-      for (int i = 0; i < w * 4; ++i) d[i] = static_cast<uint8_t>(src[i]);
-    }
-  }
-  const uint8_t* planes[4] = {packed_.data(), nullptr, nullptr, nullptr};
-  const int strides[4] = {w * bytes, 0, 0, 0};
+  const uint8_t* planes[4] = {image.bytes.data(), nullptr, nullptr, nullptr};
+  const int strides[4] = {static_cast<int>(image.row_bytes()), 0, 0, 0};
   sws_scale(sws_, planes, strides, 0, h, f->data, f->linesize);
   return true;
 }

@@ -19,7 +19,7 @@ extern "C" {
 #include <memory>
 #include <vector>
 
-#include "media/image.h"
+#include "media/video.h"
 
 struct SwsContext;
 
@@ -37,7 +37,7 @@ struct YuvDescription {
 
 class ZimgGraph;
 
-// Decoded frames to RGBA file samples: 8-bit codes, or 16-bit codes for `deep`.
+// Decoded frames to RGBA samples: 8-bit codes, or 16-bit codes for `deep`.
 class FrameToRgba {
  public:
   FrameToRgba();
@@ -48,16 +48,15 @@ class FrameToRgba {
   // Converts `frame` into `out`. A buffer that already has the frame's size is
   // written over without being cleared first. False when the pixel format
   // cannot be converted at all.
-  bool Convert(const AVFrame* frame, const YuvDescription& yuv, bool deep, FileImage& out);
+  bool Convert(const AVFrame* frame, const YuvDescription& yuv, bool deep, PackedFrame& out);
 
  private:
-  bool ConvertSws(const AVFrame* frame, const YuvDescription& yuv, bool deep, FileImage& out);
+  bool ConvertSws(const AVFrame* frame, const YuvDescription& yuv, PackedFrame& out);
   std::unique_ptr<ZimgGraph> zimg_;
   SwsContext* sws_ = nullptr;
-  std::vector<uint8_t> packed_;  // swscale's output, reused frame to frame
 };
 
-// RGBA file samples (8 or 16-bit codes) into an encoder's frame, whose
+// RGBA samples (8 or 16-bit codes, at least the frame's size) into an encoder's frame, whose
 // format, size and colour tags are set and whose buffers are allocated.
 class RgbaToFrame {
  public:
@@ -67,13 +66,12 @@ class RgbaToFrame {
   RgbaToFrame& operator=(const RgbaToFrame&) = delete;
 
   // False when the frame's format cannot be made from RGBA.
-  bool Convert(const FileImage& image, const YuvDescription& yuv, AVFrame* frame);
+  bool Convert(const PackedFrame& image, const YuvDescription& yuv, AVFrame* frame);
 
  private:
-  bool ConvertSws(const FileImage& image, const YuvDescription& yuv, AVFrame* frame);
+  bool ConvertSws(const PackedFrame& image, const YuvDescription& yuv, AVFrame* frame);
   std::unique_ptr<ZimgGraph> zimg_;
   SwsContext* sws_ = nullptr;
-  std::vector<uint8_t> packed_;  // swscale's input, reused frame to frame
 };
 
 }  // namespace pluvane::media

@@ -346,16 +346,13 @@ struct ReaderState {
     return own != AVCHROMA_LOC_UNSPECIFIED ? own : KnownChromaLocation(RawValue(stream->codecpar->chroma_location));
   }
 
-  // The decoded frame as RGBA samples, in `reuse`'s memory when it has the frame's size.
-  FileImage Convert(const AVFrame* f, std::vector<float>&& reuse) {
-    FileImage img;
-    img.rgba = std::move(reuse);
+  // The decoded frame as RGBA samples into `into`.
+  void Convert(const AVFrame* f, PackedFrame& into) {
     const YuvDescription yuv{MatrixOf(f), FullRange(f), ChromaLocationOf(f)};
-    if (!rgb.Convert(f, yuv, info.bits > 8, img)) {
+    if (!rgb.Convert(f, yuv, info.bits > 8, into)) {
       const AVPixFmtDescriptor* desc = PixelFormatOf(f->format);
       throw Fail(std::string("cannot convert ") + (desc ? desc->name : "an unknown pixel format") + " to RGB");
     }
-    return img;
   }
 };
 
@@ -364,7 +361,7 @@ class FfmpegReader final : public VideoReader::Impl {
  public:
   explicit FfmpegReader(const std::string& path);
   const VideoInfo& info() const override { return m_.info; }
-  FileImage Read(long long frame, std::vector<float>&& reuse) override;
+  void Read(long long frame, PackedFrame& into) override;
 
  private:
   ReaderState m_;
@@ -445,7 +442,7 @@ FfmpegReader::FfmpegReader(const std::string& path) {
   if (frame_tags.range != AVCOL_RANGE_UNSPECIFIED) info.range = frame_tags.range;
 }
 
-FileImage FfmpegReader::Read(long long f, std::vector<float>&& reuse) {
+void FfmpegReader::Read(long long f, PackedFrame& into) {
   ReaderState& m = m_;
   const auto past_end = [&] {
     return Error("frame " + std::to_string(f) + " is past the end of " + Quoted(m.path) + ", which has " +
@@ -455,7 +452,7 @@ FileImage FfmpegReader::Read(long long f, std::vector<float>&& reuse) {
   if (f < 0 || f >= m.info.frames) throw past_end();
   // The same frame again (a clip conformed to a higher rate shows a frame
   // more than once): converted again from the decoded frame kept.
-  if (f == m.last_position) return m.Convert(m.last, std::move(reuse));
+  if (f == m.last_position) return m.Convert(m.last, into);
   // Decoding on is quicker than a seek for a short way ahead; within a group of
   // pictures a seek would decode the same frames anyway.
   constexpr long long kDecodeAhead = 48;
@@ -480,14 +477,13 @@ FileImage FfmpegReader::Read(long long f, std::vector<float>&& reuse) {
   // A frame the decoder leaves out: the next one stands in.
   if (reached == ReaderState::Reached::kEnded || (reached == ReaderState::Reached::kPassed && !m.have_frame))
     throw past_end();
-  FileImage img = m.Convert(m.frame, std::move(reuse));
+  m.Convert(m.frame, into);
   if (m.position == f || reached == ReaderState::Reached::kFrame) {
     av_frame_unref(m.last);
     av_frame_move_ref(m.last, m.frame);
     m.last_position = f;
     m.have_frame = false;
   }
-  return img;
 }
 
 std::unique_ptr<VideoReader::Impl> OpenVideoFile(const std::string& path) { return std::make_unique<FfmpegReader>(path); }

@@ -217,7 +217,7 @@ class FfmpegWriter final : public VideoWriter::Impl {
   int width() const override { return m_.width; }
   int height() const override { return m_.height; }
   const std::string& audio_note() const override { return m_.audio_note; }
-  void Write(const FileImage& frame) override;
+  void Write(const PackedFrame& frame) override;
   long long Finish() override;
 
  private:
@@ -308,28 +308,30 @@ void FfmpegWriter::OpenFile() {
 namespace {
 
 // Lossless FFV1: the samples go into the frame as they are.
-void FillFfv1(const FileImage& image, AVFrame* frame) {
+void FillFfv1(const PackedFrame& image, AVFrame* frame) {
   const int w = frame->width, h = frame->height;
   for (int y = 0; y < h; ++y) {
-    const float* src = &image.rgba[static_cast<size_t>(y) * image.width * 4];
+    const uint8_t* row_in = image.bytes.data() + static_cast<size_t>(y) * image.row_bytes();
     if (frame->format == AV_PIX_FMT_GBRAP16LE) {
+      const auto* src = reinterpret_cast<const uint16_t*>(row_in);
       auto* g = reinterpret_cast<uint16_t*>(frame->data[0] + y * frame->linesize[0]);
       auto* b = reinterpret_cast<uint16_t*>(frame->data[1] + y * frame->linesize[1]);
       auto* r = reinterpret_cast<uint16_t*>(frame->data[2] + y * frame->linesize[2]);
       auto* a = reinterpret_cast<uint16_t*>(frame->data[3] + y * frame->linesize[3]);
       for (int x = 0; x < w; ++x) {
-        r[x] = static_cast<uint16_t>(src[x * 4 + 0]);
-        g[x] = static_cast<uint16_t>(src[x * 4 + 1]);
-        b[x] = static_cast<uint16_t>(src[x * 4 + 2]);
-        a[x] = static_cast<uint16_t>(src[x * 4 + 3]);
+        r[x] = src[x * 4 + 0];
+        g[x] = src[x * 4 + 1];
+        b[x] = src[x * 4 + 2];
+        a[x] = src[x * 4 + 3];
       }
     } else {
+      const uint8_t* src = row_in;
       uint8_t* row = frame->data[0] + y * frame->linesize[0];
       for (int x = 0; x < w; ++x) {
-        row[x * 4 + 0] = static_cast<uint8_t>(src[x * 4 + 2]);
-        row[x * 4 + 1] = static_cast<uint8_t>(src[x * 4 + 1]);
-        row[x * 4 + 2] = static_cast<uint8_t>(src[x * 4 + 0]);
-        row[x * 4 + 3] = static_cast<uint8_t>(src[x * 4 + 3]);
+        row[x * 4 + 0] = src[x * 4 + 2];
+        row[x * 4 + 1] = src[x * 4 + 1];
+        row[x * 4 + 2] = src[x * 4 + 0];
+        row[x * 4 + 3] = src[x * 4 + 3];
       }
     }
   }
@@ -337,7 +339,7 @@ void FillFfv1(const FileImage& image, AVFrame* frame) {
 
 }  // namespace
 
-void FfmpegWriter::Write(const FileImage& image) {
+void FfmpegWriter::Write(const PackedFrame& image) {
   WriterState& m = m_;
   // The encoders copy what they keep, so the one frame stays writable and is reused.
   if (av_frame_make_writable(m.frame) < 0) throw std::bad_alloc();
