@@ -75,7 +75,9 @@ class Pipeline {
     outputs_.Close();
     if (writer_.joinable()) writer_.join();
     if (write_error_) std::rethrow_exception(write_error_);
-    sink_.Finish();
+    const auto t0 = std::chrono::steady_clock::now();
+    sink_.Finish();  // an encoder's last frames are encoded here
+    summary_.write_s += Seconds(t0);
   }
 
   // The error of an interrupt at `frame`, once the output is finished.
