@@ -12,7 +12,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           libopenimageio-dev openimageio-tools libpng-dev libcli11-dev nlohmann-json3-dev
-          libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libavutil-dev libswresample-dev
+          libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libavutil-dev libswresample-dev libzimg-dev
           frei0r-plugins-dev ffmpeg)
 # What only the tests need: a one-node Slurm cluster and GNU parallel for the farm tests,
 # clang and its runtimes for the fuzz programs, the video tools that load the frei0r filter, and

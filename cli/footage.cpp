@@ -19,10 +19,12 @@ std::optional<FileId> IdOf(const std::string& path) {
   return FileId{st.st_dev, st.st_ino};
 }
 
-FileImage Footage::Read(int frame) {
+FileImage Footage::Read(int frame, std::vector<float> reuse) {
   if (kind == Kind::kSequence) return sequence->Read(frame);
-  return video->Read(ClipFrameAt(frame));
+  return video->Read(ClipFrameAt(frame), std::move(reuse));
 }
+
+void Footage::ReadPacked(int frame, PackedFrame& into) { video->Read(ClipFrameAt(frame), into); }
 
 namespace {
 using Wide = __int128;

@@ -38,8 +38,11 @@ struct Footage {
   Rational rate{30, 1};                     // a video's frames are timed at this rate (Conform)
   std::string color_space;                  // of its samples, as FileImage's: image outputs carry it
 
-  // Frame `frame` of the render: a video's frame on screen at its time (Conform).
-  FileImage Read(int frame);
+  // Frame `frame` of the render: a video's frame on screen at its time
+  // (Conform). A video's frame is converted into `reuse` (a spent sample buffer) when it has the frame's size.
+  FileImage Read(int frame, std::vector<float> reuse = {});
+  // A video's frame as its coded samples, into `into` (whose buffer is reused).
+  void ReadPacked(int frame, PackedFrame& into);
   // Times a video's frames at `rate`: output frame f is at f / rate seconds
   // and shows the clip's frame on screen then, the last one whose time from
   // the clip's first frame is at most half an output frame later, so that

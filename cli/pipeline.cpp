@@ -14,6 +14,10 @@ namespace {
 // Two frames in flight on each side of the render.
 constexpr size_t kInFlight = 2;
 
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
 // The reader and writer threads around the render loop, joined on the way
 // out of any error.
 class Pipeline {
@@ -42,12 +46,27 @@ class Pipeline {
       }
       throw Interrupted(frame);
     }
-    session::FillWorld(layer->image, input);
+    if (packed_input()) {
+      const PackedFrame& p = layer->packed;
+      session::FillWorld(session::PixelView{p.bytes.data(), static_cast<std::ptrdiff_t>(p.row_bytes()), p.width, p.height, p.type},
+                         plan_.depth, input);
+      packed_spent_.Give(std::move(layer->packed.bytes));
+    } else {
+      session::FillWorld(layer->image, input);
+    }
   }
 
   // Hands a rendered frame to the writer; false when the writer failed.
   bool Output(int frame, const PF_EffectWorld* output) {
-    return outputs_.Push(Frame{frame, session::ReadWorld(output, plan_.depth, spent_.Take())});
+    if (const auto type = sink_.packed_type()) {
+      Frame out{frame, {}, PackedFrame{0, 0, *type, spent_bytes_.Take()}};
+      PackedFrame& p = out.packed;
+      p.Resize(output->width, output->height, *type);
+      session::ReadWorld(output, plan_.depth,
+                         session::MutablePixelView{p.bytes.data(), static_cast<std::ptrdiff_t>(p.row_bytes()), p.width, p.height, p.type});
+      return outputs_.Push(std::move(out));
+    }
+    return outputs_.Push(Frame{frame, session::ReadWorld(output, plan_.depth, spent_.Take()), {}});
   }
 
   // Ends the writer, finishing a video with what it holds.
@@ -56,7 +75,9 @@ class Pipeline {
     outputs_.Close();
     if (writer_.joinable()) writer_.join();
     if (write_error_) std::rethrow_exception(write_error_);
-    sink_.Finish();
+    const auto t0 = std::chrono::steady_clock::now();
+    sink_.Finish();  // an encoder's last frames are encoded here
+    summary_.write_s += Seconds(t0);
   }
 
   // The error of an interrupt at `frame`, once the output is finished.
@@ -77,7 +98,16 @@ class Pipeline {
     try {
       for (int f : plan_.order) {
         if (cli::Interrupted()) break;
-        if (!inputs_.Push(Frame{f, BoxDownsample(ToHost(plan_.footage.Read(f), plan_.depth), plan_.downsample)})) break;
+        const auto t0 = std::chrono::steady_clock::now();
+        Frame frame{f, {}, {}};
+        if (packed_input()) {
+          frame.packed.bytes = packed_spent_.Take();
+          plan_.footage.ReadPacked(f, frame.packed);
+        } else {
+          frame.image = BoxDownsample(ToHost(plan_.footage.Read(f), plan_.depth), plan_.downsample);
+        }
+        summary_.read_s += Seconds(t0);
+        if (!inputs_.Push(std::move(frame))) break;
       }
     } catch (...) {
       read_error_ = std::current_exception();
@@ -87,7 +117,12 @@ class Pipeline {
 
   void WriteAll() {
     try {
-      while (auto frame = outputs_.Pop()) spent_.Give(sink_.Write(frame->number, std::move(frame->image)));
+      while (auto frame = outputs_.Pop()) {
+        const auto t0 = std::chrono::steady_clock::now();
+        if (frame->image.rgba.empty()) spent_bytes_.Give(sink_.WritePacked(frame->number, std::move(frame->packed)));
+        else spent_.Give(sink_.Write(frame->number, std::move(frame->image)));
+        summary_.write_s += Seconds(t0);
+      }
     } catch (...) {
       write_error_ = std::current_exception();
       outputs_.Abandon();
@@ -99,7 +134,15 @@ class Pipeline {
   RenderSummary& summary_;
   ProgressBar& bar_;
   BoundedQueue<Frame> inputs_{kInFlight}, outputs_{kInFlight};
-  SpentBuffers spent_{kInFlight};
+  // A video's frames go in as coded samples, straight into the input world,
+  // unless they are downsampled first.
+  bool packed_input() const { return plan_.footage.kind == Footage::Kind::kVideo && plan_.downsample <= 1; }
+
+  // Sample buffers handed back for the next frames: written outputs to the
+  // render loop, rendered inputs to the reader (those in the queue, the one
+  // being read and the one being rendered).
+  SpentBuffers<float> spent_{kInFlight};
+  SpentBuffers<uint8_t> spent_bytes_{kInFlight}, packed_spent_{kInFlight + 2};
   std::exception_ptr read_error_, write_error_;
   std::thread reader_, writer_;
 };

@@ -68,26 +68,30 @@ class BoundedQueue {
   bool closed_ = false;
 };
 
-// A frame between two stages: its number and its host values.
+// A frame between two stages: its number and its host values, or for a
+// video in or out its coded samples (a quarter of the memory in 8 bits).
 struct Frame {
   int number = 0;
   HostImage image;
+  PackedFrame packed;  // used when `image` is empty
 };
 
-// Sample buffers of written frames, handed back to the render loop: a buffer
-// that already has a frame's size is filled without being cleared first, and
-// its memory is already the process's.
+// Sample buffers of frames done with, handed back to the stage that fills
+// the next: a buffer that already has a frame's size is filled without being
+// cleared first, and its memory is already the process's. At most `most` are
+// kept, as many as can be in flight.
+template <typename Sample>
 class SpentBuffers {
  public:
   explicit SpentBuffers(size_t most) : most_(most) {}
-  void Give(std::vector<float>&& buffer) {
+  void Give(std::vector<Sample>&& buffer) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (spent_.size() < most_) spent_.push_back(std::move(buffer));
+    if (spent_.size() < most_ && !buffer.empty()) spent_.push_back(std::move(buffer));
   }
-  std::vector<float> Take() {
+  std::vector<Sample> Take() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (spent_.empty()) return {};
-    std::vector<float> b = std::move(spent_.back());
+    std::vector<Sample> b = std::move(spent_.back());
     spent_.pop_back();
     return b;
   }
@@ -95,7 +99,7 @@ class SpentBuffers {
  private:
   std::mutex mutex_;
   size_t most_;
-  std::vector<std::vector<float>> spent_;
+  std::vector<std::vector<Sample>> spent_;
 };
 
 struct RenderPlan;

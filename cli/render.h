@@ -60,6 +60,8 @@ struct RenderSummary {
   std::vector<int> rendered;        // the frame numbers of `files`
   long long skipped = 0;            // frames left as they were (--skip-existing)
   std::vector<double> frame_ms;     // render time of each frame
+  double read_s = 0;                // reading (and decoding) the input frames, on the reader thread
+  double write_s = 0;               // writing (and encoding) the output frames, on the writer thread
   int width = 0, height = 0;        // of the written frames
   std::string description;          // "16-bit PNG"
   long long video_frames = 0;       // frames in a video output

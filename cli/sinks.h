@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ class FrameSink {
   virtual ~FrameSink() = default;
   // Returns the frame's sample buffer, spent, for the next frame to reuse.
   virtual std::vector<float> Write(int frame, HostImage&& image) = 0;
+  // The sample type of a sink that takes frames as coded samples
+  // (WritePacked); nothing for one that takes host values.
+  virtual std::optional<SampleType> packed_type() const { return std::nullopt; }
+  virtual std::vector<uint8_t> WritePacked(int /*frame*/, PackedFrame&& frame) { return std::move(frame.bytes); }
   // Once the last frame is written (or the render stopped): finishes the output.
   virtual void Finish() {}
   // The frames safely stored so far (a video holds them only after Finish()).
@@ -58,6 +63,12 @@ class VideoSink : public FrameSink {
     writer_.Write(file);
     summary_.rendered.push_back(frame);
     return std::move(file.rgba);
+  }
+  std::optional<SampleType> packed_type() const override { return type_; }
+  std::vector<uint8_t> WritePacked(int frame, PackedFrame&& packed) override {
+    writer_.Write(packed);
+    summary_.rendered.push_back(frame);
+    return std::move(packed.bytes);
   }
   void Finish() override {
     summary_.video_frames = writer_.Finish();

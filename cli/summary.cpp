@@ -46,6 +46,13 @@ void PrintStats(const RenderPlan& plan, const RenderSummary& summary, double wal
                 count, wall, wall > 0 ? count / wall : 0.0, render_s, render_s > 0 ? count / render_s : 0.0,
                 render_s > 0 ? mpix / render_s : 0.0);
   out << line;
+  if (plan.footage.kind == Footage::Kind::kVideo || plan.video_out) {
+    // The reader and writer run on their own threads beside the render: their
+    // times overlap it, and the slowest of the three sets the pace.
+    std::snprintf(line, sizeof line, "reading input %.2f s, rendering %.2f s, writing output %.2f s (side by side)\n",
+                  summary.read_s, render_s, summary.write_s);
+    out << line;
+  }
 }
 
 }  // namespace pluvane::cli

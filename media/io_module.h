@@ -21,7 +21,7 @@ namespace pluvane::media {
 struct VideoReader::Impl {
   virtual ~Impl() = default;
   virtual const VideoInfo& info() const = 0;
-  virtual FileImage Read(long long frame) = 0;
+  virtual void Read(long long frame, PackedFrame& into) = 0;
 };
 
 struct VideoWriter::Impl {
@@ -29,7 +29,7 @@ struct VideoWriter::Impl {
   virtual int width() const = 0;
   virtual int height() const = 0;
   virtual const std::string& audio_note() const = 0;
-  virtual void Write(const FileImage& frame) = 0;
+  virtual void Write(const PackedFrame& frame) = 0;
   virtual long long Finish() = 0;
 };
 

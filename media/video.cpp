@@ -66,14 +66,38 @@ SampleType VideoSampleType(VideoCodec codec, int render_bits) {
 VideoReader::VideoReader(const std::string& path) : impl_(MediaLibrary().open_video(path)) {}
 VideoReader::~VideoReader() = default;
 const VideoInfo& VideoReader::info() const { return impl_->info(); }
-FileImage VideoReader::Read(long long frame) { return impl_->Read(frame); }
+FileImage VideoReader::Read(long long frame, std::vector<float> reuse) {
+  impl_->Read(frame, packed_);
+  FileImage image{packed_.width, packed_.height, packed_.type, std::move(reuse)};
+  image.rgba.resize(static_cast<size_t>(image.width) * image.height * 4);  // every sample is written below
+  if (packed_.type == SampleType::kUInt8) {
+    std::copy(packed_.bytes.begin(), packed_.bytes.end(), image.rgba.begin());
+  } else {
+    const auto* s = reinterpret_cast<const uint16_t*>(packed_.bytes.data());
+    std::copy(s, s + image.rgba.size(), image.rgba.begin());
+  }
+  return image;
+}
+
+void VideoReader::Read(long long frame, PackedFrame& into) { impl_->Read(frame, into); }
 
 VideoWriter::VideoWriter(const VideoSettings& settings) : impl_(MediaLibrary().create_video(settings)) {}
 VideoWriter::~VideoWriter() = default;
 int VideoWriter::width() const { return impl_->width(); }
 int VideoWriter::height() const { return impl_->height(); }
 const std::string& VideoWriter::audio_note() const { return impl_->audio_note(); }
-void VideoWriter::Write(const FileImage& frame) { impl_->Write(frame); }
+void VideoWriter::Write(const FileImage& frame) {
+  packed_.Resize(frame.width, frame.height, frame.type == SampleType::kUInt8 ? SampleType::kUInt8 : SampleType::kUInt16);
+  if (packed_.type == SampleType::kUInt8) {
+    std::copy(frame.rgba.begin(), frame.rgba.end(), packed_.bytes.begin());
+  } else {
+    auto* d = reinterpret_cast<uint16_t*>(packed_.bytes.data());
+    for (size_t i = 0; i < frame.rgba.size(); ++i) d[i] = static_cast<uint16_t>(frame.rgba[i]);
+  }
+  impl_->Write(packed_);
+}
+
+void VideoWriter::Write(const PackedFrame& frame) { impl_->Write(frame); }
 long long VideoWriter::Finish() { return impl_->Finish(); }
 
 }  // namespace pluvane::media

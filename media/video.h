@@ -56,6 +56,25 @@ struct VideoInfo {
   SampleType type() const { return bits > 8 ? SampleType::kUInt16 : SampleType::kUInt8; }
 };
 
+// A video frame's samples as the file codes them, RGBA interleaved, top row
+// first: 8-bit codes in bytes, or 16-bit codes in native 16-bit words. A
+// quarter (a half) of a FileImage's memory, which is what a frame between
+// the stages of a render needs.
+struct PackedFrame {
+  int width = 0;
+  int height = 0;
+  SampleType type = SampleType::kUInt8;  // kUInt8 or kUInt16
+  std::vector<uint8_t> bytes;
+  size_t row_bytes() const { return static_cast<size_t>(width) * 4 * (type == SampleType::kUInt8 ? 1 : 2); }
+  // Sets the size; a buffer that already has it keeps its bytes until they are written over.
+  void Resize(int w, int h, SampleType t) {
+    width = w;
+    height = h;
+    type = t;
+    bytes.resize(row_bytes() * static_cast<size_t>(h));
+  }
+};
+
 class VideoReader {
  public:
   // Error when the file is missing, unreadable, damaged or holds no video stream.
@@ -67,12 +86,17 @@ class VideoReader {
   const VideoInfo& info() const;
   // Frame `frame` (0-based). Reading forward decodes on; reading back or far
   // ahead seeks. Error past the end or when the stream cannot be decoded.
-  FileImage Read(long long frame);
+  // `reuse`: a spent sample buffer; one of the frame's size is written over
+  // without being cleared or allocated anew.
+  FileImage Read(long long frame, std::vector<float> reuse = {});
+  // The same frame as its coded samples, into `into` (whose buffer is reused).
+  void Read(long long frame, PackedFrame& into);
 
   struct Impl;  // what the media library's decoder provides (io_module.h)
 
  private:
   std::unique_ptr<Impl> impl_;
+  PackedFrame packed_;  // Read()'s samples before they become floats
 };
 
 // The codec of a video output, picked by the container.
@@ -139,6 +163,7 @@ class VideoWriter {
   const std::string& audio_note() const;
 
   void Write(const FileImage& frame);
+  void Write(const PackedFrame& frame);  // of the settings' size and type
   // Flushes the encoder, ends the audio with the last frame, closes the file
   // and renames it to its final name. Returns the frames the file holds; with
   // none, no file is kept.
@@ -148,6 +173,7 @@ class VideoWriter {
 
  private:
   std::unique_ptr<Impl> impl_;
+  PackedFrame packed_;  // Write()'s samples of a FileImage
 };
 
 }  // namespace pluvane::media

@@ -59,6 +59,18 @@ inline std::string Shell(const std::string& command) {
   return testsupport::Output(command, testsupport::kProgramSeconds);
 }
 
+// ffmpeg's filters that turn a clip's frames into full-range RGB as pluvane
+// reads them: zimg (zscale), chroma interpolated linearly from where the
+// stream places it, each sample rounded once; a clip that names no matrix is
+// BT.709 from 720 lines up and BT.601 below. 16-bit samples for `deep`.
+inline std::string RgbFilters(const std::string& path, int height, bool deep = false) {
+  const std::string matrix =
+      Shell("ffprobe -v error -select_streams v:0 -show_entries stream=color_space -of csv=p=0 '" + path + "'");
+  const bool named = matrix.find_first_not_of(" \n") != std::string::npos && matrix.find("unknown") == std::string::npos;
+  return std::string("zscale=filter=bilinear:dither=none:range=full") +
+         (named ? "" : height >= 720 ? ":matrixin=709" : ":matrixin=170m") + ",format=" + (deep ? "gbrp16le" : "gbrp");
+}
+
 // Makes a clip or picture with the installed ffmpeg; the test fails if it cannot.
 inline void Ffmpeg(const std::string& args) {
   ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -y " + args).code, 0) << args;

@@ -22,8 +22,8 @@ std::string Probe(const std::string& path, const std::string& entries) {
 // `deep`), samples as codes.
 std::vector<float> FfmpegFrame(const std::string& path, int n, int width, int height, bool deep = false) {
   const std::string raw = Shell("ffmpeg -nostdin -v error -i '" + path + "' -vf 'select=eq(n\\," + std::to_string(n) +
-                                "),scale=flags=accurate_rnd+full_chroma_int+full_chroma_inp+bicubic:out_range=full' "
-                                "-vsync 0 -frames:v 1 -pix_fmt " + (deep ? "rgba64le" : "rgba") + " -f rawvideo -");
+                                ")," + RgbFilters(path, height, deep) + "' -vsync 0 -frames:v 1 -pix_fmt " +
+                                (deep ? "rgba64le" : "rgba") + " -f rawvideo -");
   std::vector<float> s(static_cast<size_t>(width) * height * 4);
   if (raw.size() != s.size() * (deep ? 2 : 1)) {
     ADD_FAILURE() << "ffmpeg gave " << raw.size() << " bytes for frame " << n;

@@ -80,9 +80,8 @@ size_t OnScreen(const Timeline& t, long long f, double fps) {
 
 // Every frame of a video as ffmpeg decodes it, in presentation order, 8-bit RGBA.
 std::vector<std::vector<uint8_t>> FfmpegFrames(const std::string& path, int width, int height) {
-  const std::string raw = Shell("ffmpeg -nostdin -v error -i '" + path +
-                                "' -vf 'scale=flags=accurate_rnd+full_chroma_int+full_chroma_inp+bicubic:out_range=full' "
-                                "-fps_mode passthrough -pix_fmt rgba -f rawvideo -");
+  const std::string raw = Shell("ffmpeg -nostdin -v error -i '" + path + "' -vf '" + RgbFilters(path, height) +
+                                "' -fps_mode passthrough -pix_fmt rgba -f rawvideo -");
   const size_t size = static_cast<size_t>(width) * height * 4;
   std::vector<std::vector<uint8_t>> frames;
   for (size_t at = 0; at + size <= raw.size(); at += size) frames.emplace_back(raw.begin() + at, raw.begin() + at + size);
