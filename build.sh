@@ -65,12 +65,18 @@ case "${1:-}" in
     build build -DPLUVANE_BUILD_CLI=ON -DPLUVANE_SLURM_TEST=ON
     (cd build && ctest --output-on-failure -j "$JOBS")
     # Frames rendered from many threads at once, and rows spread over workers.
-    cmake -S . -B build-tsan -DPLUVANE_TSAN=ON -DPLUVANE_BUILD_CLI=OFF -DPLUVANE_BUILD_BENCH=OFF >/dev/null
+    cmake -S . -B build-tsan -DPLUVANE_TSAN=ON -DPLUVANE_BUILD_CLI=ON -DPLUVANE_BUILD_BENCH=OFF >/dev/null
     cmake --build build-tsan -j "$JOBS" --target test_render test_regression
     TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_render --gtest_filter='*Thread*:*Worker*'
     # The regression frames: sample tables, the height field in bands and the
     # pixel pass on one, two and three workers.
     TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_regression
+    # Video decoded, rendered and encoded on three threads, and sequences read and
+    # written beside the render: the tests run the sanitized pluvane. FFmpeg's and
+    # OpenImageIO's own threads are not instrumented (tests/support/tsan_media.supp).
+    cmake --build build-tsan -j "$JOBS" --target test_media pluvane
+    PLUVANE_MODULE=$PWD/build-tsan/pluvane_effect.so TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/support/tsan_media.supp" \
+      ./build-tsan/tests/test_media --gtest_filter='Footage.*:Timing.RoundTrips*'
     # The frei0r filter through dlopen: instances rendering from several threads, every parameter swept.
     if [[ -f /usr/include/frei0r.h ]]; then
       cmake --build build-tsan -j "$JOBS" --target test_frei0r
