@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "tests/cli/cli_test_util.h"
+#include "tests/support/cli_fixture.h"
 
 namespace {
 
