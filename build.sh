@@ -3,7 +3,9 @@
 #   ./build.sh demo   install what is missing, build, render the demo
 #   ./build.sh test   install what is missing, build normal and sanitized, run every test
 #   ./build.sh bench  build and run the benchmarks
-#   ./build.sh package  build what is installed and make the Debian package build/pluvane_VERSION_amd64.deb
+#   ./build.sh package  build what is installed and make the Debian package build/pluvane_VERSION_amd64.deb,
+#                       and the plug-ins for Linux and Windows, build/pluvane-ofx-VERSION.zip
+#   ./build.sh windows  cross-build the Windows files into build-win64 (MinGW-w64)
 #   ./build.sh fuzz [MINUTES [TARGET...]]  fuzz every target (or those named) for MINUTES each (60), growing fuzz/corpus (README: Fuzzing)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -17,8 +19,9 @@ PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev 
 # an X server for Kdenlive's compositing in melt and qmllint for the Shotcut panel, lintian
 # for the package; Kdenlive and Shotcut themselves, driven under Xvfb with xdotool (D-Bus to
 # reach Kdenlive, ImageMagick to compare their monitors); expat for ofxcheck (the official
-# OpenFX host library, ../shared/ofx-host).
-TEST_PACKAGES=(slurm-wlm munge procps iproute2 parallel lintian
+# OpenFX host library, ../shared/ofx-host); the MinGW-w64 cross compiler and Wine for the
+# Windows build's test.
+TEST_PACKAGES=(slurm-wlm munge procps iproute2 parallel lintian g++-mingw-w64-x86-64-posix wine64
                clang-14 libclang-rt-14-dev libexpat1-dev
                melt xvfb xauth qtdeclarative5-dev-tools gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
                kdenlive shotcut xdotool imagemagick dbus libglib2.0-bin)
@@ -36,6 +39,13 @@ install_deps() {  # install_deps [extra packages...]
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
+}
+
+# The Windows files (frei0r-1/pluvane.dll, OFX/pluvane.ofx.bundle/Contents/Win64/pluvane.ofx) in build-win64.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix)
+build_windows() {
+  cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build-win64 -j "$JOBS" --target pluvane_frei0r pluvane_ofx
 }
 
 build() {  # build DIR [cmake options...]
@@ -91,6 +101,28 @@ case "${1:-}" in
     # cpack's notes (among them the maintainer scripts left out on purpose) go to build/cpack.log.
     (cd build && cpack -G DEB >cpack.log 2>&1) || { cat build/cpack.log >&2; exit 1; }
     echo "built $(ls build/pluvane_*_amd64.deb); install it with: apt install ./build/pluvane_*_amd64.deb"
+    # One OpenFX bundle for Linux and Windows, the frei0r DLL with the editors' panels and the install note, zipped.
+    install_deps "${WINDOWS_PACKAGES[@]}"
+    build_windows
+    version=$(sed -n 's/^project(pluvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    stage=build/zip/pluvane-ofx-$version
+    rm -rf build/zip && mkdir -p "$stage/frei0r-1"
+    cp -r build/OFX/pluvane.ofx.bundle "$stage/"
+    cp -r build-win64/OFX/pluvane.ofx.bundle/Contents/Win64 "$stage/pluvane.ofx.bundle/Contents/"
+    strip --strip-unneeded "$stage/pluvane.ofx.bundle/Contents/Linux-x86-64/pluvane.ofx"
+    cp build-win64/frei0r-1/pluvane.dll "$stage/frei0r-1/"
+    mkdir -p "$stage/kdenlive" "$stage/shotcut"
+    cp editors/kdenlive/frei0r_pluvane.xml "$stage/kdenlive/"
+    cp -r editors/shotcut/pluvane "$stage/shotcut/"
+    sed "s/@VERSION@/$version/" packaging/windows/INSTALL.txt | sed 's/$/\r/' >"$stage/INSTALL.txt"
+    rm -f "build/pluvane-ofx-$version.zip"
+    (cd build/zip && cmake -E tar cf "../pluvane-ofx-$version.zip" --format=zip "pluvane-ofx-$version")
+    echo "built build/pluvane-ofx-$version.zip (OpenFX for Linux-x86-64 and Win64, frei0r for Windows)"
+    ;;
+  windows)
+    install_deps "${WINDOWS_PACKAGES[@]}"
+    build_windows
+    echo "built build-win64/frei0r-1/pluvane.dll and build-win64/OFX/pluvane.ofx.bundle/Contents/Win64/pluvane.ofx"
     ;;
   fuzz)
     # A long run of every target in turn; new inputs that reach new code are
@@ -102,7 +134,7 @@ case "${1:-}" in
     fuzz/run.sh --keep build-fuzz $((minutes * 60)) "${@:3}"
     ;;
   *)
-    echo "usage: $0 demo|test|bench|package|fuzz [MINUTES]" >&2
+    echo "usage: $0 demo|test|bench|package|windows|fuzz [MINUTES]" >&2
     exit 2
     ;;
 esac

@@ -28,6 +28,13 @@ PF_Err HostCopy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst,
                 PF_Rect* dst_r);
 PF_Err HostFill(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* dst_rect,
                 PF_EffectWorld* world);
+// The row suite's runs of area samples (sampling.cpp).
+PF_Err SampleRun8(PF_ProgPtr effect_ref, const PF_Fixed* xs, PF_Fixed y, A_long count, const PF_SampPB* params,
+                  PF_Pixel* dst, A_long* failed_index);
+PF_Err SampleRun16(PF_ProgPtr effect_ref, const PF_Fixed* xs, PF_Fixed y, A_long count, const PF_SampPB* params,
+                   PF_Pixel16* dst, A_long* failed_index);
+PF_Err SampleRunFloat(PF_ProgPtr effect_ref, const PF_Fixed* xs, PF_Fixed y, A_long count, const PF_SampPB* params,
+                      PF_PixelFloat* dst, A_long* failed_index);
 PF_Err HostIterate8(PF_InData* in_data, A_long progress_base, A_long progress_final,
                     PF_EffectWorld* src, const PF_Rect* area, void* refcon,
                     PF_IteratePixel8Func pix_fn, PF_EffectWorld* dst);

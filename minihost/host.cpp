@@ -1,7 +1,5 @@
 #include "minihost/host.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -13,6 +11,7 @@
 
 #include "minihost/callbacks.h"
 #include "minihost/composition.h"
+#include "minihost/platform.h"
 
 #ifndef PLUVANE_MODULE_PATH
 #define PLUVANE_MODULE_PATH ""
@@ -84,14 +83,12 @@ double Interpolate(const std::vector<Keyframe>& keys, double t, bool second) {
 
 MiniHost::MiniHost(const std::string& module_path, LayerSettings settings)
     : settings_(settings) {
-  module_ = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!module_) {
-    const char* why = dlerror();
-    throw HostError("cannot load the effect module '" + module_path + "': " + (why ? why : "?"));
-  }
-  main_entry_ = reinterpret_cast<PF_MainEntryFunc>(dlsym(module_, "MainEntry"));
+  std::string why;
+  module_ = platform::OpenModule(module_path, &why);
+  if (!module_) throw HostError("cannot load the effect module '" + module_path + "': " + why);
+  main_entry_ = reinterpret_cast<PF_MainEntryFunc>(platform::FindSymbol(module_, "MainEntry"));
   if (!main_entry_) {
-    dlclose(module_);
+    platform::CloseModule(module_);
     throw HostError("the module '" + module_path + "' exports no MainEntry");
   }
   RegisterHostSuites();
@@ -116,7 +113,7 @@ void MiniHost::RegisterHostSuites() {
 }
 
 MiniHost::~MiniHost() {
-  if (module_) dlclose(module_);
+  platform::CloseModule(module_);
 }
 
 std::string MiniHost::DefaultModulePath() {

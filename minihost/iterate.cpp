@@ -6,6 +6,9 @@
 //
 // "PF Iterate Generic Suite": runs a function for every index of a range
 // across the same workers, for work that is not one pixel at a time.
+//
+// "Pluvane Iterate Rows Suite", this host's own: the pixel iteration with a
+// whole row per call.
 #include <algorithm>
 #include <atomic>
 #include <vector>
@@ -78,6 +81,33 @@ PF_Err Iterate(PF_InData* in_data, PF_EffectWorld* src, const PF_Rect* area, voi
   return PF_Err_NONE;
 }
 
+// The rows of the area, each handed to fn whole, on the same workers and
+// with the same cancelling, progress and error rules as the pixel iteration.
+PF_Err IterateRows(PF_InData* in_data, const PF_Rect* area, void* refcon, PF_IterateRowFunc fn,
+                   PF_EffectWorld* dst) {
+  if (!in_data || !dst || !dst->data || !fn) return PF_Err_BAD_CALLBACK_PARAM;
+  MiniHost* host = MiniHost::FromRef(in_data->effect_ref);
+  ForgetSampleTables(MiniHost::ContextFromRef(in_data->effect_ref), dst);
+  const PF_LRect r = ClipToWorld(dst, area);
+  if (r.left >= r.right || r.top >= r.bottom) return PF_Err_NONE;
+  std::vector<PF_Err> row_err(static_cast<size_t>(r.bottom - r.top), PF_Err_NONE);
+  WorkCounter rows(*host, MiniHost::Work::kRows, r.bottom - r.top);
+  RunParallel(host->settings().threads, r.bottom - r.top, [&](A_long i) {
+    if (host->cancel_requested()) return;
+    const A_long y = r.top + i;
+    uint8_t* row = reinterpret_cast<uint8_t*>(dst->data) + static_cast<ptrdiff_t>(y) * dst->rowbytes;
+    row_err[static_cast<size_t>(i)] = fn(refcon, y, r.left, r.right, row);
+    rows.OneDone();
+  }, 1, &host->settings().thread_runner);
+
+  if (host->cancel_requested()) return PF_Interrupt_CANCEL;
+  for (PF_Err err : row_err)
+    if (err) return err;
+  return PF_Err_NONE;
+}
+
+const PF_IterateRowsSuite1 kIterateRowsSuite = {IterateRows, SampleRun8, SampleRun16, SampleRunFloat};
+
 PF_Err IterateFloat(PF_InData* in_data, A_long, A_long, PF_EffectWorld* src, const PF_Rect* area,
                     void* refcon, PF_IteratePixelFloatFunc pix_fn, PF_EffectWorld* dst) {
   return Iterate<PF_PixelFloat>(in_data, src, area, refcon, pix_fn, dst);
@@ -119,6 +149,7 @@ PF_Err HostIterate16(PF_InData* in_data, A_long, A_long, PF_EffectWorld* src, co
 void RegisterIterateSuites(MiniHost& host) {
   host.RegisterSuite(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1, &kIterateFloatSuite);
   host.RegisterSuite(kPFIterateGenericSuite, kPFIterateGenericSuiteVersion1, &kIterateGenericSuite);
+  host.RegisterSuite(kPluvaneIterateRowsSuite, kPluvaneIterateRowsSuiteVersion1, &kIterateRowsSuite);
 }
 
 }  // namespace minihost

@@ -17,14 +17,15 @@
 //    2^37, which a double holds exactly whatever the order of the additions.
 //    For boxes wider than 16 columns it is therefore taken from per-row
 //    prefix sums of the world (built once per world and command, on the first
-//    such sample), in a time independent of the box width; narrower boxes add
-//    their pixels directly, which is cheaper than building the table. The
-//    rows are then combined in double exactly as a pixel-by-pixel sum
-//    combines them, so the result is the same to the bit either way.
+//    such sample), in a time independent of the box width; narrower boxes
+//    count their pixels in integers, which is cheaper than building the
+//    table. The rows are then combined in double exactly as a pixel-by-pixel
+//    sum combines them, so the result is the same to the bit either way.
 //  - Float: sums of floats round in double, and the rounding depends on the
 //    order, so every pixel is still read and added in row order; only the
 //    weights and the edge clamping are worked out once per call instead of
-//    per pixel.
+//    per pixel. The four channels are added side by side, each in its own
+//    lane with its own additions in the same order.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -254,34 +255,28 @@ void SumRowsInteger(const RowSums& t, const PF_EffectWorld* w, const Axis& ax, c
   }
 }
 
-// One row's weighted sums of the four channels, in alpha, red, green, blue
-// order; the row's total then goes into the box's sums with its row weight.
-struct RowSum {
-  double a = 0, r = 0, g = 0, b = 0;
-  template <typename Pixel>
-  void Add(double w, const Pixel& q) {
-    a += w * q.alpha;
-    r += w * q.red;
-    g += w * q.green;
-    b += w * q.blue;
-  }
-  // A pixel of weight exactly 1, added as it is.
-  template <typename Pixel>
-  void Add(const Pixel& q) {
-    a += static_cast<double>(q.alpha);
-    r += static_cast<double>(q.red);
-    g += static_cast<double>(q.green);
-    b += static_cast<double>(q.blue);
-  }
-  void AddTo(double acc[4], double wy) const {
-    acc[0] += wy * a;
-    acc[1] += wy * r;
-    acc[2] += wy * g;
-    acc[3] += wy * b;
-  }
-};
+// Four lanes, one per channel (alpha, red, green, blue): every lane takes the
+// same operations a channel of its own would, in the same order.
+typedef double Lanes4 __attribute__((vector_size(32)));
+typedef int32_t Counts4 __attribute__((vector_size(16)));
 
-// Every pixel read and added in row order (float, or no table). The weights
+// sum += w × q, or sum += q for a pixel of weight exactly 1 (1 × p is p).
+template <typename Pixel>
+inline void AddLanes(Lanes4& sum, double w, const Pixel& q) {
+  sum += w * Lanes4{static_cast<double>(q.alpha), static_cast<double>(q.red), static_cast<double>(q.green),
+                    static_cast<double>(q.blue)};
+}
+template <typename Pixel>
+inline void AddLanes(Lanes4& sum, const Pixel& q) {
+  sum += Lanes4{static_cast<double>(q.alpha), static_cast<double>(q.red), static_cast<double>(q.green),
+                static_cast<double>(q.blue)};
+}
+template <typename Pixel>
+inline Counts4 CountsOf(const Pixel& q) {
+  return Counts4{q.alpha, q.red, q.green, q.blue};
+}
+
+// Float: every pixel read and added in row order, in double. The weights
 // inside the box are exactly 1, so those pixels are added as they are
 // (1 × p is p); columns need clamping only when the box crosses an edge.
 template <typename Pixel>
@@ -289,36 +284,64 @@ void SumRowsDirect(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, doub
   const long width = w->width;
   const long firstCol = ax.first, lastCol = ax.first + ax.count - 1;
   const bool inside = firstCol >= 0 && lastCol < width;
+  Lanes4 total{acc[0], acc[1], acc[2], acc[3]};
   for (int j = 0; j < ay.count; ++j) {
     const double wy = ay.W(j);
     if (wy == 0) continue;
     const Pixel* row = RowPtr<Pixel>(w, ay.first + j);
-    RowSum sum;
+    Lanes4 sum{0, 0, 0, 0};
     if (inside) {
       const Pixel* p = row + firstCol;
-      if (ax.wFirst != 0) {
-        sum.Add(ax.wFirst, *p);
-      }
+      if (ax.wFirst != 0) AddLanes(sum, ax.wFirst, *p);
       if (ax.count > 1) {
-        for (int i = 1; i < ax.count - 1; ++i) {
-          const Pixel& q = p[i];
-          sum.Add(q);
-        }
-        if (ax.wLast != 0) {
-          const Pixel& q = p[ax.count - 1];
-          sum.Add(ax.wLast, q);
-        }
+        for (int i = 1; i < ax.count - 1; ++i) AddLanes(sum, p[i]);
+        if (ax.wLast != 0) AddLanes(sum, ax.wLast, p[ax.count - 1]);
       }
     } else {
       for (int i = 0; i < ax.count; ++i) {
         const double wx = ax.W(i);
         if (wx == 0) continue;
-        const Pixel& q = row[std::clamp<long>(ax.first + i, 0, width - 1)];
-        sum.Add(wx, q);
+        AddLanes(sum, wx, row[std::clamp<long>(ax.first + i, 0, width - 1)]);
       }
     }
-    sum.AddTo(acc, wy);
+    total += wy * sum;
   }
+  for (int c = 0; c < 4; ++c) acc[c] = total[c];
+}
+
+// Integer depths: a row's weighted sum is a whole number of 2^-16 (see
+// above). Here the inner pixels of weight 1 are counted in integers (at most
+// 1100 pixels of at most 65535 fit in 31 bits), and the row's sum is formed
+// in units of 2^-16 from the counts and the two edge pixels; each of those
+// products and sums is a whole number below 2^53, so exact in double, and
+// the row's sum is the very value the pixel-by-pixel double sum reaches.
+template <typename Pixel>
+void SumRowsCounted(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, double acc[4]) {
+  const long width = w->width;
+  const double WF = ax.wFirst * 65536.0, WL = ax.wLast * 65536.0;
+  const long firstCol = ax.first, lastCol = ax.first + ax.count - 1;
+  const bool inside = firstCol >= 0 && lastCol < width;
+  Lanes4 total{acc[0], acc[1], acc[2], acc[3]};
+  for (int j = 0; j < ay.count; ++j) {
+    const double wy = ay.W(j);
+    if (wy == 0) continue;
+    const Pixel* row = RowPtr<Pixel>(w, ay.first + j);
+    const Pixel& pf = row[std::clamp<long>(firstCol, 0, width - 1)];
+    Lanes4 units{WF * pf.alpha, WF * pf.red, WF * pf.green, WF * pf.blue};
+    if (ax.count > 1) {
+      const Pixel& pl = row[std::clamp<long>(lastCol, 0, width - 1)];
+      Counts4 inner{0, 0, 0, 0};
+      if (inside) {
+        for (long x = firstCol + 1; x < lastCol; ++x) inner += CountsOf(row[x]);
+      } else {
+        for (long x = firstCol + 1; x < lastCol; ++x) inner += CountsOf(row[std::clamp<long>(x, 0, width - 1)]);
+      }
+      units = (units + 65536.0 * __builtin_convertvector(inner, Lanes4)) +
+              Lanes4{WL * pl.alpha, WL * pl.red, WL * pl.green, WL * pl.blue};
+    }
+    total += wy * (units * kFix);
+  }
+  for (int c = 0; c < 4; ++c) acc[c] = total[c];
 }
 
 // The same sums as SumRowsDirect for boxes of at most two pixels on each
@@ -332,21 +355,17 @@ inline __attribute__((always_inline)) void SumRowsSmall(const PF_EffectWorld* w,
   const long c1 = std::clamp<long>(ax.first + 1, 0, width - 1);
   const double wx0 = ax.wFirst, wx1 = ax.wLast;
   const bool two = ax.count == 2;
+  Lanes4 total{acc[0], acc[1], acc[2], acc[3]};
   for (int j = 0; j < ay.count; ++j) {
     const double wy = j == 0 ? ay.wFirst : ay.wLast;
     if (wy == 0) continue;
     const Pixel* row = RowPtr<Pixel>(w, ay.first + j);
-    RowSum sum;
-    if (wx0 != 0) {
-      const Pixel& p = row[c0];
-      sum.Add(wx0, p);
-    }
-    if (two && wx1 != 0) {
-      const Pixel& p = row[c1];
-      sum.Add(wx1, p);
-    }
-    sum.AddTo(acc, wy);
+    Lanes4 sum{0, 0, 0, 0};
+    if (wx0 != 0) AddLanes(sum, wx0, row[c0]);
+    if (two && wx1 != 0) AddLanes(sum, wx1, row[c1]);
+    total += wy * sum;
   }
+  for (int c = 0; c < 4; ++c) acc[c] = total[c];
 }
 
 // Any box: the weighted mean of the pixels it covers.
@@ -372,7 +391,7 @@ __attribute__((noinline)) PF_Err AreaSampleBox(PF_ProgPtr ref, PF_Fixed x, PF_Fi
     // serves wide boxes only. Both give the same sums (see above).
     const RowSums* t = ax.count > kTableMinColumns ? TablesFor<Pixel>(ref, pb->src) : nullptr;
     if (t) SumRowsInteger<Pixel>(*t, pb->src, ax, ay, acc);
-    else SumRowsDirect<Pixel>(pb->src, ax, ay, acc);
+    else SumRowsCounted<Pixel>(pb->src, ax, ay, acc);
   }
   if (total == 1.0) {  // v / 1 is v
     dst->alpha = Store<Channel>(acc[0]);
@@ -415,6 +434,39 @@ PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, P
   return AreaSampleBox<Pixel>(ref, x, y, pb, dst);
 }
 
+// A run of samples of one row: each the area sample above would give. When
+// the request is the centred half-pixel box on a whole row, the samples at
+// whole columns are the pixels themselves, read without a call apiece.
+template <typename Pixel>
+PF_Err AreaSampleRun(PF_ProgPtr ref, const PF_Fixed* xs, PF_Fixed y, A_long count, const PF_SampPB* pb, Pixel* dst,
+                     A_long* failed_index) {
+  PF_Err first = PF_Err_NONE;
+  A_long at = count;
+  const PF_EffectWorld* w = pb ? pb->src : nullptr;
+  const bool whole = dst && xs && w && w->data && w->width > 0 && w->height > 0 && pb->x_radius == 32768 &&
+                     pb->y_radius == 32768 && (y & 0xFFFF) == 0;
+  const Pixel* row = whole ? RowPtr<Pixel>(w, y >> 16) : nullptr;
+  for (A_long i = 0; i < count; ++i) {
+    PF_Err err = PF_Err_NONE;
+    if (whole && (xs[i] & 0xFFFF) == 0) {
+      const Pixel p = row[std::clamp<long>(xs[i] >> 16, 0, w->width - 1)];
+      if constexpr (std::is_floating_point_v<decltype(p.red)>) {
+        dst[i].alpha = p.alpha + 0.0f;
+        dst[i].red = p.red + 0.0f;
+        dst[i].green = p.green + 0.0f;
+        dst[i].blue = p.blue + 0.0f;
+      } else {
+        dst[i] = p;
+      }
+    } else {
+      err = AreaSample<Pixel>(ref, xs ? xs[i] : 0, y, pb, dst ? dst + i : nullptr);
+    }
+    if (err && !first) first = err, at = i;
+  }
+  if (failed_index) *failed_index = at;
+  return first;
+}
+
 // Nearest-neighbour (half-width 0) and subpixel (half a pixel) sampling are
 // served by the same filter with fixed half-widths.
 template <typename Pixel, PF_Fixed kHalfWidth>
@@ -436,6 +488,19 @@ const PF_SamplingFloatSuite1 kSamplingFloat = {NearestSample<PF_PixelFloat>, Sub
                                                AreaSample<PF_PixelFloat>};
 
 }  // namespace
+
+PF_Err SampleRun8(PF_ProgPtr ref, const PF_Fixed* xs, PF_Fixed y, A_long count, const PF_SampPB* pb, PF_Pixel* dst,
+                  A_long* failed_index) {
+  return AreaSampleRun<PF_Pixel>(ref, xs, y, count, pb, dst, failed_index);
+}
+PF_Err SampleRun16(PF_ProgPtr ref, const PF_Fixed* xs, PF_Fixed y, A_long count, const PF_SampPB* pb,
+                   PF_Pixel16* dst, A_long* failed_index) {
+  return AreaSampleRun<PF_Pixel16>(ref, xs, y, count, pb, dst, failed_index);
+}
+PF_Err SampleRunFloat(PF_ProgPtr ref, const PF_Fixed* xs, PF_Fixed y, A_long count, const PF_SampPB* pb,
+                      PF_PixelFloat* dst, A_long* failed_index) {
+  return AreaSampleRun<PF_PixelFloat>(ref, xs, y, count, pb, dst, failed_index);
+}
 
 void RegisterSamplingSuites(MiniHost& host) {
   host.RegisterSuite(kPFSampling8Suite, kPFSamplingSuiteVersion1, &kSampling8);

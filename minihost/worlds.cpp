@@ -1,13 +1,12 @@
 // Image buffers: allocation with row padding and tracking, "PF World Suite"
 // 1 and 2, and the fill and copy utility callbacks.
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "minihost/callbacks.h"
 #include "minihost/parallel.h"
+#include "minihost/platform.h"
 
 namespace minihost {
 namespace {
@@ -33,9 +32,7 @@ void AdviseLargePages(std::vector<uint8_t>& storage, size_t bytes) {
   const uintptr_t begin = reinterpret_cast<uintptr_t>(storage.data());
   const uintptr_t first = (begin + kLarge - 1) & ~(kLarge - 1);
   const uintptr_t last = (begin + bytes) & ~(kLarge - 1);
-#ifdef MADV_HUGEPAGE
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // a hint: failure is harmless
-#endif
+  if (last > first) platform::AdviseLargePages(reinterpret_cast<void*>(first), last - first);
 }
 
 }  // namespace

@@ -29,6 +29,8 @@ typedef struct SPBasicSuite {
 #define kPFIterateFloatSuiteVersion1 1
 #define kPFIterateGenericSuite "PF Iterate Generic Suite"
 #define kPFIterateGenericSuiteVersion1 1
+#define kPluvaneIterateRowsSuite "Pluvane Iterate Rows Suite"
+#define kPluvaneIterateRowsSuiteVersion1 1
 #define kPFWorldSuite "PF World Suite"
 #define kPFWorldSuiteVersion1 1
 #define kPFWorldSuiteVersion2 2
@@ -118,6 +120,31 @@ typedef PF_Err (*PF_IterateGenericFunc)(void* refcon, A_long thread_index, A_lon
 typedef struct {
   PF_Err (*iterate_generic)(PF_ProgPtr effect_ref, A_long iterations, void* refcon, PF_IterateGenericFunc fn);
 } PF_IterateGenericSuite1;
+
+// ---- Pluvane Iterate Rows Suite 1 --------------------------------------------------------
+// Our own host's suite, offered by no other host: the pixel pass a row at a
+// time, so that an effect can work on many pixels per call. fn runs once for
+// every row y of `area` (the whole of dst when null) with the row's columns
+// x_begin..x_end−1; `row` points at dst's pixel (0, y), in dst's own pixel
+// type. Rows may run at the same time on the host's threads, in any
+// order. Returns the error of the first failing row in row order, or
+// PF_Interrupt_CANCEL when the user cancelled.
+//
+// The area_sample_run functions sample `count` positions of one row with one
+// request: dst[i] gets what the depth's area_sample gives for (xs[i], y) and
+// `params`. They return the error of the first failing sample and put its
+// index in *failed_index (count when none failed); every sample is made.
+typedef PF_Err (*PF_IterateRowFunc)(void* refcon, A_long y, A_long x_begin, A_long x_end, void* row);
+typedef struct {
+  PF_Err (*iterate_rows)(PF_InData* in_data, const PF_Rect* area, void* refcon, PF_IterateRowFunc fn,
+                         PF_EffectWorld* dst);
+  PF_Err (*area_sample_run)(PF_ProgPtr effect_ref, const PF_Fixed* xs, PF_Fixed y, A_long count,
+                            const PF_SampPB* params, PF_Pixel* dst, A_long* failed_index);
+  PF_Err (*area_sample_run16)(PF_ProgPtr effect_ref, const PF_Fixed* xs, PF_Fixed y, A_long count,
+                              const PF_SampPB* params, PF_Pixel16* dst, A_long* failed_index);
+  PF_Err (*area_sample_run_float)(PF_ProgPtr effect_ref, const PF_Fixed* xs, PF_Fixed y, A_long count,
+                                  const PF_SampPB* params, PF_PixelFloat* dst, A_long* failed_index);
+} PF_IterateRowsSuite1;
 
 // ---- smart pre-render and smart render ------------------------------------------------
 typedef struct {

@@ -1,8 +1,8 @@
 #include "dispatch.h"
 
-#include "params.h"
-#include "ripple/driver.h"
-#include "ripple/snapshot.h"
+#include "common/params.h"
+#include "host/driver.h"
+#include "common/snapshot.h"
 
 namespace {
 

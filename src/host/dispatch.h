@@ -3,7 +3,7 @@
 // pixel depth.
 #pragma once
 
-#include "fxenv.h"
+#include "common/fxenv.h"
 
 PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
                       PF_PreRenderExtra* extra);

@@ -1,6 +1,6 @@
 #include "enabling.h"
 
-#include "params.h"
+#include "common/params.h"
 
 namespace {
 

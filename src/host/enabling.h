@@ -2,7 +2,7 @@
 // choices leave idle.
 #pragma once
 
-#include "fxenv.h"
+#include "common/fxenv.h"
 
 PF_Err FXE_EnableEffectControl(Fxenv& env, int index);
 PF_Err FXE_DisableEffectControl(Fxenv& env, int index);

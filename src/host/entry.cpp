@@ -6,7 +6,7 @@
 
 #include "dispatch.h"
 #include "enabling.h"
-#include "params.h"
+#include "common/params.h"
 
 namespace {
 

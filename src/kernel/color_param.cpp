@@ -3,7 +3,7 @@
 #include <type_traits>
 
 #include "kernel/pixel.h"
-#include "ripple/snapshot.h"
+#include "common/snapshot.h"
 
 namespace {
 

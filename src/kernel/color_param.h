@@ -4,7 +4,7 @@
 // hosts, and a failing host call, give the widened 8-bit colour.
 #pragma once
 
-#include "host/fxenv.h"
+#include "common/fxenv.h"
 #include "pf_effect.h"
 
 // The colour of control `index` at (time, time_step, time_scale), as a pixel

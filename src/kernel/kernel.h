@@ -15,6 +15,11 @@ template <class T>
 using FX_SampleFn = PF_Err (*)(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* params,
                                T* dst_pixel);
 
+// The host's run of area samples along one row, for pixel type T.
+template <class T>
+using FX_SampleRunFn = PF_Err (*)(PF_ProgPtr effect_ref, const PF_Fixed* xs, PF_Fixed y, A_long count,
+                                  const PF_SampPB* params, T* dst, A_long* failed_index);
+
 // The product of two 16.16 numbers as 16.16, rounded to nearest and saturated
 // to the 32-bit range.
 PF_Fixed FixMul(PF_Fixed a, PF_Fixed b);
@@ -54,6 +59,9 @@ struct RIPInfo {
   PF_SampPB sampPB{};            // template of every sample request; src is the input
   PF_InData* inData = nullptr;   // the host's math callbacks
   FX_SampleFn<T> sampleFn = nullptr;
+  // Set by a host that iterates by rows and samples runs: calm pixels next
+  // to each other are sampled with one call.
+  FX_SampleRunFn<T> sampleRunFn = nullptr;
 
   // Filled by PrepareCalmWater: what every pixel of calm water (no height
   // difference to its left and upper neighbours) shares, worked out once by
@@ -87,9 +95,21 @@ void PrepareCalmWater(RIPInfo<T>& info);
 template <class T>
 PF_Err BlobRIP(void* refcon, A_long x, A_long y, T* in, T* out);
 
+// The same pixels, a row at a time (the host's row iteration): columns
+// x_begin..x_end−1 of row y, `row` pointing at the output's pixel (0, y).
+// Every pixel gets the bytes BlobRIP gives it; the host's sample, square root
+// and power are called for each pixel as BlobRIP calls them, and the
+// arithmetic between them runs on several pixels at once. Returns the error
+// of the row's first failing pixel.
+template <class T>
+PF_Err BlobRIPRow(void* refcon, A_long y, A_long x_begin, A_long x_end, void* row);
+
 extern template PF_Err BlobRIP<PF_Pixel>(void*, A_long, A_long, PF_Pixel*, PF_Pixel*);
 extern template PF_Err BlobRIP<PF_Pixel16>(void*, A_long, A_long, PF_Pixel16*, PF_Pixel16*);
 extern template PF_Err BlobRIP<PF_PixelFloat>(void*, A_long, A_long, PF_PixelFloat*, PF_PixelFloat*);
+extern template PF_Err BlobRIPRow<PF_Pixel>(void*, A_long, A_long, A_long, void*);
+extern template PF_Err BlobRIPRow<PF_Pixel16>(void*, A_long, A_long, A_long, void*);
+extern template PF_Err BlobRIPRow<PF_PixelFloat>(void*, A_long, A_long, A_long, void*);
 extern template void PrepareCalmWater<PF_Pixel>(RIPInfo<PF_Pixel>&);
 extern template void PrepareCalmWater<PF_Pixel16>(RIPInfo<PF_Pixel16>&);
 extern template void PrepareCalmWater<PF_PixelFloat>(RIPInfo<PF_PixelFloat>&);

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "kernel/fx_types.h"
+#include "common/fx_types.h"
 #include "pf_effect.h"
 
 template <class T>

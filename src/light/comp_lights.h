@@ -2,7 +2,7 @@
 #pragma once
 
 #include "aegp_suites.h"
-#include "host/fxenv.h"
+#include "common/fxenv.h"
 #include "light/light_shade.h"
 
 // Walks the layers of the composition holding the effect's layer and adds

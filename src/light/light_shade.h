@@ -16,7 +16,7 @@
 #include <array>
 #include <cmath>
 
-#include "kernel/fx_types.h"
+#include "common/fx_types.h"
 #include "pf_effect.h"
 
 // Light types. Any other value takes a slot but is never shaded.

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "host/params.h"
+#include "common/params.h"
 #include "ripple/height_field.h"
 
 namespace {

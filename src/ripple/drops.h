@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "pf_suites.h"
-#include "ripple/snapshot.h"
+#include "common/snapshot.h"
 
 // The classic 32-bit linear congruential generator. A draw advances the state
 // and returns the new state; Value15 gives the 15 bits a draw contributes.

@@ -3,7 +3,7 @@
 // ring-shaped ripple to it; nothing else writes it.
 #pragma once
 
-#include "ripple/snapshot.h"
+#include "common/snapshot.h"
 
 // Adds the ripple of one drop to `field`. `centre` (z ignored) and `radius`
 // are in working units; `par` gives the scale factors to buffer pixels.

@@ -3,7 +3,7 @@
 // version that allocated it: version 2 for float worlds, version 1 otherwise.
 #pragma once
 
-#include "host/fxenv.h"
+#include "common/fxenv.h"
 
 class FX_NewWorld {
  public:

@@ -9,7 +9,7 @@
 #include "tests/support/fault_plan.h"
 #include "tests/support/test_host.h"
 #include "minihost/host.h"
-#include "host/params.h"
+#include "common/params.h"
 #include "tests/support/world_util.h"
 
 namespace {
@@ -80,17 +80,22 @@ TEST_F(FoundFault, AThrowingColourSuiteStillChecksTheColourControlIn) {
   }
 }
 
-// The kernel's first square root (of pixel 0) comes back NaN: the pixel's
+// The kernel's first square root (of the first rippled pixel) comes back NaN: the pixel's
 // blur radius must not come from converting NaN to an integer (the sanitized
 // build checks every such conversion in the effect), and the frame still renders.
+// Both forms of the pass: by rows, and per pixel on a host without rows.
 TEST_F(FoundFault, ANaNSquareRootInThePixelPassIsNoUndefinedConversion) {
-  for (PF_PixelFormat format : {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB128}) {
-    FaultLog log;
-    // The utility callback's iterate (8-bit), iterate16, or the float suite's iterate.
-    const std::string iterate = format == PF_PixelFormat_ARGB64 ? "iterate16" : "iterate";
-    EXPECT_EQ(RenderFailingAt(format, "sqrt", FaultKind::kError, &log, iterate), PF_Err_NONE);
-    EXPECT_EQ(log.SuitesHeld(), 0);
-    EXPECT_EQ(log.worlds_held, 0);
+  for (bool rows : {true, false}) {
+    if (!rows) host.RemoveSuite(kPluvaneIterateRowsSuite, kPluvaneIterateRowsSuiteVersion1);
+    for (PF_PixelFormat format : {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB128}) {
+      FaultLog log;
+      // The row iteration, or the utility callback's iterate (8-bit),
+      // iterate16, or the float suite's iterate.
+      const std::string iterate = rows ? "iterate_rows" : format == PF_PixelFormat_ARGB64 ? "iterate16" : "iterate";
+      EXPECT_EQ(RenderFailingAt(format, "sqrt", FaultKind::kError, &log, iterate), PF_Err_NONE) << iterate;
+      EXPECT_EQ(log.SuitesHeld(), 0);
+      EXPECT_EQ(log.worlds_held, 0);
+    }
   }
 }
 

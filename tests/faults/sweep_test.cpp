@@ -15,8 +15,9 @@
 //  - the colour suite's error: the 8-bit colour is widened instead;
 //  - the composition's (AEGP) calls: the effect's own light is used;
 //  - AcquireSuite of "PF Iterate Generic Suite" (the height field is drawn on
-//    the render thread) and of "PF World Suite" 2 for the pixel format (the
-//    depth is taken from the world's deep flag);
+//    the render thread), of "Pluvane Iterate Rows Suite" (the kernel runs
+//    per pixel) and of "PF World Suite" 2 for the pixel format (the depth is
+//    taken from the world's deep flag);
 //  - math callbacks returning NaN and string callbacks writing nothing: the
 //    effect cannot tell, it must only stay sound.
 // A std::bad_alloc thrown from any callback must come back as out of memory.
@@ -33,7 +34,7 @@
 #include "tests/support/fault_plan.h"
 #include "tests/support/test_host.h"
 #include "minihost/host.h"
-#include "host/params.h"
+#include "common/params.h"
 #include "tests/support/world_util.h"
 
 namespace {
@@ -84,7 +85,8 @@ bool MaySucceed(const std::vector<FaultCall>& calls, size_t i, FaultKind kind) {
   if (kind == FaultKind::kThrow) return false;
   if (c.cls == CallClass::kRelease || c.cls == CallClass::kMath || c.cls == CallClass::kText) return true;
   if (Named(c, "AcquireSuite"))
-    return c.detail == std::string(kPFIterateGenericSuite) + "/1" || c.detail == std::string(kPFWorldSuite) + "/2";
+    return c.detail == std::string(kPFIterateGenericSuite) + "/1" || c.detail == std::string(kPFWorldSuite) + "/2" ||
+           c.detail == std::string(kPluvaneIterateRowsSuite) + "/1";
   if (Named(c, "checkout_param") || Named(c, "PF_GetFloatingPointColorFromColorDef")) return true;
   if (std::string(c.function).rfind("AEGP_", 0) == 0) return true;
   if (Named(c, "PF_UpdateParamUI")) {

@@ -1,7 +1,7 @@
 // Greying out the light controls the current choices leave idle.
 #include <cstring>
 
-#include "host/params.h"
+#include "common/params.h"
 #include "tests/support/host_fixture.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "host/params.h"
+#include "common/params.h"
 #include "tests/support/host_fixture.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "minihost/color_suite.h"  // the stand-in host's colour suite hooks
 #include "tests/support/direct_call.h"
-#include "host/params.h"
+#include "common/params.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 // session as `pluvane render` renders it.
 #pragma once
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -34,7 +33,7 @@ using ofxtest::PropertySet;
 struct Loaded {
   Host host{PLUVANE_OFX_PATH};
   Loaded() {
-    EXPECT_TRUE(host.loaded()) << dlerror();
+    EXPECT_TRUE(host.loaded()) << "cannot load " << PLUVANE_OFX_PATH;
     if (!host.loaded()) return;
     EXPECT_EQ(host.Load(), kOfxStatOK);
     EXPECT_EQ(host.Describe(), kOfxStatOK);

@@ -18,7 +18,7 @@
 
 #include "minihost/composition.h"
 #include "minihost/host.h"
-#include "host/params.h"
+#include "common/params.h"
 #include "tests/support/world_util.h"
 
 namespace {
@@ -55,6 +55,7 @@ struct Case {
   bool hdr = false;          // float input with values beyond 0..1
   std::function<void(MiniHost&)> setup;
   bool no_thread_service = false;  // the host lacks "PF Iterate Generic Suite"
+  bool no_row_service = false;     // the host lacks "Pluvane Iterate Rows Suite": the kernel runs per pixel
   std::function<void(PF_EffectWorld*)> fill;  // the input's pixels, instead of the test pattern
 };
 
@@ -127,6 +128,7 @@ uint64_t RenderCase(const Case& c) {
   EXPECT_EQ(host.ParamsSetup(), PF_Err_NONE);
   if (c.setup) c.setup(host);
   if (c.no_thread_service) host.RemoveSuite(kPFIterateGenericSuite, kPFIterateGenericSuiteVersion1);
+  if (c.no_row_service) host.RemoveSuite(kPluvaneIterateRowsSuite, kPluvaneIterateRowsSuiteVersion1);
   const A_long bw = (c.width + static_cast<A_long>(c.downsample_x) - 1) / static_cast<A_long>(c.downsample_x);
   const A_long bh = (c.height + static_cast<A_long>(c.downsample_y) - 1) / static_cast<A_long>(c.downsample_y);
   minihost::WorldPtr input = host.NewWorld(bw + 2 * c.expand_input, bh + 2 * c.expand_input, c.format);
@@ -549,6 +551,26 @@ TEST(FrameRegression, WithoutTheHostsThreadServiceTheFramesAreTheSame) {
     ++checked;
   }
   EXPECT_GE(checked, 6);
+}
+
+}  // namespace
+
+namespace {
+
+// The kernel a row at a time (this host's own row iteration, which the table
+// above was rendered without) and per pixel (any other host's iteration)
+// give the same bytes, whatever the number of threads sharing the rows.
+TEST(FrameRegression, RowAndPixelIterationGiveTheSameFramesOnAnyThreadCount) {
+  std::map<std::string, uint64_t> expected;
+  for (const Expected& e : kTable) expected[e.name] = e.checksum;
+  for (Case c : Cases()) {
+    for (auto [threads, per_pixel] : {std::pair{1, true}, std::pair{3, true}, std::pair{2, false}}) {
+      c.threads = threads;
+      c.no_row_service = per_pixel;
+      EXPECT_EQ(RenderCase(c), expected.at(c.name))
+          << c.name << (per_pixel ? " per pixel" : " by rows") << " on " << threads << " thread(s)";
+    }
+  }
 }
 
 }  // namespace

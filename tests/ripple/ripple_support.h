@@ -9,11 +9,11 @@
 
 #include "tests/support/direct_call.h"
 #include "tests/support/test_host.h"
-#include "host/params.h"
+#include "common/params.h"
 #include "ripple/drops.h"
 #include "ripple/height_field.h"
 #include "ripple/new_world.h"
-#include "ripple/snapshot.h"
+#include "common/snapshot.h"
 
 // The cells of a float height field, row by row.
 inline std::vector<float> Cells(const PF_EffectWorld* w) {

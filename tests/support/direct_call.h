@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "minihost/host.h"
-#include "host/fxenv.h"
+#include "common/fxenv.h"
 
 struct DirectCall {
   DirectCall(minihost::MiniHost& host, A_long time) : current(&host) {

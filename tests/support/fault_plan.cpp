@@ -390,6 +390,14 @@ const void* WrapSuite(const char* name_c, A_long version, const void* table) {
     w = T{PLUVANE_WRAP(T, iterate_generic, CallClass::kCall)};
     return &w;
   }
+  if (is(kPluvaneIterateRowsSuite, kPluvaneIterateRowsSuiteVersion1)) {
+    using T = PF_IterateRowsSuite1;
+    static T w;
+    const T& o = *static_cast<const T*>(table);
+    w = T{PLUVANE_WRAP(T, iterate_rows, CallClass::kCall), PLUVANE_WRAP(T, area_sample_run, CallClass::kCall),
+          PLUVANE_WRAP(T, area_sample_run16, CallClass::kCall), PLUVANE_WRAP(T, area_sample_run_float, CallClass::kCall)};
+    return &w;
+  }
   if (is(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1)) {
     using T = AEGP_PFInterfaceSuite1;
     static T w;

@@ -1,7 +1,5 @@
 #include "tests/support/ofx_host.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -9,6 +7,8 @@
 #include <cstring>
 #include <limits>
 #include <thread>
+
+#include "minihost/platform.h"
 
 namespace ofxtest {
 namespace {
@@ -524,10 +524,10 @@ Host* CurrentHost() { return g_host; }
 
 Host::Host(const std::string& bundle) {
   g_host = this;
-  so_ = dlopen(bundle.c_str(), RTLD_NOW | RTLD_LOCAL);
+  so_ = minihost::platform::OpenModule(bundle, nullptr);
   if (!so_) return;
-  auto count = reinterpret_cast<int (*)()>(dlsym(so_, "OfxGetNumberOfPlugins"));
-  auto get = reinterpret_cast<OfxPlugin* (*)(int)>(dlsym(so_, "OfxGetPlugin"));
+  auto count = reinterpret_cast<int (*)()>(minihost::platform::FindSymbol(so_, "OfxGetNumberOfPlugins"));
+  auto get = reinterpret_cast<OfxPlugin* (*)(int)>(minihost::platform::FindSymbol(so_, "OfxGetPlugin"));
   if (count && get && count() > 0) plugin_ = get(0);
   host_props.Strings(kOfxPropName, {"org.pluvane.TestHost"});
   ofx_host_.host = host_props.handle();
@@ -537,7 +537,7 @@ Host::Host(const std::string& bundle) {
 Host::~Host() {
   while (!instances_.empty()) DestroyInstance(instances_.back().get());
   if (plugin_) Unload();
-  if (so_) dlclose(so_);
+  minihost::platform::CloseModule(so_);
   if (g_host == this) g_host = nullptr;
 }
 

@@ -1,4 +1,4 @@
-// A small OpenFX host for the tests: loads a plug-in bundle with dlopen and
+// A small OpenFX host for the tests: loads a plug-in bundle (dlopen; LoadLibrary on Windows) and
 // drives it as hosts do (load, describe, describe in context, instances,
 // clip preferences, regions, renders, changes, unload). It keeps property
 // sets, parameters with keyframes (linear in frames, held outside the keys),

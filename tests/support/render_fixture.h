@@ -7,7 +7,7 @@
 #include "minihost/composition.h"
 #include "minihost/host.h"
 #include "tests/support/test_host.h"
-#include "host/params.h"
+#include "common/params.h"
 #include "tests/support/world_util.h"
 
 class RenderTest : public ::testing::Test {

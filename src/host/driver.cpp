@@ -1,12 +1,12 @@
 #include "driver.h"
 
-#include "host/params.h"
+#include "common/params.h"
 #include "kernel/color_param.h"
 #include "kernel/kernel.h"
 #include "light/comp_lights.h"
 #include "ripple/drops.h"
 #include "ripple/new_world.h"
-#include "ripple/snapshot.h"
+#include "common/snapshot.h"
 
 namespace {
 
@@ -18,6 +18,7 @@ struct RenderTraits;
 template <>
 struct RenderTraits<PF_Pixel> {
   static FX_SampleFn<PF_Pixel> Sampler(const AEGP_SuiteHandler& s) { return s.Sampling8Suite1()->area_sample; }
+  static FX_SampleRunFn<PF_Pixel> RunSampler(const PF_IterateRowsSuite1& rows) { return rows.area_sample_run; }
   static PF_Err Iterate(PF_InData* in, RIPInfo<PF_Pixel>* rip, PF_EffectWorld* out) {
     return in->utils->iterate(in, 0, out->height, nullptr, nullptr, rip, BlobRIP<PF_Pixel>, out);
   }
@@ -26,6 +27,7 @@ struct RenderTraits<PF_Pixel> {
 template <>
 struct RenderTraits<PF_Pixel16> {
   static FX_SampleFn<PF_Pixel16> Sampler(const AEGP_SuiteHandler& s) { return s.Sampling16Suite1()->area_sample16; }
+  static FX_SampleRunFn<PF_Pixel16> RunSampler(const PF_IterateRowsSuite1& rows) { return rows.area_sample_run16; }
   static PF_Err Iterate(PF_InData* in, RIPInfo<PF_Pixel16>* rip, PF_EffectWorld* out) {
     return in->utils->iterate16(in, 0, out->height, nullptr, nullptr, rip, BlobRIP<PF_Pixel16>, out);
   }
@@ -35,6 +37,9 @@ template <>
 struct RenderTraits<PF_PixelFloat> {
   static FX_SampleFn<PF_PixelFloat> Sampler(const AEGP_SuiteHandler& s) {
     return s.SamplingFloatSuite1()->area_sample_float;
+  }
+  static FX_SampleRunFn<PF_PixelFloat> RunSampler(const PF_IterateRowsSuite1& rows) {
+    return rows.area_sample_run_float;
   }
   static PF_Err Iterate(PF_InData* in, RIPInfo<PF_PixelFloat>* rip, PF_EffectWorld* out) {
     return QX_Iterate(in, 0, out->height, nullptr, nullptr, rip, BlobRIP<PF_PixelFloat>, out);
@@ -158,6 +163,12 @@ PF_Err RenderThisSmart(Fxenv& env) {
   rip.sampleFn = sampleFn;
   PrepareCalmWater(rip);
 
+  // A host that hands out whole rows gets the row form of the kernel (the
+  // same bytes, many pixels per call); any other host runs it per pixel.
+  if (const PF_IterateRowsSuite1* rows = env.suites.IterateRowsSuite1IfAny()) {
+    rip.sampleRunFn = RenderTraits<T>::RunSampler(*rows);
+    return rows->iterate_rows(in, nullptr, &rip, BlobRIPRow<T>, env.output);
+  }
   return RenderTraits<T>::Iterate(in, &rip, env.output);
 }
 

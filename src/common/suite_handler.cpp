@@ -14,6 +14,7 @@ const AEGP_SuiteHandler::SlotInfo AEGP_SuiteHandler::kSlotInfo[kSlotCount] = {
     {kAEGPLightSuite, kAEGPLightSuiteVersion1},
     {kAEGPStreamSuite, kAEGPStreamSuiteVersion4},
     {kPFIterateGenericSuite, kPFIterateGenericSuiteVersion1},
+    {kPluvaneIterateRowsSuite, kPluvaneIterateRowsSuiteVersion1},
 };
 
 AEGP_SuiteHandler::AEGP_SuiteHandler(const SPBasicSuite* pica_basicP) : basic_(pica_basicP) {
@@ -67,12 +68,20 @@ PLUVANE_SUITE_ACCESSOR(AEGP_LayerSuite5, LayerSuite5, kLayer5)
 PLUVANE_SUITE_ACCESSOR(AEGP_LightSuite1, LightSuite1, kLight1)
 PLUVANE_SUITE_ACCESSOR(AEGP_StreamSuite4, StreamSuite4, kStream4)
 
-const PF_IterateGenericSuite1* AEGP_SuiteHandler::IterateGenericSuite1IfAny() const {
-  if (!slots_[kIterateGeneric1]) {
+const void* AEGP_SuiteHandler::GetIfAny(Slot slot) const {
+  if (!slots_[slot]) {
     const void* suite = nullptr;
-    const SlotInfo& info = kSlotInfo[kIterateGeneric1];
+    const SlotInfo& info = kSlotInfo[slot];
     if (basic_->AcquireSuite && basic_->AcquireSuite(info.name, info.version, &suite) == kSPNoError && suite)
-      slots_[kIterateGeneric1] = suite;
+      slots_[slot] = suite;
   }
-  return static_cast<const PF_IterateGenericSuite1*>(slots_[kIterateGeneric1]);
+  return slots_[slot];
+}
+
+const PF_IterateGenericSuite1* AEGP_SuiteHandler::IterateGenericSuite1IfAny() const {
+  return static_cast<const PF_IterateGenericSuite1*>(GetIfAny(kIterateGeneric1));
+}
+
+const PF_IterateRowsSuite1* AEGP_SuiteHandler::IterateRowsSuite1IfAny() const {
+  return static_cast<const PF_IterateRowsSuite1*>(GetIfAny(kIterateRows1));
 }

@@ -3,7 +3,7 @@
 // (full-resolution, square-pixel coordinates), and the frame-aligned time.
 #pragma once
 
-#include "kernel/fx_types.h"
+#include "common/fx_types.h"
 #include "pf_effect.h"
 
 // The value of a point control.

@@ -2,7 +2,7 @@
 // pixel type.
 #pragma once
 
-#include "host/fxenv.h"
+#include "common/fxenv.h"
 
 // Renders with the effect's own light or the composition's lights; a
 // Longevity of 0 copies the input. Returns the first host error, or the

@@ -29,6 +29,7 @@ class AEGP_SuiteHandler {
   const AEGP_StreamSuite4* StreamSuite4() const;
   // Optional suites: null when the host lacks them, nothing thrown.
   const PF_IterateGenericSuite1* IterateGenericSuite1IfAny() const;
+  const PF_IterateRowsSuite1* IterateRowsSuite1IfAny() const;
 
   const void* LoadSuite(const char* name, int version) const;
   SPErr ReleaseSuite(const char* name, int version);
@@ -51,6 +52,7 @@ class AEGP_SuiteHandler {
     kLight1,
     kStream4,
     kIterateGeneric1,
+    kIterateRows1,
     kSlotCount
   };
   struct SlotInfo {
@@ -60,6 +62,7 @@ class AEGP_SuiteHandler {
   static const SlotInfo kSlotInfo[kSlotCount];
 
   const void* Get(Slot slot) const;
+  const void* GetIfAny(Slot slot) const;
 
   const SPBasicSuite* basic_;
   mutable const void* slots_[kSlotCount];

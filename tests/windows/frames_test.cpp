@@ -1,0 +1,117 @@
+// The frames a platform's build renders through its shipped files: the
+// OpenFX plug-in in our OFX host and the frei0r filter loaded as its hosts
+// load it, for the same settings on every platform. Each frame is written as
+// raw samples to $PLUVANE_FRAMES_DIR (NAME.raw), so that wine_test.py can
+// compare the Windows build's frames with Linux's byte for byte. The files
+// come from $PLUVANE_OFX_FILE and $PLUVANE_FREI0R_FILE.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "frei0r.h"
+#include "minihost/platform.h"
+#include "tests/openfx/plugin_fixture.h"
+
+namespace {
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+void Save(const std::string& name, const void* data, size_t bytes) {
+  const std::string path = Env("PLUVANE_FRAMES_DIR") + "/" + name + ".raw";
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  EXPECT_EQ(std::fwrite(data, 1, bytes, f), bytes) << path;
+  EXPECT_EQ(std::fclose(f), 0) << path;
+}
+
+using ofxfixture::ByLabel;
+using ofxfixture::Effect;
+using ofxfixture::Layout;
+
+// Every depth at full and half scale; the point light (its falloff goes
+// through sqrt) and a rough surface (the highlight through pow) on.
+TEST(PlatformFrames, OpenFx) {
+  ofxtest::Host host(Env("PLUVANE_OFX_FILE"));
+  ASSERT_TRUE(host.loaded()) << "cannot load " << Env("PLUVANE_OFX_FILE");
+  ASSERT_EQ(host.Load(), kOfxStatOK);
+  ASSERT_EQ(host.Describe(), kOfxStatOK);
+  ASSERT_EQ(host.DescribeInContext(kOfxImageEffectContextFilter), kOfxStatOK);
+  for (const char* depth : {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat})
+    for (int den : {1, 2})
+      for (bool point : {false, true}) {
+        ofxfixture::Shot s = ofxfixture::RainyShot(depth);
+        s.layout.width = 96, s.layout.height = 64;
+        s.scale_den = den;
+        s.time = 9;
+        s.transparent = point;
+        if (point)
+          s.host_values = [](Effect& e, const Layout& l) {
+            ofxfixture::Rainy(e, l);
+            ByLabel(e, "Light Type")->value = {1};
+            ByLabel(e, "Roughness")->value = {0.08};
+            ByLabel(e, "Drip Rate")->value = {4};
+          };
+        const ofxfixture::Rendered r = ofxfixture::ThroughPlugin(host, s);
+        ASSERT_EQ(r.status, kOfxStatOK);
+        const std::string name = std::string("ofx-") + depth + "-1_" + std::to_string(den) + (point ? "-point" : "");
+        Save(name, r.pixels.data(), r.pixels.size());
+      }
+}
+
+// A clip's frames one after another, as ffmpeg and MLT hand them over, with
+// heavy rain and the point light.
+TEST(PlatformFrames, Frei0r) {
+  std::string why;
+  void* dll = minihost::platform::OpenModule(Env("PLUVANE_FREI0R_FILE"), &why);
+  ASSERT_NE(dll, nullptr) << Env("PLUVANE_FREI0R_FILE") << ": " << why;
+  const auto find = [dll](const char* name) { return minihost::platform::FindSymbol(dll, name); };
+  auto init = reinterpret_cast<int (*)()>(find("f0r_init"));
+  auto construct = reinterpret_cast<f0r_instance_t (*)(unsigned, unsigned)>(find("f0r_construct"));
+  auto destruct = reinterpret_cast<void (*)(f0r_instance_t)>(find("f0r_destruct"));
+  auto info = reinterpret_cast<void (*)(f0r_param_info_t*, int)>(find("f0r_get_param_info"));
+  auto set = reinterpret_cast<void (*)(f0r_instance_t, f0r_param_t, int)>(find("f0r_set_param_value"));
+  auto update = reinterpret_cast<void (*)(f0r_instance_t, double, const uint32_t*, uint32_t*)>(find("f0r_update"));
+  ASSERT_TRUE(init && construct && destruct && info && set && update);
+  ASSERT_EQ(init(), 1);
+
+  constexpr unsigned kW = 160, kH = 90;
+  f0r_instance_t inst = construct(kW, kH);
+  ASSERT_NE(inst, nullptr);
+  const auto set_named = [&](const std::string& name, f0r_param_t value) {
+    for (int i = 0; i < 64; ++i) {
+      f0r_param_info_t p{};
+      info(&p, i);
+      if (p.name && name == p.name) return set(inst, value, i);
+    }
+    ADD_FAILURE() << "no parameter " << name;
+  };
+  double drip = 0.8, height = 0.7, point_light_x = 0.6;
+  const char* point = "Point Light";
+  const char* rate = "25";
+  set_named("Frame Rate", &rate);
+  set_named("Drip Rate", &drip);
+  set_named("Ripple Height", &height);
+  set_named("Light Type", &point);
+  set_named("Light X", &point_light_x);
+
+  const std::vector<float> pattern = ofxfixture::Pattern(kW, kH, false);
+  std::vector<uint32_t> in(kW * kH), out(kW * kH);
+  for (size_t i = 0; i < in.size(); ++i)
+    for (int c = 0; c < 4; ++c)
+      in[i] |= static_cast<uint32_t>(pattern[i * 4 + c] * 255.0f + 0.5f) << (8 * c);
+  for (int frame = 0; frame < 12; ++frame) {
+    update(inst, frame / 25.0, in.data(), out.data());
+    if (frame % 4 == 3) Save("frei0r-frame" + std::to_string(frame), out.data(), out.size() * 4);
+  }
+  destruct(inst);
+  minihost::platform::CloseModule(dll);
+}
+
+}  // namespace
