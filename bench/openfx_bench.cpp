@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "host/entry.h"
-#include "tests/openfx/ofx_host.h"
+#include "tests/support/ofx_host.h"
 #include "session/session.h"
 
 namespace {

@@ -205,79 +205,61 @@ CLI::App* AddRenderCommand(CLI::App& app, RenderArgs& ra) {
   return render;
 }
 
-}  // namespace
-
-int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
-  CLI::App app{"pluvane: rain ripples on an image. Drops start ring-shaped ripples, and the image is seen\n"
-               "through the rippling water, displaced and lit.",
-               "pluvane"};
-  app.require_subcommand(1);
-  app.footer("Run 'pluvane COMMAND --help' for the options of a command.");
-  app.set_version_flag("--version",
-                       "pluvane " + std::to_string(PLUVANE_VERSION_MAJOR) + "." + std::to_string(PLUVANE_VERSION_MINOR) + "." +
-                           std::to_string(PLUVANE_VERSION_PATCH),
-                       "Print pluvane's version and exit");
-
-  // ---- render ----
+// The commands besides `render`, and what the parse gives each.
+struct Commands {
   RenderArgs ra;
-  CLI::App* render = AddRenderCommand(app, ra);
-
-  // ---- demo ----
+  CLI::App* render = nullptr;
   DemoOptions demo;
   std::string demo_frames;
-  CLI::App* demo_cmd = app.add_subcommand("demo", "Render an animated demo (PNG frames and a GIF) and print where it is");
-  demo_cmd->add_option("input", demo.input, "Your own image instead of the built-in pool tiles");
-  demo_cmd->add_option("-o,--output", demo.dir, "Folder for the demo's files (default pluvane-demo)");
-  demo_cmd->add_option("--frames", demo_frames, "Frames A-B to render (default 0-47, two seconds at 24 fps)");
-  demo_cmd->add_option("--threads", demo.threads, "Worker threads (default 0: all cores)");
-  demo_cmd->add_flag("-q,--quiet", demo.quiet, "Print nothing but errors");
-  demo_cmd->add_flag("--stats", demo.stats, "Print the render time of every frame and the throughput");
-
-  // ---- controls ----
+  CLI::App* demo_cmd = nullptr;
   std::vector<std::string> control_sets;
-  CLI::App* controls = app.add_subcommand(
+  CLI::App* controls = nullptr;
+  CLI::App* about = nullptr;
+};
+
+void AddOtherCommands(CLI::App& app, Commands& c) {
+  c.demo_cmd = app.add_subcommand("demo", "Render an animated demo (PNG frames and a GIF) and print where it is");
+  c.demo_cmd->add_option("input", c.demo.input, "Your own image instead of the built-in pool tiles");
+  c.demo_cmd->add_option("-o,--output", c.demo.dir, "Folder for the demo's files (default pluvane-demo)");
+  c.demo_cmd->add_option("--frames", c.demo_frames, "Frames A-B to render (default 0-47, two seconds at 24 fps)");
+  c.demo_cmd->add_option("--threads", c.demo.threads, "Worker threads (default 0: all cores)");
+  c.demo_cmd->add_flag("-q,--quiet", c.demo.quiet, "Print nothing but errors");
+  c.demo_cmd->add_flag("--stats", c.demo.stats, "Print the render time of every frame and the throughput");
+
+  c.controls = app.add_subcommand(
       "controls", "List the effect's 22 controls, and which are enabled for the popup choices given with --set");
-  AddMulti(controls, "--set", control_sets, "Set a control first, like \"Using=AE Lights\" or \"Light Type=Point Light\"");
+  AddMulti(c.controls, "--set", c.control_sets, "Set a control first, like \"Using=AE Lights\" or \"Light Type=Point Light\"");
 
-  // ---- about ----
-  CLI::App* about = app.add_subcommand("about", "Print the effect's about text");
+  c.about = app.add_subcommand("about", "Print the effect's about text");
+}
 
-  if (argc <= 1) {
-    out << app.help();
-    return kExitBadInput;
+// Runs the command the parse chose; failures are thrown.
+void RunCommand(Commands& c, std::ostream& out, std::ostream& err) {
+  if (*c.render) {
+    RunRender(BuildRenderOptions(c.render, c.ra), out, err);
+  } else if (*c.demo_cmd) {
+    if (!c.demo_frames.empty()) c.demo.frames = ParseFrameRange(c.demo_frames, "--frames");
+    c.demo.progress = !c.demo.quiet && IsTerminal(2);
+    RunDemo(c.demo, out, err);
+  } else if (*c.controls) {
+    auto effect = LoadEffect(kControlsLayerWidth, kControlsLayerHeight);
+    for (const std::string& s : c.control_sets) effect->Apply(session::ParseSetOption(s));
+    out << ControlTable(effect->Describe());
+  } else if (*c.about) {
+    auto effect = LoadEffect(kControlsLayerWidth, kControlsLayerHeight);
+    std::string text;
+    effect->host().About(&text);
+    for (char& ch : text)
+      if (ch == '\r') ch = '\n';
+    out << text << "\n";
   }
-  try {
-    CheckSettingsAreOneArgument(argc, argv);
-    app.parse(argc, argv);
-  } catch (const CliError& e) {
-    err << "pluvane: error: " << OneLine(e.what()) << "\n";
-    return e.exit_code();
-  } catch (const CLI::Success& e) {
-    return app.exit(e, out, err);
-  } catch (const CLI::ParseError& e) {
-    err << "pluvane: error: " << OneLine(e.what()) << "; run 'pluvane --help' or 'pluvane COMMAND --help' for the options\n";
-    return kExitBadInput;
-  }
+}
 
+// The one place a failure becomes its line and exit code: called while the
+// exception is being handled.
+int ReportFailure(std::ostream& err) {
   try {
-    if (*render) {
-      RunRender(BuildRenderOptions(render, ra), out, err);
-    } else if (*demo_cmd) {
-      if (!demo_frames.empty()) demo.frames = ParseFrameRange(demo_frames, "--frames");
-      demo.progress = !demo.quiet && IsTerminal(2);
-      RunDemo(demo, out, err);
-    } else if (*controls) {
-      auto effect = LoadEffect(kControlsLayerWidth, kControlsLayerHeight);
-      for (const std::string& s : control_sets) effect->Apply(session::ParseSetOption(s));
-      out << ControlTable(effect->Describe());
-    } else if (*about) {
-      auto effect = LoadEffect(kControlsLayerWidth, kControlsLayerHeight);
-      std::string text;
-      effect->host().About(&text);
-      for (char& c : text)
-        if (c == '\r') c = '\n';
-      out << text << "\n";
-    }
+    throw;
   } catch (const CliError& e) {
     err << (IsInterruptExitCode(e.exit_code()) ? "pluvane: " : "pluvane: error: ") << OneLine(e.what()) << "\n";
     return e.exit_code();
@@ -296,6 +278,45 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   } catch (const std::exception& e) {
     err << "pluvane: error: " << OneLine(e.what()) << "; please report this with the command you ran\n";
     return kExitRenderFailed;
+  }
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  CLI::App app{"pluvane: rain ripples on an image. Drops start ring-shaped ripples, and the image is seen\n"
+               "through the rippling water, displaced and lit.",
+               "pluvane"};
+  app.require_subcommand(1);
+  app.footer("Run 'pluvane COMMAND --help' for the options of a command.");
+  app.set_version_flag("--version",
+                       "pluvane " + std::to_string(PLUVANE_VERSION_MAJOR) + "." + std::to_string(PLUVANE_VERSION_MINOR) + "." +
+                           std::to_string(PLUVANE_VERSION_PATCH),
+                       "Print pluvane's version and exit");
+  Commands commands;
+  commands.render = AddRenderCommand(app, commands.ra);
+  AddOtherCommands(app, commands);
+
+  if (argc <= 1) {
+    out << app.help();
+    return kExitBadInput;
+  }
+  try {
+    CheckSettingsAreOneArgument(argc, argv);
+    app.parse(argc, argv);
+  } catch (const CliError& e) {
+    err << "pluvane: error: " << OneLine(e.what()) << "\n";
+    return e.exit_code();
+  } catch (const CLI::Success& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::ParseError& e) {
+    err << "pluvane: error: " << OneLine(e.what()) << "; run 'pluvane --help' or 'pluvane COMMAND --help' for the options\n";
+    return kExitBadInput;
+  }
+  try {
+    RunCommand(commands, out, err);
+  } catch (...) {
+    return ReportFailure(err);
   }
   return kExitOk;
 }

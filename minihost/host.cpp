@@ -7,6 +7,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <new>
+#include <tuple>
 
 #include "minihost/callbacks.h"
 #include "minihost/composition.h"
@@ -232,11 +233,7 @@ PF_Err MiniHost::ParamsSetup(A_long* num_params) {
   defs_.insert(defs_.end(), building_defs_.begin(), building_defs_.end());
   states_.assign(defs_.size(), ParamState{});
   for (size_t i = 0; i < defs_.size(); ++i) {
-    if (defs_[i].param_type == PF_Param_POINT) {
-      // Point defaults are percent of the layer's size.
-      states_[i].x = defs_[i].u.td.x_dephault / 65536.0 * settings_.width / 100.0;
-      states_[i].y = defs_[i].u.td.y_dephault / 65536.0 * settings_.height / 100.0;
-    }
+    if (defs_[i].param_type == PF_Param_POINT) std::tie(states_[i].x, states_[i].y) = PointDefault(defs_[i]);
   }
   if (num_params) *num_params = ctx.out_data.num_params;
   return err;
@@ -314,12 +311,17 @@ std::pair<double, double> MiniHost::PointValue(int index) const {
   return {states_.at(index).x, states_.at(index).y};
 }
 
+std::pair<double, double> MiniHost::PointDefault(const PF_ParamDef& def) const {
+  return {def.u.td.x_dephault / 65536.0 * settings_.width / 100.0, def.u.td.y_dephault / 65536.0 * settings_.height / 100.0};
+}
+
 // A point kept in full-resolution layer pixels, as the effect gets it: in
 // buffer pixels at the downsample, within what 16.16 holds. NaN is the
-// control's default place (its default is a percentage of the layer).
+// control's default place.
 void MiniHost::HandOverPoint(PF_ParamDef& d, double x, double y) const {
-  if (std::isnan(x)) x = d.u.td.x_dephault / 65536.0 * settings_.width / 100.0;
-  if (std::isnan(y)) y = d.u.td.y_dephault / 65536.0 * settings_.height / 100.0;
+  const auto [default_x, default_y] = PointDefault(d);
+  if (std::isnan(x)) x = default_x;
+  if (std::isnan(y)) y = default_y;
   const double dsx = static_cast<double>(settings_.downsample_x.num) / settings_.downsample_x.den;
   const double dsy = static_cast<double>(settings_.downsample_y.num) / settings_.downsample_y.den;
   d.u.td.x_value = ToFixed(std::clamp(x * dsx, -32767.0, 32767.0));

@@ -219,6 +219,9 @@ class MiniHost {
   void SetPopup(int index, A_long value);
   void SetColor(int index, PF_Pixel color);  // alpha, red, green, blue
   void SetPoint(int index, double x, double y);  // full-resolution layer pixels
+  // Where a point control's default lies in full-resolution layer pixels:
+  // its default is a percentage of the layer's width and height.
+  std::pair<double, double> PointDefault(const PF_ParamDef& def) const;
   // Keyframes: linear between keys, held before the first and after the last.
   // Popups and colours take no keys.
   void SetKeys(int index, std::vector<Keyframe> keys);

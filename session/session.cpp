@@ -94,8 +94,9 @@ void Session::SetValue(int index, double value) {
 
 void Session::SetPoint(int index, double x, double y) {
   const PF_ParamDef& def = host_->params().at(static_cast<size_t>(index));
-  if (std::isnan(x)) x = def.u.td.x_dephault / 65536.0 / 100.0 * host_->settings().width;
-  if (std::isnan(y)) y = def.u.td.y_dephault / 65536.0 / 100.0 * host_->settings().height;
+  const auto [default_x, default_y] = host_->PointDefault(def);
+  if (std::isnan(x)) x = default_x;
+  if (std::isnan(y)) y = default_y;
   host_->SetPoint(index, ClampToControl(def, x), ClampToControl(def, y));
 }
 

@@ -18,7 +18,7 @@
 
 #include "minihost/composition.h"
 #include "minihost/host.h"
-#include "minihost/testing/test_host.h"
+#include "tests/support/test_host.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // What the host adds around the effect, through the built `pluvane`: the
 // seed, the mix and the matte, the loop.
-#include "tests/cli/cli_test_util.h"
+#include "tests/support/cli_fixture.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The built `pluvane` program, run as a user runs it. Independent runs start
 // together: each is mostly program start-up.
-#include "tests/cli/cli_test_util.h"
+#include "tests/support/cli_fixture.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // that resume where a killed or partial run stopped.
 #include <sys/stat.h>
 
-#include "tests/cli/cli_test_util.h"
+#include "tests/support/cli_fixture.h"
 #include "cli/cli_error.h"
 #include "cli/frames.h"
 

@@ -4,7 +4,7 @@
 // keeps moving through a long frame and through the demo's finishing steps.
 #include <set>
 
-#include "tests/cli/cli_test_util.h"
+#include "tests/support/cli_fixture.h"
 
 namespace {
 
@@ -66,21 +66,6 @@ TEST(Messages, NameTheRealProblemAndTheFix) {
   EXPECT_TRUE(fs::exists(dir / "one.png"));
   EXPECT_THAT(fixed[1].out, HasSubstr("--set NAME=VALUE"));
   EXPECT_THAT(fixed[1].out, HasSubstr("--key NAME=VALUE"));
-}
-
-TEST(Messages, ControlNamesAndChoicesInAnyCase) {
-  TempDir dir;
-  WritePattern(dir / "in.png", TypeDesc::UINT8, 4, kW, kH);
-  const auto r = RunAll({{"render", "in.png", "-o", "a.png", "--frame", "5", "--set", "Drip Rate=3", "--set",
-                          "Light Type=Point Light", "--set", "Using=Effect Light"},
-                         {"render", "in.png", "-o", "b.png", "--frame", "5", "--set", "drip RATE=3", "--set",
-                          "LIGHT TYPE=point light", "--set", "using=effect LIGHT"},
-                         {"render", "in.png", "-o", "c.png", "--frame", "5", "--set", "Drip Rate=3"}},
-                        dir.path());
-  for (const auto& run : r) EXPECT_EQ(run.code, 0) << run.err;
-  EXPECT_EQ(ReadImage(dir / "a.png"), ReadImage(dir / "b.png"));
-  EXPECT_FALSE(ReadImage(dir / "a.png") == ReadImage(dir / "c.png"));  // the light type took effect
-  EXPECT_TRUE(Warnings(r[1].err).empty()) << r[1].err;
 }
 
 TEST(Messages, ASettingTheChoicesLeaveUnusedGivesOneWarning) {

@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "tests/cli/cli_test_util.h"
+#include "tests/support/cli_fixture.h"
 
 namespace {
 
@@ -15,25 +15,26 @@ using ::testing::MatchesRegex;
 using ::testing::ContainsRegex;
 namespace fs = std::filesystem;
 
+// The parts of a PNG file: a big-endian number, and a chunk with its CRC
+// whose length field says `length`.
+std::string Be32(uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+std::string PngChunk(const std::string& type, const std::string& data, uint32_t length) {
+  uint32_t c = 0xffffffffu;
+  for (unsigned char b : type + data) {
+    c ^= b;
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
+  }
+  return Be32(length) + type + data + Be32(c ^ 0xffffffffu);
+}
+
 // A PNG of only a header and a few bytes of data: the size is whatever the
 // header says.
 std::string PngClaiming(uint32_t width, uint32_t height) {
-  const auto crc32 = [](const std::string& bytes) {
-    uint32_t c = 0xffffffffu;
-    for (unsigned char b : bytes) {
-      c ^= b;
-      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
-    }
-    return c ^ 0xffffffffu;
-  };
-  const auto be32 = [](uint32_t v) {
-    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-  };
-  const auto chunk = [&](const std::string& type, const std::string& data) {
-    return be32(static_cast<uint32_t>(data.size())) + type + data + be32(crc32(type + data));
+  const auto chunk = [](const std::string& type, const std::string& data) {
+    return PngChunk(type, data, static_cast<uint32_t>(data.size()));
   };
   // 8-bit RGBA; a stored (uncompressed) zlib stream of two zero bytes.
-  const std::string ihdr = be32(width) + be32(height) + std::string{8, 6, 0, 0, 0};
+  const std::string ihdr = Be32(width) + Be32(height) + std::string{8, 6, 0, 0, 0};
   const std::string idat{"\x78\x01\x01\x02\x00\xfd\xff\x00\x00\x00\x02\x00\x01", 13};
   return std::string{"\x89PNG\r\n\x1a\n", 8} + chunk("IHDR", ihdr) + chunk("IDAT", idat) + chunk("IEND", "");
 }
@@ -195,28 +196,16 @@ TEST(HostileFiles, NanAndInfinityInAFloatImageBecomeDefinedValues) {
 // An 8 x 6 RGBA PNG whose pixels are all there (a stored zlib stream), with a
 // text chunk ahead of them that says it holds `text_claim` bytes.
 std::string PngWithText(uint32_t text_claim) {
-  const auto crc32 = [](const std::string& bytes) {
-    uint32_t c = 0xffffffffu;
-    for (unsigned char b : bytes) {
-      c ^= b;
-      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
-    }
-    return c ^ 0xffffffffu;
-  };
-  const auto be32 = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
-  const auto chunk = [&](const std::string& type, const std::string& data, uint32_t length) {
-    return be32(length) + type + data + be32(crc32(type + data));
-  };
   std::string rows;
   for (int y = 0; y < 6; ++y) rows += '\0' + std::string(32, char(40 * y));  // filter 0, 8 pixels
   uint32_t a = 1, b = 0;
   for (unsigned char c : rows) a = (a + c) % 65521, b = (b + a) % 65521;
   const auto n = static_cast<uint16_t>(rows.size());
   const std::string zlib = std::string{"\x78\x01\x01", 3} + char(n) + char(n >> 8) + char(~n) + char(~n >> 8) + rows +
-                           be32(b << 16 | a);
+                           Be32(b << 16 | a);
   const std::string text = "Comment" + std::string(1, '\0') + std::string(300, 'r');
-  return std::string{"\x89PNG\r\n\x1a\n", 8} + chunk("IHDR", be32(8) + be32(6) + std::string{8, 6, 0, 0, 0}, 13) +
-         chunk("tEXt", text, text_claim) + chunk("IDAT", zlib, static_cast<uint32_t>(zlib.size())) + chunk("IEND", "", 0);
+  return std::string{"\x89PNG\r\n\x1a\n", 8} + PngChunk("IHDR", Be32(8) + Be32(6) + std::string{8, 6, 0, 0, 0}, 13) +
+         PngChunk("tEXt", text, text_claim) + PngChunk("IDAT", zlib, static_cast<uint32_t>(zlib.size())) + PngChunk("IEND", "", 0);
 }
 
 // What a render of a hostile input may cost: the peak resident size of a
@@ -418,7 +407,9 @@ TEST(HostileDisks, AFolderRemovedMidRangeEndsWithOneLine) {
     ASSERT_EQ(waitpid(run.pid, nullptr, WNOHANG), 0) << "pluvane ended before the folder was removed";
     usleep(2000);
   }
-  fs::remove_all(dir / "out");
+  // The program may write its next frame while the folder is being emptied:
+  // remove until the folder is gone.
+  for (std::error_code ec; fs::exists(dir / "out");) fs::remove_all(dir / "out", ec);
   const Process r = Finish(run);
   EXPECT_EQ(r.code, 2);
   EXPECT_THAT(r.err, MatchesRegex("pluvane: error: cannot write 'out/f\\.[0-9]{4}\\.png' [^\n]*\n"));

@@ -2,7 +2,7 @@
 // scene files.
 #include <map>
 
-#include "tests/cli/cli_test_util.h"
+#include "tests/support/cli_fixture.h"
 #include "cli/cli_error.h"
 #include "cli/scene.h"
 #include "cli/values.h"

@@ -5,16 +5,8 @@
 #   tests/farm/parallel_test.sh PATH/TO/pluvane
 set -euo pipefail
 PLUVANE=$(realpath "${1:?usage: $0 PATH/TO/pluvane}")
-command -v parallel >/dev/null || { echo "parallel_test: GNU parallel is missing (apt-get install parallel)" >&2; exit 1; }
-# Every program runs under a time limit and is killed with its whole process
-# group when it overruns (timeout gives it a group of its own); the test then
-# fails naming it.
-limited() {  # limited SECONDS PROGRAM [ARGS...]
-  local secs=$1 rc=0; shift
-  timeout --kill-after=10 "$secs" "$@" || rc=$?
-  ((rc != 124 && rc != 137)) || echo "parallel_test: $1 did not finish within its limit of $secs s; killed" >&2
-  return $rc
-}
+. "$(dirname "$0")/../support/limits.sh"
+command -v parallel >/dev/null || fail "GNU parallel is missing (apt-get install parallel)"
 T=$(mktemp -d /tmp/pluvane-parallel-XXXXXX)
 trap 'rm -rf "$T"' EXIT
 cd "$T"
@@ -30,7 +22,7 @@ for f in whole/*; do cmp "$f" "farm/${f#whole/}"; done
 rm farm/r.0005.png
 stamp=$(stat -c %Y.%y farm/r.0004.png)
 run_parts
-[[ $(stat -c %Y.%y farm/r.0004.png) == "$stamp" ]] || { echo "parallel_test: a complete frame was rendered again" >&2; exit 1; }
+[[ $(stat -c %Y.%y farm/r.0004.png) == "$stamp" ]] || fail "a complete frame was rendered again"
 for f in whole/*; do cmp "$f" "farm/${f#whole/}"; done
 [[ $(ls -A farm | wc -l) -eq 12 ]]
 echo "parallel_test: passed"

@@ -17,15 +17,9 @@ for p in munged slurmctld slurmd sbatch scontrol sinfo; do
 done
 
 # Every program that may wait on something (a daemon, the cluster, a render)
-# runs under a time limit and is killed with its whole process group when it
-# overruns (timeout gives it a group of its own); the test then fails naming
-# it. The daemons leave that group when they detach; cleanup stops them.
-limited() {  # limited SECONDS PROGRAM [ARGS...]
-  local secs=$1 rc=0; shift
-  timeout --kill-after=10 "$secs" "$@" || rc=$?
-  ((rc != 124 && rc != 137)) || echo "slurm_test: $1 did not finish within its limit of $secs s; killed" >&2
-  return $rc
-}
+# runs under a time limit (limited); the daemons leave its process group when
+# they detach, and cleanup stops them.
+. "$(dirname "$0")/../support/limits.sh"
 
 T=$(mktemp -d /tmp/pluvane-slurm-XXXXXX)
 HOST=$(hostname -s)

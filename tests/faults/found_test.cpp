@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "minihost/testing/fault_plan.h"
-#include "minihost/testing/test_host.h"
+#include "tests/support/fault_plan.h"
+#include "tests/support/test_host.h"
 #include "minihost/host.h"
 #include "common/params.h"
 #include "tests/support/world_util.h"

@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "minihost/composition.h"
-#include "minihost/testing/fault_plan.h"
-#include "minihost/testing/test_host.h"
+#include "tests/support/fault_plan.h"
+#include "tests/support/test_host.h"
 #include "minihost/host.h"
 #include "common/params.h"
 #include "tests/support/world_util.h"

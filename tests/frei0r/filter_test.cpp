@@ -1,97 +1,34 @@
 // The filter loaded through dlopen, as frei0r hosts load it: what it
-// declares, instances rendering from several threads at once, and values no
-// control accepts (clamped, never a crash).
-#include <dlfcn.h>
+// declares, instances rendering from several threads at once, values no
+// control accepts (clamped, never a crash), and what its "Units" switch,
+// "Light X"/"Light Y" and "Frame Rate" "project" promise.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <iterator>
 #include <limits>
 #include <string>
 #include <thread>
 #include <vector>
 
-extern "C" {
-#include <frei0r.h>
-}
+#include "tests/support/frei0r_fixture.h"
 
 namespace {
 
-constexpr unsigned kW = 64, kH = 36;
-
-struct Filter {
-  void* so = nullptr;
-  int (*init)();
-  void (*deinit)();
-  void (*plugin_info)(f0r_plugin_info_t*);
-  void (*param_info)(f0r_param_info_t*, int);
-  f0r_instance_t (*construct)(unsigned, unsigned);
-  void (*destruct)(f0r_instance_t);
-  void (*set)(f0r_instance_t, f0r_param_t, int);
-  void (*get)(f0r_instance_t, f0r_param_t, int);
-  void (*update)(f0r_instance_t, double, const uint32_t*, uint32_t*);
-
-  Filter() {
-    so = dlopen(PLUVANE_FREI0R_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (!so) return;
-    Load(init, "f0r_init"), Load(deinit, "f0r_deinit"), Load(plugin_info, "f0r_get_plugin_info");
-    Load(param_info, "f0r_get_param_info"), Load(construct, "f0r_construct"), Load(destruct, "f0r_destruct");
-    Load(set, "f0r_set_param_value"), Load(get, "f0r_get_param_value"), Load(update, "f0r_update");
-    init();
-  }
-  ~Filter() {
-    if (!so) return;
-    deinit();
-    dlclose(so);
-  }
-  template <class F>
-  void Load(F& f, const char* name) {
-    f = reinterpret_cast<F>(dlsym(so, name));
-  }
-
-  int Index(const std::string& name) const {
-    f0r_plugin_info_t info{};
-    plugin_info(&info);
-    for (int i = 0; i < info.num_params; ++i) {
-      f0r_param_info_t p{};
-      param_info(&p, i);
-      if (name == p.name) return i;
-    }
-    return -1;
-  }
-  void SetDouble(f0r_instance_t inst, const std::string& name, double v) const {
-    set(inst, &v, Index(name));
-  }
-  void SetString(f0r_instance_t inst, const std::string& name, const char* v) const {
-    f0r_param_string s = const_cast<char*>(v);
-    set(inst, &s, Index(name));
-  }
-};
-
-std::vector<uint32_t> Picture() {
-  std::vector<uint32_t> px(kW * kH);
-  for (unsigned y = 0; y < kH; ++y)
-    for (unsigned x = 0; x < kW; ++x) {
-      const uint8_t rgba[4] = {static_cast<uint8_t>(x * 4), static_cast<uint8_t>(y * 7), static_cast<uint8_t>((x * y) & 255),
-                               static_cast<uint8_t>(200 + (x & 31))};
-      std::memcpy(&px[y * kW + x], rgba, 4);
-    }
-  return px;
-}
-
-std::vector<uint32_t> Render(const Filter& f, f0r_instance_t inst, double seconds) {
-  static const std::vector<uint32_t> in = Picture();
-  std::vector<uint32_t> out(in.size());
-  f.update(inst, seconds, in.data(), out.data());
-  return out;
-}
+using testsupport::Filter;
+using testsupport::Instance;
 
 class FilterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!filter_.so) GTEST_FAIL() << "cannot load " << PLUVANE_FREI0R_PATH << ": " << dlerror();
+  }
+  // A busy scene where every number shows: many drops, a point light with
+  // some diffuse light (or a distant one, whose direction counts).
+  void Busy(Instance& i, bool point) const {
+    i.Double("Drip Rate", 0.8).Text("Light Type", point ? "Point Light" : "Distant Light");
+    i.Double("Diffuse", 0.6);
   }
   Filter filter_;
 };
@@ -103,10 +40,13 @@ TEST_F(FilterTest, DeclaresAnRgbaFilterWithEveryControlByName) {
   EXPECT_EQ(info.plugin_type, F0R_PLUGIN_TYPE_FILTER);
   EXPECT_EQ(info.color_model, F0R_COLOR_MODEL_RGBA8888);
   EXPECT_EQ(info.frei0r_version, FREI0R_MAJOR_VERSION);
+  // The order is the contract: ffmpeg's positional lists and the editors'
+  // saved projects name parameters by number.
   const struct {
     const char* name;
     int type;
-  } expected[] = {{"Drip Rate", F0R_PARAM_DOUBLE},       {"Longevity (sec)", F0R_PARAM_DOUBLE},
+  } expected[] = {{"Time Unit", F0R_PARAM_STRING},       {"Frame Rate", F0R_PARAM_STRING},
+                  {"Drip Rate", F0R_PARAM_DOUBLE},       {"Longevity (sec)", F0R_PARAM_DOUBLE},
                   {"Rippling", F0R_PARAM_DOUBLE},        {"Displacement", F0R_PARAM_DOUBLE},
                   {"Ripple Height", F0R_PARAM_DOUBLE},   {"Spreading", F0R_PARAM_DOUBLE},
                   {"Using", F0R_PARAM_STRING},           {"Light Intensity", F0R_PARAM_DOUBLE},
@@ -115,35 +55,24 @@ TEST_F(FilterTest, DeclaresAnRgbaFilterWithEveryControlByName) {
                   {"Light Direction", F0R_PARAM_DOUBLE}, {"Ambient", F0R_PARAM_DOUBLE},
                   {"Diffuse", F0R_PARAM_DOUBLE},         {"Specular", F0R_PARAM_DOUBLE},
                   {"Roughness", F0R_PARAM_DOUBLE},       {"Metal", F0R_PARAM_DOUBLE},
-                  {"Frame Rate", F0R_PARAM_STRING},      {"Time Unit", F0R_PARAM_STRING},
                   {"Draft", F0R_PARAM_BOOL},             {"Units", F0R_PARAM_STRING},
                   {"Light X", F0R_PARAM_DOUBLE},         {"Light Y", F0R_PARAM_DOUBLE},
                   {"Seed", F0R_PARAM_DOUBLE},            {"Mix", F0R_PARAM_DOUBLE}};
-  EXPECT_EQ(info.num_params, static_cast<int>(std::size(expected)));
-  // Added last, so that positional lists (ffmpeg's) keep their meaning.
-  EXPECT_EQ(filter_.Index("Seed"), info.num_params - 2);
-  EXPECT_EQ(filter_.Index("Mix"), info.num_params - 1);
-  for (const auto& e : expected) {
-    const int i = filter_.Index(e.name);
-    ASSERT_GE(i, 0) << e.name;
+  ASSERT_EQ(info.num_params, static_cast<int>(std::size(expected)));
+  for (int i = 0; i < info.num_params; ++i) {
     f0r_param_info_t p{};
     filter_.param_info(&p, i);
-    EXPECT_EQ(p.type, e.type) << e.name;
+    EXPECT_STREQ(p.name, expected[i].name) << "parameter " << i;
+    EXPECT_EQ(p.type, expected[i].type) << expected[i].name;
   }
   // Defaults on the 0..1 scale read back as the controls' own defaults map.
-  f0r_instance_t inst = filter_.construct(kW, kH);
-  ASSERT_NE(inst, nullptr);
+  Instance inst(filter_);
   const struct {
     const char* name;
     double value;
   } defaults[] = {{"Drip Rate", 0.2}, {"Rippling", 0.5}, {"Displacement", 0.7}, {"Light Direction", 0.375},
                   {"Light Height", 0.65}, {"Specular", 1.0}, {"Seed", 0.0}, {"Mix", 1.0}};
-  for (const auto& d : defaults) {
-    double v = -1;
-    filter_.get(inst, &v, filter_.Index(d.name));
-    EXPECT_NEAR(v, d.value, 1e-4) << d.name;
-  }
-  filter_.destruct(inst);
+  for (const auto& d : defaults) EXPECT_NEAR(inst.GetDouble(d.name), d.value, 1e-4) << d.name;
   EXPECT_EQ(filter_.construct(0, 10), nullptr);
 }
 
@@ -151,36 +80,25 @@ TEST_F(FilterTest, DeclaresAnRgbaFilterWithEveryControlByName) {
 // instance gives alone.
 TEST_F(FilterTest, ThreadedInstancesMatchOneInstance) {
   constexpr int kThreads = 3, kFrames = 4;
-  const auto configure = [&](f0r_instance_t inst) {
-    filter_.SetDouble(inst, "Drip Rate", 0.8);
-    filter_.SetString(inst, "Light Type", "Point Light");
-    filter_.SetString(inst, "Frame Rate", "25");
+  const auto frames = [&] {
+    Instance inst(filter_);
+    inst.Double("Drip Rate", 0.8).Text("Light Type", "Point Light").Text("Frame Rate", "25");
+    std::vector<std::vector<uint32_t>> out;
+    for (int f = 0; f < kFrames; ++f) out.push_back(inst.Render(f / 25.0));
+    return out;
   };
-  f0r_instance_t alone = filter_.construct(kW, kH);
-  configure(alone);
-  std::vector<std::vector<uint32_t>> want;
-  for (int f = 0; f < kFrames; ++f) want.push_back(Render(filter_, alone, f / 25.0));
-  filter_.destruct(alone);
+  const auto want = frames();
   EXPECT_NE(want[0], want[kFrames - 1]) << "the rain does not move";
-
   std::vector<std::vector<std::vector<uint32_t>>> got(kThreads);
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t)
-    threads.emplace_back([&, t] {
-      f0r_instance_t inst = filter_.construct(kW, kH);
-      configure(inst);
-      for (int f = 0; f < kFrames; ++f) got[t].push_back(Render(filter_, inst, f / 25.0));
-      filter_.destruct(inst);
-    });
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back([&, t] { got[t] = frames(); });
   for (auto& th : threads) th.join();
-  for (int t = 0; t < kThreads; ++t)
-    for (int f = 0; f < kFrames; ++f) EXPECT_TRUE(got[t][f] == want[f]) << "thread " << t << " frame " << f;
+  for (int t = 0; t < kThreads; ++t) EXPECT_TRUE(got[t] == want) << "thread " << t;
 }
 
 // A value beyond what a control accepts renders as the control's limit; NaN
 // as its default; the frame time rounds to the nearest frame.
 TEST_F(FilterTest, ValuesAreClampedAndTimesRoundToFrames) {
-  f0r_instance_t a = filter_.construct(kW, kH), b = filter_.construct(kW, kH);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const struct {
     const char* what;
@@ -195,26 +113,21 @@ TEST_F(FilterTest, ValuesAreClampedAndTimesRoundToFrames) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    filter_.SetDouble(a, "Drip Rate", 0.6), filter_.SetDouble(b, "Drip Rate", 0.6);
-    filter_.SetDouble(a, c.name, c.given), filter_.SetDouble(b, c.name, c.same_as);
-    EXPECT_TRUE(Render(filter_, a, 2.0) == Render(filter_, b, 2.0));
+    Instance a(filter_), b(filter_);
+    a.Double("Drip Rate", 0.6).Double(c.name, c.given), b.Double("Drip Rate", 0.6).Double(c.name, c.same_as);
+    EXPECT_TRUE(a.Render(2.0) == b.Render(2.0));
   }
-  filter_.destruct(a);
-  filter_.destruct(b);
-  a = filter_.construct(kW, kH), b = filter_.construct(kW, kH);
-  filter_.SetDouble(a, "Drip Rate", 0.6), filter_.SetDouble(b, "Drip Rate", 0.6);
+  Instance a(filter_), b(filter_);
+  a.Double("Drip Rate", 0.6), b.Double("Drip Rate", 0.6);
   // 2.012 s and 1.99 s are both frame 60 at 30 fps; in milliseconds, 2000.
-  filter_.SetString(b, "Time Unit", "ms");
-  EXPECT_TRUE(Render(filter_, a, 2.012) == Render(filter_, a, 1.99));
-  EXPECT_TRUE(Render(filter_, a, 2.0) == Render(filter_, b, 2000.0));
-  EXPECT_FALSE(Render(filter_, a, 2.0) == Render(filter_, a, 2.1));
+  b.Text("Time Unit", "ms");
+  EXPECT_TRUE(a.Render(2.012) == a.Render(1.99));
+  EXPECT_TRUE(a.Render(2.0) == b.Render(2000.0));
+  EXPECT_FALSE(a.Render(2.0) == a.Render(2.1));
   // Unknown strings fall back to the defaults: 30 fps, the first choices.
-  filter_.SetString(b, "Time Unit", "seconds");
-  filter_.SetString(b, "Frame Rate", "fast"), filter_.SetString(b, "Light Type", "neon");
-  filter_.SetString(a, "Frame Rate", "30/1"), filter_.SetString(a, "Light Type", "distant");
-  EXPECT_TRUE(Render(filter_, a, 1.0) == Render(filter_, b, 1.0));
-  filter_.destruct(a);
-  filter_.destruct(b);
+  b.Text("Time Unit", "seconds").Text("Frame Rate", "fast").Text("Light Type", "neon");
+  a.Text("Frame Rate", "30/1").Text("Light Type", "distant");
+  EXPECT_TRUE(a.Render(1.0) == b.Render(1.0));
 }
 
 // Every parameter swept over and beyond its range, with NaN and infinities,
@@ -222,12 +135,12 @@ TEST_F(FilterTest, ValuesAreClampedAndTimesRoundToFrames) {
 TEST_F(FilterTest, SweepOfEveryParameterNeverFails) {
   f0r_plugin_info_t info{};
   filter_.plugin_info(&info);
-  f0r_instance_t inst = filter_.construct(kW, kH);
+  f0r_instance_t inst = filter_.construct(testsupport::kFilterW, testsupport::kFilterH);
   const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
   const double numbers[] = {-inf, -1e300, -2, -0.5, 0, 0.25, 0.5, 1, 3, 1e300, inf, nan};
   const char* strings[] = {"", "  ", "2", "0", "-5", "AE Lights", "point", "1e999/0", "30000/1001", "ms", "29.97",
                            "999999999999999999999"};
-  const std::vector<uint32_t> in = Picture();
+  const std::vector<uint32_t> in = testsupport::FilterPicture();
   std::vector<uint32_t> out(in.size());
   const double times[] = {0, 0.5, -1, 1e12, nan, inf};
   int n = 0;
@@ -250,6 +163,117 @@ TEST_F(FilterTest, SweepOfEveryParameterNeverFails) {
   }
   filter_.destruct(inst);
   SUCCEED();
+}
+
+// The stated 0..1 rule of every double, value = lo + v × (hi − lo): the same
+// number given in the control's units with "Units" "native" renders the
+// same frame, and a frame unlike the default one (the value matters).
+TEST_F(FilterTest, NativeValuesEqualTheirZeroToOneMapping) {
+  const struct {
+    const char* name;
+    double unit;    // on the 0..1 scale
+    double native;  // the same in the control's units
+    bool point;     // rendered with the point light
+  } cases[] = {
+      {"Drip Rate", 0.5, 2.5, true},        {"Longevity (sec)", 0.25, 2.5, true}, {"Rippling", 0.25, 180, true},
+      {"Displacement", 0.9, 40, true},      {"Ripple Height", 0.75, 150, true},   {"Spreading", 0.25, 50, true},
+      {"Light Intensity", 0.6, 120, true},  {"Light Height", 0.3, 30, true},      {"Light Direction", 0.5, 0, false},
+      {"Ambient", 0.25, 50, true},          {"Diffuse", 0.25, 25, true},          {"Specular", 0.4, 40, true},
+      {"Roughness", 0.2, 0.05, true},       {"Metal", 0.5, 50, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Instance unit(filter_), native(filter_), plain(filter_);
+    Busy(unit, c.point), Busy(plain, c.point);
+    unit.Double(c.name, c.unit);
+    native.Text("Units", "native");
+    // The busy scene in native units: the same drops, the same light.
+    native.Double("Drip Rate", 4).Text("Light Type", c.point ? "Point Light" : "Distant Light").Double("Diffuse", 60);
+    native.Double(c.name, c.native);
+    const auto frame = unit.Render(1.5);
+    EXPECT_TRUE(frame == native.Render(1.5)) << "native " << c.native << " renders unlike " << c.unit;
+    EXPECT_FALSE(frame == plain.Render(1.5)) << "the value makes no difference: the case proves nothing";
+  }
+}
+
+// In native units a double the host never set stays at the control's default
+// and reads back as it; a value beyond what the control accepts is clamped.
+TEST_F(FilterTest, NativeUnitsKeepDefaultsAndClamp) {
+  Instance zero_one(filter_), native(filter_);
+  native.Text("Units", "NATIVE");
+  EXPECT_TRUE(zero_one.Render(0.8) == native.Render(0.8)) << "unset doubles are not the defaults in native units";
+  EXPECT_DOUBLE_EQ(native.GetDouble("Drip Rate"), 1.0);
+  EXPECT_DOUBLE_EQ(native.GetDouble("Light Direction"), -45.0);
+  EXPECT_DOUBLE_EQ(zero_one.GetDouble("Drip Rate"), 0.2);  // the 0..1 default stays as it was
+  Instance huge(filter_), limit(filter_);
+  huge.Text("Units", "native").Double("Drip Rate", 1e9);
+  limit.Text("Units", "native").Double("Drip Rate", 100);  // its valid maximum
+  EXPECT_TRUE(huge.Render(0.1) == limit.Render(0.1));
+  // Any other text is the 0..1 convention.
+  Instance other(filter_);
+  other.Text("Units", "pixels").Double("Drip Rate", 0.2);
+  EXPECT_TRUE(other.Render(0.8) == zero_one.Render(0.8));
+}
+
+// "Light X" and "Light Y" place the point light as fractions of the frame; each, when a
+// number, wins over its axis of "Light Position"; NaN (their default) leaves
+// "Light Position" in charge.
+TEST_F(FilterTest, LightXAndYWinOverLightPosition) {
+  Instance by_position(filter_), by_pixels(filter_), both(filter_), half(filter_), unset(filter_);
+  for (Instance* i : {&by_position, &by_pixels, &both, &half, &unset}) Busy(*i, true);
+  by_position.Position("Light Position", 0.75, 0.5);
+  by_pixels.Double("Light X", 0.75).Double("Light Y", 0.5);
+  both.Position("Light Position", 0.1, 0.9).Double("Light X", 0.75).Double("Light Y", 0.5);
+  half.Position("Light Position", 0.1, 0.5).Double("Light X", 0.75);
+  const auto want = by_position.Render(1.0);
+  EXPECT_TRUE(want == by_pixels.Render(1.0));
+  EXPECT_TRUE(want == both.Render(1.0)) << "Light Position won over Light X and Y";
+  EXPECT_TRUE(want == half.Render(1.0)) << "Light X alone does not place x only";
+  EXPECT_FALSE(want == unset.Render(1.0)) << "the light's place makes no difference: the case proves nothing";
+  EXPECT_TRUE(std::isnan(unset.GetDouble("Light X")));
+  unset.Double("Light X", std::numeric_limits<double>::quiet_NaN()).Double("Light Y", 0.25);
+  Instance at_default(filter_);
+  Busy(at_default, true);
+  EXPECT_TRUE(unset.Render(1.0) == at_default.Render(1.0)) << "NaN Light X or the default y moved the light";
+}
+
+// Frame Rate "project": MLT stamps frame n at n / fps seconds (in doubles),
+// and from frame 1 on the filter renders what the rate named gives; frame 0,
+// which fits every rate, at 30 fps. Rates below the usual ones are found too.
+TEST_F(FilterTest, ProjectRateComesFromTheTimeStamps) {
+  for (const auto& [num, den] : {std::pair{24000, 1001}, {25, 1}, {30000, 1001}, {50, 1}, {60000, 1001}, {12, 1}}) {
+    const std::string rate = std::to_string(num) + "/" + std::to_string(den);
+    SCOPED_TRACE(rate);
+    Instance project(filter_), named(filter_), thirty(filter_);
+    for (Instance* i : {&project, &named, &thirty}) Busy(*i, true);
+    project.Text("Frame Rate", "project"), named.Text("Frame Rate", rate.c_str()), thirty.Text("Frame Rate", "30");
+    const double fps = static_cast<double>(num) / den;
+    EXPECT_TRUE(project.Render(0.0) == thirty.Render(0.0));
+    for (int n = 1; n <= 3; ++n) {
+      named.Render((n - 1) / fps);  // the same frames seen before, as MLT plays them
+      EXPECT_TRUE(project.Render(n / fps) == named.Render(n / fps)) << "frame " << n;
+    }
+  }
+}
+
+// A frei0r host passes a keyframed value frame by frame. Rendered in order,
+// the frames equal what keyframes in the effect's own host give (drops keep
+// the values of their birth, which the filter has seen); a frame rendered
+// again with other values (an edit) forgets what was kept before.
+TEST_F(FilterTest, ValuesSeenEarlierServeAsKeyframes) {
+  const auto height = [](int f) { return 100.0 + 10.0 * f; };  // Ripple Height keyed 100 at 0 to 150 at 5
+  Instance in_order(filter_), jump(filter_);
+  for (Instance* i : {&in_order, &jump}) Busy(*i, true), i->Text("Units", "native").Double("Drip Rate", 4);
+  std::vector<uint32_t> last;
+  for (int f = 0; f <= 5; ++f) last = in_order.Double("Ripple Height", height(f)).Render(f / 30.0);
+  jump.Double("Ripple Height", height(5));
+  EXPECT_FALSE(last == jump.Render(5 / 30.0)) << "the earlier values made no difference: the case proves nothing";
+  // The same frame again with its own value: unchanged. With another value:
+  // as if that value had always been set.
+  EXPECT_TRUE(last == in_order.Render(5 / 30.0));
+  Instance fresh(filter_);
+  Busy(fresh, true), fresh.Text("Units", "native").Double("Drip Rate", 4).Double("Ripple Height", 180);
+  EXPECT_TRUE(in_order.Double("Ripple Height", 180).Render(5 / 30.0) == fresh.Render(5 / 30.0));
 }
 
 }  // namespace

@@ -2,18 +2,13 @@
 // frame they give must be byte for byte the frame `pluvane render --depth 8`
 // gives for the same picture, frame number, frame rate and controls.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "tests/support/run_program.h"
+#include "tests/support/frei0r_fixture.h"
 
 namespace {
 
@@ -23,6 +18,7 @@ constexpr int kWidth = 160, kHeight = 90;
 constexpr size_t kFrameBytes = static_cast<size_t>(kWidth) * kHeight * 4;
 
 using testsupport::ReadAll;
+using testsupport::SetOptions;
 std::string Q(const std::string& s) { return testsupport::ShellQuoted(s); }
 
 // The folder of a library's loadable modules (`sub`, such as "mlt-7") that
@@ -46,15 +42,12 @@ void LinkFolder(const fs::path& folder, const std::string& from, const std::vect
   for (const auto& f : files) fs::create_symlink(fs::path(from) / f, folder / f);
 }
 
-class HostTest : public ::testing::Test {
+class HostTest : public testsupport::HostsTest {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "pluvane-frei0r-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
-    // The filter's folder is all the hosts search; GStreamer gets a registry
-    // of its own so that it scans that folder afresh.
-    env_ = "FREI0R_PATH=" + Q(fs::path(PLUVANE_FREI0R_PATH).parent_path().string()) +
-           " GST_REGISTRY=" + Q(Path("registry.bin")) + " ";
+    testsupport::HostsTest::SetUp();
+    // GStreamer gets a registry of its own so that it scans the filter's folder afresh.
+    env_ += "GST_REGISTRY=" + Q(Path("registry.bin")) + " ";
     // The hosts load only the modules these runs need. melt otherwise loads
     // every MLT module it finds, and its LADSPA module every LADSPA plug-in
     // (Kdenlive and Shotcut bring a few hundred); one of those hangs in its
@@ -77,67 +70,14 @@ class HostTest : public ::testing::Test {
       LinkFolder(dir_ / "gst-plugins", from, gst);
       env_ += "GST_PLUGIN_SYSTEM_PATH_1_0=" + Q(Path("gst-plugins")) + " GST_PLUGIN_PATH_1_0= ";
     }
-#ifdef PLUVANE_SANITIZED_BUILD
-    // The hosts are not sanitized: the sanitizer runtimes must come first in
-    // them for the sanitized filter to load. Their own leaks are not ours.
-    env_ += "LD_PRELOAD=\"$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)\" "
-            "ASAN_OPTIONS=detect_leaks=0 ";
-#endif
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-  // Runs `command` in the temporary folder with the hosts' environment, under
-  // the time limit of a host program's whole run.
-  void Run(const std::string& command) {
-    const std::string full = "cd " + Q(dir_.string()) + " && " + env_ + command + " >" + Q(Path("log.txt")) + " 2>&1";
-    testsupport::Launch run;
-    run.argv = testsupport::Shell(full);
-    run.what = command;
-    const testsupport::Ended e = testsupport::Run(run);
-    ASSERT_FALSE(e.timed_out) << ReadAll(Path("log.txt"));
-    ASSERT_EQ(e.code, 0) << command << "\n" << ReadAll(Path("log.txt"));
-  }
-
-  // The test picture: a still, or a short clip of RGBA frames (PNG in
-  // Matroska, so nothing is lost) at 30000/1001 with its frames as stills.
   void MakeStill() { Run("ffmpeg -v error -y -f lavfi -i testsrc2=s=160x90 -frames:v 1 in.png"); }
-  void MakeClip(int frames) {
-    Run("ffmpeg -v error -y -f lavfi -i testsrc2=s=160x90:r=30000/1001 -frames:v " + std::to_string(frames) +
-        " -pix_fmt rgba -c:v png clip.mkv && ffmpeg -v error -y -i clip.mkv -start_number 0 src.%d.png");
+  void MakeClip(int frames) { HostsTest::MakeClip(frames, "30000/1001", "160x90"); }
+  void ExpectSameFrames(const std::string& got, const std::string& want, int frames) {
+    HostsTest::ExpectSameFrames(got, want, frames, kFrameBytes);
   }
-
-  // What the command line renders for `input` at `frame`, as RGBA bytes.
-  std::string Cli(const std::string& input, int frame, const std::string& fps, const std::vector<std::string>& sets,
-                  const std::string& options = "") {
-    std::string cmd = Q(PLUVANE_CLI_PATH) + " render " + input + " -o cli.png -q --depth 8 --frame " +
-                      std::to_string(frame) + " --fps " + fps + options;
-    for (const auto& s : sets) cmd += " --set " + Q(s);
-    cmd += " && ffmpeg -v error -y -i cli.png -f rawvideo -pix_fmt rgba cli.raw";
-    Run(cmd);
-    return ReadAll(Path("cli.raw"));
-  }
-  std::string CliClip(int frames, const std::string& fps, const std::vector<std::string>& sets,
-                      const std::string& options = "") {
-    std::string all;
-    for (int f = 0; f < frames; ++f) all += Cli("src." + std::to_string(f) + ".png", f, fps, sets, options);
-    return all;
-  }
-
-  fs::path dir_;
-  std::string env_;
 };
-
-#define REQUIRE_PROGRAMS(...)                                                              \
-  do {                                                                                     \
-    if (std::string(PLUVANE_CLI_PATH).empty()) GTEST_SKIP() << "the pluvane program is not built"; \
-    for (const char* p : {__VA_ARGS__})                                                    \
-      if (!testsupport::OnPath(p)) GTEST_SKIP() << p << " is not installed (./build.sh test installs it)"; \
-  } while (0)
 
 // One still at frame n: ffmpeg's positional parameters against the same
 // controls given to the command line by name.
@@ -179,7 +119,7 @@ TEST_F(HostTest, FfmpegStillMatchesTheCommandLine) {
         Q(std::string("select=eq(n\\,") + frame + "),frei0r=filter_name=pluvane:filter_params=ms|" + c.fps + "|" +
           c.params) +
         " -f rawvideo -pix_fmt rgba filter.raw");
-    std::vector<std::string> sets = c.sets;
+    const std::vector<std::string> sets = SetOptions(c.sets);
     if (std::string(c.what) == "draft quality") {
       // The command line's draft switch is --quality, not a control.
       const std::string cli = Q(PLUVANE_CLI_PATH) + " render in.png -o cli.png -q --depth 8 --quality draft --frame " +
@@ -202,9 +142,8 @@ TEST_F(HostTest, FfmpegStillMatchesTheCommandLine) {
 TEST_F(HostTest, OneRateWrittenThreeWaysGivesTheSameRain) {
   REQUIRE_PROGRAMS("ffmpeg", "melt");
   constexpr int kFrames = 3;
-  Run("ffmpeg -v error -y -f lavfi -i testsrc2=s=160x90:r=51/2 -frames:v " + std::to_string(kFrames) +
-      " -pix_fmt rgba -c:v png clip.mkv && ffmpeg -v error -y -i clip.mkv -start_number 0 src.%d.png");
-  const std::string want = CliClip(kFrames, "25.5", {"Drip Rate=2"});
+  HostsTest::MakeClip(kFrames, "51/2", "160x90");
+  const std::string want = CliClip(kFrames, "25.5", SetOptions({"Drip Rate=2"}));
   for (const char* rate : {"25.5", "51/2", "102/4"}) {
     SCOPED_TRACE(rate);
     Run(std::string("ffmpeg -v error -y -i clip.mkv -vf 'frei0r=pluvane:ms|") + rate +
@@ -226,11 +165,8 @@ TEST_F(HostTest, FfmpegClipFramesMatchTheCommandLine) {
   constexpr int kFrames = 5;
   MakeClip(kFrames);
   Run("ffmpeg -v error -y -i clip.mkv -vf 'frei0r=pluvane:ms|30000/1001|0.4' -f rawvideo -pix_fmt rgba filter.raw");
-  const std::string got = ReadAll(Path("filter.raw"));
-  ASSERT_EQ(got.size(), kFrames * kFrameBytes);
-  const std::string want = CliClip(kFrames, "30000/1001", {"Drip Rate=2"});
-  for (int f = 0; f < kFrames; ++f)
-    EXPECT_TRUE(got.compare(f * kFrameBytes, kFrameBytes, want, f * kFrameBytes, kFrameBytes) == 0) << "frame " << f;
+  const std::string want = CliClip(kFrames, "30000/1001", SetOptions({"Drip Rate=2"}));
+  ExpectSameFrames(ReadAll(Path("filter.raw")), want, kFrames);
   // Left in seconds, ffmpeg's milliseconds would be read as frames a thousand
   // times later: the unit matters.
   Run("ffmpeg -v error -y -i clip.mkv -vf 'frei0r=pluvane:seconds|30000/1001|0.4' -f rawvideo -pix_fmt rgba wrong.raw");
@@ -251,17 +187,14 @@ TEST_F(HostTest, MeltFramesMatchTheCommandLine) {
       "'Light Type=Point Light' 'Light Color=#ff8000' -consumer avformat:melt.raw real_time=-1 f=rawvideo vcodec=rawvideo "
       "pix_fmt=rgba");
   const std::string got = ReadAll(Path("melt.raw"));
-  ASSERT_EQ(got.size(), kFrames * kFrameBytes);
-  const std::string want =
-      CliClip(kFrames, "30000/1001", {"Drip Rate=2", "Light Type=Point Light", "Light Color=255,128,0"});
-  for (int f = 0; f < kFrames; ++f)
-    EXPECT_TRUE(got.compare(f * kFrameBytes, kFrameBytes, want, f * kFrameBytes, kFrameBytes) == 0) << "frame " << f;
+  ExpectSameFrames(got, CliClip(kFrames, "30000/1001", SetOptions({"Drip Rate=2", "Light Type=Point Light", "Light Color=255,128,0"})),
+                   kFrames);
   // "Seed" 1 is the last seed on the 0..1 scale; "Mix" is the same in both.
   Run("melt -quiet -profile profile clip.mkv -filter frei0r.pluvane 'Frame Rate=30000/1001' 'Drip Rate=0.4' "
       "Seed=1 Mix=0.6 -consumer avformat:seeded.raw real_time=-1 f=rawvideo vcodec=rawvideo pix_fmt=rgba");
   const std::string seeded = ReadAll(Path("seeded.raw"));
   EXPECT_FALSE(seeded == got);
-  EXPECT_TRUE(seeded == CliClip(kFrames, "30000/1001", {"Drip Rate=2"}, " --seed 63 --mix 0.6"))
+  EXPECT_TRUE(seeded == CliClip(kFrames, "30000/1001", {"--set 'Drip Rate=2' --seed 63 --mix 0.6"}))
       << "melt's seeded frames differ from pluvane render's";
 }
 
@@ -274,11 +207,9 @@ TEST_F(HostTest, GstreamerFramesMatchTheCommandLine) {
   Run("gst-launch-1.0 -q filesrc location=clip.mkv ! matroskademux ! pngdec ! videoconvert ! "
       "frei0r-filter-pluvane frame-rate=30000/1001 drip-rate=0.4 displacement=0.9 light-color-g=0 seed=0 mix=1 ! "
       "videoconvert ! video/x-raw,format=RGBA ! filesink location=gst.raw");
-  const std::string got = ReadAll(Path("gst.raw"));
-  ASSERT_EQ(got.size(), kFrames * kFrameBytes);
-  const std::string want = CliClip(kFrames, "30000/1001", {"Drip Rate=2", "Displacement=40", "Light Color=255,0,255"});
-  for (int f = 0; f < kFrames; ++f)
-    EXPECT_TRUE(got.compare(f * kFrameBytes, kFrameBytes, want, f * kFrameBytes, kFrameBytes) == 0) << "frame " << f;
+  ExpectSameFrames(ReadAll(Path("gst.raw")),
+                   CliClip(kFrames, "30000/1001", SetOptions({"Drip Rate=2", "Displacement=40", "Light Color=255,0,255"})),
+                   kFrames);
 }
 
 }  // namespace

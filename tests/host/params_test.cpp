@@ -1,4 +1,8 @@
-// The 22 controls the effect declares, as the host sees them.
+// The controls the effect declares, as the host sees them: what must hold of
+// every one, and the disk ids, which saved projects store.
+#include <algorithm>
+#include <cstring>
+#include <set>
 #include <string>
 
 #include "common/params.h"
@@ -6,115 +10,52 @@
 
 namespace {
 
-constexpr PF_Fixed Fix(int v) { return v * 65536; }
-
-struct Slider {
-  int index;
-  const char* name;
-  A_long id;
-  PF_Fixed valid_min, valid_max, slider_min, slider_max, dflt;
-  int precision;
-  PF_ParamFlags flags;
-};
-
-const Slider kSliders[] = {
-    {1, "Drip Rate", 1, 0, Fix(100), 0, Fix(5), Fix(1), 1, 0},
-    {2, "Longevity (sec)", 2, 0, Fix(100), 0, Fix(6), Fix(1), 2, 0},
-    {4, "Displacement", 4, Fix(-1024), Fix(1024), Fix(-50), Fix(50), Fix(20), 1, 0},
-    {5, "Ripple Height", 5, 0, Fix(200), 0, Fix(200), Fix(100), 1, 0},
-    {6, "Spreading", 6, 0, Fix(5000), 0, Fix(200), Fix(100), 1, 0},
-    {9, "Light Intensity", 8, 0, Fix(1000), 0, Fix(150), Fix(100), 1, 0x20},
-    {12, "Light Height", 11, Fix(-100), Fix(100), 0, Fix(100), Fix(65), 1, 0x20},
-    {17, "Ambient", 16, 0, Fix(200), 0, Fix(100), Fix(100), 1, 0},
-    {18, "Diffuse", 17, 0, Fix(100), 0, Fix(100), 0, 1, 0},
-    {19, "Specular", 18, 0, Fix(100), 0, Fix(100), Fix(100), 1, 0},
-    {20, "Roughness", 19, 0x41, 0x8000, 0x41, 0x4000, 0x3D7, 3, 0},
-    {21, "Metal", 20, 0, Fix(100), 0, Fix(100), Fix(100), 1, 0},
-};
-
-TEST_F(HostTest, DeclaresTwentyThreeParameters) {
-  A_long num_params = 0;
-  ASSERT_EQ(host.ParamsSetup(&num_params), PF_Err_NONE);
-  EXPECT_EQ(num_params, 23);
-  ASSERT_EQ(host.params().size(), 23u);
-  EXPECT_EQ(host.params().back().param_type, PF_Param_GROUP_END);
-}
-
-TEST_F(ParamsHostTest, IdsInTableOrderKeepUsingAtTwentyTwo) {
-  const A_long expected[] = {1, 2, 3, 4, 5, 6, 7, 22, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21};
-  for (int i = 1; i <= 22; ++i) EXPECT_EQ(host.params()[i].uu.id, expected[i - 1]) << "index " << i;
-}
-
-TEST_F(ParamsHostTest, SlidersHaveTheirRangesDefaultsAndFlags) {
-  for (const Slider& s : kSliders) {
-    const PF_ParamDef& d = host.params()[s.index];
-    SCOPED_TRACE(s.name);
-    EXPECT_EQ(d.param_type, PF_Param_FIX_SLIDER);
-    EXPECT_STREQ(d.name, s.name);
-    EXPECT_EQ(d.uu.id, s.id);
-    EXPECT_EQ(d.u.fd.valid_min, s.valid_min);
-    EXPECT_EQ(d.u.fd.valid_max, s.valid_max);
-    EXPECT_EQ(d.u.fd.slider_min, s.slider_min);
-    EXPECT_EQ(d.u.fd.slider_max, s.slider_max);
-    EXPECT_EQ(d.u.fd.dephault, s.dflt);
-    EXPECT_EQ(d.u.fd.value, s.dflt);
-    EXPECT_EQ(d.u.fd.precision, s.precision);
-    EXPECT_EQ(d.u.fd.display_flags, 0);
-    EXPECT_EQ(d.flags, s.flags);
-    EXPECT_EQ(d.ui_flags, 0);
-    EXPECT_STREQ(d.u.fd.value_str, "");
+TEST_F(ParamsHostTest, EveryControlIsSoundAndTheDiskIdsNeverChange) {
+  const auto& p = host.params();
+  ASSERT_EQ(p.size(), 23u);  // the layer and 22 controls
+  // Saved projects name controls by these ids: never renumbered, "Using"
+  // (added later) keeps 22.
+  const A_long ids[] = {1, 2, 3, 4, 5, 6, 7, 22, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21};
+  std::set<std::string> names;
+  int open_groups = 0;
+  for (size_t i = 1; i < p.size(); ++i) {
+    const PF_ParamDef& d = p[i];
+    SCOPED_TRACE(std::string("index ") + std::to_string(i) + " " + d.name);
+    EXPECT_EQ(d.uu.id, ids[i - 1]);
+    if (d.param_type == PF_Param_GROUP_END) {
+      EXPECT_GT(open_groups--, 0) << "a group ends that never started";
+      continue;
+    }
+    if (d.param_type == PF_Param_GROUP_START) ++open_groups;
+    EXPECT_TRUE(names.insert(d.name).second) << "a second control of that name";
+    EXPECT_GT(std::strlen(d.name), 0u);
+    switch (d.param_type) {
+      case PF_Param_FIX_SLIDER: {
+        const PF_FixedSliderDef& f = d.u.fd;
+        EXPECT_LE(f.valid_min, f.slider_min);
+        EXPECT_LE(f.slider_min, f.dephault);
+        EXPECT_LE(f.dephault, f.slider_max);
+        EXPECT_LE(f.slider_max, f.valid_max);
+        EXPECT_EQ(f.value, f.dephault);
+        break;
+      }
+      case PF_Param_POPUP: {
+        const std::string choices = d.u.pd.u.namesptr;
+        EXPECT_EQ(d.u.pd.num_choices, 1 + std::count(choices.begin(), choices.end(), '|'));
+        EXPECT_GE(d.u.pd.dephault, 1);
+        EXPECT_LE(d.u.pd.dephault, d.u.pd.num_choices);
+        // The other controls' enabling follows a popup: the host must ask
+        // the effect when it changes, and it cannot vary in time.
+        EXPECT_EQ(d.flags, PF_ParamFlag_SUPERVISE | PF_ParamFlag_CANNOT_TIME_VARY);
+        break;
+      }
+      default: break;
+    }
   }
-}
-
-TEST_F(ParamsHostTest, RoughnessNeverReachesZero) {
-  const PF_ParamDef& d = host.params()[kParamRoughness];
-  EXPECT_GT(d.u.fd.valid_min, 0);
-  EXPECT_GT(d.u.fd.slider_min, 0);
-}
-
-TEST_F(ParamsHostTest, AnglesPopupsColourAndPoint) {
-  const auto& p = host.params();
-  EXPECT_EQ(p[3].param_type, PF_Param_ANGLE);
-  EXPECT_STREQ(p[3].name, "Rippling");
-  EXPECT_EQ(p[3].u.ad.dephault, Fix(360));
-  EXPECT_EQ(p[14].param_type, PF_Param_ANGLE);
-  EXPECT_STREQ(p[14].name, "Light Direction");
-  EXPECT_EQ(p[14].u.ad.value, Fix(-45));
-  EXPECT_EQ(p[14].flags, PF_ParamFlag_COLLAPSE_TWIRLY);
-
-  EXPECT_EQ(p[8].param_type, PF_Param_POPUP);
-  EXPECT_STREQ(p[8].name, "Using");
-  EXPECT_STREQ(p[8].u.pd.u.namesptr, "Effect Light|AE Lights");
-  EXPECT_EQ(p[8].u.pd.num_choices, 2);
-  EXPECT_EQ(p[8].u.pd.value, 1);
-  EXPECT_EQ(p[8].flags, PF_ParamFlag_SUPERVISE | PF_ParamFlag_CANNOT_TIME_VARY);
-  EXPECT_STREQ(p[11].name, "Light Type");
-  EXPECT_STREQ(p[11].u.pd.u.namesptr, "Distant Light|Point Light");
-  EXPECT_EQ(p[11].u.pd.dephault, 1);
-  EXPECT_EQ(p[11].flags, PF_ParamFlag_SUPERVISE | PF_ParamFlag_CANNOT_TIME_VARY);
-
-  EXPECT_EQ(p[10].param_type, PF_Param_COLOR);
-  EXPECT_STREQ(p[10].name, "Light Color");
-  const PF_Pixel c = p[10].u.cd.dephault;
-  EXPECT_EQ(c.alpha + c.red + c.green + c.blue, 4 * 255);
-
-  EXPECT_EQ(p[13].param_type, PF_Param_POINT);
-  EXPECT_STREQ(p[13].name, "Light Position");
-  EXPECT_EQ(p[13].u.td.x_dephault, Fix(25));
-  EXPECT_EQ(p[13].u.td.y_dephault, Fix(25));
-  EXPECT_FALSE(p[13].u.td.restrict_bounds);
-  EXPECT_EQ(p[13].ui_flags, PF_PUI_DISABLED);
-}
-
-TEST_F(ParamsHostTest, GroupsFrameTheLightAndShadingControls) {
-  const auto& p = host.params();
-  EXPECT_EQ(p[7].param_type, PF_Param_GROUP_START);
-  EXPECT_STREQ(p[7].name, "Light");
-  EXPECT_EQ(p[15].param_type, PF_Param_GROUP_END);
-  EXPECT_STREQ(p[15].name, "");
-  EXPECT_EQ(p[16].param_type, PF_Param_GROUP_START);
-  EXPECT_STREQ(p[16].name, "Shading");
-  EXPECT_EQ(p[22].param_type, PF_Param_GROUP_END);
+  EXPECT_EQ(open_groups, 0);
+  EXPECT_EQ(p.back().param_type, PF_Param_GROUP_END);
+  // Roughness divides the shading: it never reaches zero.
+  EXPECT_GT(p[kParamRoughness].u.fd.valid_min, 0);
 }
 
 class AddParamFailure : public HostTest, public ::testing::WithParamInterface<int> {};

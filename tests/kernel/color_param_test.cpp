@@ -1,5 +1,5 @@
 // The light colour read in each render depth, across host versions.
-#include "minihost/testing/test_host.h"
+#include "tests/support/test_host.h"
 #include "kernel/color_param.h"
 
 #include <gtest/gtest.h>

@@ -64,45 +64,6 @@ TEST_F(Shading, FactorsSmoothnessFloorAndAmbientLight) {
   EXPECT_DOUBLE_EQ(s.ambientLight.red, 0.5);
 }
 
-TEST_F(Shading, StoresNineteenLightsWithTheFactorsFoldedIntoTheirColours) {
-  LightShade s = Model(1.0, 0.8, 0.6, 0.4);
-  EXPECT_TRUE(s.AddLightSource(Light(kLightPoint, {}, {}, {1, 0, 0, 0})));  // black: accepted, not stored
-  EXPECT_EQ(std::make_pair(s.lightCount, s.requestCount), std::make_pair(A_u_short{0}, A_u_short{1}));
-  ASSERT_TRUE(s.AddLightSource(Light(kLightDistant, {}, {10, 20, 30}, {0, -1, 0.5, 0})));
-  EXPECT_RGB(s.lights[0].diffuseColor, -0.8, 0.4, 0.0);
-  EXPECT_RGB(s.lights[0].dustColor, -0.2, 0.1, 0.0);
-  EXPECT_RGB(s.lights[0].specularColor, 0.0, 0.3, 0.0);  // only specular is clamped
-  // Factors changed later apply to later lights only; so does an offset.
-  s.SetDiffuseShading(2.0);
-  s.SetSpecularShading(3.0);
-  s.SetDustShading(4.0);
-  s.SetOffset(5, -7);
-  for (int i = 1; i < 19; ++i) EXPECT_TRUE(s.AddLightSource(Light(kLightPoint, {}, {10, 20, 30})));
-  EXPECT_FALSE(s.AddLightSource(Light(kLightPoint)));
-  EXPECT_FALSE(s.AddLightSource(Light(kLightPoint, {}, {}, {0, 0, 0, 0})));
-  EXPECT_EQ(std::make_pair(s.lightCount, s.requestCount), std::make_pair(A_u_short{19}, A_u_short{22}));
-  EXPECT_DOUBLE_EQ(s.lights[0].diffuseColor.green, 0.4);
-  EXPECT_XYZ(s.lights[0].position, 10, 20, 30);
-  EXPECT_RGB(s.lights[18].diffuseColor, 2.0, 2.0, 2.0);
-  EXPECT_RGB(s.lights[18].specularColor, 3.0, 3.0, 3.0);
-  EXPECT_RGB(s.lights[18].dustColor, 2.0, 2.0, 2.0);
-  EXPECT_XYZ(s.lights[18].position, 15, 13, 30);
-}
-
-TEST_F(Shading, PointAndSpotLightPositionsAreVisitedInOrder) {
-  LightShade s(&in_data);
-  s.AddLightSource(Light(kLightDistant));
-  s.AddLightSource(Light(kLightSpot, {}, {10, 20, 30}));
-  s.AddLightSource(Light(kLightPoint, {}, {4, 5, 6}));
-  FX_D_Point p{};
-  int i = 0;
-  for (const auto& [index, x] : {std::pair{2, 10.0}, {3, 4.0}}) {
-    ASSERT_TRUE(s.GetNextLightPosition(p, i));
-    EXPECT_EQ(std::make_pair(i, p.x), std::make_pair(index, x));
-  }
-  EXPECT_FALSE(s.GetNextLightPosition(p, i));
-}
-
 TEST_F(Shading, OnAFlatSurface) {
   const double overhead = 100.0 / 100.00001;  // d of a point light 100 above the pixel
   struct Case {

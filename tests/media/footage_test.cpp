@@ -2,7 +2,7 @@
 // trips, audio carried over, sequences checked before rendering, and
 // interrupted renders leaving a playable video. The clips are made here with
 // the installed ffmpeg; ffmpeg and ffprobe are the reference readers.
-#include "tests/cli/cli_test_util.h"
+#include "tests/support/cli_fixture.h"
 #include "media/error.h"
 #include "media/video.h"
 

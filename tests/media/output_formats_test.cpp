@@ -4,7 +4,7 @@
 // sound, codes.
 #include <memory>
 
-#include "tests/cli/cli_test_util.h"
+#include "tests/support/cli_fixture.h"
 
 namespace {
 

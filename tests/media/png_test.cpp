@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "tests/cli/cli_test_util.h"
+#include "tests/support/cli_fixture.h"
 #include "media/error.h"
 #include "media/image.h"
 

@@ -12,7 +12,7 @@
 // Colour: every video output names its colour (or passes its input clip's
 // on), a round trip through .mov and .mp4 comes back within 2 codes at SD and
 // HD sizes, and an image output keeps its input's colour space.
-#include "tests/cli/cli_test_util.h"
+#include "tests/support/cli_fixture.h"
 #include "media/error.h"
 #include "media/video.h"
 

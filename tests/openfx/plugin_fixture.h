@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "host/entry.h"
-#include "tests/openfx/ofx_host.h"
+#include "tests/support/ofx_host.h"
 #include "session/controls.h"
 #include "session/session.h"
 
@@ -32,9 +32,7 @@ using ofxtest::PropertySet;
 
 struct Loaded {
   Host host{PLUVANE_OFX_PATH};
-  // Quirks to act on from the load on.
-  explicit Loaded(const ofxtest::Quirks& quirks = {}) {
-    host.quirks() = quirks;
+  Loaded() {
     EXPECT_TRUE(host.loaded()) << "cannot load " << PLUVANE_OFX_PATH;
     if (!host.loaded()) return;
     EXPECT_EQ(host.Load(), kOfxStatOK);
@@ -63,7 +61,6 @@ struct Shot {
   double time = 4;
   std::string context = kOfxImageEffectContextFilter;
   std::optional<long long> session_frame;  // the frame the session renders, when not the nearest to `time`
-  bool caching_host = false;  // the host renders at time 0 unless the frame varies or a control is keyed
   // A picture connected to the Mask clip (general context): packed top-down
   // RGBA floats of the frame's size, handed over as `mask_components`.
   std::vector<float> mask;
@@ -170,7 +167,6 @@ inline OfxStatus RenderAction(Host& host, Effect* inst, const Shot& s, const Ofx
 inline Rendered ThroughPlugin(Host& host, const Shot& s) {
   Rendered r;
   Layout l = s.layout;
-  l.region_scale = 1.0 / s.scale_den;
   OfxStatus st = kOfxStatOK;
   Effect* inst = host.CreateInstance(s.context, l, &st);
   EXPECT_EQ(st, kOfxStatOK);
@@ -212,13 +208,6 @@ inline Rendered ThroughPlugin(Host& host, const Shot& s) {
   EXPECT_EQ(host.Call(kOfxImageEffectActionGetClipPreferences, inst->handle(), &none, &prefs), kOfxStatOK);
   EXPECT_EQ(prefs.String("OfxImageClipPropComponents_Output"), kOfxImageComponentRGBA);
   EXPECT_EQ(prefs.String(kOfxImageEffectPropPreMultiplication), l.premultiplication);
-  Shot at = s;
-  if (s.caching_host) {
-    // Natron's cache: the time is part of the key only for a frame-varying or animated effect.
-    bool keyed = false;
-    for (const auto& p : inst->params.params) keyed = keyed || !p->keys.empty();
-    if (prefs.Int(kOfxImageEffectFrameVarying) != 1 && !keyed) at.time = 0;
-  }
 
   PropertySet rod_in, rod_out;
   rod_in.Doubles(kOfxPropTime, {s.time});
@@ -239,7 +228,7 @@ inline Rendered ThroughPlugin(Host& host, const Shot& s) {
   seq.Doubles("OfxImageEffectPropFrameRange", {s.time, s.time});
   seq.Doubles(kOfxImageEffectPropRenderScale, {1.0 / s.scale_den, 1.0 / s.scale_den});
   EXPECT_EQ(host.Call(kOfxImageEffectActionBeginSequenceRender, inst->handle(), &seq), kOfxStatOK);
-  r.status = RenderAction(host, inst, at, b);
+  r.status = RenderAction(host, inst, s, b);
   EXPECT_EQ(host.Call(kOfxImageEffectActionEndSequenceRender, inst->handle(), &seq), kOfxStatOK);
   r.pixels = dst.Get();
   EXPECT_EQ(host.DestroyInstance(inst), kOfxStatOK);
@@ -298,10 +287,10 @@ inline void Rainy(session::Session& s) {
   s.SetValue(s.Control("Diffuse"), 60);
 }
 
-// The frame through the plug-in in a host acting with `quirks` equals the
-// session's; returns what the plug-in told the host.
-inline std::vector<std::string> ExpectSameFrame(const Shot& s, const ofxtest::Quirks& quirks = {}) {
-  Loaded l(quirks);
+// The frame through the plug-in equals the session's; returns what the
+// plug-in told the host.
+inline std::vector<std::string> ExpectSameFrame(const Shot& s) {
+  Loaded l;
   const Rendered r = ThroughPlugin(l.host, s);
   EXPECT_EQ(r.status, kOfxStatOK) << (l.host.messages().empty() ? "" : l.host.messages().back());
   const std::vector<unsigned char> want = ThroughSession(s);

@@ -1,4 +1,6 @@
 // Whole frames through MainEntry: depths, pass-through, flat water, lights.
+// (Every depth, protocol, worker count and layer size byte for byte:
+// tests/regression.)
 #include <set>
 #include <thread>
 
@@ -9,20 +11,6 @@ namespace {
 using minihost::Protocol;
 using testutil::Get;
 using testutil::Px;
-
-TEST_F(RenderTest, EveryDepthRendersEveryPixel) {
-  for (PF_PixelFormat format : kAllFormats) {
-    auto input = Layer(format);
-    auto out = Render(input.get());
-    int changed = 0;
-    for (A_long y = 0; y < kH; ++y)
-      for (A_long x = 0; x < kW; ++x) {
-        const Px o = Get(out.get(), x, y), i = Get(input.get(), x, y);
-        if (std::fabs(o.r - i.r) + std::fabs(o.g - i.g) + std::fabs(o.b - i.b) > 0.02) ++changed;
-      }
-    EXPECT_GT(changed, kW * kH / 10) << "the rain shows in format " << format;
-  }
-}
 
 TEST_F(RenderTest, TheThreeDepthsAgree) {
   auto in8 = Layer(PF_PixelFormat_ARGB32), in16 = Layer(PF_PixelFormat_ARGB64), inF = Layer(PF_PixelFormat_ARGB128);
@@ -141,24 +129,6 @@ TEST_F(RenderTest, AELightsWithoutLightsFallBackToTheEffectLight) {
   EXPECT_TRUE(testutil::SamePixels(effect_light.get(), fallback.get()));
 }
 
-TEST_F(RenderTest, ClassicAndSmartRenderAgreeAtFullResolution) {
-  for (PF_PixelFormat format : kAllFormats) {
-    auto input = Layer(format);
-    auto smart = Render(input.get(), 20, Protocol::kSmart);
-    auto classic = Render(input.get(), 20, Protocol::kClassic);
-    EXPECT_TRUE(testutil::SamePixels(smart.get(), classic.get())) << format;
-  }
-}
-
-TEST_F(RenderTest, OneWorkerOrManyGiveTheSameFrame) {
-  auto input = Layer(PF_PixelFormat_ARGB128);
-  host.settings().threads = 1;
-  auto one = Render(input.get());
-  host.settings().threads = 7;
-  auto many = Render(input.get());
-  EXPECT_TRUE(testutil::SamePixels(one.get(), many.get()));
-}
-
 TEST_F(RenderTest, FramesRenderFromManyThreadsAtOnce) {
   auto input = Layer(PF_PixelFormat_ARGB64);
   std::vector<minihost::WorldPtr> expected;
@@ -179,37 +149,6 @@ TEST_F(RenderTest, FramesRenderFromManyThreadsAtOnce) {
   for (A_long f = 0; f < 4; ++f) {
     EXPECT_EQ(errs[f], PF_Err_NONE);
     EXPECT_TRUE(testutil::SamePixels(expected[f].get(), outs[f].get())) << "frame " << 10 + f;
-  }
-}
-
-TEST_F(RenderTest, AnyLayerSizeRendersEveryPixelSoundly) {
-  const std::pair<A_long, A_long> sizes[] = {{1, 1}, {1, 6}, {6, 1}, {2, 2}, {3, 7}, {9, 2}};
-  host.SetFixed(kParamDisplacement, 1024);  // the strongest displacement
-  host.SetFixed(kParamDripRate, 100);
-  for (auto [w, h] : sizes) {
-    host.settings().width = w;
-    host.settings().height = h;
-    for (PF_Quality quality : {PF_Quality_HI, PF_Quality_LO}) {
-      host.settings().quality = quality;
-      for (PF_PixelFormat format : kAllFormats) {
-        auto input = Layer(format, w, h);
-        for (A_long y = 0; y < h; ++y)
-          for (A_long x = 0; x < w; ++x) {
-            Px p = Get(input.get(), x, y);
-            p.a = 1.0;
-            testutil::Set(input.get(), x, y, p);
-          }
-        auto out = Render(input.get(), 15);
-        for (A_long y = 0; y < h; ++y)
-          for (A_long x = 0; x < w; ++x) {
-            const Px o = Get(out.get(), x, y);
-            EXPECT_TRUE(std::isfinite(o.r) && std::isfinite(o.g) && std::isfinite(o.b));
-            // Alpha comes from a sample of the opaque layer: never the scribble.
-            EXPECT_EQ(o.a, 1.0)
-                << w << "x" << h << " q" << quality << " f" << format << " at " << x << "," << y << " a " << o.a;
-          }
-      }
-    }
   }
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/support/direct_call.h"
-#include "minihost/testing/test_host.h"
+#include "tests/support/test_host.h"
 #include "common/params.h"
 #include "ripple/drops.h"
 #include "ripple/height_field.h"

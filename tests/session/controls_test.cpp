@@ -113,16 +113,5 @@ TEST_F(ControlsTest, ValuesInUnitsAreBroughtWithinTheControl) {
   EXPECT_EQ(At("Drip Rate").u.fd.value, effect_->definitions()[drip].u.fd.dephault);
 }
 
-TEST_F(ControlsTest, EnablingFollowsThePopups) {
-  const auto enabled = [&](const char* name) { return static_cast<bool>(effect_->Enabled()[effect_->Control(name)]); };
-  EXPECT_TRUE(enabled("Light Direction"));
-  EXPECT_FALSE(enabled("Light Position"));
-  Set("Light Type=Point Light");
-  EXPECT_FALSE(enabled("Light Direction"));
-  EXPECT_TRUE(enabled("Light Position"));
-  Set("Using=AE Lights");
-  EXPECT_FALSE(enabled("Light Position"));
-}
-
 }  // namespace
 }  // namespace pluvane::session

@@ -45,29 +45,6 @@ std::vector<uint8_t> Render8(Session& effect, long long frame, const std::vector
   return out;
 }
 
-TEST(SessionRender, OneRateWrittenThreeWaysGivesOneRain) {
-  const auto picture = Picture8();
-  std::vector<std::vector<uint8_t>> frames;
-  for (const char* rate : {"25.5", "51/2", "102/4"}) {
-    auto effect = Effect();
-    effect->SetRate(ParseRate(rate));
-    frames.push_back(Render8(*effect, 30, picture));
-  }
-  EXPECT_EQ(frames[0], frames[1]);
-  EXPECT_EQ(frames[0], frames[2]);
-  auto other = Effect();
-  other->SetRate(ParseRate("25"));
-  EXPECT_NE(Render8(*other, 30, picture), frames[0]);  // the rate matters: drops are born at other times
-  EXPECT_NE(frames[0], picture);
-}
-
-TEST(SessionRender, SmartAndClassicGiveTheSameFrame) {
-  const auto picture = Picture8();
-  auto smart = Effect(), classic = Effect();
-  classic->SetProtocol(minihost::Protocol::kClassic);
-  EXPECT_EQ(Render8(*smart, 12, picture), Render8(*classic, 12, picture));
-}
-
 // 16-bit and float buffers go through the stored-sample rules (16-bit samples
 // 0..65535 are host values 0..32768): calm water gives back each sample as
 // the rules carry it there and back.

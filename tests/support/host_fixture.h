@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "minihost/host.h"
-#include "minihost/testing/test_host.h"
+#include "tests/support/test_host.h"
 
 class HostTest : public ::testing::Test {
  protected:

@@ -6,7 +6,7 @@
 
 #include "minihost/composition.h"
 #include "minihost/host.h"
-#include "minihost/testing/test_host.h"
+#include "tests/support/test_host.h"
 #include "common/params.h"
 #include "tests/support/world_util.h"
 

@@ -2,7 +2,7 @@
 // fails it when it is the planned one, and otherwise calls the host's own
 // function; the calls that hand out or take back a resource also keep the
 // balances of the log.
-#include "minihost/testing/fault_plan.h"
+#include "tests/support/fault_plan.h"
 
 #include <cmath>
 #include <cstdarg>

@@ -4,11 +4,9 @@
 // sets, parameters with keyframes (linear in frames, held outside the keys),
 // clips whose images are stored bottom-up or top-down with any bounds, runs
 // the MultiThread suite on its own threads, logs messages, and can be told to
-// withhold a suite or fail a call. It is strict as hosts built on the
-// official host library are: it knows each property by its standard name,
-// type and dimension (a table written from the standard, not from ofx_api/)
-// and refuses any other with kOfxStatErrUnknown. It can act as real hosts do
-// where they differ from the standard (Quirks).
+// withhold a suite or fail a call, or not know a property (Quirks). (The
+// plug-in's names and types against the standard's are checked in ofxcheck,
+// a host on the official host library: tests/openfx/ofxcheck_test.py.)
 #pragma once
 
 #include <atomic>
@@ -50,25 +48,6 @@ class PropertySet {
   OfxPropertySetHandle handle() { return reinterpret_cast<OfxPropertySetHandle>(this); }
 };
 
-// A property the host knows: the standard's C name and string, its type
-// ('s', 'd', 'i', 'p'; 'n' a parameter's number, double or int by the
-// parameter's type) and dimension (0: any).
-struct KnownProperty {
-  const char* macro;
-  const char* name;
-  char type;
-  int dimension;
-};
-const std::vector<KnownProperty>& KnownProperties();
-// The standard's other identifiers the host knows (actions, suites, values), C name and string.
-struct KnownValue {
-  const char* macro;
-  const char* value;
-};
-const std::vector<KnownValue>& KnownValues();
-// The property named `name` (per-clip names by their prefix), null when unknown.
-const KnownProperty* FindKnown(const std::string& name);
-
 struct Key {
   double frame;
   std::vector<double> values;
@@ -79,7 +58,6 @@ struct Param {
   PropertySet props;
   std::vector<double> value;  // doubles: 1, 2 or 3; choices: the index in value[0]
   std::vector<Key> keys;
-  bool clamped = false;  // values held in [-1, 1] (Quirks::clamp_unranged_doubles)
   // The value at `frame` into out[0..value.size()).
   void At(double frame, double* out) const;
 };
@@ -135,21 +113,11 @@ struct Faults {
   std::function<void()> on_param_read;  // called at every parameter read (may block it)
 };
 
-// Where real hosts differ from the standard.
+// Where a host differs from the standard. (The differences of real hosts,
+// each alone and all at once, are tried in ofxcheck: tests/openfx/ofxcheck_test.py.)
 struct Quirks {
-  // Properties the host does not know: setting or getting them answers
-  // kOfxStatErrUnknown (Resolve: kOfxPropPluginDescription,
-  // kOfxParamPropDefaultCoordinateSystem; the official host library:
-  // kOfxParamPropUseHostOverlayHandle).
+  // Properties the host does not know: setting or getting them answers kOfxStatErrUnknown.
   std::set<std::string> unknown_properties;
-  // A Double or Double2D parameter declaring none of its range and display
-  // range holds values in [-1, 1] (Resolve).
-  bool clamp_unranged_doubles = false;
-  // Neither the instance nor its clips carry a frame rate (MLT 7.38, 7.40).
-  bool no_frame_rate = false;
-  // Regions and the project are in pixels at Layout::region_scale, not in
-  // canonical coordinates (MLT 7.40).
-  bool scaled_regions = false;
 };
 
 // What an instance is made over: the source clip's layer and how the host renders it.
@@ -161,7 +129,6 @@ struct Layout {
   std::string depth = kOfxBitDepthByte;
   std::string components = kOfxImageComponentRGBA;
   std::string premultiplication = kOfxImageUnPreMultiplied;
-  double region_scale = 1.0;  // the render scale, for Quirks::scaled_regions
 };
 
 class Host {

@@ -1,6 +1,6 @@
-// Helpers of the command-line tests: a temporary folder, running the built
-// `pluvane` program, and image files written and read with OpenImageIO itself
-// (not through the code under test).
+// What the command-line and media tests share: a temporary folder, runs of
+// the built `pluvane` program, and image files written and read with
+// OpenImageIO itself (not through the code under test).
 #pragma once
 
 #include <fcntl.h>
@@ -93,11 +93,7 @@ std::string ErrorOf(F&& f) {
   return "";
 }
 
-inline std::string Slurp(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
+inline std::string Slurp(const std::string& path) { return testsupport::ReadAll(path); }
 
 // A run of `pluvane`. Its stdout and stderr go to files outside its folder so
 // that they never show up among the files a test looks at. It runs in a

@@ -1,4 +1,4 @@
-#include "tests/openfx/ofx_host.h"
+#include "tests/support/ofx_host.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,21 +23,17 @@ ParamSet* ParamSetOf(OfxParamSetHandle h) { return reinterpret_cast<ParamSet*>(h
 
 // ---- the property suite ---------------------------------------------------------------------------
 
-bool Unknown(const char* name) { return !FindKnown(name) || g_host->quirks().unknown_properties.count(name); }
+bool Unknown(const char* name) { return g_host->quirks().unknown_properties.count(name) > 0; }
 
 // The property to set, made with `kind` when new; null (with the status that
-// says why) for a name the host does not know, another type, or an index
-// beyond the property's dimension.
+// says why) for a name the host does not know, or another type than it holds.
 Property* ForSet(OfxPropertySetHandle h, const char* name, char kind, int index, OfxStatus* why) {
   *why = kOfxStatErrBadHandle;
   if (!h || !name) return nullptr;
   *why = kOfxStatErrUnknown;
   if (Unknown(name)) return nullptr;
-  const KnownProperty* k = FindKnown(name);
-  *why = kOfxStatErrValue;
-  if (k->type != kind && !(k->type == 'n' && (kind == 'd' || kind == 'i'))) return nullptr;
   *why = kOfxStatErrBadIndex;
-  if (index < 0 || (k->dimension > 0 && index >= k->dimension)) return nullptr;
+  if (index < 0) return nullptr;
   Property& p = Props(h)->props[name];
   if (p.size() == 0) p.kind = kind;
   *why = kOfxStatErrValue;
@@ -286,8 +282,6 @@ OfxStatus GetValues(OfxParamHandle h, double frame, va_list args) {
   const Param* p = ParamOf(h);
   double v[3] = {0, 0, 0};
   p->At(frame, v);
-  if (p->clamped)
-    for (double& x : v) x = std::clamp(x, -1.0, 1.0);
   if (IsInt(p->type)) {
     *va_arg(args, int*) = static_cast<int>(v[0]);
     return kOfxStatOK;
@@ -575,11 +569,10 @@ Effect* Host::CreateInstance(const std::string& context, const Layout& l, OfxSta
   auto inst = std::make_unique<Effect>();
   inst->props = d.props;
   inst->props.Strings(kOfxImageEffectPropContext, {context});
-  if (!quirks_.no_frame_rate) inst->props.Doubles(kOfxImageEffectPropFrameRate, {l.fps});
-  // Canonical coordinates, or pixels at the render scale for a host that hands those out.
-  const double s = quirks_.scaled_regions ? l.region_scale : 1.0;
-  const OfxPointD origin{l.origin.x * s, l.origin.y * s};
-  const double pw = l.width * l.par * s, ph = l.height * s;
+  inst->props.Doubles(kOfxImageEffectPropFrameRate, {l.fps});
+  // Canonical coordinates.
+  const OfxPointD origin = l.origin;
+  const double pw = l.width * l.par, ph = l.height;
   inst->props.Doubles(kOfxImageEffectPropProjectSize, {pw, ph});
   inst->props.Doubles(kOfxImageEffectPropProjectOffset, {origin.x, origin.y});
   inst->props.Doubles(kOfxImageEffectInstancePropEffectDuration, {1000});
@@ -591,12 +584,6 @@ Effect* Host::CreateInstance(const std::string& context, const Layout& l, OfxSta
     // A normalised default is a fraction of the project, from its origin.
     if (p->props.String(kOfxParamPropDefaultCoordinateSystem) == kOfxParamCoordinatesNormalised && copy->value.size() == 2)
       copy->value = {origin.x + copy->value[0] * pw, origin.y + copy->value[1] * ph};
-    if (quirks_.clamp_unranged_doubles && (p->type == kOfxParamTypeDouble || p->type == kOfxParamTypeDouble2D)) {
-      bool ranged = false;
-      for (const char* r : {kOfxParamPropMin, kOfxParamPropMax, kOfxParamPropDisplayMin, kOfxParamPropDisplayMax})
-        ranged = ranged || p->props.Find(r);
-      copy->clamped = !ranged;
-    }
     inst->params.params.push_back(std::move(copy));
   }
   for (const auto& [name, c] : d.clips) {
@@ -611,7 +598,7 @@ Effect* Host::CreateInstance(const std::string& context, const Layout& l, OfxSta
                                                                : takes[0]});
     clip->props.Strings(kOfxImageEffectPropPreMultiplication, {l.premultiplication});
     clip->props.Doubles(kOfxImagePropPixelAspectRatio, {l.par});
-    if (!quirks_.no_frame_rate) clip->props.Doubles(kOfxImageEffectPropFrameRate, {l.fps});
+    clip->props.Doubles(kOfxImageEffectPropFrameRate, {l.fps});
     clip->props.Ints(kOfxImageClipPropConnected, {c->props.Int(kOfxImageClipPropOptional) == 1 ? 0 : 1});
     clip->rod = {origin.x, origin.y, origin.x + pw, origin.y + ph};
     inst->clips[name] = std::move(clip);

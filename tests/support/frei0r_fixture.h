@@ -1,0 +1,202 @@
+// The frei0r filter as its hosts meet it: loaded through dlopen (`Filter`,
+// `Instance`), and inside the real programs (ffmpeg, melt, gst-launch-1.0),
+// run in a temporary folder under a time limit, whose frames are compared
+// with what `pluvane render` gives (`HostsTest`).
+#pragma once
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "tests/support/run_program.h"
+
+extern "C" {
+#include <frei0r.h>
+}
+
+namespace testsupport {
+
+constexpr unsigned kFilterW = 64, kFilterH = 36;
+
+struct Filter {
+  void* so = nullptr;
+  void (*plugin_info)(f0r_plugin_info_t*) = nullptr;
+  void (*param_info)(f0r_param_info_t*, int) = nullptr;
+  f0r_instance_t (*construct)(unsigned, unsigned) = nullptr;
+  void (*destruct)(f0r_instance_t) = nullptr;
+  void (*set)(f0r_instance_t, f0r_param_t, int) = nullptr;
+  void (*get)(f0r_instance_t, f0r_param_t, int) = nullptr;
+  void (*update)(f0r_instance_t, double, const uint32_t*, uint32_t*) = nullptr;
+
+  Filter() {
+    so = dlopen(PLUVANE_FREI0R_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (!so) return;
+    Load(plugin_info, "f0r_get_plugin_info"), Load(param_info, "f0r_get_param_info");
+    Load(construct, "f0r_construct"), Load(destruct, "f0r_destruct"), Load(set, "f0r_set_param_value");
+    Load(get, "f0r_get_param_value"), Load(update, "f0r_update");
+    reinterpret_cast<int (*)()>(dlsym(so, "f0r_init"))();
+  }
+  ~Filter() {
+    if (!so) return;
+    reinterpret_cast<void (*)()>(dlsym(so, "f0r_deinit"))();
+    dlclose(so);
+  }
+  Filter(const Filter&) = delete;
+  Filter& operator=(const Filter&) = delete;
+  template <class F>
+  void Load(F& f, const char* name) {
+    f = reinterpret_cast<F>(dlsym(so, name));
+  }
+  int Index(const std::string& name) const {
+    f0r_plugin_info_t info{};
+    plugin_info(&info);
+    for (int i = 0; i < info.num_params; ++i) {
+      f0r_param_info_t p{};
+      param_info(&p, i);
+      if (name == p.name) return i;
+    }
+    ADD_FAILURE() << "the filter has no parameter " << name;
+    return -1;
+  }
+};
+
+// A picture where every channel varies, alpha too.
+inline std::vector<uint32_t> FilterPicture() {
+  std::vector<uint32_t> px(kFilterW * kFilterH);
+  for (unsigned y = 0; y < kFilterH; ++y)
+    for (unsigned x = 0; x < kFilterW; ++x) {
+      const uint8_t rgba[4] = {static_cast<uint8_t>(x * 4), static_cast<uint8_t>(y * 7), static_cast<uint8_t>((x * y) & 255),
+                               static_cast<uint8_t>(200 + (x & 31))};
+      std::memcpy(&px[y * kFilterW + x], rgba, 4);
+    }
+  return px;
+}
+
+// One filter instance of kFilterW × kFilterH, set by parameter name.
+class Instance {
+ public:
+  explicit Instance(const Filter& f) : f_(f), inst_(f.construct(kFilterW, kFilterH)) {}
+  ~Instance() { f_.destruct(inst_); }
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+
+  Instance& Double(const std::string& name, double v) {
+    f_.set(inst_, &v, f_.Index(name));
+    return *this;
+  }
+  Instance& Text(const std::string& name, const char* v) {
+    f0r_param_string s = const_cast<char*>(v);
+    f_.set(inst_, &s, f_.Index(name));
+    return *this;
+  }
+  Instance& Position(const std::string& name, double x, double y) {
+    f0r_param_position_t p{x, y};
+    f_.set(inst_, &p, f_.Index(name));
+    return *this;
+  }
+  double GetDouble(const std::string& name) const {
+    double v = std::numeric_limits<double>::quiet_NaN();
+    f_.get(inst_, &v, f_.Index(name));
+    return v;
+  }
+  std::vector<uint32_t> Render(double seconds) const {
+    static const std::vector<uint32_t> in = FilterPicture();
+    std::vector<uint32_t> out(in.size());
+    f_.update(inst_, seconds, in.data(), out.data());
+    return out;
+  }
+
+ private:
+  const Filter& f_;
+  f0r_instance_t inst_;
+};
+
+// A temporary folder where the real hosts run with the built filter on
+// FREI0R_PATH, each command under a host program's time limit.
+class HostsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "pluvane-hosts-XXXXXX").string();
+    dir_ = ::mkdtemp(pattern.data());
+    env_ = "FREI0R_PATH=" + ShellQuoted(std::filesystem::path(PLUVANE_FREI0R_PATH).parent_path().string()) + " ";
+#ifdef PLUVANE_SANITIZED_BUILD
+    // The hosts are not sanitized: the sanitizer runtimes must come first in
+    // them for the sanitized filter to load. Their own leaks are not ours.
+    env_ += "LD_PRELOAD=\"$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)\" "
+            "ASAN_OPTIONS=detect_leaks=0 ";
+#endif
+  }
+  void TearDown() override {
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  // Runs `command` (sh) in the folder with the hosts' environment.
+  void Run(const std::string& command) {
+    Launch run;
+    run.argv = Shell("cd " + ShellQuoted(dir_.string()) + " && " + env_ + command + " >" + ShellQuoted(Path("log.txt")) +
+                     " 2>&1");
+    run.what = command;
+    const Ended e = testsupport::Run(run);
+    ASSERT_FALSE(e.timed_out) << ReadAll(Path("log.txt"));
+    ASSERT_EQ(e.code, 0) << command << "\n" << ReadAll(Path("log.txt"));
+  }
+
+  // A clip of RGBA frames (PNG in Matroska, so nothing is lost) of `size`
+  // ("WxH") at `rate`, and its frames as stills src.0.png, src.1.png...
+  void MakeClip(int frames, const std::string& rate, const std::string& size) {
+    Run("ffmpeg -v error -y -f lavfi -i testsrc2=s=" + size + ":r=" + rate + " -frames:v " + std::to_string(frames) +
+        " -pix_fmt rgba -c:v png clip.mkv && ffmpeg -v error -y -i clip.mkv -start_number 0 src.%d.png");
+  }
+
+  // What `pluvane render --depth 8` gives for `input` at `frame`, as RGBA bytes.
+  std::string Cli(const std::string& input, int frame, const std::string& fps, const std::vector<std::string>& options) {
+    std::string cmd = ShellQuoted(PLUVANE_CLI_PATH) + " render " + input + " -o cli.png -q --depth 8 --frame " +
+                      std::to_string(frame) + " --fps " + fps;
+    for (const auto& o : options) cmd += " " + o;
+    Run(cmd + " && ffmpeg -v error -y -i cli.png -f rawvideo -pix_fmt rgba cli.raw");
+    return ReadAll(Path("cli.raw"));
+  }
+  // The same for every frame of the clip MakeClip made.
+  std::string CliClip(int frames, const std::string& fps, const std::vector<std::string>& options) {
+    std::string all;
+    for (int f = 0; f < frames && !HasFailure(); ++f) all += Cli("src." + std::to_string(f) + ".png", f, fps, options);
+    return all;
+  }
+
+  static void ExpectSameFrames(const std::string& got, const std::string& want, int frames, size_t frame_bytes) {
+    ASSERT_EQ(got.size(), frames * frame_bytes);
+    ASSERT_EQ(want.size(), frames * frame_bytes);
+    for (int f = 0; f < frames; ++f)
+      EXPECT_TRUE(got.compare(f * frame_bytes, frame_bytes, want, f * frame_bytes, frame_bytes) == 0)
+          << "frame " << f << " differs from pluvane render's";
+  }
+
+  std::filesystem::path dir_;
+  std::string env_;
+};
+
+// "--set 'NAME=VALUE'" for each of `sets`.
+inline std::vector<std::string> SetOptions(const std::vector<std::string>& sets) {
+  std::vector<std::string> out;
+  for (const auto& s : sets) out.push_back("--set " + ShellQuoted(s));
+  return out;
+}
+
+}  // namespace testsupport
+
+#define REQUIRE_PROGRAMS(...)                                                                              \
+  do {                                                                                                     \
+    if (std::string(PLUVANE_CLI_PATH).empty()) GTEST_SKIP() << "the pluvane program is not built";        \
+    for (const char* p : {__VA_ARGS__})                                                                    \
+      if (!testsupport::OnPath(p)) GTEST_SKIP() << p << " is not installed (./build.sh test installs it)"; \
+  } while (0)
