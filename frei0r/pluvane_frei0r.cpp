@@ -305,8 +305,8 @@ class Instance {
     if (index_[i] < 0) return v;
     const PF_ParamDef& d = session_.definitions()[index_[i]];
     switch (p.kind) {
-      case Kind::kSlider: v.number = (d.u.fd.dephault / 65536.0 - p.lo) / (p.hi - p.lo); break;
-      case Kind::kAngle: v.number = (d.u.ad.dephault / 65536.0 - p.lo) / (p.hi - p.lo); break;
+      case Kind::kSlider: v.number = (PF_FixedToDouble(d.u.fd.dephault) - p.lo) / (p.hi - p.lo); break;
+      case Kind::kAngle: v.number = (PF_FixedToDouble(d.u.ad.dephault) - p.lo) / (p.hi - p.lo); break;
       case Kind::kPopup: {
         const auto choices = session::ChoicesOf(d);
         const size_t c = static_cast<size_t>(std::max<A_long>(d.u.pd.dephault, 1)) - 1;
@@ -316,7 +316,7 @@ class Instance {
       case Kind::kColor:
         v.r = d.u.cd.dephault.red / 255.0, v.g = d.u.cd.dephault.green / 255.0, v.b = d.u.cd.dephault.blue / 255.0;
         break;
-      case Kind::kPoint: v.x = d.u.td.x_dephault / 65536.0 / 100.0, v.y = d.u.td.y_dephault / 65536.0 / 100.0; break;
+      case Kind::kPoint: v.x = PF_FixedToDouble(d.u.td.x_dephault) / 100.0, v.y = PF_FixedToDouble(d.u.td.y_dephault) / 100.0; break;
       default: break;
     }
     return v;
@@ -375,8 +375,8 @@ class Instance {
     for (int index : slotted_) {
       const PF_ParamDef& d = session_.definitions()[static_cast<size_t>(index)];
       switch (d.param_type) {
-        case PF_Param_FIX_SLIDER: out.push_back({d.u.fd.value / 65536.0, 0, 0}); break;
-        case PF_Param_ANGLE: out.push_back({d.u.ad.value / 65536.0, 0, 0}); break;
+        case PF_Param_FIX_SLIDER: out.push_back({PF_FixedToDouble(d.u.fd.value), 0, 0}); break;
+        case PF_Param_ANGLE: out.push_back({PF_FixedToDouble(d.u.ad.value), 0, 0}); break;
         case PF_Param_COLOR:
           out.push_back({static_cast<double>(d.u.cd.value.red), static_cast<double>(d.u.cd.value.green),
                          static_cast<double>(d.u.cd.value.blue)});

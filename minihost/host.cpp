@@ -59,7 +59,7 @@ PF_Err UpdateParamUI(PF_ProgPtr ref, PF_ParamIndex index, const PF_ParamDef* def
 }
 const PF_ParamUtilsSuite1 kParamUtilsSuite = {UpdateParamUI};
 
-PF_Fixed ToFixed(double v) { return static_cast<PF_Fixed>(std::llround(v * 65536.0)); }
+PF_Fixed ToFixed(double v) { return PF_DoubleToFixed(std::clamp(v, -kPF_FixedLimit, kPF_FixedLimit)); }
 
 double Interpolate(const std::vector<Keyframe>& keys, double t, bool second) {
   auto val = [second](const Keyframe& k) { return second ? k.value2 : k.value; };
@@ -312,7 +312,7 @@ std::pair<double, double> MiniHost::PointValue(int index) const {
 }
 
 std::pair<double, double> MiniHost::PointDefault(const PF_ParamDef& def) const {
-  return {def.u.td.x_dephault / 65536.0 * settings_.width / 100.0, def.u.td.y_dephault / 65536.0 * settings_.height / 100.0};
+  return {PF_FixedToDouble(def.u.td.x_dephault) * settings_.width / 100.0, PF_FixedToDouble(def.u.td.y_dephault) * settings_.height / 100.0};
 }
 
 // A point kept in full-resolution layer pixels, as the effect gets it: in
@@ -324,15 +324,15 @@ void MiniHost::HandOverPoint(PF_ParamDef& d, double x, double y) const {
   if (std::isnan(y)) y = default_y;
   const double dsx = static_cast<double>(settings_.downsample_x.num) / settings_.downsample_x.den;
   const double dsy = static_cast<double>(settings_.downsample_y.num) / settings_.downsample_y.den;
-  d.u.td.x_value = ToFixed(std::clamp(x * dsx, -32767.0, 32767.0));
-  d.u.td.y_value = ToFixed(std::clamp(y * dsy, -32767.0, 32767.0));
+  d.u.td.x_value = ToFixed(x * dsx);
+  d.u.td.y_value = ToFixed(y * dsy);
 }
 
 // A value from an outside host into the record the effect reads.
 PF_ParamDef MiniHost::OutsideValue(PF_ParamDef d, const std::array<double, 3>& v) const {
   const auto channel = [](double c) { return static_cast<A_u_char>(std::lround(std::clamp(std::isnan(c) ? 0.0 : c, 0.0, 255.0))); };
   // Within what 16.16 holds; NaN keeps the control's default.
-  const auto fixed = [](double x, PF_Fixed dflt) { return std::isnan(x) ? dflt : ToFixed(std::clamp(x, -32767.0, 32767.0)); };
+  const auto fixed = [](double x, PF_Fixed dflt) { return std::isnan(x) ? dflt : ToFixed(x); };
   switch (d.param_type) {
     case PF_Param_FIX_SLIDER:
       d.u.fd.value = std::clamp(fixed(v[0], d.u.fd.dephault), d.u.fd.valid_min, d.u.fd.valid_max);

@@ -38,15 +38,15 @@ std::string ScriptName(const std::string& label) {
 double Decimal(PF_Fixed v, int precision = -1) {
   if (precision >= 0) {
     const double scale = std::pow(10.0, std::min(precision, 6));
-    const double x = std::round(v / 65536.0 * scale) / scale;
-    if (std::fabs(x * 65536.0 - v) <= 1.0) return x;
+    const double x = std::round(PF_FixedToDouble(v) * scale) / scale;
+    if (std::fabs(x * kPF_FixedOne - v) <= 1.0) return x;
   }
   for (int digits = 0; digits < 6; ++digits) {
     const double scale = std::pow(10.0, digits);
-    const double x = std::round(v / 65536.0 * scale) / scale;
-    if (std::llround(x * 65536.0) == v) return x;
+    const double x = std::round(PF_FixedToDouble(v) * scale) / scale;
+    if (std::llround(x * kPF_FixedOne) == v) return x;
   }
-  return v / 65536.0;
+  return PF_FixedToDouble(v);
 }
 
 void SetRange(OfxPropertySetHandle p, const char* name, double a, double b) {
@@ -56,7 +56,7 @@ void SetRange(OfxPropertySetHandle p, const char* name, double a, double b) {
 
 // A position runs as far as the effect's 16.16 points hold; hosts show the
 // frame, here a 1920x1080 one until an instance knows its project.
-constexpr double kPointLimit = 32767;
+constexpr double kPointLimit = kPF_FixedLimit;
 constexpr double kFrameWidth = 1920, kFrameHeight = 1080;
 
 constexpr char kInvertMaskLabel[] = "Invert Mask";
@@ -120,8 +120,8 @@ void DefineParam(OfxParamSetHandle set, const Control& c) {
       const double dflt = fixed(d.u.ad.dephault);
       MaySetString(p, kOfxParamPropDoubleType, kOfxParamDoubleTypeAngle);
       SetDouble(p, kOfxParamPropDefault, dflt);
-      SetDouble(p, kOfxParamPropMin, -32767);
-      SetDouble(p, kOfxParamPropMax, 32767);
+      SetDouble(p, kOfxParamPropMin, -kPF_FixedLimit);
+      SetDouble(p, kOfxParamPropMax, kPF_FixedLimit);
       SetDouble(p, kOfxParamPropDisplayMin, std::min(-360.0, dflt));
       SetDouble(p, kOfxParamPropDisplayMax, std::max(360.0, dflt));
       break;

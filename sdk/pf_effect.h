@@ -5,6 +5,7 @@
 // follow the host's published conventions.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 extern "C" {
@@ -300,3 +301,12 @@ typedef PF_Err (*PF_MainEntryFunc)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* o
                                    PF_ParamDef* params[], PF_LayerDef* output, void* extra);
 
 }  // extern "C"
+
+// 16.16 fixed point (PF_Fixed), converted in one place: 1.0 is 65536, and the
+// whole part runs from -32767 to 32767.
+constexpr double kPF_FixedOne = 65536.0;
+constexpr double kPF_FixedLimit = 32767.0;
+constexpr double PF_FixedToDouble(PF_Fixed v) { return v / kPF_FixedOne; }
+constexpr PF_Fixed PF_WholeToFixed(int whole) { return static_cast<PF_Fixed>(whole * 65536); }
+// Nearest; the caller keeps `v` within ±kPF_FixedLimit.
+inline PF_Fixed PF_DoubleToFixed(double v) { return static_cast<PF_Fixed>(std::llround(v * kPF_FixedOne)); }

@@ -15,7 +15,6 @@ using text::DoubleQuoted;
 using text::Lower;
 using text::Trim;
 
-constexpr double kFixedLimit = 32767.0;  // the largest whole part a 16.16 value holds
 
 // Splits "NAME=VALUE" at the first '='.
 std::pair<std::string, std::string> NameValue(const std::string& text, const std::string& option,
@@ -46,7 +45,7 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 std::string FixedText(PF_Fixed v, int precision = 3) {
   if (v % 65536 == 0) return std::to_string(v / 65536);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", std::max(precision, 1), v / 65536.0);
+  std::snprintf(buf, sizeof buf, "%.*f", std::max(precision, 1), PF_FixedToDouble(v));
   std::string s = buf;
   while (s.back() == '0') s.pop_back();
   if (s.back() == '.') s.pop_back();
@@ -69,7 +68,7 @@ std::string ChoiceList(const PF_ParamDef& def) {
 
 // A slider value as the host stores it, or an Error when outside the valid range.
 void CheckSlider(const PF_ParamDef& def, double v, const std::string& origin) {
-  const long long fixed = std::llround(v * 65536.0);
+  const long long fixed = std::llround(v * kPF_FixedOne);  // v may lie beyond what PF_Fixed holds
   if (fixed < def.u.fd.valid_min || fixed > def.u.fd.valid_max) {
     throw Error(DoubleQuoted(def.name) + " = " + NumberText(v) + " (" + origin + ") is outside its valid range " +
                 FixedText(def.u.fd.valid_min, def.u.fd.precision) + " to " +
@@ -77,8 +76,8 @@ void CheckSlider(const PF_ParamDef& def, double v, const std::string& origin) {
   }
 }
 
-void CheckFixedLimit(const PF_ParamDef& def, double v, const std::string& origin) {
-  if (std::fabs(v) > kFixedLimit)
+void CheckPF_FixedLimit(const PF_ParamDef& def, double v, const std::string& origin) {
+  if (std::fabs(v) > kPF_FixedLimit)
     throw Error(DoubleQuoted(def.name) + " = " + NumberText(v) + " (" + origin +
                 ") is too large; give a value between -32767 and 32767");
 }
@@ -206,7 +205,7 @@ void ApplyControl(MiniHost& host, const ControlSetting& s, const Timebase& time)
       if (k.values.size() != want) throw wrong(std::to_string(k.values.size()) + " number(s) at frame " + NumberText(k.frame));
       for (double v : k.values) {
         if (type == PF_Param_FIX_SLIDER) CheckSlider(def, v, where + ", key at frame " + NumberText(k.frame));
-        else CheckFixedLimit(def, v, where);
+        else CheckPF_FixedLimit(def, v, where);
       }
       keys.push_back({time.SecondsOf(k.frame), k.values[0], want == 2 ? k.values[1] : 0.0});
     }
@@ -220,14 +219,14 @@ void ApplyControl(MiniHost& host, const ControlSetting& s, const Timebase& time)
       if (s.choice) throw wrong(DoubleQuoted(*s.choice));
       if (s.numbers.size() != 1) throw wrong(std::to_string(s.numbers.size()) + " numbers");
       if (type == PF_Param_FIX_SLIDER) CheckSlider(def, s.numbers[0], where);
-      else CheckFixedLimit(def, s.numbers[0], where);
+      else CheckPF_FixedLimit(def, s.numbers[0], where);
       host.SetFixed(index, s.numbers[0]);
       return;
     case PF_Param_POINT:
       if (s.choice) throw wrong(DoubleQuoted(*s.choice));
       if (s.numbers.size() != 2) throw wrong(std::to_string(s.numbers.size()) + " number(s)");
-      CheckFixedLimit(def, s.numbers[0], where);
-      CheckFixedLimit(def, s.numbers[1], where);
+      CheckPF_FixedLimit(def, s.numbers[0], where);
+      CheckPF_FixedLimit(def, s.numbers[1], where);
       host.SetPoint(index, s.numbers[0], s.numbers[1]);
       return;
     case PF_Param_COLOR: {
@@ -263,13 +262,13 @@ void ApplyControl(MiniHost& host, const ControlSetting& s, const Timebase& time)
 double ClampToControl(const PF_ParamDef& def, double v) {
   switch (def.param_type) {
     case PF_Param_FIX_SLIDER:
-      if (std::isnan(v)) return def.u.fd.dephault / 65536.0;
-      return std::clamp(v, def.u.fd.valid_min / 65536.0, def.u.fd.valid_max / 65536.0);
+      if (std::isnan(v)) return PF_FixedToDouble(def.u.fd.dephault);
+      return std::clamp(v, PF_FixedToDouble(def.u.fd.valid_min), PF_FixedToDouble(def.u.fd.valid_max));
     case PF_Param_ANGLE:
-      if (std::isnan(v)) return def.u.ad.dephault / 65536.0;
-      return std::clamp(v, -kFixedLimit, kFixedLimit);
+      if (std::isnan(v)) return PF_FixedToDouble(def.u.ad.dephault);
+      return std::clamp(v, -kPF_FixedLimit, kPF_FixedLimit);
     default:
-      return std::isnan(v) ? 0.0 : std::clamp(v, -kFixedLimit, kFixedLimit);
+      return std::isnan(v) ? 0.0 : std::clamp(v, -kPF_FixedLimit, kPF_FixedLimit);
   }
 }
 

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr PF_Fixed Fix(int whole) { return static_cast<PF_Fixed>(whole * 65536); }
+constexpr PF_Fixed Fix(int whole) { return PF_WholeToFixed(whole); }
 
 // One row per control, in the order the host shows them (indices 1 to 22).
 // The disk id is stored in the host's projects: never renumber.

@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr double kFixToDouble = 1.52587890625e-05;  // 1 / 65536
 
 // Checks the control out, lets `read` take the value, checks it in. A failed
 // checkout leaves the record zeroed, so the value reads as 0.
@@ -24,17 +23,17 @@ auto WithParam(PF_InData* in_data, int index, A_long time, A_long time_step, A_u
 
 double Get_Fix_Slider(PF_InData* in_data, int index, A_long time, A_long time_step, A_u_long time_scale) {
   return WithParam(in_data, index, time, time_step, time_scale,
-                   [](const PF_ParamDef& d) { return d.u.fd.value * kFixToDouble; });
+                   [](const PF_ParamDef& d) { return PF_FixedToDouble(d.u.fd.value); });
 }
 
 double Get_Angle(PF_InData* in_data, int index, A_long time, A_long time_step, A_u_long time_scale) {
   return WithParam(in_data, index, time, time_step, time_scale,
-                   [](const PF_ParamDef& d) { return d.u.ad.value * kFixToDouble; });
+                   [](const PF_ParamDef& d) { return PF_FixedToDouble(d.u.ad.value); });
 }
 
 FX_D_Point2D Get_Point(PF_InData* in_data, int index, A_long time, A_long time_step, A_u_long time_scale) {
   return WithParam(in_data, index, time, time_step, time_scale, [](const PF_ParamDef& d) {
-    return FX_D_Point2D{d.u.td.x_value * kFixToDouble, d.u.td.y_value * kFixToDouble};
+    return FX_D_Point2D{PF_FixedToDouble(d.u.td.x_value), PF_FixedToDouble(d.u.td.y_value)};
   });
 }
 
