@@ -33,16 +33,16 @@ export PLUVANE_MODULE=$BUILD/pluvane_effect.so
 # report is then checked again with complete stacks (RECHECK), which is what
 # lets a leak inside OpenImageIO reach its suppression when the allocation
 # comes through libstdc++ (built without frame pointers). The other targets
-# keep complete stacks. The video target's leak check scans memory without
+# keep complete stacks. Every target's leak check scans memory without
 # thread-local storage (use_tls=0): clang 14's LeakSanitizer reads a bogus
 # dynamic-TLS range that glibc 2.36 leaves for libraries loaded with dlopen
-# (FFmpeg's, through the media module) and its tracer dies of signal 11 at
-# exit. What the loader keeps only in thread-local storage is suppressed in
-# lsan.supp.
+# (FFmpeg's and OpenImageIO's, through the media module), and its tracer then
+# dies of signal 11 at exit, seen in the video and the image target by turns.
+# What the loader keeps only in thread-local storage is suppressed in lsan.supp.
 ASAN_BASE=detect_leaks=1:allocator_may_return_null=1
 RECHECK=$ASAN_BASE:fast_unwind_on_malloc=0
 # OpenImageIO 2.4 keeps an error text per reader that LeakSanitizer reports; not ours.
-LSAN_BASE=suppressions=$HERE/lsan.supp
+LSAN_BASE=suppressions=$HERE/lsan.supp:use_tls=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 OPTIONS=(-timeout=20 -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1)
 
@@ -55,7 +55,6 @@ for t in "${TARGETS[@]}"; do
   program=$BUILD/fuzz/fuzz_$t
   case $t in
     image) export ASAN_OPTIONS=$ASAN_BASE:fast_unwind_on_malloc=1 LSAN_OPTIONS=$LSAN_BASE ;;
-    video) export ASAN_OPTIONS=$RECHECK LSAN_OPTIONS=$LSAN_BASE:use_tls=0 ;;
     *) export ASAN_OPTIONS=$RECHECK LSAN_OPTIONS=$LSAN_BASE ;;
   esac
   dict=()

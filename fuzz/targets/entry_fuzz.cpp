@@ -82,9 +82,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         double v = AnyDouble(in);
         // The frame's work grows with Drip Rate x Longevity (sec): at their
         // valid maximums (100 and 100 s) a frame holds millions of drops,
-        // slow and not wrong. Finite values of those two stay within their
-        // slider spans (5 and 6); NaN and infinities still go through.
-        if ((index == 1 || index == 2) && std::isfinite(v) && std::fabs(v) > 6.0) v = std::fmod(v, 6.0);
+        // slow and not wrong. Those two stay within their slider spans (5
+        // and 6): the host saturates an infinity to the 16.16 limit, 32767,
+        // far past the valid maximum, so an infinity becomes the span's end
+        // here. NaN still goes through.
+        if ((index == 1 || index == 2) && std::fabs(v) > 6.0)
+          v = std::isfinite(v) ? std::fmod(v, 6.0) : std::copysign(6.0, v);
         host.SetFixed(index, v);
         break;
       }
