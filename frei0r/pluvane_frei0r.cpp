@@ -395,7 +395,9 @@ void f0r_get_param_info(f0r_param_info_t* info, int index) {
 }
 
 f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
-  if (width == 0 || height == 0 || width > 32767 || height > 32767) return nullptr;
+  if (width == 0 || height == 0 || width > session::kLargestPluginSide ||
+      height > session::kLargestPluginSide)
+    return nullptr;
   try {
     return new Instance(width, height);
   } catch (...) {

@@ -40,38 +40,22 @@ Pixel* PixelAt(PF_EffectWorld* w, A_long x, A_long y) {
   return reinterpret_cast<Pixel*>(reinterpret_cast<uint8_t*>(w->data) + static_cast<ptrdiff_t>(y) * w->rowbytes) + x;
 }
 
-template <typename Pixel, typename Fn>
-PF_Err Iterate(PF_InData* in_data, PF_EffectWorld* src, const PF_Rect* area, void* refcon, Fn pix_fn,
-               PF_EffectWorld* dst) {
-  if (!in_data || !dst || !dst->data || !pix_fn) return PF_Err_BAD_CALLBACK_PARAM;
+// Runs row_fn(y, r) for every row y of the area of dst clipped to the world
+// r, spread over the workers. A cancel stops the rows not yet started; the
+// error of the first failing row in order is returned, whatever the number of
+// threads.
+template <typename RowFn>
+PF_Err ForEachRow(PF_InData* in_data, const PF_Rect* area, PF_EffectWorld* dst, RowFn row_fn) {
   MiniHost* host = MiniHost::FromRef(in_data->effect_ref);
   ForgetSampleTables(MiniHost::ContextFromRef(in_data->effect_ref), dst);
   const PF_LRect r = ClipToWorld(dst, area);
   if (r.left >= r.right || r.top >= r.bottom) return PF_Err_NONE;
 
-  // The first error of each row; the first failing row in order wins.
   std::vector<PF_Err> row_err(static_cast<size_t>(r.bottom - r.top), PF_Err_NONE);
-  const bool has_src = src && src->data;
   WorkCounter rows(*host, MiniHost::Work::kRows, r.bottom - r.top);
   RunParallel(host->settings().threads, r.bottom - r.top, [&](A_long i) {
     if (host->cancel_requested()) return;
-    const A_long y = r.top + i;
-    Pixel* out = PixelAt<Pixel>(dst, 0, y);
-    Pixel* in = has_src && y < src->height ? PixelAt<Pixel>(src, 0, y) : nullptr;
-    const A_long in_end = in ? std::min(r.right, src->width) : r.left;
-    PF_Err first = PF_Err_NONE;
-    A_long x = r.left;
-    for (; x < in_end; ++x) {
-      const PF_Err err = pix_fn(refcon, x, y, in + x, out + x);
-      if (err && first == PF_Err_NONE) first = err;
-    }
-    // Past the source (or without one) the function gets no input pixel;
-    // the loop is the common case of a render without a source world.
-    for (; x < r.right; ++x) {
-      const PF_Err err = pix_fn(refcon, x, y, nullptr, out + x);
-      if (err && !first) first = err;
-    }
-    row_err[static_cast<size_t>(i)] = first;
+    row_err[static_cast<size_t>(i)] = row_fn(r.top + i, r);
     rows.OneDone();
   }, 1, &host->settings().thread_runner);
 
@@ -81,29 +65,40 @@ PF_Err Iterate(PF_InData* in_data, PF_EffectWorld* src, const PF_Rect* area, voi
   return PF_Err_NONE;
 }
 
+template <typename Pixel, typename Fn>
+PF_Err Iterate(PF_InData* in_data, PF_EffectWorld* src, const PF_Rect* area, void* refcon, Fn pix_fn,
+               PF_EffectWorld* dst) {
+  if (!in_data || !dst || !dst->data || !pix_fn) return PF_Err_BAD_CALLBACK_PARAM;
+  const bool has_src = src && src->data;
+  return ForEachRow(in_data, area, dst, [&](A_long y, const PF_LRect& r) {
+    Pixel* out = PixelAt<Pixel>(dst, 0, y);
+    Pixel* in = has_src && y < src->height ? PixelAt<Pixel>(src, 0, y) : nullptr;
+    const A_long in_end = in ? std::min(r.right, src->width) : r.left;
+    PF_Err first = PF_Err_NONE;
+    A_long x = r.left;
+    for (; x < in_end; ++x) {
+      const PF_Err err = pix_fn(refcon, x, y, in + x, out + x);
+      if (err && !first) first = err;
+    }
+    // Past the source (or without one) the function gets no input pixel;
+    // the loop is the common case of a render without a source world.
+    for (; x < r.right; ++x) {
+      const PF_Err err = pix_fn(refcon, x, y, nullptr, out + x);
+      if (err && !first) first = err;
+    }
+    return first;
+  });
+}
+
 // The rows of the area, each handed to fn whole, on the same workers and
 // with the same cancelling, progress and error rules as the pixel iteration.
 PF_Err IterateRows(PF_InData* in_data, const PF_Rect* area, void* refcon, PF_IterateRowFunc fn,
                    PF_EffectWorld* dst) {
   if (!in_data || !dst || !dst->data || !fn) return PF_Err_BAD_CALLBACK_PARAM;
-  MiniHost* host = MiniHost::FromRef(in_data->effect_ref);
-  ForgetSampleTables(MiniHost::ContextFromRef(in_data->effect_ref), dst);
-  const PF_LRect r = ClipToWorld(dst, area);
-  if (r.left >= r.right || r.top >= r.bottom) return PF_Err_NONE;
-  std::vector<PF_Err> row_err(static_cast<size_t>(r.bottom - r.top), PF_Err_NONE);
-  WorkCounter rows(*host, MiniHost::Work::kRows, r.bottom - r.top);
-  RunParallel(host->settings().threads, r.bottom - r.top, [&](A_long i) {
-    if (host->cancel_requested()) return;
-    const A_long y = r.top + i;
+  return ForEachRow(in_data, area, dst, [&](A_long y, const PF_LRect& r) {
     uint8_t* row = reinterpret_cast<uint8_t*>(dst->data) + static_cast<ptrdiff_t>(y) * dst->rowbytes;
-    row_err[static_cast<size_t>(i)] = fn(refcon, y, r.left, r.right, row);
-    rows.OneDone();
-  }, 1, &host->settings().thread_runner);
-
-  if (host->cancel_requested()) return PF_Interrupt_CANCEL;
-  for (PF_Err err : row_err)
-    if (err) return err;
-  return PF_Err_NONE;
+    return fn(refcon, y, r.left, r.right, row);
+  });
 }
 
 const PF_IterateRowsSuite1 kIterateRowsSuite = {IterateRows, SampleRun8, SampleRun16, SampleRunFloat};

@@ -197,9 +197,10 @@ OfxStatus Instance::Render(OfxPropertySetHandle args) {
     r.where.ux = scale[0], r.where.uy = scale[1];
     width = std::llround(width / scale[0]), height = std::llround(height / scale[1]);
   }
-  if (width < 1 || height < 1 || width > 32767 || height > 32767)
+  if (width < 1 || height < 1 || width > session::kLargestPluginSide || height > session::kLargestPluginSide)
     throw Failure{kOfxStatFailed, "the Source clip of " + std::to_string(width) + "x" + std::to_string(height) +
-                                      " pixels is empty or larger than 32767 pixels a side"};
+                                      " pixels is empty or larger than " + std::to_string(session::kLargestPluginSide) +
+                                      " pixels a side"};
   if (!session_ || width != width_ || height != height_) {
     session_.reset();
     session_ = NewSession(static_cast<int>(width), static_cast<int>(height), r);

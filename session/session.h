@@ -21,6 +21,10 @@
 
 namespace pluvane::session {
 
+// The largest layer side the plug-in front ends take from a host: a position
+// anywhere on the layer must fit the host's 16.16 point values.
+inline constexpr int kLargestPluginSide = static_cast<int>(kPF_FixedLimit);
+
 class Session {
  public:
   // The effect module at `module_path` (dlopen), for a layer of width × height.

@@ -24,11 +24,16 @@ AEGP_SuiteHandler::AEGP_SuiteHandler(const SPBasicSuite* pica_basicP) : basic_(p
 
 AEGP_SuiteHandler::~AEGP_SuiteHandler() { ReleaseAllSuites(); }
 
-const void* AEGP_SuiteHandler::LoadSuite(const char* name, int version) const {
+// The suite, or null when the host has no such suite (or no way to give one).
+const void* AEGP_SuiteHandler::Acquire(const char* name, int version) const {
   const void* suite = nullptr;
-  if (!basic_->AcquireSuite || basic_->AcquireSuite(name, version, &suite) != kSPNoError ||
-      !suite)
-    MissingSuiteError();
+  if (!basic_->AcquireSuite || basic_->AcquireSuite(name, version, &suite) != kSPNoError) return nullptr;
+  return suite;
+}
+
+const void* AEGP_SuiteHandler::LoadSuite(const char* name, int version) const {
+  const void* suite = Acquire(name, version);
+  if (!suite) MissingSuiteError();
   return suite;
 }
 
@@ -69,12 +74,7 @@ PLUVANE_SUITE_ACCESSOR(AEGP_LightSuite1, LightSuite1, kLight1)
 PLUVANE_SUITE_ACCESSOR(AEGP_StreamSuite4, StreamSuite4, kStream4)
 
 const void* AEGP_SuiteHandler::GetIfAny(Slot slot) const {
-  if (!slots_[slot]) {
-    const void* suite = nullptr;
-    const SlotInfo& info = kSlotInfo[slot];
-    if (basic_->AcquireSuite && basic_->AcquireSuite(info.name, info.version, &suite) == kSPNoError && suite)
-      slots_[slot] = suite;
-  }
+  if (!slots_[slot]) slots_[slot] = Acquire(kSlotInfo[slot].name, kSlotInfo[slot].version);
   return slots_[slot];
 }
 

@@ -61,6 +61,7 @@ class AEGP_SuiteHandler {
   };
   static const SlotInfo kSlotInfo[kSlotCount];
 
+  const void* Acquire(const char* name, int version) const;
   const void* Get(Slot slot) const;
   const void* GetIfAny(Slot slot) const;
 
