@@ -2,7 +2,8 @@
 
 namespace minihost {
 
-PF_Err Recorder::Before(HostCall call, const char*, long) {
+PF_Err Recorder::Before(HostCall call, const char*, long value) {
+  if (call == HostCall::kNewWorld) ++worlds_made[value & 3];
   if (call == HostCall::kProgress) {
     const int n = ++progress_calls;
     if (faults.cancel_at_progress && n >= faults.cancel_at_progress) return PF_Interrupt_CANCEL;
@@ -20,6 +21,7 @@ void Recorder::After(HostCall call, const char*, long value) {
     case HostCall::kCheckinParam: ++checkins; break;
     case HostCall::kAcquireSuite: ++acquired; break;
     case HostCall::kReleaseSuite: ++released; break;
+    case HostCall::kDisposeWorld: ++worlds_disposed[value & 3]; break;
     default: break;
   }
 }

@@ -1,6 +1,6 @@
 // The stand-in host as the tests drive it: a MiniHost with a recorder attached
 // that counts the calls it serves (suites acquired and released, controls
-// checked out and in, progress reports) and can make chosen calls fail. Tests
+// checked out and in, worlds, progress reports) and can make chosen calls fail. Tests
 // and fuzz targets only; nothing that ships links it. (Every call failing in
 // every way, one at a time: fault_plan.h.)
 #pragma once
@@ -29,6 +29,7 @@ class Recorder : public Probe {
 
   Faults faults;
   std::atomic<int> acquired{0}, released{0}, progress_calls{0}, checkins{0};
+  std::atomic<int> worlds_made[3]{}, worlds_disposed[3]{};  // by world suite version (1, 2)
   std::vector<int> checked_out() const;
   void ClearCheckoutLog();
 
@@ -44,6 +45,7 @@ class TestHost : public MiniHost {
   }
   ~TestHost() override { set_probe(nullptr); }
 
+  Recorder& recorder() { return recorder_; }
   Faults& faults() { return recorder_.faults; }
   int total_acquired() const { return recorder_.acquired; }
   int total_released() const { return recorder_.released; }

@@ -1,7 +1,10 @@
 // The drops of a frame, as statistics over many frames and as a rule between
-// frames. (The drops of every frame of tests/regression show byte for byte.)
+// frames, and the work buffer off the render's path. (The drops and the field
+// of every frame of tests/regression show byte for byte.)
 #include <gtest/gtest.h>
 
+#include <array>
+#include <optional>
 #include <vector>
 
 #include "common/fxenv.h"
@@ -9,25 +12,38 @@
 #include "common/snapshot.h"
 #include "minihost/host.h"
 #include "ripple/drops.h"
+#include "ripple/new_world.h"
 #include "session/around.h"
+#include "tests/support/test_host.h"
+#include "tests/support/world_util.h"
 
 namespace {
 
-class DropsTest : public ::testing::Test {
+class RippleTest : public ::testing::Test {
  protected:
-  DropsTest() : host(minihost::MiniHost::DefaultModulePath()) {
+  RippleTest() : host(minihost::MiniHost::DefaultModulePath()) {
     host.settings().width = 48;
     host.settings().height = 32;
   }
   void SetUp() override { ASSERT_EQ(host.ParamsSetup(), PF_Err_NONE); }
 
+  // One host call made by hand at host time `time`: the context, the host
+  // current on this thread, and the call's Fxenv (destroyed first, releasing
+  // the suites it acquired).
+  struct Call {
+    Call(minihost::MiniHost& host, A_long time) : current(&host) {
+      host.PrepareContext(ctx, time);
+      env.emplace(&ctx.in_data, &ctx.out_data, ctx.param_ptrs.data(), nullptr);
+    }
+    minihost::ScopedCurrentHost current;
+    minihost::CallContext ctx;
+    std::optional<Fxenv> env;
+  };
+
   // The drops of the frame at host time `time`, as the render generates them.
   std::vector<FX_DropInfo> Drops(A_long time) {
-    minihost::ScopedCurrentHost current(&host);
-    minihost::CallContext ctx;
-    host.PrepareContext(ctx, time);
-    PF_InData* in = &ctx.in_data;
-    Fxenv env(in, &ctx.out_data, ctx.param_ptrs.data(), nullptr);
+    Call call(host, time);
+    PF_InData* in = &call.ctx.in_data;
     const FX_PARc s(in);
     FX_PAR par{in->width * s.scaleX, in->height * s.scaleY, s.invAspect, s.scaleX, s.scaleY, s.invScaleX, s.invScaleY};
     const double longevity = Get_Fix_Slider(in, kParamLongevity, in->current_time, in->time_step, in->time_scale);
@@ -41,7 +57,7 @@ class DropsTest : public ::testing::Test {
     return drops;
   }
 
-  minihost::MiniHost host;
+  minihost::TestHost host;
 };
 
 // Seeds as the session gives them to the effect (a shift of the time it
@@ -57,7 +73,7 @@ A_long ShiftOf(int seed) {
   return static_cast<A_long>(pluvane::session::SeedShift(seed, time) * time.time_step());
 }
 
-class SeedTest : public DropsTest {
+class SeedTest : public RippleTest {
  protected:
   // Every birth frame of 20 minutes at 30 fps once (each frame shows the
   // drops of the 29 birth frames before it, Longevity 1 s).
@@ -102,7 +118,7 @@ TEST_F(SeedTest, OtherDropsWithTheSameStatistics) {
   EXPECT_NE(chosen(a), chosen(b));
 }
 
-TEST_F(DropsTest, AgedOutBirthFrameBetweenFramesIsSkipped) {
+TEST_F(RippleTest, AgedOutBirthFrameBetweenFramesIsSkipped) {
   // Half way between frames (step 100 at 3000 per second), a life of about
   // 29.4 frames: birth frame 29, 29.5 frames old, is skipped.
   host.settings().time_scale = 3000;
@@ -114,6 +130,34 @@ TEST_F(DropsTest, AgedOutBirthFrameBetweenFramesIsSkipped) {
   EXPECT_EQ(drops.front().birthIndex, 1);
   EXPECT_EQ(drops.front().birthTime, 900);  // 1.5 frames old: read at 1050 − 150
   EXPECT_EQ(drops.front().seed, 900u);      // seeded with its frame start
+}
+
+// Float worlds come from "PF World Suite" 2, the others from version 1; each
+// goes back through the version that made it, also when a New replaces it or
+// the buffer is destroyed. (The render makes only 8-bit ones.)
+TEST_F(RippleTest, TheWorkBufferGoesBackThroughTheSuiteVersionThatMadeIt) {
+  const minihost::Recorder& r = host.recorder();
+  const auto calls = [&] { return std::array<int, 4>{r.worlds_made[1], r.worlds_disposed[1], r.worlds_made[2], r.worlds_disposed[2]}; };
+  {
+    Call call(host, 0);
+    FX_NewWorld buffer(*call.env);
+    EXPECT_EQ(buffer.Layer(), nullptr);  // nothing before the first New
+    struct Case { PF_PixelFormat asked, made; std::array<int, 4> calls; };
+    for (const Case& c : {Case{PF_PixelFormat_ARGB128, PF_PixelFormat_ARGB128, {0, 0, 1, 0}},
+                          {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB32, {1, 0, 1, 1}},
+                          {PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB64, {2, 1, 1, 1}},
+                          {PF_PixelFormat_INVALID, PF_PixelFormat_ARGB32, {3, 2, 1, 1}},
+                          {PF_PixelFormat_ARGB128, PF_PixelFormat_ARGB128, {3, 3, 2, 1}}}) {
+      SCOPED_TRACE(c.asked);
+      ASSERT_EQ(buffer.New(5, 3, c.asked, true), PF_Err_NONE);
+      EXPECT_EQ(minihost::MiniHost::WorldFormat(buffer.Layer()), c.made);
+      EXPECT_TRUE(testutil::SamePixels(buffer.Layer(), host.NewWorld(5, 3, c.made).get()));  // 5×3, cleared
+      EXPECT_EQ(calls(), c.calls);
+      EXPECT_EQ(host.live_worlds(), 1);
+    }
+  }
+  EXPECT_EQ(calls(), (std::array<int, 4>{3, 3, 2, 2}));
+  EXPECT_EQ(host.live_worlds(), 0);
 }
 
 }  // namespace
