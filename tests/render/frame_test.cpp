@@ -103,14 +103,14 @@ TEST_F(RenderTest, CompositionLightsThatCountReplaceTheEffectLight) {
   const auto nineteen = lit({spots.begin(), spots.begin() + 19});
   EXPECT_TRUE(SamePixels(lit(spots).get(), nineteen.get()));
   EXPECT_FALSE(SamePixels(lit({spots.begin(), spots.begin() + 18}).get(), nineteen.get()));
-  // A spot's cone feather of 0 counts as 1 percent.
+  // A spot's cone feather of 0 counts as 1 percent (and 3 percent is another cone).
   const auto feather = [&](double percent) {
-    LightLayer spot = spots[5];
+    LightLayer spot = light(LightKind::kSpot, [](LightLayer& l) { l.position = {24, 16, -60}, l.cone_angle = 30; });
     spot.cone_feather = percent;
     return lit({spot});
   };
   EXPECT_TRUE(SamePixels(feather(0).get(), feather(1).get()));
-  EXPECT_FALSE(SamePixels(feather(1).get(), feather(50).get()));
+  EXPECT_FALSE(SamePixels(feather(3).get(), feather(1).get()));
 }
 
 TEST_F(RenderTest, CompositionLightsLeaveTheEffectLightUnread) {
