@@ -46,34 +46,24 @@ TEST_F(RenderTest, PreRenderAsksForTheWholeInputAndCutsTheRequest) {
   }
 }
 
-TEST_F(RenderTest, AnEmptyRequestClearsTheOutput) {
+// An empty request clears the output; a withheld input or output is no
+// error and leaves the output as it was.
+TEST_F(RenderTest, AnEmptyRequestClearsTheOutputAndMissingWorldsLeaveIt) {
   auto input = Layer(PF_PixelFormat_ARGB64);
   auto output = host.NewWorld(kW, kH, PF_PixelFormat_ARGB64);
-  testutil::Scribble(output.get(), 0x31);
-  FrameRequest r;
-  r.input = input.get();
-  r.output = output.get();
-  r.has_request = true;
-  r.request = {10, 10, 10, 20};
-  ASSERT_EQ(host.RenderFrame(r), PF_Err_NONE);
-  auto zero = host.NewWorld(kW, kH, PF_PixelFormat_ARGB64);
-  EXPECT_TRUE(testutil::SamePixels(output.get(), zero.get()));
-}
-
-TEST_F(RenderTest, MissingWorldsAreNoErrorAndLeaveTheOutputAlone) {
-  auto input = Layer(PF_PixelFormat_ARGB32);
-  auto output = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
-  testutil::Scribble(output.get(), 0x31);
-  auto before = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
-  testutil::Scribble(before.get(), 0x31);
-  for (bool no_input : {true, false}) {
+  auto scribbled = host.NewWorld(kW, kH, PF_PixelFormat_ARGB64), zero = host.NewWorld(kW, kH, PF_PixelFormat_ARGB64);
+  testutil::Scribble(scribbled.get(), 0x31);
+  for (int which : {0, 1, 2}) {  // the input withheld, the output withheld, an empty request
+    testutil::Scribble(output.get(), 0x31);
     FrameRequest r;
     r.input = input.get();
     r.output = output.get();
-    r.withhold_input = no_input;
-    r.withhold_output = !no_input;
-    EXPECT_EQ(host.RenderFrame(r), PF_Err_NONE);
-    EXPECT_TRUE(testutil::SamePixels(output.get(), before.get()));
+    r.withhold_input = which == 0;
+    r.withhold_output = which == 1;
+    r.has_request = which == 2;
+    r.request = {10, 10, 10, 20};
+    EXPECT_EQ(host.RenderFrame(r), PF_Err_NONE) << which;
+    EXPECT_TRUE(testutil::SamePixels(output.get(), which == 2 ? zero.get() : scribbled.get())) << which;
   }
 }
 
