@@ -190,11 +190,7 @@ class FaultSweep : public ::testing::Test {
   void SweepRender(PF_PixelFormat format, minihost::Protocol protocol, const std::string& name) {
     auto input = Layer(format);
     auto output = host.NewWorld(kW, kH, format);
-    minihost::FrameRequest r;
-    r.time = 5;
-    r.input = input.get();
-    r.output = output.get();
-    r.protocol = protocol;
+    minihost::FrameRequest r{.time = 5, .input = input.get(), .output = output.get(), .protocol = protocol};
     const PF_Cmd cmd = protocol == minihost::Protocol::kSmart ? PF_Cmd_SMART_RENDER : PF_Cmd_RENDER;
     const std::vector<FaultCall> calls = Sweep({name, cmd, [&] { return host.RenderFrame(r); }});
     // The sweep covers the ripples only if a drop reaches into the layer.
@@ -242,10 +238,7 @@ TEST_F(FaultSweep, ControlEnablingAndDynamicFlags) {
 TEST_F(FaultSweep, SmartPreRender) {
   auto input = Layer(PF_PixelFormat_ARGB32);
   auto output = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
-  minihost::FrameRequest r;
-  r.time = 5;
-  r.input = input.get();
-  r.output = output.get();
+  minihost::FrameRequest r{.time = 5, .input = input.get(), .output = output.get()};
   Sweep({"smart pre-render", PF_Cmd_SMART_PRE_RENDER, [&] { return host.RenderFrame(r); }});
 }
 
@@ -271,11 +264,7 @@ TEST_F(FaultSweep, RenderWithoutWaterAndOfNothing) {
   // An empty area asked for: the output is cleared.
   auto input = Layer(PF_PixelFormat_ARGB32);
   auto output = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
-  minihost::FrameRequest r;
-  r.input = input.get();
-  r.output = output.get();
-  r.has_request = true;
-  r.request = {2, 1, 2, 3};
+  minihost::FrameRequest r{.input = input.get(), .output = output.get(), .has_request = true, .request = {2, 1, 2, 3}};
   Sweep({"smart render, empty request", PF_Cmd_SMART_RENDER, [&] { return host.RenderFrame(r); }});
 }
 

@@ -132,6 +132,20 @@ TEST_F(RippleTest, AgedOutBirthFrameBetweenFramesIsSkipped) {
   EXPECT_EQ(drops.front().seed, 900u);      // seeded with its frame start
 }
 
+// A time splits into its frame's start and the offset from it, toward zero
+// also before time 0 (a layer that starts before the composition).
+TEST(FrameTime, SplitsAtTheFrameStartTowardZero) {
+  struct Case { A_long time, step, start, offset; double fraction; };
+  for (const Case& c : {Case{250, 100, 200, 50, 0.5}, {-250, 100, -200, -50, -0.5}, {300, 100, 300, 0, 0.0},
+                        {0, 7, 0, 0, 0.0}}) {
+    PF_InData in{};
+    in.current_time = c.time, in.local_time_step = c.step, in.time_step = 7, in.time_scale = 3000;
+    const FX_TimeInfo t = FX_CopyTime(&in);
+    EXPECT_EQ((std::array<A_long, 3>{t.frameStart, t.frameOffset, t.localTimeStep}), (std::array{c.start, c.offset, c.step}));
+    EXPECT_EQ(t.frameFraction, c.fraction) << c.time;
+  }
+}
+
 // Float worlds come from "PF World Suite" 2, the others from version 1; each
 // goes back through the version that made it, also when a New replaces it or
 // the buffer is destroyed. (The render makes only 8-bit ones.)
