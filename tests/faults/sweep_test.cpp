@@ -25,8 +25,6 @@
 
 #include <cstdio>
 #include <functional>
-#include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -48,17 +46,6 @@ using minihost::MiniHost;
 
 constexpr A_long kW = 6, kH = 4;
 
-int total_pairs = 0;  // (command, call) pairs swept
-int total_runs = 0;   // runs with one call failing
-
-class SweepReport : public ::testing::Environment {
- public:
-  void TearDown() override {
-    std::printf("swept %d (command, call) pairs in %d runs with one host call failing\n", total_pairs, total_runs);
-  }
-};
-const auto* const kReport = ::testing::AddGlobalTestEnvironment(new SweepReport);
-
 std::vector<FaultKind> KindsFor(CallClass cls) {
   switch (cls) {
     case CallClass::kAcquire: return {FaultKind::kError, FaultKind::kNullSuite, FaultKind::kThrow};
@@ -68,12 +55,7 @@ std::vector<FaultKind> KindsFor(CallClass cls) {
 }
 
 const char* KindName(FaultKind k) {
-  switch (k) {
-    case FaultKind::kError: return "error";
-    case FaultKind::kThrow: return "bad_alloc";
-    case FaultKind::kNullSuite: return "null suite";
-  }
-  return "?";
+  return k == FaultKind::kError ? "error" : k == FaultKind::kThrow ? "bad_alloc" : "null suite";
 }
 
 bool Named(const FaultCall& c, const char* name) { return std::string(c.function) == name; }
@@ -152,7 +134,6 @@ class FaultSweep : public ::testing::Test {
         minihost::faults::Arm(FaultPlan{static_cast<int>(i + 1), kind, sc.command});
         const PF_Err err = sc.run();
         const FaultLog log = minihost::faults::Disarm();
-        ++total_runs;
 
         EXPECT_EQ(log.failed_at, static_cast<int>(i + 1)) << what << ": the call was not reached again";
         if (log.calls.size() > i) {
@@ -169,7 +150,6 @@ class FaultSweep : public ::testing::Test {
         if (::testing::Test::HasFailure()) return calls;  // one report is enough
       }
     }
-    total_pairs += static_cast<int>(calls.size());
     return calls;
   }
 
@@ -191,36 +171,26 @@ class FaultSweep : public ::testing::Test {
 
   // Composition lights of every kind the effect reads, and a plain layer.
   void AddLights() {
-    host.SetPopup(kParamUsing, 2);
-    auto& comp = host.composition();
-    minihost::LightLayer point;
-    point.type = minihost::LightKind::kPoint;
+    host.SetPopup(kParamUsing, kUsingAELights);
+    minihost::LightLayer point, spot, parallel, ambient;
     point.position = {1, 1, -20};
-    comp.AddLight(point);
-    comp.AddPlainLayer();
-    minihost::LightLayer spot;
     spot.type = minihost::LightKind::kSpot;
     spot.position = {3, 2, -30};
     spot.point_of_interest = std::array<double, 3>{4, 2, 0};
-    comp.AddLight(spot);
-    minihost::LightLayer parallel;
     parallel.type = minihost::LightKind::kParallel;
     parallel.parent_scale = 2;
-    comp.AddLight(parallel);
-    minihost::LightLayer ambient;
     ambient.type = minihost::LightKind::kAmbient;
     ambient.intensity = 30;
-    comp.AddLight(ambient);
+    auto& comp = host.composition();
+    comp.AddLight(point);
+    comp.AddPlainLayer();
+    for (const minihost::LightLayer& l : {spot, parallel, ambient}) comp.AddLight(l);
   }
 
   void SweepRender(PF_PixelFormat format, minihost::Protocol protocol, const std::string& name) {
     auto input = Layer(format);
     auto output = host.NewWorld(kW, kH, format);
-    minihost::FrameRequest r;
-    r.time = 5;
-    r.input = input.get();
-    r.output = output.get();
-    r.protocol = protocol;
+    minihost::FrameRequest r{.time = 5, .input = input.get(), .output = output.get(), .protocol = protocol};
     const PF_Cmd cmd = protocol == minihost::Protocol::kSmart ? PF_Cmd_SMART_RENDER : PF_Cmd_RENDER;
     const std::vector<FaultCall> calls = Sweep({name, cmd, [&] { return host.RenderFrame(r); }});
     // The sweep covers the ripples only if a drop reaches into the layer.
@@ -268,10 +238,7 @@ TEST_F(FaultSweep, ControlEnablingAndDynamicFlags) {
 TEST_F(FaultSweep, SmartPreRender) {
   auto input = Layer(PF_PixelFormat_ARGB32);
   auto output = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
-  minihost::FrameRequest r;
-  r.time = 5;
-  r.input = input.get();
-  r.output = output.get();
+  minihost::FrameRequest r{.time = 5, .input = input.get(), .output = output.get()};
   Sweep({"smart pre-render", PF_Cmd_SMART_PRE_RENDER, [&] { return host.RenderFrame(r); }});
 }
 
@@ -297,11 +264,7 @@ TEST_F(FaultSweep, RenderWithoutWaterAndOfNothing) {
   // An empty area asked for: the output is cleared.
   auto input = Layer(PF_PixelFormat_ARGB32);
   auto output = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
-  minihost::FrameRequest r;
-  r.input = input.get();
-  r.output = output.get();
-  r.has_request = true;
-  r.request = {2, 1, 2, 3};
+  minihost::FrameRequest r{.input = input.get(), .output = output.get(), .has_request = true, .request = {2, 1, 2, 3}};
   Sweep({"smart render, empty request", PF_Cmd_SMART_RENDER, [&] { return host.RenderFrame(r); }});
 }
 

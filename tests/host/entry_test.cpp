@@ -51,17 +51,15 @@ TEST_F(HostTest, GlobalSetupSetsVersionAndOrsFlags) {
                                 PF_OutFlag2_SUPPORTS_SMART_RENDER | PF_OutFlag2_FLOAT_COLOR_AWARE);
 }
 
-TEST_F(HostTest, SetUpCommandsNeedNoBasicSuite) {
+// The set-up commands work without the basic suite; every command that
+// builds its environment from it refuses to run without it.
+TEST_F(HostTest, OnlyTheSetUpCommandsRunWithoutTheBasicSuite) {
   host.faults().no_basic_suite = true;
   std::string text;
   EXPECT_EQ(host.About(&text), PF_Err_NONE);
   PF_OutData out{};
   EXPECT_EQ(host.GlobalSetup(&out), PF_Err_NONE);
   EXPECT_EQ(host.ParamsSetup(), PF_Err_NONE);
-}
-
-TEST_F(ParamsHostTest, EveryCommandWithAnEnvironmentNeedsTheBasicSuite) {
-  host.faults().no_basic_suite = true;
   for (PF_Cmd cmd : {PF_Cmd_RENDER, PF_Cmd_USER_CHANGED_PARAM, PF_Cmd_UPDATE_PARAMS_UI,
                      PF_Cmd_QUERY_DYNAMIC_FLAGS, PF_Cmd_SMART_PRE_RENDER, PF_Cmd_SMART_RENDER}) {
     EXPECT_EQ(host.Call(cmd), PF_Err_BAD_CALLBACK_PARAM) << "command " << cmd;

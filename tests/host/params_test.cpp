@@ -58,18 +58,4 @@ TEST_F(ParamsHostTest, EveryControlIsSoundAndTheDiskIdsNeverChange) {
   EXPECT_GT(p[kParamRoughness].u.fd.valid_min, 0);
 }
 
-class AddParamFailure : public HostTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(AddParamFailure, StopsAtTheFailingControl) {
-  const int n = GetParam();
-  host.faults().fail_add_param_at = n;
-  host.faults().add_param_error = PF_Err_INVALID_INDEX;
-  A_long num_params = -7;
-  EXPECT_EQ(host.ParamsSetup(&num_params), PF_Err_INVALID_INDEX);
-  EXPECT_EQ(host.params().size(), static_cast<size_t>(n));  // the layer plus n - 1 controls
-  EXPECT_EQ(num_params, 0);  // never written: the context's record started at zero
-}
-
-INSTANTIATE_TEST_SUITE_P(FirstMiddleLast, AddParamFailure, ::testing::Values(1, 8, 22));
-
 }  // namespace

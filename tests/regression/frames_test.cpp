@@ -165,6 +165,13 @@ std::vector<Case> Cases() {
   std::vector<Case> cases;
   const char* depth_name[] = {"8", "16", "f"};
   const PF_PixelFormat formats[] = {k8, k16, kF};
+  // A case named `prefix` and the depth's tag, in depth `d`.
+  const auto in_depth = [&](const std::string& prefix, int d) {
+    Case c;
+    c.name = prefix + depth_name[d];
+    c.format = formats[d];
+    return c;
+  };
   // Every depth, quality and protocol at the defaults.
   for (int d = 0; d < 3; ++d)
     for (PF_Quality q : {PF_Quality_HI, PF_Quality_LO})
@@ -179,9 +186,7 @@ std::vector<Case> Cases() {
       }
   // Downsampling and pixel aspects.
   for (int d = 0; d < 3; ++d) {
-    Case c;
-    c.name = std::string("downsample2_") + depth_name[d];
-    c.format = formats[d];
+    Case c = in_depth("downsample2_", d);
     c.width = 96, c.height = 64;
     c.downsample_x = c.downsample_y = 2;
     cases.push_back(c);
@@ -221,9 +226,7 @@ std::vector<Case> Cases() {
   // Keyframes: drop parameters change between birth frames; displacement and
   // the light move over time.
   for (int d = 0; d < 3; ++d) {
-    Case c;
-    c.name = std::string("keyframes_") + depth_name[d];
-    c.format = formats[d];
+    Case c = in_depth("keyframes_", d);
     c.frame = 40;
     c.setup = [](MiniHost& h) {
       h.SetKeys(kParamDripRate, {{0.0, 1.0}, {1.0, 5.0}});
@@ -237,9 +240,7 @@ std::vector<Case> Cases() {
   }
   // The effect's point light, and other shading controls.
   for (int d = 0; d < 3; ++d) {
-    Case c;
-    c.name = std::string("point_light_") + depth_name[d];
-    c.format = formats[d];
+    Case c = in_depth("point_light_", d);
     c.setup = [](MiniHost& h) {
       h.SetPopup(kParamLightType, kLightTypePoint);
       h.SetPoint(kParamLightPosition, 30, 8);
@@ -270,9 +271,7 @@ std::vector<Case> Cases() {
   }
   // Composition lights of every kind.
   for (int d = 0; d < 3; ++d) {
-    Case c;
-    c.name = std::string("comp_lights_") + depth_name[d];
-    c.format = formats[d];
+    Case c = in_depth("comp_lights_", d);
     c.setup = [](MiniHost& h) {
       h.SetPopup(kParamUsing, kUsingAELights);
       h.SetFixed(kParamDiffuse, 80);
@@ -307,9 +306,7 @@ std::vector<Case> Cases() {
   }
   // Heavy rain: many drops per birth frame, many live birth frames.
   for (int d = 0; d < 3; ++d) {
-    Case c;
-    c.name = std::string("heavy_rain_") + depth_name[d];
-    c.format = formats[d];
+    Case c = in_depth("heavy_rain_", d);
     c.width = 80, c.height = 45;
     c.frame = 100;
     c.setup = HeavyRain;
@@ -340,9 +337,7 @@ std::vector<Case> Cases() {
   // The strongest displacements, both ways: the widest boxes and the fold.
   for (double disp : {1024.0, -1024.0}) {
     for (int d = 0; d < 3; ++d) {
-      Case c;
-      c.name = std::string(disp > 0 ? "displace_plus1024_" : "displace_minus1024_") + depth_name[d];
-      c.format = formats[d];
+      Case c = in_depth(disp > 0 ? "displace_plus1024_" : "displace_minus1024_", d);
       c.width = 140, c.height = 18;  // wide enough for the largest blur radius, 64
       c.frame = 20;
       c.setup = [disp](MiniHost& h) {
@@ -379,9 +374,7 @@ std::vector<Case> Cases() {
   }
   // Expanded worlds under smart render.
   for (int d = 0; d < 3; ++d) {
-    Case c;
-    c.name = std::string("expanded_output_") + depth_name[d];
-    c.format = formats[d];
+    Case c = in_depth("expanded_output_", d);
     c.expand_output = 7;
     cases.push_back(c);
     c.name = std::string("expanded_input_") + depth_name[d];
@@ -420,9 +413,7 @@ std::vector<Case> Cases() {
   // wider layer, so the borders (and, in an expanded output, the pixels past
   // them, which mirror back into the layer) take the calm path.
   for (int d = 0; d < 3; ++d) {
-    Case c;
-    c.name = std::string("calm_edges_") + depth_name[d];
-    c.format = formats[d];
+    Case c = in_depth("calm_edges_", d);
     c.width = 120, c.height = 70;
     c.frame = 4;
     c.expand_output = 9;
@@ -448,30 +439,25 @@ std::vector<Case> Cases() {
   const auto every8 = [](PF_EffectWorld* w) { FillEveryValue<PF_Pixel>(w, 255, false); };
   const auto every16 = [](PF_EffectWorld* w) { FillEveryValue<PF_Pixel16>(w, 32768, true); };
   for (int d = 0; d < 2; ++d) {
-    for (PF_Quality q : {PF_Quality_HI, PF_Quality_LO}) {
-      Case c;
-      c.name = std::string("every_value_") + depth_name[d] + (q == PF_Quality_HI ? "_hq" : "_lq");
-      c.format = formats[d];
-      c.quality = q;
-      c.fill = d == 0 ? std::function<void(PF_EffectWorld*)>(every8) : every16;
-      c.width = d == 0 ? 64 : 256;
-      c.height = d == 0 ? 48 : 130;
-      c.frame = 9;
-      c.setup = [](MiniHost& h) {
-        h.SetFixed(kParamLightIntensity, 140);
-        h.SetFixed(kParamMetal, 35);
-        h.SetFixed(kParamAmbient, 60);
-        h.SetColor(kParamLightColor, PF_Pixel{255, 255, 200, 90});
-      };
-      cases.push_back(c);
-    }
     Case c;
-    c.name = std::string("every_value_distant_comp_lights_") + depth_name[d];
     c.format = formats[d];
     c.fill = d == 0 ? std::function<void(PF_EffectWorld*)>(every8) : every16;
     c.width = d == 0 ? 64 : 256;
     c.height = d == 0 ? 48 : 130;
     c.frame = 9;
+    c.setup = [](MiniHost& h) {
+      h.SetFixed(kParamLightIntensity, 140);
+      h.SetFixed(kParamMetal, 35);
+      h.SetFixed(kParamAmbient, 60);
+      h.SetColor(kParamLightColor, PF_Pixel{255, 255, 200, 90});
+    };
+    for (PF_Quality q : {PF_Quality_HI, PF_Quality_LO}) {
+      c.name = std::string("every_value_") + depth_name[d] + (q == PF_Quality_HI ? "_hq" : "_lq");
+      c.quality = q;
+      cases.push_back(c);
+    }
+    c.name = std::string("every_value_distant_comp_lights_") + depth_name[d];
+    c.quality = PF_Quality_HI;
     c.setup = [](MiniHost& h) {
       h.SetPopup(kParamUsing, kUsingAELights);
       h.SetFixed(kParamSpecular, 80);
@@ -489,9 +475,7 @@ std::vector<Case> Cases() {
   // A point light next to distant lights: before, between and after them.
   for (int order = 0; order < 3; ++order) {
     for (int d = 0; d < 3; ++d) {
-      Case c;
-      c.name = std::string("point_among_distant") + std::to_string(order) + "_" + depth_name[d];
-      c.format = formats[d];
+      Case c = in_depth(std::string("point_among_distant") + std::to_string(order) + "_", d);
       c.width = 72, c.height = 40;
       c.frame = 14;
       c.setup = [order](MiniHost& h) {
@@ -516,9 +500,14 @@ std::vector<Case> Cases() {
   return cases;
 }
 
-TEST(FrameRegression, EveryFrameMatchesItsChecksum) {
+std::map<std::string, uint64_t> ExpectedSums() {
   std::map<std::string, uint64_t> expected;
   for (const Expected& e : kTable) expected[e.name] = e.checksum;
+  return expected;
+}
+
+TEST(FrameRegression, EveryFrameMatchesItsChecksum) {
+  const std::map<std::string, uint64_t> expected = ExpectedSums();
   const bool print = std::getenv("PLUVANE_PRINT_CHECKSUMS") != nullptr;
   const std::vector<Case> cases = Cases();
   ASSERT_GE(cases.size(), 40u);
@@ -534,15 +523,10 @@ TEST(FrameRegression, EveryFrameMatchesItsChecksum) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // A host without the generic work service: the field is drawn on the
 // render's own thread, and the frames are the same.
 TEST(FrameRegression, WithoutTheHostsThreadServiceTheFramesAreTheSame) {
-  std::map<std::string, uint64_t> expected;
-  for (const Expected& e : kTable) expected[e.name] = e.checksum;
+  const std::map<std::string, uint64_t> expected = ExpectedSums();
   int checked = 0;
   for (Case c : Cases()) {
     if (c.name.rfind("heavy_rain", 0) != 0 && c.name.rfind("keyframes", 0) != 0) continue;
@@ -553,16 +537,11 @@ TEST(FrameRegression, WithoutTheHostsThreadServiceTheFramesAreTheSame) {
   EXPECT_GE(checked, 6);
 }
 
-}  // namespace
-
-namespace {
-
 // The kernel a row at a time (this host's own row iteration, which the table
 // above was rendered without) and per pixel (any other host's iteration)
 // give the same bytes, whatever the number of threads sharing the rows.
 TEST(FrameRegression, RowAndPixelIterationGiveTheSameFramesOnAnyThreadCount) {
-  std::map<std::string, uint64_t> expected;
-  for (const Expected& e : kTable) expected[e.name] = e.checksum;
+  const std::map<std::string, uint64_t> expected = ExpectedSums();
   for (Case c : Cases()) {
     for (auto [threads, per_pixel] : {std::pair{1, true}, std::pair{3, true}, std::pair{2, false}}) {
       c.threads = threads;

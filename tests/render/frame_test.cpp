@@ -1,132 +1,157 @@
-// Whole frames through MainEntry: depths, pass-through, flat water, lights.
-// (Every depth, protocol, worker count and layer size byte for byte:
-// tests/regression.)
-#include <set>
+// Whole frames through MainEntry where no saved checksum reaches: frames left
+// as the layer, frames without drops, which lights and light colour a host's
+// settings pick, frames from many threads. (Every depth, protocol, worker
+// count and layer size byte for byte: tests/regression.)
 #include <thread>
 
+#include "minihost/color_suite.h"
 #include "tests/support/render_fixture.h"
 
 namespace {
 
+using minihost::LightKind;
+using minihost::LightLayer;
 using minihost::Protocol;
-using testutil::Get;
-using testutil::Px;
+using testutil::SamePixels;
 
-TEST_F(RenderTest, TheThreeDepthsAgree) {
-  auto in8 = Layer(PF_PixelFormat_ARGB32), in16 = Layer(PF_PixelFormat_ARGB64), inF = Layer(PF_PixelFormat_ARGB128);
-  // The same picture in every depth: the deeper ones take the 8-bit values.
-  for (A_long y = 0; y < kH; ++y)
-    for (A_long x = 0; x < kW; ++x) {
-      testutil::Set(in16.get(), x, y, Get(in8.get(), x, y));
-      testutil::Set(inF.get(), x, y, Get(in8.get(), x, y));
-    }
-  auto o8 = Render(in8.get()), o16 = Render(in16.get()), oF = Render(inF.get());
-  double worst16 = 0, worst8 = 0;
-  for (A_long y = 0; y < kH; ++y)
-    for (A_long x = 0; x < kW; ++x) {
-      const Px f = Get(oF.get(), x, y), s = Get(o16.get(), x, y), e = Get(o8.get(), x, y);
-      const double fc[] = {f.r, f.g, f.b}, sc[] = {s.r, s.g, s.b}, ec[] = {e.r, e.g, e.b};
-      for (int c = 0; c < 3; ++c) {
-        const double clamped = std::clamp(fc[c], 0.0, 1.0);
-        worst16 = std::max(worst16, std::fabs(clamped - sc[c]));
-        worst8 = std::max(worst8, std::fabs(clamped - ec[c]));
-      }
-      EXPECT_NEAR(s.a, f.a, 1.01 / 32768);  // alpha: the input and the sample, each rounded
-    }
-  // Integer depths round each sample to their level and truncate the shaded
-  // value; the shading (ambient, specular up to about 2×) widens that a little.
-  EXPECT_LT(worst16, 4.0 / 32768);
-  EXPECT_LT(worst8, 4.0 / 255);
+// Which light controls a render read.
+int LightControlsRead(const minihost::TestHost& host, std::initializer_list<int> lights) {
+  const std::vector<int> read = host.checked_out_indices();
+  int n = 0;
+  for (int light : lights) n += static_cast<int>(std::count(read.begin(), read.end(), light));
+  return n;
 }
 
-TEST_F(RenderTest, LongevityZeroPassesTheLayerThroughUntouched) {
+TEST_F(RenderTest, WithoutWaterOrDisplacementTheLayerStaysAsItIs) {
   host.SetFixed(kParamLongevity, 0);
   for (PF_PixelFormat format : kAllFormats) {
     for (Protocol protocol : {Protocol::kSmart, Protocol::kClassic}) {
       auto input = Layer(format);
       host.ClearCheckoutLog();
-      auto out = Render(input.get(), 12, protocol);
-      EXPECT_TRUE(testutil::SamePixels(input.get(), out.get())) << format;
-      const std::vector<int> read = host.checked_out_indices();
-      for (int light : {8, 9, 10, 11, 12, 13, 14, 17, 18, 19, 20, 21})
-        EXPECT_EQ(std::count(read.begin(), read.end(), light), 0) << "control " << light << " was read";
+      EXPECT_TRUE(SamePixels(input.get(), Render(input.get(), 12, protocol).get())) << format;
+      EXPECT_EQ(LightControlsRead(host, {8, 9, 10, 11, 12, 13, 14, 17, 18, 19, 20, 21}), 0);
     }
   }
-}
-
-TEST_F(RenderTest, FlatWaterShadesEachPixelByTheFlatNormal) {
-  // No drops: only the light straight overhead, diffuse. The flat normal's
-  // z is 0.025 / 0.02501.
-  host.SetFixed(kParamDripRate, 0);
-  host.SetFixed(kParamAmbient, 0);
-  host.SetFixed(kParamDiffuse, 100);
-  host.SetFixed(kParamSpecular, 0);
-  host.SetFixed(kParamLightHeight, 100);
-  const double nz = 0.025 / 0.02501;
-  auto input = Layer(PF_PixelFormat_ARGB128);
-  auto out = Render(input.get());
-  for (A_long y = 0; y < kH; ++y)
-    for (A_long x = 0; x < kW; ++x) {
-      const Px i = Get(input.get(), x, y), o = Get(out.get(), x, y);
-      EXPECT_NEAR(o.r, i.r * nz, 1e-6);
-      EXPECT_NEAR(o.g, i.g * nz, 1e-6);
-      EXPECT_NEAR(o.b, i.b * nz, 1e-6);
-      EXPECT_EQ(o.a, i.a);
-    }
-}
-
-TEST_F(RenderTest, DisplacementZeroSamplesEachPixelAtItsOwnPosition) {
+  // Ripples that displace nothing, lit by a plain ambient light.
+  host.SetFixed(kParamLongevity, 1);
   host.SetFixed(kParamDisplacement, 0);
   AmbientOnly();
   for (PF_PixelFormat format : {PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB128}) {
     for (PF_Quality quality : {PF_Quality_HI, PF_Quality_LO}) {
       host.settings().quality = quality;
       auto input = Layer(format);
-      auto out = Render(input.get());
-      EXPECT_TRUE(testutil::SamePixels(input.get(), out.get())) << format << " quality " << quality;
+      EXPECT_TRUE(SamePixels(input.get(), Render(input.get()).get())) << format << " quality " << quality;
     }
   }
 }
 
-TEST_F(RenderTest, ShadedValuesAboveOneStoreAtFullScale) {
-  host.SetFixed(kParamDripRate, 0);
-  AmbientOnly(120);
-  for (PF_PixelFormat format : kAllFormats) {
-    auto input = host.NewWorld(kW, kH, format);
-    for (A_long y = 0; y < kH; ++y)
-      for (A_long x = 0; x < kW; ++x) testutil::Set(input.get(), x, y, Px{1, 1, 1, 1});
-    auto out = Render(input.get());
-    const Px o = Get(out.get(), 5, 5);
-    if (format == PF_PixelFormat_ARGB128) EXPECT_NEAR(o.r, 1.2, 1e-6);
-    else EXPECT_EQ(o.r, 1.0);  // 255 or 32768
+// Longevity 0 or under a frame, no Drip Rate or Ripple Height, a local time
+// step of 0 or -1, no time scale: no drop is generated, so no progress either.
+TEST_F(RenderTest, FramesWithoutDropsReportNoProgress) {
+  struct Case { int param; double value, restore; A_long step; A_u_long scale; };
+  for (const Case& c : {Case{kParamLongevity, 0, 1, 1, 30}, {kParamLongevity, 0.03, 1, 1, 30},
+                        {kParamDripRate, 0, 1, 1, 30}, {kParamRippleHeight, 0, 100, 1, 30},
+                        {kParamLongevity, 1, 1, 0, 30}, {kParamLongevity, 1, 1, -1, 30}, {kParamLongevity, 1, 1, 1, 0}}) {
+    SCOPED_TRACE(testing::Message() << c.param << " " << c.value << " " << c.step << " " << c.scale);
+    host.settings().local_time_step = c.step;
+    host.settings().time_scale = c.scale;
+    host.SetFixed(c.param, c.value);
+    host.ResetProgressCalls();
+    auto input = Layer(PF_PixelFormat_ARGB32);
+    Render(input.get(), 10);
+    EXPECT_EQ(host.progress_calls(), 0);
+    host.SetFixed(c.param, c.restore);
   }
 }
 
-TEST_F(RenderTest, CompositionLightsReplaceTheEffectLight) {
-  host.SetFixed(kParamDripRate, 0);
-  AmbientOnly();
-  host.SetPopup(kParamUsing, kUsingAELights);
-  minihost::LightLayer ambient;
-  ambient.type = minihost::LightKind::kAmbient;
-  ambient.color = {0.5, 0.5, 0.5};
-  host.composition().AddLight(ambient);
+// Only the composition's lights that are switched on, in their span and of
+// the four types count; with none, the effect falls back to its own light.
+TEST_F(RenderTest, CompositionLightsThatCountReplaceTheEffectLight) {
+  const auto light = [](LightKind type, void (*set)(LightLayer&) = nullptr) {
+    LightLayer l;
+    l.type = type;
+    l.position = {20, 10, -40};
+    if (set) set(l);
+    return l;
+  };
   auto input = Layer(PF_PixelFormat_ARGB128);
-  host.ClearCheckoutLog();
-  auto out = Render(input.get());
-  const Px i = Get(input.get(), 10, 10), o = Get(out.get(), 10, 10);
-  EXPECT_NEAR(o.r, 0.5 * i.r, 1e-6);  // only the half-grey ambient light, no white one
-  const std::vector<int> read = host.checked_out_indices();
-  for (int light : {9, 10, 11, 12, 13, 14})
-    EXPECT_EQ(std::count(read.begin(), read.end(), light), 0) << "control " << light << " was read";
+  const auto lit = [&](const std::vector<LightLayer>& lights) {
+    host.composition().Clear();
+    host.composition().AddPlainLayer();
+    for (const LightLayer& l : lights) host.composition().AddLight(l);
+    return Render(input.get(), 15);  // 0.5 s
+  };
+  const auto own = Render(input.get(), 15);
+  host.SetPopup(kParamUsing, kUsingAELights);
+  struct Case { const char* what; std::vector<LightLayer> lights; bool counts; };
+  const Case cases[] = {
+      {"no light", {}, false},
+      {"a type outside the four", {light(static_cast<LightKind>(7))}, false},
+      {"switched off", {light(LightKind::kPoint, [](LightLayer& l) { l.enabled = false; })}, false},
+      {"before its span", {light(LightKind::kPoint, [](LightLayer& l) { l.in_seconds = 1, l.out_seconds = 2; })}, false},
+      {"at its out point", {light(LightKind::kPoint, [](LightLayer& l) { l.out_seconds = 0.5; })}, false},
+      {"at its in point", {light(LightKind::kPoint, [](LightLayer& l) { l.in_seconds = 0.5; })}, true},
+      {"an ambient light alone", {light(LightKind::kAmbient)}, true},
+      {"a black light", {light(LightKind::kPoint, [](LightLayer& l) { l.color = {0, 0, 0}; })}, true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SamePixels(lit(c.lights).get(), own.get()), !c.counts) << c.what;
+
+  // At most 19 lights are kept: a 20th and 21st change nothing, a 19th does.
+  std::vector<LightLayer> spots;
+  for (int i = 0; i < 21; ++i) spots.push_back(light(LightKind::kSpot, [](LightLayer& l) { l.cone_angle = 40; }));
+  for (int i = 0; i < 21; ++i) spots[i].position = {2.0 * i, 1.5 * i, -30};
+  const auto nineteen = lit({spots.begin(), spots.begin() + 19});
+  EXPECT_TRUE(SamePixels(lit(spots).get(), nineteen.get()));
+  EXPECT_FALSE(SamePixels(lit({spots.begin(), spots.begin() + 18}).get(), nineteen.get()));
+  // A spot's cone feather of 0 counts as 1 percent (and 3 percent is another cone).
+  const auto feather = [&](double percent) {
+    LightLayer spot = light(LightKind::kSpot, [](LightLayer& l) { l.position = {24, 16, -60}, l.cone_angle = 30; });
+    spot.cone_feather = percent;
+    return lit({spot});
+  };
+  EXPECT_TRUE(SamePixels(feather(0).get(), feather(1).get()));
+  EXPECT_FALSE(SamePixels(feather(3).get(), feather(1).get()));
 }
 
-TEST_F(RenderTest, AELightsWithoutLightsFallBackToTheEffectLight) {
-  auto input = Layer(PF_PixelFormat_ARGB64);
-  auto effect_light = Render(input.get());
+// A composition's half-grey ambient light alone lights the frame as the
+// effect's ambient light at half strength, and the effect's light controls
+// are not read.
+TEST_F(RenderTest, CompositionLightsLeaveTheEffectLightUnread) {
+  host.SetFixed(kParamDripRate, 0);
+  AmbientOnly(50);
+  auto input = Layer(PF_PixelFormat_ARGB128);
+  const auto own = Render(input.get());
+  AmbientOnly();
   host.SetPopup(kParamUsing, kUsingAELights);
-  host.composition().AddPlainLayer();
-  auto fallback = Render(input.get());
-  EXPECT_TRUE(testutil::SamePixels(effect_light.get(), fallback.get()));
+  LightLayer ambient;
+  ambient.type = LightKind::kAmbient;
+  ambient.color = {0.5, 0.5, 0.5};
+  host.composition().AddLight(ambient);
+  host.ClearCheckoutLog();
+  EXPECT_TRUE(SamePixels(Render(input.get()).get(), own.get()));
+  EXPECT_EQ(LightControlsRead(host, {9, 10, 11, 12, 13, 14}), 0);
+}
+
+// A host before 12.11, or one whose colour suite fails, gives the light's
+// 8-bit colour widened; a newer one the suite's float colour, unclamped.
+TEST_F(RenderTest, TheLightColourComesFromTheColourSuiteOnNewerHosts) {
+  host.SetColor(kParamLightColor, PF_Pixel{255, 255, 128, 0});
+  for (PF_PixelFormat format : {PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB128}) {
+    SCOPED_TRACE(format);
+    auto input = Layer(format);
+    const auto render = [&](PF_SpecVersion version, PF_Err suite_error) {
+      host.settings().version = version;
+      minihost::SetColorSuiteError(host, suite_error);
+      return Render(input.get());
+    };
+    minihost::SetFloatColor(host, kParamLightColor, PF_PixelFloat{1, 1, 128 / 255.0f, 0});
+    const auto widened = render({13, 0}, PF_Err_NONE);
+    minihost::SetFloatColor(host, kParamLightColor, PF_PixelFloat{1, 1.5f, 0.5f, -0.25f});
+    EXPECT_FALSE(SamePixels(render({12, 11}, PF_Err_NONE).get(), widened.get()));
+    EXPECT_TRUE(SamePixels(render({12, 10}, PF_Err_NONE).get(), widened.get()));
+    EXPECT_TRUE(SamePixels(render({13, 0}, PF_Err_INTERNAL_STRUCT_DAMAGED).get(), widened.get()));
+    EXPECT_EQ(host.checkout_count(), host.checkin_count());
+  }
 }
 
 TEST_F(RenderTest, FramesRenderFromManyThreadsAtOnce) {
@@ -138,17 +163,11 @@ TEST_F(RenderTest, FramesRenderFromManyThreadsAtOnce) {
   std::vector<std::thread> threads;
   std::vector<PF_Err> errs(4, -1);
   for (A_long f = 0; f < 4; ++f)
-    threads.emplace_back([&, f] {
-      minihost::FrameRequest r;
-      r.time = 10 + f;
-      r.input = input.get();
-      r.output = outs[f].get();
-      errs[f] = host.RenderFrame(r);
-    });
+    threads.emplace_back([&, f] { errs[f] = RenderInto(input.get(), outs[f].get(), 10 + f); });
   for (auto& t : threads) t.join();
   for (A_long f = 0; f < 4; ++f) {
     EXPECT_EQ(errs[f], PF_Err_NONE);
-    EXPECT_TRUE(testutil::SamePixels(expected[f].get(), outs[f].get())) << "frame " << 10 + f;
+    EXPECT_TRUE(SamePixels(expected[f].get(), outs[f].get())) << "frame " << 10 + f;
   }
 }
 

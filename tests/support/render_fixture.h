@@ -45,11 +45,7 @@ class RenderTest : public ::testing::Test {
 
   // Renders the frame at host time `time` of `input` into `output` by smart render.
   PF_Err RenderInto(PF_EffectWorld* input, PF_EffectWorld* output, A_long time) {
-    minihost::FrameRequest request;
-    request.time = time;
-    request.input = input;
-    request.output = output;
-    return host.RenderFrame(request);
+    return host.RenderFrame(minihost::FrameRequest{.time = time, .input = input, .output = output});
   }
 
   // Plain lighting: the output is the sample times `ambient`, whatever the normal.

@@ -1,4 +1,4 @@
-// Reading, writing and comparing host worlds in tests, whatever their depth.
+// Filling and comparing host worlds in tests, whatever their depth.
 #pragma once
 
 #include <algorithm>
@@ -18,23 +18,6 @@ struct Px {
 
 inline uint8_t* RowOf(const PF_EffectWorld* w, A_long y) {
   return reinterpret_cast<uint8_t*>(w->data) + static_cast<ptrdiff_t>(y) * w->rowbytes;
-}
-
-inline Px Get(const PF_EffectWorld* w, A_long x, A_long y) {
-  switch (minihost::MiniHost::WorldFormat(w)) {
-    case PF_PixelFormat_ARGB64: {
-      const PF_Pixel16& p = reinterpret_cast<const PF_Pixel16*>(RowOf(w, y))[x];
-      return {p.alpha / 32768.0, p.red / 32768.0, p.green / 32768.0, p.blue / 32768.0};
-    }
-    case PF_PixelFormat_ARGB128: {
-      const PF_PixelFloat& p = reinterpret_cast<const PF_PixelFloat*>(RowOf(w, y))[x];
-      return {p.alpha, p.red, p.green, p.blue};
-    }
-    default: {
-      const PF_Pixel& p = reinterpret_cast<const PF_Pixel*>(RowOf(w, y))[x];
-      return {p.alpha / 255.0, p.red / 255.0, p.green / 255.0, p.blue / 255.0};
-    }
-  }
 }
 
 // Stores v (0..1) rounded to the depth's nearest level.
