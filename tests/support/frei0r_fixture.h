@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -26,33 +25,25 @@ namespace testsupport {
 constexpr unsigned kFilterW = 64, kFilterH = 36;
 
 struct Filter {
-  void* so = nullptr;
-  void (*plugin_info)(f0r_plugin_info_t*) = nullptr;
-  void (*param_info)(f0r_param_info_t*, int) = nullptr;
-  f0r_instance_t (*construct)(unsigned, unsigned) = nullptr;
-  void (*destruct)(f0r_instance_t) = nullptr;
-  void (*set)(f0r_instance_t, f0r_param_t, int) = nullptr;
-  void (*get)(f0r_instance_t, f0r_param_t, int) = nullptr;
-  void (*update)(f0r_instance_t, double, const uint32_t*, uint32_t*) = nullptr;
+  void* so = dlopen(PLUVANE_FREI0R_PATH, RTLD_NOW | RTLD_LOCAL);
+  void (*plugin_info)(f0r_plugin_info_t*) = Load<decltype(plugin_info)>("f0r_get_plugin_info");
+  void (*param_info)(f0r_param_info_t*, int) = Load<decltype(param_info)>("f0r_get_param_info");
+  f0r_instance_t (*construct)(unsigned, unsigned) = Load<decltype(construct)>("f0r_construct");
+  void (*destruct)(f0r_instance_t) = Load<decltype(destruct)>("f0r_destruct");
+  void (*set)(f0r_instance_t, f0r_param_t, int) = Load<decltype(set)>("f0r_set_param_value");
+  void (*update)(f0r_instance_t, double, const uint32_t*, uint32_t*) = Load<decltype(update)>("f0r_update");
 
   Filter() {
-    so = dlopen(PLUVANE_FREI0R_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (!so) return;
-    Load(plugin_info, "f0r_get_plugin_info"), Load(param_info, "f0r_get_param_info");
-    Load(construct, "f0r_construct"), Load(destruct, "f0r_destruct"), Load(set, "f0r_set_param_value");
-    Load(get, "f0r_get_param_value"), Load(update, "f0r_update");
-    reinterpret_cast<int (*)()>(dlsym(so, "f0r_init"))();
+    if (so) Load<int (*)()>("f0r_init")();
   }
   ~Filter() {
-    if (!so) return;
-    reinterpret_cast<void (*)()>(dlsym(so, "f0r_deinit"))();
-    dlclose(so);
+    if (so) Load<void (*)()>("f0r_deinit")(), dlclose(so);
   }
   Filter(const Filter&) = delete;
   Filter& operator=(const Filter&) = delete;
   template <class F>
-  void Load(F& f, const char* name) {
-    f = reinterpret_cast<F>(dlsym(so, name));
+  F Load(const char* name) const {
+    return so ? reinterpret_cast<F>(dlsym(so, name)) : nullptr;
   }
   int Index(const std::string& name) const {
     f0r_plugin_info_t info{};
@@ -87,24 +78,11 @@ class Instance {
   Instance(const Instance&) = delete;
   Instance& operator=(const Instance&) = delete;
 
-  Instance& Double(const std::string& name, double v) {
-    f_.set(inst_, &v, f_.Index(name));
-    return *this;
-  }
-  Instance& Text(const std::string& name, const char* v) {
-    f0r_param_string s = const_cast<char*>(v);
-    f_.set(inst_, &s, f_.Index(name));
-    return *this;
-  }
+  Instance& Double(const std::string& name, double v) { return Set(name, &v); }
+  Instance& Text(const std::string& name, const char* v) { return Set(name, &v); }
   Instance& Position(const std::string& name, double x, double y) {
     f0r_param_position_t p{x, y};
-    f_.set(inst_, &p, f_.Index(name));
-    return *this;
-  }
-  double GetDouble(const std::string& name) const {
-    double v = std::numeric_limits<double>::quiet_NaN();
-    f_.get(inst_, &v, f_.Index(name));
-    return v;
+    return Set(name, &p);
   }
   std::vector<uint32_t> Render(double seconds) const {
     static const std::vector<uint32_t> in = FilterPicture();
@@ -114,6 +92,11 @@ class Instance {
   }
 
  private:
+  template <class T>
+  Instance& Set(const std::string& name, T* value) {
+    f_.set(inst_, const_cast<void*>(static_cast<const void*>(value)), f_.Index(name));
+    return *this;
+  }
   const Filter& f_;
   f0r_instance_t inst_;
 };
@@ -142,13 +125,10 @@ class HostsTest : public ::testing::Test {
 
   // Runs `command` (sh) in the folder with the hosts' environment.
   void Run(const std::string& command) {
-    Launch run;
-    run.argv = Shell("cd " + ShellQuoted(dir_.string()) + " && " + env_ + command + " >" + ShellQuoted(Path("log.txt")) +
-                     " 2>&1");
-    run.what = command;
-    const Ended e = testsupport::Run(run);
-    ASSERT_FALSE(e.timed_out) << ReadAll(Path("log.txt"));
-    ASSERT_EQ(e.code, 0) << command << "\n" << ReadAll(Path("log.txt"));
+    const std::string log = Path("log.txt");
+    const Ended e = testsupport::RunShell("cd " + ShellQuoted(dir_.string()) + " && " + env_ + command + " >" + log + " 2>&1");
+    ASSERT_FALSE(e.timed_out) << command << "\n" << ReadAll(log);
+    ASSERT_EQ(e.code, 0) << command << "\n" << ReadAll(log);
   }
 
   // A clip of RGBA frames (PNG in Matroska, so nothing is lost) of `size`
@@ -184,13 +164,6 @@ class HostsTest : public ::testing::Test {
   std::filesystem::path dir_;
   std::string env_;
 };
-
-// "--set 'NAME=VALUE'" for each of `sets`.
-inline std::vector<std::string> SetOptions(const std::vector<std::string>& sets) {
-  std::vector<std::string> out;
-  for (const auto& s : sets) out.push_back("--set " + ShellQuoted(s));
-  return out;
-}
 
 }  // namespace testsupport
 
