@@ -1,7 +1,7 @@
 // The filter loaded through dlopen, as frei0r hosts load it: instances
 // rendering from several threads at once, values no control accepts (clamped,
-// never a crash), and what "Light X"/"Light Y", "Frame Rate" "project" and the
-// values of earlier frames promise. Its frames against `pluvane render` in the
+// never a crash), and what "Frame Rate" "project" and the values of earlier
+// frames promise. Its frames against `pluvane render` in the
 // real hosts are in hosts_test.cpp; its parameters against the editors'
 // panels in tests/editors/check_panels.py.
 #include <gtest/gtest.h>
@@ -53,9 +53,9 @@ TEST_F(FilterTest, ThreadedInstancesMatchOneInstance) {
 }
 
 // A value beyond what a control accepts renders as the control's limit; NaN
-// as its default; an unknown text as the default choice or rate; the frame
-// time rounds to the nearest frame.
-TEST_F(FilterTest, ValuesAreClampedAndTimesRoundToFrames) {
+// as its default; an unknown text as the default choice or rate; in native
+// units a double never set as the control's default.
+TEST_F(FilterTest, ValuesAreClamped) {
   const struct {
     const char* name;
     double given, same_as;
@@ -75,10 +75,9 @@ TEST_F(FilterTest, ValuesAreClampedAndTimesRoundToFrames) {
   Instance a(filter_), b(filter_);
   a.Double("Drip Rate", 0.6).Text("Frame Rate", "30/1").Text("Light Type", "distant");
   b.Double("Drip Rate", 0.6).Text("Frame Rate", "fast").Text("Light Type", "neon");
-  // 2.012 s and 1.99 s are both frame 60 at 30 fps.
-  EXPECT_TRUE(a.Render(2.012) == a.Render(1.99));
-  EXPECT_FALSE(a.Render(2.0) == a.Render(2.1));
   EXPECT_TRUE(a.Render(1.0) == b.Render(1.0));
+  Instance zero_one(filter_), native(filter_);
+  EXPECT_TRUE(zero_one.Render(0.8) == native.Text("Units", "native").Render(0.8));
 }
 
 // Every parameter swept over and beyond its range, with NaN and infinities,
@@ -114,22 +113,6 @@ TEST_F(FilterTest, SweepOfEveryParameterNeverFails) {
     }
   }
   filter_.destruct(inst);
-}
-
-// "Light X" and "Light Y" place the point light as fractions of the frame;
-// each, when a number, wins over its axis of "Light Position"; NaN (their
-// default) leaves "Light Position" in charge.
-TEST_F(FilterTest, LightXAndYWinOverLightPosition) {
-  Instance by_position(filter_), both(filter_), half(filter_), nan_x(filter_), unset(filter_);
-  Busy(by_position).Position("Light Position", 0.75, 0.5);
-  Busy(both).Position("Light Position", 0.1, 0.9).Double("Light X", 0.75).Double("Light Y", 0.5);
-  Busy(half).Position("Light Position", 0.1, 0.5).Double("Light X", 0.75);
-  Busy(nan_x).Double("Light X", kNaN).Double("Light Y", 0.25);  // the default place is 0.25, 0.25
-  const auto want = by_position.Render(1.0);
-  EXPECT_TRUE(want == both.Render(1.0)) << "Light Position won over Light X and Y";
-  EXPECT_TRUE(want == half.Render(1.0)) << "Light X alone does not place x only";
-  EXPECT_FALSE(want == Busy(unset).Render(1.0)) << "the light's place makes no difference: the case proves nothing";
-  EXPECT_TRUE(nan_x.Render(1.0) == unset.Render(1.0)) << "NaN Light X or the default y moved the light";
 }
 
 // Frame Rate "project": MLT stamps frame n at n / fps seconds (in doubles),

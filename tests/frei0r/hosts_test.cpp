@@ -32,15 +32,13 @@ class HostTest : public testsupport::HostsTest {
     testsupport::HostsTest::SetUp();
     // GStreamer gets a registry of its own so that it scans the filter's folder afresh.
     env_ += "GST_REGISTRY=" + Q(Path("registry.bin")) + " ";
-    // The hosts load only the modules these runs need. melt otherwise loads
-    // every MLT module it finds, and its LADSPA module every LADSPA plug-in
-    // (Kdenlive and Shotcut bring a few hundred); one of those hangs in its
-    // initialisation under the preloaded sanitizer runtime. MLT 7.12 has no
-    // list of modules to skip, so it gets a folder with links to the four it
-    // needs (the deinterlacing filter its loader puts before every clip comes
-    // from the xine module and changes the frames given to the filter), and
-    // LADSPA plug-ins are looked for in an empty folder. GStreamer likewise
-    // gets a folder of the five plug-ins of its pipeline.
+    // The hosts load only the modules these runs need: melt otherwise loads
+    // every MLT module and LADSPA plug-in it finds (Kdenlive and Shotcut bring
+    // a few hundred), one of which hangs under the preloaded sanitizer
+    // runtime. MLT 7.12 has no list of modules to skip: it gets a folder of
+    // links to the four it needs (its loader's deinterlacer, from the xine
+    // module, changes the frames the filter gets) and an empty LADSPA folder;
+    // GStreamer a folder of the five plug-ins of its pipeline.
     ModuleFolder("mlt-7", {"libmltcore.so", "libmltavformat.so", "libmltfrei0r.so", "libmltxine.so"}, "MLT_REPOSITORY");
     ModuleFolder("gstreamer-1.0",
                  {"libgstcoreelements.so", "libgstmatroska.so", "libgstpng.so", "libgstvideoconvertscale.so", "libgstfrei0r.so"},
@@ -85,19 +83,19 @@ TEST_F(HostTest, FfmpegStillMatchesTheCommandLine) {
     bool draft;
   } cases[] = {
       {"defaults", 0, "30", "", {}, false},
-      {"more drops at 25 fps", 12, "25", "0.6|0.3", {"Drip Rate=3", "Longevity (sec)=3"}, false},
-      {"strong displacement, beyond the 0..1 span",
-       9,
-       "30",
-       "0.4|0.1|0.25|3.0|0.75|0.25",
-       {"Drip Rate=2", "Rippling=180", "Displacement=250", "Ripple Height=150", "Spreading=50"},
+      {"more drops at 25 fps, displacement beyond the 0..1 span",
+       12,
+       "25",
+       "0.6|0.3|0.25|3.0|0.75|0.25",
+       {"Drip Rate=3", "Longevity (sec)=3", "Rippling=180", "Displacement=250", "Ripple Height=150", "Spreading=50"},
        false},
+      // "Light X" 0.5 wins over Light Position's x; y stays Light Position's.
       {"point light, coloured",
        8,
        "24",
-       "0.4|0.1|0.5|0.7|0.5|0.5|effect|0.75|1/0.5/0|point|0.3|0.3/0.6|0.5|0.5|0.2|0.4|0.08|0.5",
+       "0.4|0.1|0.5|0.7|0.5|0.5|effect|0.75|1/0.5/0|point|0.3|0.3/0.6|0.5|0.5|0.2|0.4|0.08|0.5|n|0..1|0.5",
        {"Drip Rate=2", "Light Intensity=150", "Light Color=255,128,0", "Light Type=Point Light", "Light Height=30",
-        "Light Position=48,54", "Light Direction=0", "Ambient=100", "Diffuse=20", "Specular=40", "Roughness=0.02", "Metal=50"},
+        "Light Position=80,54", "Light Direction=0", "Ambient=100", "Diffuse=20", "Specular=40", "Roughness=0.02", "Metal=50"},
        false},
       {"draft quality, distant light from the east",
        6,

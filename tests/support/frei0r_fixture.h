@@ -80,10 +80,6 @@ class Instance {
 
   Instance& Double(const std::string& name, double v) { return Set(name, &v); }
   Instance& Text(const std::string& name, const char* v) { return Set(name, &v); }
-  Instance& Position(const std::string& name, double x, double y) {
-    f0r_param_position_t p{x, y};
-    return Set(name, &p);
-  }
   std::vector<uint32_t> Render(double seconds) const {
     static const std::vector<uint32_t> in = FilterPicture();
     std::vector<uint32_t> out(in.size());
