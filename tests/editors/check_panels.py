@@ -27,6 +27,10 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ET
 
+# frei0r's records and the `pluvane controls` table, read as the panel's generator reads them.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "editors", "kdenlive"))
+import generate  # noqa: E402
+
 BOOL, DOUBLE, COLOR, POSITION, STRING = range(5)  # frei0r's parameter types
 FIXED = {"Time Unit": "seconds", "Units": "native"}
 W, H = 64, 36
@@ -40,16 +44,6 @@ def expect(ok, message):
     return ok
 
 
-class PluginInfo(ctypes.Structure):
-    _fields_ = [("name", ctypes.c_char_p), ("author", ctypes.c_char_p), ("plugin_type", ctypes.c_int),
-                ("color_model", ctypes.c_int), ("frei0r_version", ctypes.c_int), ("major_version", ctypes.c_int),
-                ("minor_version", ctypes.c_int), ("num_params", ctypes.c_int), ("explanation", ctypes.c_char_p)]
-
-
-class ParamInfo(ctypes.Structure):
-    _fields_ = [("name", ctypes.c_char_p), ("type", ctypes.c_int), ("explanation", ctypes.c_char_p)]
-
-
 class Filter:
     def __init__(self, path):
         so = self.so = ctypes.CDLL(path, mode=os.RTLD_LOCAL)
@@ -58,11 +52,11 @@ class Filter:
         so.f0r_set_param_value.argtypes = so.f0r_get_param_value.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]
         so.f0r_update.argtypes = [ctypes.c_void_p, ctypes.c_double, ctypes.c_void_p, ctypes.c_void_p]
         so.f0r_init()
-        info = PluginInfo()
+        info = generate.PluginInfo()
         so.f0r_get_plugin_info(ctypes.byref(info))
         self.params = []  # (name, type) by number
         for i in range(info.num_params):
-            p = ParamInfo()
+            p = generate.ParamInfo()
             so.f0r_get_param_info(ctypes.byref(p), i)
             self.params.append((p.name.decode(), p.type))
         self.number = {name: i for i, (name, _) in enumerate(self.params)}
@@ -111,22 +105,6 @@ def run(command):
         os.killpg(p.pid, signal.SIGKILL)
         p.communicate()
         return None, "stopped at the time limit"
-
-
-def valid_ranges(program):
-    """The sliders' valid ranges by control name, from `pluvane controls`; angles accept any value."""
-    rc, out = run([program, "controls"])
-    if not expect(rc == 0, "pluvane controls: %s" % out):
-        return {}
-    lines = out.splitlines()
-    cols = [lines[0].index(h) for h in ("name", "type", "valid range", "slider range")]
-    ranges = {}
-    for line in lines[1:]:
-        name, kind, valid = (line[cols[k]:cols[k + 1]].strip() for k in range(3))
-        m = re.match(r"(-?[\d.]+) to (-?[\d.]+)", valid)
-        if kind == "slider" and m:
-            ranges[name] = (float(m.group(1)), float(m.group(2)))
-    return ranges
 
 
 def check_row(f, ranges, row):
@@ -291,7 +269,12 @@ def main():
         return 2
     f, editors = Filter(sys.argv[1]), sys.argv[2]
     program = sys.argv[3] if len(sys.argv) > 3 and os.path.exists(sys.argv[3]) else None
-    ranges = valid_ranges(program) if program else {}
+    # The sliders' valid ranges by control name, from `pluvane controls`; angles accept any value.
+    ranges = {}
+    for name, c in (generate.controls(program) if program else {}).items():
+        m = re.match(r"(-?[\d.]+) to (-?[\d.]+)", c["valid range"])
+        if c["type"] == "slider" and m:
+            ranges[name] = (float(m.group(1)), float(m.group(2)))
     description = os.path.join(editors, "kdenlive", "frei0r_pluvane.xml")
     shotcut = os.path.join(editors, "shotcut", "pluvane")
     if program:
