@@ -28,7 +28,9 @@ class FilterTest : public ::testing::Test {
   }
   // A busy scene where every number shows: many drops, a point light with
   // some diffuse light.
-  static Instance& Busy(Instance& i) { return i.Double("Drip Rate", 0.8).Text("Light Type", "Point Light").Double("Diffuse", 0.6); }
+  static Instance& Busy(Instance& i) {
+    return i.Double("Drip Rate", 0.8).Text("Light Type", "Point Light").Double("Diffuse", 0.6);
+  }
   testsupport::Filter filter_;
 };
 
@@ -59,13 +61,11 @@ TEST_F(FilterTest, ValuesAreClamped) {
   const struct {
     const char* name;
     double given, same_as;
-  } cases[] = {
-      {"Drip Rate", 1e9, 20.0},  // its valid maximum, 100
-      {"Spreading", -3.0, 0.0},
-      {"Roughness", 0.0, 0.004},  // its valid minimum, 0.001
-      {"Displacement", kNaN, 0.7},
-      {"Rippling", 1e12, 32767.0 / 720.0},  // the largest 16.16 value
-  };
+  } cases[] = {{"Drip Rate", 1e9, 20.0},  // its valid maximum, 100
+               {"Spreading", -3.0, 0.0},
+               {"Roughness", 0.0, 0.004},  // its valid minimum, 0.001
+               {"Displacement", kNaN, 0.7},
+               {"Rippling", 1e12, 32767.0 / 720.0}};  // the largest 16.16 value
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Instance a(filter_), b(filter_);
@@ -90,8 +90,8 @@ TEST_F(FilterTest, SweepOfEveryParameterNeverFails) {
   f0r_instance_t inst = filter_.construct(testsupport::kFilterW, testsupport::kFilterH);
   const double inf = std::numeric_limits<double>::infinity();
   const double numbers[] = {-inf, -1e300, -2, -0.5, 0, 0.25, 0.5, 1, 3, 1e300, inf, kNaN};
-  const char* strings[] = {"", "  ", "2", "0", "-5", "AE Lights", "point", "1e999/0", "30000/1001", "ms", "29.97",
-                           "999999999999999999999"};
+  const char* strings[] = {"",      "  ",      "2",          "0",  "-5",    "AE Lights",
+                           "point", "1e999/0", "30000/1001", "ms", "29.97", "999999999999999999999"};
   const double times[] = {0, 0.5, -1, 1e12, kNaN, inf};
   const std::vector<uint32_t> in = testsupport::FilterPicture();
   std::vector<uint32_t> out(in.size());

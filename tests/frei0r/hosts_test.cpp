@@ -19,13 +19,6 @@ constexpr size_t kFrameBytes = 160 * 90 * 4;
 using testsupport::ReadAll;
 std::string Q(const std::string& s) { return testsupport::ShellQuoted(s); }
 
-// "--set 'NAME=VALUE'" for each of `sets`.
-std::vector<std::string> SetOptions(const std::vector<std::string>& sets) {
-  std::vector<std::string> out;
-  for (const auto& s : sets) out.push_back("--set " + Q(s));
-  return out;
-}
-
 class HostTest : public testsupport::HostsTest {
  protected:
   void SetUp() override {
@@ -40,9 +33,10 @@ class HostTest : public testsupport::HostsTest {
     // module, changes the frames the filter gets) and an empty LADSPA folder;
     // GStreamer a folder of the five plug-ins of its pipeline.
     ModuleFolder("mlt-7", {"libmltcore.so", "libmltavformat.so", "libmltfrei0r.so", "libmltxine.so"}, "MLT_REPOSITORY");
-    ModuleFolder("gstreamer-1.0",
-                 {"libgstcoreelements.so", "libgstmatroska.so", "libgstpng.so", "libgstvideoconvertscale.so", "libgstfrei0r.so"},
-                 "GST_PLUGIN_SYSTEM_PATH_1_0");
+    ModuleFolder(
+        "gstreamer-1.0",
+        {"libgstcoreelements.so", "libgstmatroska.so", "libgstpng.so", "libgstvideoconvertscale.so", "libgstfrei0r.so"},
+        "GST_PLUGIN_SYSTEM_PATH_1_0");
     env_ += "GST_PLUGIN_PATH_1_0= ";
     fs::create_directory(dir_ / "ladspa");
     env_ += "LADSPA_PATH=" + Q(Path("ladspa")) + " ";
@@ -78,31 +72,22 @@ TEST_F(HostTest, FfmpegStillMatchesTheCommandLine) {
     const char* what;
     int frame;
     const char* fps;
-    const char* params;  // after "ms|FPS|"
-    std::vector<std::string> sets;
-    bool draft;
+    const char* params;   // after "ms|FPS|"
+    const char* options;  // of pluvane render (its draft switch is --quality, not a control)
   } cases[] = {
-      {"defaults", 0, "30", "", {}, false},
-      {"more drops at 25 fps, displacement beyond the 0..1 span",
-       12,
-       "25",
-       "0.6|0.3|0.25|3.0|0.75|0.25",
-       {"Drip Rate=3", "Longevity (sec)=3", "Rippling=180", "Displacement=250", "Ripple Height=150", "Spreading=50"},
-       false},
+      {"defaults", 0, "30", "", ""},
+      {"more drops at 25 fps, displacement beyond the 0..1 span", 12, "25", "0.6|0.3|0.25|3.0|0.75|0.25",
+       "--set 'Drip Rate=3' --set 'Longevity (sec)=3' --set Rippling=180 --set Displacement=250 "
+       "--set 'Ripple Height=150' --set Spreading=50"},
       // "Light X" 0.5 wins over Light Position's x; y stays Light Position's.
-      {"point light, coloured",
-       8,
-       "24",
+      {"point light, coloured", 8, "24",
        "0.4|0.1|0.5|0.7|0.5|0.5|effect|0.75|1/0.5/0|point|0.3|0.3/0.6|0.5|0.5|0.2|0.4|0.08|0.5|n|0..1|0.5",
-       {"Drip Rate=2", "Light Intensity=150", "Light Color=255,128,0", "Light Type=Point Light", "Light Height=30",
-        "Light Position=80,54", "Light Direction=0", "Ambient=100", "Diffuse=20", "Specular=40", "Roughness=0.02", "Metal=50"},
-       false},
-      {"draft quality, distant light from the east",
-       6,
-       "30",
+       "--set 'Drip Rate=2' --set 'Light Intensity=150' --set 'Light Color=255,128,0' --set 'Light Type=Point Light' "
+       "--set 'Light Height=30' --set 'Light Position=80,54' --set 'Light Direction=0' --set Ambient=100 "
+       "--set Diffuse=20 --set Specular=40 --set Roughness=0.02 --set Metal=50"},
+      {"draft quality, distant light from the east", 6, "30",
        "0.4|0.1|0.5|0.7|0.5|0.5|effect|0.5|1/1/1|distant|0.65|0.25/0.25|0.5|0.5|0|1|0.06|1|y",
-       {"Drip Rate=2", "Light Direction=0"},
-       true},
+       "--set 'Drip Rate=2' --set 'Light Direction=0' --quality draft"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -115,9 +100,7 @@ TEST_F(HostTest, FfmpegStillMatchesTheCommandLine) {
         Q("select=eq(n\\," + std::to_string(c.frame) + "),frei0r=filter_name=pluvane:filter_params=ms|" + c.fps + "|" +
           c.params) +
         " -f rawvideo -pix_fmt rgba filter.raw");
-    std::vector<std::string> options = SetOptions(c.sets);
-    if (c.draft) options.push_back("--quality draft");  // the command line's draft switch, not a control
-    const std::string want = Cli("in.png", c.frame, c.fps, options), got = ReadAll(Path("filter.raw"));
+    const std::string want = Cli("in.png", c.frame, c.fps, {c.options}), got = ReadAll(Path("filter.raw"));
     ASSERT_EQ(got.size(), kFrameBytes);
     EXPECT_TRUE(got == want) << "the filter's frame differs from pluvane render's";
   }
@@ -133,10 +116,9 @@ TEST_F(HostTest, ClipFramesMatchTheCommandLineInEveryHost) {
   REQUIRE_PROGRAMS("ffmpeg", "melt", "gst-launch-1.0");
   constexpr int kFrames = 4;
   MakeClip(kFrames, "51/2", "160x90");
-  std::vector<std::string> options =
-      SetOptions({"Drip Rate=2", "Light Type=Point Light", "Light Color=255,128,0", "Metal=50"});
-  options.push_back("--seed 63 --mix 0.6");
-  const std::string want = CliClip(kFrames, "25.5", options);
+  const std::string want = CliClip(kFrames, "25.5",
+                                   {"--set 'Drip Rate=2' --set 'Light Type=Point Light' --set 'Light Color=255,128,0' "
+                                    "--set Metal=50 --seed 63 --mix 0.6"});
 
   Run("ffmpeg -v error -y -i clip.mkv -vf 'frei0r=pluvane:ms|51/2|0.4|0.1|0.5|0.7|0.5|0.5|effect|0.5|1/0.5/0|point|"
       "0.65|0.25/0.25|0.375|0.5|0|1|0.06|0.5|n|0..1|0.25|0.25|1|0.6' -f rawvideo -pix_fmt rgba ffmpeg.raw");

@@ -9,7 +9,6 @@
 #include <stdlib.h>
 
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -61,12 +60,8 @@ struct Filter {
 // A picture where every channel varies, alpha too.
 inline std::vector<uint32_t> FilterPicture() {
   std::vector<uint32_t> px(kFilterW * kFilterH);
-  for (unsigned y = 0; y < kFilterH; ++y)
-    for (unsigned x = 0; x < kFilterW; ++x) {
-      const uint8_t rgba[4] = {static_cast<uint8_t>(x * 4), static_cast<uint8_t>(y * 7), static_cast<uint8_t>((x * y) & 255),
-                               static_cast<uint8_t>(200 + (x & 31))};
-      std::memcpy(&px[y * kFilterW + x], rgba, 4);
-    }
+  for (unsigned i = 0, x = 0, y = 0; i < px.size(); ++i, x = i % kFilterW, y = i / kFilterW)
+    px[i] = (x * 4) | (y * 7) << 8 | ((x * y) & 255) << 16 | (200 + (x & 31)) << 24;  // RGBA bytes
   return px;
 }
 
@@ -108,8 +103,9 @@ class HostsTest : public ::testing::Test {
 #ifdef PLUVANE_SANITIZED_BUILD
     // The hosts are not sanitized: the sanitizer runtimes must come first in
     // them for the sanitized filter to load. Their own leaks are not ours.
-    env_ += "LD_PRELOAD=\"$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)\" "
-            "ASAN_OPTIONS=detect_leaks=0 ";
+    env_ +=
+        "LD_PRELOAD=\"$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)\" "
+        "ASAN_OPTIONS=detect_leaks=0 ";
 #endif
   }
   void TearDown() override {
@@ -122,7 +118,8 @@ class HostsTest : public ::testing::Test {
   // Runs `command` (sh) in the folder with the hosts' environment.
   void Run(const std::string& command) {
     const std::string log = Path("log.txt");
-    const Ended e = testsupport::RunShell("cd " + ShellQuoted(dir_.string()) + " && " + env_ + command + " >" + log + " 2>&1");
+    const Ended e =
+        testsupport::RunShell("cd " + ShellQuoted(dir_.string()) + " && " + env_ + command + " >" + log + " 2>&1");
     ASSERT_FALSE(e.timed_out) << command << "\n" << ReadAll(log);
     ASSERT_EQ(e.code, 0) << command << "\n" << ReadAll(log);
   }
@@ -135,7 +132,8 @@ class HostsTest : public ::testing::Test {
   }
 
   // What `pluvane render --depth 8` gives for `input` at `frame`, as RGBA bytes.
-  std::string Cli(const std::string& input, int frame, const std::string& fps, const std::vector<std::string>& options) {
+  std::string Cli(const std::string& input, int frame, const std::string& fps,
+                  const std::vector<std::string>& options) {
     std::string cmd = ShellQuoted(PLUVANE_CLI_PATH) + " render " + input + " -o cli.png -q --depth 8 --frame " +
                       std::to_string(frame) + " --fps " + fps;
     for (const auto& o : options) cmd += " " + o;
@@ -165,7 +163,7 @@ class HostsTest : public ::testing::Test {
 
 #define REQUIRE_PROGRAMS(...)                                                                              \
   do {                                                                                                     \
-    if (std::string(PLUVANE_CLI_PATH).empty()) GTEST_SKIP() << "the pluvane program is not built";        \
+    if (std::string(PLUVANE_CLI_PATH).empty()) GTEST_SKIP() << "the pluvane program is not built";         \
     for (const char* p : {__VA_ARGS__})                                                                    \
       if (!testsupport::OnPath(p)) GTEST_SKIP() << p << " is not installed (./build.sh test installs it)"; \
   } while (0)
