@@ -48,21 +48,18 @@ std::map<int, std::string> FilterProperties(const std::string& project) {
   return out;
 }
 
-// An animated value as MLT reads it: "v", or "TIME=v;TIME=v..." with clock
-// times (hh:mm:ss.mmm) or frame numbers, linear between keys (the editors'
-// default); the keys as frame:value at `fps`.
+// An animated value as the editors save it: "v", or "TIME=v;TIME=v..." with
+// clock times (hh:mm:ss.mmm), linear between keys (their default); the keys
+// as frame:value at `fps`.
 std::vector<std::pair<long, double>> Keys(const std::string& value, double fps) {
   std::vector<std::pair<long, double>> keys;
   std::stringstream all(value);
   for (std::string key; std::getline(all, key, ';');) {
     const size_t eq = key.find('=');
     if (eq == std::string::npos) return {{0, std::stod(key)}};
-    const std::string t = key.substr(0, eq);
-    const long frame = t.find(':') == std::string::npos
-                           ? std::stol(t)
-                           : std::lround((std::stod(t.substr(0, 2)) * 3600 + std::stod(t.substr(3, 2)) * 60 +
-                                          std::stod(t.substr(6))) * fps);
-    keys.push_back({frame, std::stod(key.substr(eq + 1))});
+    const double seconds =
+        std::stod(key.substr(0, 2)) * 3600 + std::stod(key.substr(3, 2)) * 60 + std::stod(key.substr(6, eq - 6));
+    keys.push_back({std::lround(seconds * fps), std::stod(key.substr(eq + 1))});
   }
   return keys;
 }
@@ -88,7 +85,8 @@ std::string Number(double v) {
 // `pluvane render` options giving what the saved filter properties ask for:
 // numbers in the controls' units ("Units" native) as --set or --key, the
 // point light's fractions as pixels of the frame.
-std::vector<std::string> CliOptions(const testsupport::Filter& filter, const std::map<int, std::string>& props, double fps) {
+std::vector<std::string> CliOptions(const testsupport::Filter& filter, const std::map<int, std::string>& props,
+                                    double fps) {
   std::vector<std::string> out;
   std::vector<std::pair<long, double>> light[2];
   for (const auto& [number, value] : props) {
@@ -102,19 +100,17 @@ std::vector<std::string> CliOptions(const testsupport::Filter& filter, const std
     } else if (name == "Seed" || name == "Mix") {
       // The host's own controls, constant on the command line.
       if (keys.size() != 1) ADD_FAILURE() << name << " keyframed, which pluvane render cannot give: " << value;
-      out.push_back(name == "Seed" ? "--seed " + std::to_string(std::lround(keys[0].second)) : "--mix " + Number(keys[0].second));
+      out.push_back(name == "Seed" ? "--seed " + std::to_string(std::lround(keys[0].second))
+                                   : "--mix " + Number(keys[0].second));
     } else if (name == "Draft") {
       if (std::stod(value) >= 0.5) out.push_back("--quality draft");
-    } else if (info.type == F0R_PARAM_STRING) {
+    } else if (info.type == F0R_PARAM_STRING || info.type == F0R_PARAM_COLOR) {  // colours as #rrggbb
       out.push_back("--set " + Q(name + "=" + value));
-    } else if (info.type == F0R_PARAM_COLOR) {
-      const unsigned long rgb = std::stoul(value.substr(1), nullptr, 16);
-      out.push_back("--set " + Q(name + "=" + std::to_string(rgb >> 16 & 255) + "," + std::to_string(rgb >> 8 & 255) + "," +
-                                 std::to_string(rgb & 255)));
     } else {
       std::string text;
       for (const auto& [f, v] : keys) text += (text.empty() ? "" : ",") + std::to_string(f) + ":" + Number(v);
-      out.push_back(keys.size() == 1 ? "--set " + Q(name + "=" + Number(keys[0].second)) : "--key " + Q(name + "=" + text));
+      out.push_back(keys.size() == 1 ? "--set " + Q(name + "=" + Number(keys[0].second))
+                                     : "--key " + Q(name + "=" + text));
     }
   }
   if (!light[0].empty() && !light[1].empty()) {
@@ -137,24 +133,26 @@ class SavedProjectTest : public testsupport::HostsTest {
     // With the sanitizer runtimes preloaded, melt 7.12 hangs in gnutls's
     // start-up (bindtextdomain) before it loads any filter; the sanitized
     // filter is covered through dlopen and in tests/frei0r's hosts.
-    GTEST_SKIP() << "melt hangs at start-up with the sanitizer runtimes preloaded; the projects run in the normal build";
+    GTEST_SKIP()
+        << "melt hangs at start-up with the sanitizer runtimes preloaded; the projects run in the normal build";
 #endif
     HostsTest::SetUp();
   }
 
   // melt renders the project (Kdenlive's needs a display for its compositing)
-  // with the rate and size of its own profile, as RGBA frames. melt 7.12 now
-  // and then ends with 0 having written nothing, on a loaded machine only
-  // (twice in some thirty runs, never alone): frames it does write are
-  // compared in full, so one more try hides no fault of the filter.
+  // with the rate and size of its own profile, as RGBA frames, those of the
+  // clip alone (Kdenlive's black track lasts for ever). melt 7.12 now and
+  // then ends with 0 having written nothing, on a loaded machine only (twice
+  // in some thirty runs, never alone): frames it does write are compared in
+  // full, so one more try hides no fault of the filter.
   std::string Melt(bool display) {
-    // Kdenlive's black track lasts for ever: the frames of the clip alone.
-    const std::string melt = std::string(display ? "xvfb-run -a " : "") + "melt xml:project.xml out=" +
-                             std::to_string(kFrames - 1) +
+    const std::string melt = std::string(display ? "xvfb-run -a " : "") +
+                             "melt xml:project.xml out=" + std::to_string(kFrames - 1) +
                              " -consumer avformat:melt.raw real_time=-1 f=rawvideo vcodec=rawvideo pix_fmt=rgba";
     std::string frames;
     for (int attempt = 0; attempt < 2 && frames.size() != kFrames * kFrameBytes && !HasFatalFailure(); ++attempt) {
-      if (attempt == 1) std::cout << "melt wrote " << frames.size() << " bytes; once more. It said:\n" << ReadAll(Path("log.txt"));
+      if (attempt == 1)
+        std::cout << "melt wrote " << frames.size() << " bytes; once more. It said:\n" << ReadAll(Path("log.txt"));
       fs::remove(Path("melt.raw"));
       Run(melt);
       frames = ReadAll(Path("melt.raw"));
