@@ -1,17 +1,14 @@
 #!/usr/bin/env bash
-# Uses the filter in the real Kdenlive and the real Shotcut as a user does,
-# each under Xvfb with a throw-away home and a temporary `cmake --install`:
-# the effect applied to a clip, the monitor checked for a change when it
-# arrives and after each control is changed (a number, a choice, a keyframe),
-# the project saved; then melt renders each saved project and every frame is
-# compared with `pluvane render` (test_editors' SavedProjectTest, pointed at
-# the projects saved here).
+# Uses the filter in the real Kdenlive and Shotcut as a user does, each under
+# Xvfb with a throw-away home and a temporary `cmake --install`: the effect
+# applied to a clip, the monitor checked after each control is changed (a
+# number, a choice, a keyframe), the project saved; then melt renders the
+# saved projects, compared frame by frame with `pluvane render` (test_editors).
 #   tests/editors/drive_editors.sh BUILD_DIR [OUT_DIR]   (OUT_DIR keeps the projects and monitor pictures)
-# A step that cannot be driven reliably is reported as skipped and the rest
-# goes on; exit 77 when a program is missing (Debian: kdenlive shotcut xvfb
-# xdotool imagemagick dbus libglib2.0-bin ffmpeg melt). About two minutes.
-# Coordinates are those of Kdenlive 22.12 and Shotcut 22.12 in a 1600x1000
-# window with their default layouts.
+# What cannot be driven reliably is reported as skipped; exit 77 when a program
+# is missing (Debian: kdenlive shotcut xvfb xdotool imagemagick dbus
+# libglib2.0-bin ffmpeg melt). Coordinates are those of Kdenlive 22.12 and
+# Shotcut 22.12 in a 1600x1000 window with their default layouts.
 set -uo pipefail
 build=$(cd "${1:?usage: drive_editors.sh BUILD_DIR [OUT_DIR]}" && pwd)
 for p in kdenlive shotcut Xvfb xdotool import compare dbus-run-session gdbus ffmpeg melt xvfb-run; do
@@ -22,11 +19,9 @@ out=${2:-$tmp/out}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 pids=()
-failures=0
+failures=0 shots=0
 cleanup() {
-  for pid in "${pids[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
-  sleep 1
-  for pid in "${pids[@]}"; do kill -9 -- "-$pid" 2>/dev/null || true; done
+  for sig in TERM KILL; do for pid in "${pids[@]}"; do kill -$sig -- "-$pid" 2>/dev/null; done; sleep 1; done
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -61,35 +56,40 @@ changed() {
   ((${n%.*} > 50))
 }
 click() { xdotool mousemove "$1" "$2" click "${3:-1}"; }
-# Each control clicked at x, y (a slider: a value unlike its default; a
-# checkbox), the monitor checked for a change after each; a name starting
-# with "!" is idle in the current settings, as in the effect, and must
-# change nothing.
-sweep() {  # sweep EDITOR X LAST_SHOT Y:NAME...
-  local editor=$1 x=$2 last=$3 row y name; shift 3
-  for row in "$@"; do
-    y=${row%%:*} name=${row#*:}
-    click "$x" "$y"
-    sleep 4
-    shot "$editor-$x-$y" "$monitor"
-    if [[ $name == !* ]]; then
-      changed "$last" "$editor-$x-$y" && fail "$editor: ${name#!} changed the picture while idle" || ok "$editor: ${name#!} idle, as the effect has it"
-    else
-      changed "$last" "$editor-$x-$y" && ok "$editor: $name moves the rain" || fail "$editor: $name changed nothing"
-    fi
-    last=$editor-$x-$y
-  done
-  LAST=$last
+choose() { click "$1" "$2"; sleep 1; xdotool key Down Return; sleep 1; }  # Kdenlive's list at x, y: the next choice
+pick() { click "$1" "$2"; sleep 1; click "$3" "$4"; }                    # Shotcut's list at x, y: the choice at x2, y2
+# step EDITOR NAME COMMAND...: the command changes a control, then the monitor
+# must differ from the last picture ($last); a name starting with "!" is idle
+# in the current settings, as in the effect, and must change nothing.
+step() {
+  local editor=$1 name=$2; shift 2
+  "$@"
+  sleep 4
+  shots=$((shots + 1))
+  shot "$editor-$shots" "$monitor"
+  if [[ $name == !* ]]; then
+    changed "$last" "$editor-$shots" && fail "$editor: ${name#!} changed the picture while idle" || ok "$editor: ${name#!} idle, as the effect has it"
+  else
+    changed "$last" "$editor-$shots" && ok "$editor: $name changes the picture" || fail "$editor: $name changed nothing"
+  fi
+  last=$editor-$shots
+}
+sweep() {  # sweep EDITOR X Y:NAME...: each control clicked at x, y (a slider, off its default; a checkbox)
+  local editor=$1 x=$2 row; shift 2
+  for row in "$@"; do step "$editor" "${row#*:}" click "$x" "${row%%:*}"; done
 }
 drag() { xdotool mousemove "$1" "$2" mousedown 1; sleep 0.3; xdotool mousemove "$1" "$(( ($2 + $3) / 2 ))"; sleep 0.3; xdotool mousemove "$1" "$3"; sleep 0.3; xdotool mouseup 1; sleep 2; }
-# Seed and Mix as the editor saved them once moved: a whole seed other than 0
-# as a plain number, Mix below 1.
-saved_seed_mix() {  # saved_seed_mix EDITOR PROJECT
+# saved EDITOR PROJECT: the saved project holds the effect (kept for melt),
+# with Seed and Mix as the editor saves them once moved: a whole seed other
+# than 0 as a plain number, Mix below 1.
+saved() {
+  grep -q frei0r.pluvane "$2" || { fail "$1: the saved project has no effect"; return; }
+  cp "$2" "$out/" && ok "$1: project saved"
   local seed mix
   seed=$(grep -o '<property name="24">[^<]*' "$2" | cut -d'>' -f2)
   mix=$(grep -o '<property name="25">[^<]*' "$2" | cut -d'>' -f2)
-  if [[ $seed =~ ^[1-9][0-9]*$ ]]; then ok "$1: Seed saved as $seed"; else fail "$1: Seed saved as '$seed'"; fi
-  if [[ ${mix##*=} =~ ^0\.[0-9]+$ ]]; then ok "$1: Mix saved as $mix"; else fail "$1: Mix saved as '$mix'"; fi
+  [[ $seed =~ ^[1-9][0-9]*$ ]] && ok "$1: Seed saved as $seed" || fail "$1: Seed saved as '$seed'"
+  [[ ${mix##*=} =~ ^0\.[0-9]+$ ]] && ok "$1: Mix saved as $mix" || fail "$1: Mix saved as '$mix'"
 }
 type_into() {  # type_into X Y TEXT: double-click a number field, replace its text
   xdotool mousemove "$1" "$2" click --repeat 2 1; sleep 0.5
@@ -108,48 +108,10 @@ display=:$((100 + $$ % 100))
 start "$tmp/xvfb.log" 560 Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp
 export DISPLAY=$display
 sleep 2
-profile='<profile description="320x180 25fps" width="320" height="180" progressive="1" sample_aspect_num="1" sample_aspect_den="1" display_aspect_num="16" display_aspect_den="9" frame_rate_num="25" frame_rate_den="1" colorspace="709"/>'
 
 # ---- Kdenlive 22.12: a project with the clip on V1 and no effect.
 k=$tmp/kdenlive.kdenlive
-cat >"$k" <<EOF
-<?xml version='1.0' encoding='utf-8'?>
-<mlt LC_NUMERIC="C" producer="main_bin" version="7.12.0" root="$tmp">
- $profile
- <producer id="producer0" in="00:00:00.000" out="00:00:00.960">
-  <property name="length">25</property><property name="resource">clip.mp4</property>
-  <property name="mlt_service">avformat-novalidate</property><property name="kdenlive:id">2</property>
-  <property name="kdenlive:clip_type">2</property>
- </producer>
- <playlist id="main_bin">
-  <property name="kdenlive:docproperties.version">1.04</property><property name="xml_retain">1</property>
-  <entry producer="producer0" in="00:00:00.000" out="00:00:00.960"/>
- </playlist>
- <producer id="black_track" in="00:00:00.000" out="00:00:00.960">
-  <property name="length">2147483647</property><property name="resource">black</property>
-  <property name="mlt_service">color</property><property name="kdenlive:playlistid">black_track</property>
- </producer>
- <producer id="producer1" in="00:00:00.000" out="00:00:00.960">
-  <property name="length">25</property><property name="resource">clip.mp4</property>
-  <property name="mlt_service">avformat-novalidate</property><property name="kdenlive:id">2</property>
- </producer>
- <playlist id="playlist0">
-  <entry producer="producer1" in="00:00:00.000" out="00:00:00.960"><property name="kdenlive:id">2</property></entry>
- </playlist>
- <playlist id="playlist1"/>
- <tractor id="tractor0" in="00:00:00.000" out="00:00:00.960">
-  <track hide="audio" producer="playlist0"/><track hide="audio" producer="playlist1"/>
- </tractor>
- <tractor id="tractor1" global_feed="1" in="00:00:00.000" out="00:00:00.960">
-  <track producer="black_track"/><track producer="tractor0"/>
-  <transition id="transition0">
-   <property name="a_track">0</property><property name="b_track">1</property>
-   <property name="mlt_service">qtblend</property><property name="internal_added">237</property>
-   <property name="always_active">1</property>
-  </transition>
- </tractor>
-</mlt>
-EOF
+sed "s|@ROOT@|$tmp|" "$(dirname "$0")/data/new-project/kdenlive.kdenlive" >"$k"
 start "$tmp/kdenlive.log" 240 dbus-run-session -- sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$0"; exec kdenlive "$1"' "$tmp/bus" "$k"
 if w=$(window "320x180 25fps"); then
   sleep 10
@@ -171,47 +133,30 @@ if w=$(window "320x180 25fps"); then
   shot k1-effect "$monitor"
   shot k-panel 1600x1000+0+0  # the whole screen, for placing the clicks again
   changed k0-clip k1-effect && ok "Kdenlive: the new effect shows rain" || fail "Kdenlive: the monitor did not change when the effect was added"
-  click 1540 707  # Drip Rate's slider, at about 4.9
-  sleep 5
-  shot k2-drip "$monitor"
-  changed k1-effect k2-drip && ok "Kdenlive: Drip Rate moves the rain" || fail "Kdenlive: Drip Rate changed nothing"
-  click 1490 554  # Light Type
-  sleep 1
-  xdotool key Down Return
-  sleep 5
-  shot k3-light "$monitor"
-  changed k2-drip k3-light && ok "Kdenlive: Light Type Point Light changes the light" || fail "Kdenlive: Light Type changed nothing"
+  last=k1-effect
+  sweep Kdenlive 1540 707:"Drip Rate"  # at about 4.9
+  step Kdenlive "Light Type Point Light" choose 1490 554
   # The other sliders in view, at about a fifth of their span.
-  sweep Kdenlive 1300 k3-light 737:"Longevity (sec)" 767:Rippling 797:Displacement 827:"Ripple Height" \
+  sweep Kdenlive 1300 737:"Longevity (sec)" 767:Rippling 797:Displacement 827:"Ripple Height" \
     857:Spreading 887:"Light Intensity" 917:"Light Height"
   # The effect stack scrolled to its end: the rest of the sliders (Light
   # Direction is idle with a point light).
   drag 1593 600 990
   shot k-panel-end 1600x1000+0+0
-  sweep Kdenlive 1300 "$LAST" 670:"Light X" 700:"Light Y" 730:"!Light Direction" 760:Ambient 790:Diffuse 820:Specular \
+  sweep Kdenlive 1300 670:"Light X" 700:"Light Y" 730:"!Light Direction" 760:Ambient 790:Diffuse 820:Specular \
     850:Roughness 880:Metal 910:Mix
   drag 1593 900 400  # back to the top
-  sweep Kdenlive 1408 "$LAST" 575:Draft
-  sweep Kdenlive 1300 "$LAST" 598:Seed  # the plain slider under the lists, at about 15
+  sweep Kdenlive 1408 575:Draft
+  sweep Kdenlive 1300 598:Seed  # the plain slider under the lists, at about 15
   # Using: AE Lights. MLT has no composition lights, and without any the
   # effect renders as with its own light (as `pluvane render` does): idle.
-  click 1490 506
-  sleep 1
-  xdotool key Down Return
-  sleep 5
-  shot k4-using "$monitor"
-  changed "$LAST" k4-using && fail "Kdenlive: Using AE Lights changed the picture with no lights" || ok "Kdenlive: Using idle without composition lights"
-  grep -q "AE Lights" <(xdotool key --window "$w" ctrl+s; sleep 4; cat "$k") || fail "Kdenlive: Using AE Lights was not set"
+  step Kdenlive "!Using AE Lights" choose 1490 506
   skip "Kdenlive: Light Color (its colour dialog was not driven)"
   skip "Kdenlive: a keyframe (xdotool moved neither the monitor's nor the keyframe bar's playhead, so a key could only go at frame 0)"
   xdotool key --window "$w" ctrl+s
   sleep 4
-  if grep -q frei0r.pluvane "$k"; then
-    cp "$k" "$out/kdenlive.kdenlive"; ok "Kdenlive: project saved"
-    saved_seed_mix Kdenlive "$k"
-  else
-    fail "Kdenlive: the saved project has no effect"
-  fi
+  grep -q "AE Lights" "$k" || fail "Kdenlive: Using AE Lights was not set"
+  saved Kdenlive "$k"
 else
   fail "Kdenlive: no window appeared"; tail -n 20 "$tmp/kdenlive.log"
 fi
@@ -228,17 +173,7 @@ for d in /usr/share/shotcut/qml/*; do [[ $(basename "$d") == filters ]] || ln -s
 for d in /usr/share/shotcut/qml/filters/*; do ln -s "$d" "$sc/share/shotcut/qml/filters/"; done
 cp -r "$prefix/share/shotcut/qml/filters/pluvane" "$sc/share/shotcut/qml/filters/"
 s=$tmp/shotcut.mlt
-cat >"$s" <<EOF
-<?xml version="1.0" standalone="no"?>
-<mlt LC_NUMERIC="C" version="7.12.0" producer="chain0">
-  $profile
-  <chain id="chain0" out="00:00:00.960">
-    <property name="length">25</property>
-    <property name="resource">$tmp/clip.mp4</property>
-    <property name="mlt_service">avformat-novalidate</property>
-  </chain>
-</mlt>
-EOF
+sed "s|@ROOT@|$tmp|" "$(dirname "$0")/data/new-project/shotcut.mlt" >"$s"
 start "$tmp/shotcut.log" 240 "$sc/bin/shotcut" --noupgrade "$s"
 if w=$(window "Shotcut"); then
   sleep 8
@@ -266,62 +201,43 @@ if w=$(window "Shotcut"); then
     changed s1-effect s2-drip && break
   done
   changed s1-effect s2-drip && ok "Shotcut: Drip Rate moves the rain" || fail "Shotcut: Drip Rate changed nothing"
-  click 211 378   # Light Type
-  sleep 1
-  click 164 411   # Point Light
-  sleep 4
-  shot s3-light "$monitor"
-  changed s2-drip s3-light && ok "Shotcut: Light Type Point Light changes the light" || fail "Shotcut: Light Type changed nothing"
-  sweep Shotcut 200 s3-light 457:"Longevity (sec)" 483:Rippling 509:Displacement 536:"Ripple Height" \
+  last=s2-drip
+  step Shotcut "Light Type Point Light" pick 211 378 164 411
+  sweep Shotcut 200 457:"Longevity (sec)" 483:Rippling 509:Displacement 536:"Ripple Height" \
     561:Spreading 588:"Light Intensity" 613:"Light Height" 639:"Light X" 665:"Light Y"
   drag 602 350 680  # the panel scrolled to its end
   shot s-panel-end 1600x1000+0+0
-  sweep Shotcut 200 "$LAST" 434:"!Light Direction" 460:Ambient 486:Diffuse 513:Specular 538:Roughness 564:Metal 590:Mix
-  sweep Shotcut 138 "$LAST" 620:Draft
-  sweep Shotcut 200 "$LAST" 650:Seed  # the whole-number slider at the end, at about 12
+  sweep Shotcut 200 434:"!Light Direction" 460:Ambient 486:Diffuse 513:Specular 538:Roughness 564:Metal 590:Mix
+  sweep Shotcut 138 620:Draft
+  sweep Shotcut 200 650:Seed  # the whole-number slider at the end, at about 12
   drag 602 500 250  # back to the top
-  click 211 349   # Using
-  sleep 1
-  click 164 382   # AE Lights
-  sleep 4
-  shot s3-using "$monitor"
-  changed "$LAST" s3-using && fail "Shotcut: Using AE Lights changed the picture with no lights" || ok "Shotcut: Using idle without composition lights"
+  step Shotcut "!Using AE Lights" pick 211 349 164 382
   skip "Shotcut: Light Color (its colour dialog was not driven)"
-  shot s3-light "$monitor"
   click 557 535   # Ripple Height's keyframe button: a key at frame 0
   sleep 1
   type_into 685 675 20  # the player to frame 20
   xdotool key Return
   sleep 3
   shot s4-before "$monitor"
-  type_into 460 535 150  # Ripple Height 150 at frame 20: a second key
-  sleep 4
-  shot s5-key "$monitor"
-  changed s4-before s5-key && ok "Shotcut: Ripple Height keyed at frame 20 moves the rain" || fail "Shotcut: the keyframe changed nothing"
+  last=s4-before
+  step Shotcut "Ripple Height 150 keyed at frame 20" type_into 460 535 150
   xdotool key ctrl+s
   sleep 4
-  if grep -q "frei0r.pluvane" "$s"; then
-    grep -q '<property name="6">[^<]*;' "$s" || fail "Shotcut: the saved project has no keyframes for Ripple Height"
-    cp "$s" "$out/shotcut.mlt"; ok "Shotcut: project saved"
-    saved_seed_mix Shotcut "$s"
-  else
-    fail "Shotcut: the saved project has no filter"
-  fi
+  grep -q '<property name="6">[^<]*;' "$s" || fail "Shotcut: the saved project has no keyframes for Ripple Height"
+  saved Shotcut "$s"
 else
   fail "Shotcut: no window appeared"; tail -n 20 "$tmp/shotcut.log"
 fi
 stop_last
 
-# melt against `pluvane render`, for each saved project.
-for f in kdenlive.kdenlive shotcut.mlt; do
-  [[ -f $out/$f ]] || continue
-  mkdir -p "$tmp/cmp-$f" && cp "$out/$f" "$tmp/cmp-$f/"
-  filter=$([[ $f == *.kdenlive ]] && echo Kdenlive || echo Shotcut)
-  if PLUVANE_EDITORS_DATA=$tmp/cmp-$f timeout 300 "$build/tests/test_editors" --gtest_filter="SavedProjectTest.$filter" >"$tmp/cmp.log" 2>&1; then
-    ok "$filter: melt renders the saved project as pluvane render does"
+# melt against `pluvane render`, for the saved projects.
+mkdir -p "$tmp/saved" && cp "$out"/kdenlive.kdenlive "$out"/shotcut.mlt "$tmp/saved/" 2>/dev/null
+if [[ -n $(ls "$tmp/saved") ]]; then
+  if PLUVANE_EDITORS_DATA=$tmp/saved timeout 400 "$build/tests/test_editors" >"$tmp/cmp.log" 2>&1; then
+    ok "melt renders the saved projects as pluvane render does"
   else
-    tail -n 20 "$tmp/cmp.log"; fail "$filter: melt's frames differ from pluvane render's"
+    tail -n 20 "$tmp/cmp.log"; fail "melt's frames differ from pluvane render's"
   fi
-done
+fi
 echo "drive_editors: $failures failure(s); projects and monitor pictures in $out"
 ((failures == 0))

@@ -9,9 +9,7 @@
 #include <stdlib.h>
 
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -26,33 +24,25 @@ namespace testsupport {
 constexpr unsigned kFilterW = 64, kFilterH = 36;
 
 struct Filter {
-  void* so = nullptr;
-  void (*plugin_info)(f0r_plugin_info_t*) = nullptr;
-  void (*param_info)(f0r_param_info_t*, int) = nullptr;
-  f0r_instance_t (*construct)(unsigned, unsigned) = nullptr;
-  void (*destruct)(f0r_instance_t) = nullptr;
-  void (*set)(f0r_instance_t, f0r_param_t, int) = nullptr;
-  void (*get)(f0r_instance_t, f0r_param_t, int) = nullptr;
-  void (*update)(f0r_instance_t, double, const uint32_t*, uint32_t*) = nullptr;
+  void* so = dlopen(PLUVANE_FREI0R_PATH, RTLD_NOW | RTLD_LOCAL);
+  void (*plugin_info)(f0r_plugin_info_t*) = Load<decltype(plugin_info)>("f0r_get_plugin_info");
+  void (*param_info)(f0r_param_info_t*, int) = Load<decltype(param_info)>("f0r_get_param_info");
+  f0r_instance_t (*construct)(unsigned, unsigned) = Load<decltype(construct)>("f0r_construct");
+  void (*destruct)(f0r_instance_t) = Load<decltype(destruct)>("f0r_destruct");
+  void (*set)(f0r_instance_t, f0r_param_t, int) = Load<decltype(set)>("f0r_set_param_value");
+  void (*update)(f0r_instance_t, double, const uint32_t*, uint32_t*) = Load<decltype(update)>("f0r_update");
 
   Filter() {
-    so = dlopen(PLUVANE_FREI0R_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (!so) return;
-    Load(plugin_info, "f0r_get_plugin_info"), Load(param_info, "f0r_get_param_info");
-    Load(construct, "f0r_construct"), Load(destruct, "f0r_destruct"), Load(set, "f0r_set_param_value");
-    Load(get, "f0r_get_param_value"), Load(update, "f0r_update");
-    reinterpret_cast<int (*)()>(dlsym(so, "f0r_init"))();
+    if (so) Load<int (*)()>("f0r_init")();
   }
   ~Filter() {
-    if (!so) return;
-    reinterpret_cast<void (*)()>(dlsym(so, "f0r_deinit"))();
-    dlclose(so);
+    if (so) Load<void (*)()>("f0r_deinit")(), dlclose(so);
   }
   Filter(const Filter&) = delete;
   Filter& operator=(const Filter&) = delete;
   template <class F>
-  void Load(F& f, const char* name) {
-    f = reinterpret_cast<F>(dlsym(so, name));
+  F Load(const char* name) const {
+    return so ? reinterpret_cast<F>(dlsym(so, name)) : nullptr;
   }
   int Index(const std::string& name) const {
     f0r_plugin_info_t info{};
@@ -70,12 +60,8 @@ struct Filter {
 // A picture where every channel varies, alpha too.
 inline std::vector<uint32_t> FilterPicture() {
   std::vector<uint32_t> px(kFilterW * kFilterH);
-  for (unsigned y = 0; y < kFilterH; ++y)
-    for (unsigned x = 0; x < kFilterW; ++x) {
-      const uint8_t rgba[4] = {static_cast<uint8_t>(x * 4), static_cast<uint8_t>(y * 7), static_cast<uint8_t>((x * y) & 255),
-                               static_cast<uint8_t>(200 + (x & 31))};
-      std::memcpy(&px[y * kFilterW + x], rgba, 4);
-    }
+  for (unsigned i = 0, x = 0, y = 0; i < px.size(); ++i, x = i % kFilterW, y = i / kFilterW)
+    px[i] = (x * 4) | (y * 7) << 8 | ((x * y) & 255) << 16 | (200 + (x & 31)) << 24;  // RGBA bytes
   return px;
 }
 
@@ -87,25 +73,8 @@ class Instance {
   Instance(const Instance&) = delete;
   Instance& operator=(const Instance&) = delete;
 
-  Instance& Double(const std::string& name, double v) {
-    f_.set(inst_, &v, f_.Index(name));
-    return *this;
-  }
-  Instance& Text(const std::string& name, const char* v) {
-    f0r_param_string s = const_cast<char*>(v);
-    f_.set(inst_, &s, f_.Index(name));
-    return *this;
-  }
-  Instance& Position(const std::string& name, double x, double y) {
-    f0r_param_position_t p{x, y};
-    f_.set(inst_, &p, f_.Index(name));
-    return *this;
-  }
-  double GetDouble(const std::string& name) const {
-    double v = std::numeric_limits<double>::quiet_NaN();
-    f_.get(inst_, &v, f_.Index(name));
-    return v;
-  }
+  Instance& Double(const std::string& name, double v) { return Set(name, &v); }
+  Instance& Text(const std::string& name, const char* v) { return Set(name, &v); }
   std::vector<uint32_t> Render(double seconds) const {
     static const std::vector<uint32_t> in = FilterPicture();
     std::vector<uint32_t> out(in.size());
@@ -114,6 +83,11 @@ class Instance {
   }
 
  private:
+  template <class T>
+  Instance& Set(const std::string& name, T* value) {
+    f_.set(inst_, const_cast<void*>(static_cast<const void*>(value)), f_.Index(name));
+    return *this;
+  }
   const Filter& f_;
   f0r_instance_t inst_;
 };
@@ -129,8 +103,9 @@ class HostsTest : public ::testing::Test {
 #ifdef PLUVANE_SANITIZED_BUILD
     // The hosts are not sanitized: the sanitizer runtimes must come first in
     // them for the sanitized filter to load. Their own leaks are not ours.
-    env_ += "LD_PRELOAD=\"$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)\" "
-            "ASAN_OPTIONS=detect_leaks=0 ";
+    env_ +=
+        "LD_PRELOAD=\"$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)\" "
+        "ASAN_OPTIONS=detect_leaks=0 ";
 #endif
   }
   void TearDown() override {
@@ -142,13 +117,11 @@ class HostsTest : public ::testing::Test {
 
   // Runs `command` (sh) in the folder with the hosts' environment.
   void Run(const std::string& command) {
-    Launch run;
-    run.argv = Shell("cd " + ShellQuoted(dir_.string()) + " && " + env_ + command + " >" + ShellQuoted(Path("log.txt")) +
-                     " 2>&1");
-    run.what = command;
-    const Ended e = testsupport::Run(run);
-    ASSERT_FALSE(e.timed_out) << ReadAll(Path("log.txt"));
-    ASSERT_EQ(e.code, 0) << command << "\n" << ReadAll(Path("log.txt"));
+    const std::string log = Path("log.txt");
+    const Ended e =
+        testsupport::RunShell("cd " + ShellQuoted(dir_.string()) + " && " + env_ + command + " >" + log + " 2>&1");
+    ASSERT_FALSE(e.timed_out) << command << "\n" << ReadAll(log);
+    ASSERT_EQ(e.code, 0) << command << "\n" << ReadAll(log);
   }
 
   // A clip of RGBA frames (PNG in Matroska, so nothing is lost) of `size`
@@ -159,7 +132,8 @@ class HostsTest : public ::testing::Test {
   }
 
   // What `pluvane render --depth 8` gives for `input` at `frame`, as RGBA bytes.
-  std::string Cli(const std::string& input, int frame, const std::string& fps, const std::vector<std::string>& options) {
+  std::string Cli(const std::string& input, int frame, const std::string& fps,
+                  const std::vector<std::string>& options) {
     std::string cmd = ShellQuoted(PLUVANE_CLI_PATH) + " render " + input + " -o cli.png -q --depth 8 --frame " +
                       std::to_string(frame) + " --fps " + fps;
     for (const auto& o : options) cmd += " " + o;
@@ -185,18 +159,11 @@ class HostsTest : public ::testing::Test {
   std::string env_;
 };
 
-// "--set 'NAME=VALUE'" for each of `sets`.
-inline std::vector<std::string> SetOptions(const std::vector<std::string>& sets) {
-  std::vector<std::string> out;
-  for (const auto& s : sets) out.push_back("--set " + ShellQuoted(s));
-  return out;
-}
-
 }  // namespace testsupport
 
 #define REQUIRE_PROGRAMS(...)                                                                              \
   do {                                                                                                     \
-    if (std::string(PLUVANE_CLI_PATH).empty()) GTEST_SKIP() << "the pluvane program is not built";        \
+    if (std::string(PLUVANE_CLI_PATH).empty()) GTEST_SKIP() << "the pluvane program is not built";         \
     for (const char* p : {__VA_ARGS__})                                                                    \
       if (!testsupport::OnPath(p)) GTEST_SKIP() << p << " is not installed (./build.sh test installs it)"; \
   } while (0)

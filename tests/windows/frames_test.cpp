@@ -72,40 +72,26 @@ TEST(PlatformFrames, Frei0r) {
   void* dll = minihost::platform::OpenModule(Env("PLUVANE_FREI0R_FILE"), &why);
   ASSERT_NE(dll, nullptr) << Env("PLUVANE_FREI0R_FILE") << ": " << why;
   const auto find = [dll](const char* name) { return minihost::platform::FindSymbol(dll, name); };
-  auto init = reinterpret_cast<int (*)()>(find("f0r_init"));
   auto construct = reinterpret_cast<f0r_instance_t (*)(unsigned, unsigned)>(find("f0r_construct"));
   auto destruct = reinterpret_cast<void (*)(f0r_instance_t)>(find("f0r_destruct"));
-  auto info = reinterpret_cast<void (*)(f0r_param_info_t*, int)>(find("f0r_get_param_info"));
   auto set = reinterpret_cast<void (*)(f0r_instance_t, f0r_param_t, int)>(find("f0r_set_param_value"));
   auto update = reinterpret_cast<void (*)(f0r_instance_t, double, const uint32_t*, uint32_t*)>(find("f0r_update"));
-  ASSERT_TRUE(init && construct && destruct && info && set && update);
-  ASSERT_EQ(init(), 1);
+  ASSERT_TRUE(find("f0r_init") && construct && destruct && set && update);
+  ASSERT_EQ(reinterpret_cast<int (*)()>(find("f0r_init"))(), 1);
 
   constexpr unsigned kW = 160, kH = 90;
   f0r_instance_t inst = construct(kW, kH);
   ASSERT_NE(inst, nullptr);
-  const auto set_named = [&](const std::string& name, f0r_param_t value) {
-    for (int i = 0; i < 64; ++i) {
-      f0r_param_info_t p{};
-      info(&p, i);
-      if (p.name && name == p.name) return set(inst, value, i);
-    }
-    ADD_FAILURE() << "no parameter " << name;
-  };
-  double drip = 0.8, height = 0.7, point_light_x = 0.6;
-  const char* point = "Point Light";
+  // Frame Rate, Drip Rate, Ripple Height, Light Type and Light X, by their frei0r numbers.
   const char* rate = "25";
-  set_named("Frame Rate", &rate);
-  set_named("Drip Rate", &drip);
-  set_named("Ripple Height", &height);
-  set_named("Light Type", &point);
-  set_named("Light X", &point_light_x);
+  const char* point = "Point Light";
+  double drip = 0.8, height = 0.7, point_light_x = 0.6;
+  set(inst, &rate, 1), set(inst, &drip, 2), set(inst, &height, 6), set(inst, &point, 11), set(inst, &point_light_x, 22);
 
   const std::vector<float> pattern = ofxfixture::Pattern(kW, kH, false);
   std::vector<uint32_t> in(kW * kH), out(kW * kH);
   for (size_t i = 0; i < in.size(); ++i)
-    for (int c = 0; c < 4; ++c)
-      in[i] |= static_cast<uint32_t>(pattern[i * 4 + c] * 255.0f + 0.5f) << (8 * c);
+    for (int c = 0; c < 4; ++c) in[i] |= static_cast<uint32_t>(pattern[i * 4 + c] * 255.0f + 0.5f) << (8 * c);
   for (int frame = 0; frame < 12; ++frame) {
     update(inst, frame / 25.0, in.data(), out.data());
     if (frame % 4 == 3) Save("frei0r-frame" + std::to_string(frame), out.data(), out.size() * 4);
