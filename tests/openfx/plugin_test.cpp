@@ -113,9 +113,10 @@ TEST(OpenFxThreads, InstanceChangedDoesNotWaitForARender) {
   l.host.fail = [&](const std::string& call) {
     if (call.rfind("paramGetValue", 0) != 0 || std::this_thread::get_id() == tester) return false;
     std::unique_lock<std::mutex> lock(m);
+    if (rendering) return false;  // held once
     rendering = true;
     cv.notify_all();
-    held_too_long |= !cv.wait_for(lock, std::chrono::seconds(20), [&] { return released; });
+    held_too_long = !cv.wait_for(lock, std::chrono::seconds(20), [&] { return released; });
     return false;
   };
   std::thread render([&] { EXPECT_EQ(RenderAction(l.host, inst, s), kOfxStatOK); });
@@ -194,7 +195,7 @@ TEST(OpenFxFailures, EveryFailingHostCallFailsCleanlyOrChangesNothing) {
 TEST(OpenFxFailures, ImagesItCannotTakeAndStrangersFailCleanly) {
   const std::pair<const char*, std::function<void(Pictures&)>> cases[] = {
       {"an image without data", [](Pictures& p) { p.src.memory.clear(); }},
-      {"half-float depth", [](Pictures& p) { p.src.depth = "OfxBitDepthHalf"; }},
+      {"half-float depth", [](Pictures& p) { p.src.depth = p.dst.depth = "OfxBitDepthHalf", p.src.Allocate(), p.dst.Allocate(); }},
       {"alpha-only source", [](Pictures& p) { p.src.components = kOfxImageComponentAlpha; }},
       {"RGB output", [](Pictures& p) { p.dst.components = kOfxImageComponentRGB; }},
       {"output depth unlike the source", [](Pictures& p) { p.dst.depth = kOfxBitDepthShort, p.dst.Allocate(); }},
