@@ -170,6 +170,7 @@ TEST(OpenFxFailures, EveryFailingHostCallFailsCleanlyOrChangesNothing) {
     Rainy(*inst, s.layout);
     Pictures p(inst, s);
     const bool rendered = RenderAction(host, inst, s) == kOfxStatOK;
+    EXPECT_TRUE(failing != "abort" || !rendered) << "the render went on after the host asked to stop";
     if (frame->empty()) *frame = p.dst.Get();
     // Another frame only with a word to the host (no frame rate: the default rate).
     if (!rendered || p.dst.Get() != *frame) {
