@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """The installed OpenFX bundle in ofxcheck, a host built on the official
 OpenFX HostSupport library (../shared/ofx-host next to the repository):
-our identifiers against the official headers, `list` and `prefs`, and frames
-equal to `pluvane render` in byte, short and float at render scale 1 and 0.5
-with a keyed control, with no quirk, each quirk alone and all at once; Seed
-and Mix equal to `pluvane render --seed --mix`. ofxcheck connects only
-Source in the general context, so the Mask clip's frames are checked in our
-own host (plugin_test.cpp); here only its declaration.
+our identifiers against the official headers; `list` (what the plug-in
+declares) and `prefs`; frames equal to `pluvane render` in byte, short and
+float at render scale 1 and 0.5 with a keyed control, with no quirk, each
+quirk alone and all at once, and where hosts differ (rates as doubles, pixel
+aspect, images away from 0,0, stored top-down and padded, the host's thread
+pool, premultiplied colour); Seed and Mix equal to `pluvane render --seed
+--mix`; controls enabled after a change in the panel as `pluvane controls`
+says. ofxcheck connects only Source in the general context, so the Mask
+clip's frames are checked in our own host (plugin_test.cpp).
 
 Exit 77 (skipped) without ../shared/ofx-host. Every program runs under a time
 limit; one that overruns is killed and the test fails naming it.
@@ -61,20 +64,39 @@ def run(args, limit, env=None, check=True):
 
 # ---- pictures ---------------------------------------------------------------------------------
 
-def pattern(depth):
-    """W x H opaque RGBA, top-down, as the samples of `depth`: ramps and rings,
+def pattern(depth, transparent=False):
+    """W x H RGBA, top-down, as the samples of `depth`: ramps and rings,
     in blocks of 2 x 2 equal pixels, so that the half-size picture a host
     hands over at render scale 0.5 is what `pluvane render --downsample 2`
-    makes of it in any depth (the mean of equal samples is exact in any units)."""
+    makes of it in any depth (the mean of equal samples is exact in any units).
+    Opaque, or transparent: alpha from 0 (a quarter of it) to full across."""
     bits, code, full = DEPTHS[depth]
     values = []
     for y in range(H):
         for x in range(W):
             bx, by = x // 2 * 2, y // 2 * 2
             r = ((bx - W * 0.4) ** 2 + (by - H * 0.6) ** 2) ** 0.5
-            rgb = [bx / W, by / H, 0.9 if r % 9.0 < 3.0 else 0.2]
-            values += [v if depth == "float" else round(v * full) for v in rgb] + [full]
-    return values
+            alpha = min(1, max(0, bx / W * 1.4 - 0.35)) if transparent else 1
+            values += [v if depth == "float" else round(v * full) for v in (bx / W, by / H, 0.9 if r % 9.0 < 3.0 else 0.2, alpha)]
+    return list(struct.unpack(f"<{len(values)}f", pack(values, depth))) if depth == "float" else values
+
+
+def alpha_rule(values, depth, premultiply):
+    """The documented alpha rule in stored units: premultiplied = round(c x a / full),
+    straight = round(c x full / a) (0 where a = 0); floats multiply and divide."""
+    full = DEPTHS[depth][2]
+    f32 = (lambda v: struct.unpack("<f", struct.pack("<f", v))[0]) if depth == "float" else None
+    out = list(values)
+    for i in range(0, len(out), 4):
+        a = out[i + 3]
+        for c in range(i, i + 3):
+            if f32:
+                out[c] = f32(out[c] * a) if premultiply else (f32(out[c] / a) if a else 0.0)
+            elif premultiply:
+                out[c] = (out[c] * a * 2 + full) // (full * 2)
+            else:
+                out[c] = min(full, (out[c] * full * 2 + a) // (a * 2)) if a else 0
+    return out
 
 
 def pack(values, depth):
@@ -224,14 +246,30 @@ def main():
     mask = next((c for c in general if c.get("kind") == "clip" and c.get("name") == "Mask"), None)
     if not mask or not mask.get("optional") or not mask.get("is_mask") or mask.get("components") != ["OfxImageComponentAlpha"]:
         fail(f"list --context general: the Mask clip is {mask}, not an optional Alpha mask")
+    clips = {c["name"]: c.get("components") for c in general if c.get("kind") == "clip"}
+    if (clips.get("Source"), clips.get("Output")) != (["OfxImageComponentRGBA", "OfxImageComponentRGB"], ["OfxImageComponentRGBA"]):
+        fail(f"list --context general: the clips take {clips}, not RGBA or RGB in and RGBA out")
+    # What hosts rely on: the version `pluvane --version` says, the contexts
+    # and depths, one render at a time per instance, whole frames, one time.
+    version = ".".join((run([a.pluvane, "--version"], 60) or "0.0").split()[-1].split(".")[:2])
+    want = {"label": "Pluvane", "version": version, "render_thread_safety": "OfxImageEffectRenderInstanceSafe",
+            "contexts": ["OfxImageEffectContextFilter", "OfxImageEffectContextGeneral"],
+            "pixel_depths": ["OfxBitDepthByte", "OfxBitDepthShort", "OfxBitDepthFloat"],
+            "supports_tiles": False, "supports_multi_resolution": False, "temporal_clip_access": False}
+    declared = next((p for p in general if p.get("kind") == "plugin"), {})
+    if {k: declared.get(k) for k in want} != want:
+        fail(f"list: the plug-in declares {declared}, not {want}")
     invert = next((p for p in general if p.get("kind") == "param" and p.get("name") == "maskInvert"), {})
     if (invert.get("type"), invert.get("label"), invert.get("default")) != ("bool", "Invert Mask", False):
         fail(f"list --context general: maskInvert is {invert}, not an \"Invert Mask\" bool, off")
 
     # The frames.
-    def reference(depth, frame, fps, scale, keyed=True, extra=()):
+    def reference(depth, frame, fps, scale, keyed=True, extra=(), picture=None):
         inp = os.path.join(work, f"full-{depth}.tif")
-        out = os.path.join(work, f"ref-{depth}-{frame}-{fps}-{scale}-{keyed}-{'_'.join(extra)}.tif")
+        if picture is not None:
+            inp = os.path.join(work, f"picture-{depth}.tif")
+            write_tiff(inp, picture, depth)
+        out = os.path.join(work, f"ref-{depth}-{frame}-{fps}-{scale}-{keyed}-{picture is None}-{'_'.join(extra)}.tif")
         plain = out + ".plain.tif"
         args = [a.pluvane, "render", inp, "-o", out, "--frame", str(frame), "--fps", str(fps),
                 "--depth", str(DEPTHS[depth][0])] + list(extra)
@@ -246,30 +284,40 @@ def main():
             return None
         return read_plain_tiff(plain)
 
-    def through_ofxcheck(depth, frame, scale, quirks, keyed=True, edited=False, extra=()):
-        full = pattern(depth)
+    def through_ofxcheck(depth, frame, scale, quirks, keyed=True, edited=(), extra=(), picture=None, fps=FPS):
+        """The frame ofxcheck renders, and its summary."""
+        full = pattern(depth) if picture is None else picture
         raw_in = os.path.join(work, f"in-{depth}-{scale}.raw")
         w, h = (W, H) if scale == 1 else (W // 2, H // 2)
         with open(raw_in, "wb") as f:
             f.write(pack(full if scale == 1 else half(full), depth))
         raw_out = os.path.join(work, "out.raw")
         args = ["--in", raw_in, "--width", str(w), "--height", str(h), "--depth", depth, "--out", raw_out,
-                "--frame", str(frame), "--fps", str(FPS), "--render-scale", str(scale)]
+                "--frame", str(frame), "--fps", str(fps), "--render-scale", str(scale)]
         for name, _, value in CONTROLS:
             # An edited control changes after the instance is made, as from a panel (instance changed).
-            args += ["--edit" if edited and name == "lightType" else "--set", f"{name}={value}"]
+            args += ["--edit" if name in edited else "--set", f"{name}={value}"]
         if keyed:
             args += ["--key", f"{KEY[0]}={KEY[2]}"]
-        if ofx("render", quirks, *args, *extra) is None:
-            return None
+        summary = lines(ofx("render", quirks, *args, *extra))
+        if not summary:
+            return None, {}
         with open(raw_out, "rb") as f:
-            return f.read()
+            return f.read(), summary[-1]
 
     for depth in DEPTHS:
         write_tiff(os.path.join(work, f"full-{depth}.tif"), pattern(depth), depth)
 
     refs = {}
     compared = 0
+
+    def compare(what, got, want):
+        nonlocal compared
+        compared += 1
+        if got is not None and want is not None and got != want:
+            diff = sum(x != y for x, y in zip(got, want)) if len(got) == len(want) else "all"
+            fail(f"{what}: {diff} bytes differ from pluvane render")
+
     for quirks in quirk_sets:
         what = "+".join(quirks) or "no quirk"
         # Without a rate from the host the plug-in renders at its documented
@@ -281,51 +329,79 @@ def main():
                 key = (depth, FRAME, fps, scale)
                 if key not in refs:
                     refs[key] = reference(depth, FRAME, fps, scale)
-                got = through_ofxcheck(depth, FRAME, scale, quirks)
-                compared += 1
-                if refs[key] is None or got is None:
-                    continue
-                if got != refs[key]:
-                    diff = sum(x != y for x, y in zip(got, refs[key])) if len(got) == len(refs[key]) else "all"
-                    fail(f"{depth} at scale {scale} under {what}: {diff} bytes differ from pluvane render")
+                got, summary = through_ofxcheck(depth, FRAME, scale, quirks)
+                compare(f"{depth} at scale {scale} under {what}", got, refs[key])
+                # The source's region, and the whole source asked for whatever the window.
+                region = summary.get("source_region_of_definition")
+                if got and (summary.get("region_of_definition"), summary.get("regions_of_interest", {}).get("Source")) != (region, region):
+                    fail(f"{depth} at scale {scale} under {what}: regions {summary.get('region_of_definition')}, "
+                         f"{summary.get('regions_of_interest')}, not the source's {region}")
 
     # A still, nothing keyed, in a host that caches by inputs: the rain still moves.
     for quirks in ([], ["cache-unless-frame-varying"]):
-        got, want = through_ofxcheck("byte", FRAME, 1, quirks, keyed=False), reference("byte", FRAME, FPS, 1, keyed=False)
-        compared += 1
-        if got is not None and want is not None and got != want:
-            fail(f"unkeyed frame {FRAME} under {quirks or 'no quirk'} differs from pluvane render")
-    # "Light Type" chosen in the panel after the instance is made: the plug-in
-    # answers instance changed (enabling the point light's controls) and renders the same.
-    got = through_ofxcheck("byte", FRAME, 1, [], edited=True)
-    compared += 1
-    if got is not None and got != refs[("byte", FRAME, FPS, 1)]:
-        fail("a control changed through instance changed gives another frame")
+        compare(f"unkeyed frame {FRAME} under {quirks or 'no quirk'}", through_ofxcheck("byte", FRAME, 1, quirks, keyed=False)[0],
+                reference("byte", FRAME, FPS, 1, keyed=False))
     # Before frame 0: frame -3 is frame 999997 (README), and differs from frame -2.
-    minus3 = through_ofxcheck("byte", -3, 1, [])
-    minus2 = through_ofxcheck("byte", -2, 1, [])
-    want = reference("byte", 1000000 - 3, FPS, 1)
-    compared += 2
-    if minus3 is not None and (minus3 != want or minus3 == minus2):
-        fail("frame -3 is not pluvane render's frame 999997, or equals frame -2")
+    minus3 = through_ofxcheck("byte", -3, 1, [])[0]
+    compare("frame -3 (pluvane render's 999997)", minus3, reference("byte", 1000000 - 3, FPS, 1))
+    if minus3 is not None and minus3 == through_ofxcheck("byte", -2, 1, [])[0]:
+        fail("frame -3 equals frame -2")
+
+    # Hosts that differ from ofxcheck's defaults: a rate given as a double, a
+    # pixel aspect, images away from 0,0 with rows stored top-down and
+    # padded, the host's thread pool, and the point light's position keyed
+    # between frames (canonical coordinates: x times the aspect, y up).
+    for depth, fps, rate in (("short", 23.976, "24000/1001"), ("float", 12.5, "25/2")):
+        got = through_ofxcheck(depth, FRAME, 1, [], fps=fps, extra=(
+            "--par", "2", "--origin", "5,-3", "--negative-rowbytes", "--row-padding", "8", "--threads", "3",
+            "--key", f"lightPosition=2:{(5 + 10) * 2},{H - 3 - 8};10:{(5 + 50) * 2},{H - 3 - 30}"))[0]
+        compare(f"{depth} at {fps} fps, aspect 2, away from 0,0, top-down, padded, on 3 threads", got, reference(
+            depth, FRAME, rate, 1, extra=("--pixel-aspect", "2", "--key", "Light Position=2:10,8,10:50,30")))
+
+    # A premultiplied Source: the host's colour made straight for the
+    # effect, its result premultiplied again; Mix 0 is the Source's bytes.
+    for depth in DEPTHS:
+        source = alpha_rule(pattern(depth, transparent=True), depth, premultiply=True)
+        got = through_ofxcheck(depth, FRAME, 1, [], picture=source, extra=("--premult", "premultiplied"))[0]
+        want = reference(depth, FRAME, FPS, 1, picture=alpha_rule(source, depth, premultiply=False))
+        compare(f"premultiplied {depth}", got, want and pack(alpha_rule(struct.unpack(f"<{len(source)}{DEPTHS[depth][1]}", want), depth, True), depth))
+    source = alpha_rule(pattern("short", transparent=True), "short", premultiply=True)
+    got = through_ofxcheck("short", FRAME, 1, [], picture=source, extra=("--premult", "premultiplied", "--set", "mix=0"))[0]
+    if got is not None and got != pack(source, "short"):
+        fail("Mix 0 over a premultiplied Source is not the Source")
 
     # Seed and Mix set in the host are `pluvane render --seed --mix`, in the
     # filter context and in the general one (its Mask unconnected: no limit).
     for depth in ("byte", "float"):
         want = reference(depth, FRAME, FPS, 1, extra=("--seed", "5", "--mix", "0.4"))
         for context in ("filter", "general"):
-            got = through_ofxcheck(depth, FRAME, 1, [], extra=("--set", "seed=5", "--set", "mix=0.4", "--context", context))
-            compared += 1
-            if got is not None and want is not None and got != want:
-                fail(f"seed 5 and mix 0.4 in {depth} ({context} context) differ from pluvane render --seed 5 --mix 0.4")
+            got = through_ofxcheck(depth, FRAME, 1, [], extra=("--set", "seed=5", "--set", "mix=0.4", "--context", context))[0]
+            compare(f"seed 5 and mix 0.4 in {depth} ({context} context)", got, want)
         if want is not None and want == refs[(depth, FRAME, FPS, 1)]:
             fail(f"seed 5 and mix 0.4 in {depth} give the frame of seed 0 and mix 1")
+
+    # A popup chosen in the panel after the instance is made: the plug-in
+    # answers instance changed, enabling the controls `pluvane controls`
+    # enables for that choice, and renders the same frame.
+    for edited, extra, choice in ((("lightType",), (), "Light Type=Point Light"),
+                                   ((), ("--edit", "using=AE Lights"), "Using=AE Lights")):
+        got, summary = through_ofxcheck("byte", FRAME, 1, [], edited=edited, extra=extra)
+        if edited:
+            compare("a control changed through instance changed", got, refs[("byte", FRAME, FPS, 1)])
+        table = run([a.pluvane, "controls", "--set", choice] + [a for _, label, value in CONTROLS if label not in choice
+                                                                for a in ("--set", f"{label}={value}")], 60) or ""
+        head = (table.splitlines() or [""])[0]
+        name_at, type_at = head.find("name"), head.find("type")
+        enabled = {l[name_at:type_at].strip(): l.rstrip().endswith(" enabled") for l in table.splitlines() if l.rstrip().endswith("abled")}
+        states = {p["label"]: p["enabled"] for p in summary.get("param_states", {}).values() if p.get("label") in enabled}
+        if not enabled or states != enabled:
+            fail(f"after {choice} through instance changed, enabled {states}, not as pluvane controls says: {enabled}")
 
     if failures:
         print(f"{NAME}: {len(failures)} failure(s); work files kept in {work}", file=sys.stderr)
         return 1
     print(f"{NAME}: {compared} frames through ofxcheck equal to pluvane render "
-          f"(no quirk, each of {len(QUIRKS)} quirks and all at once; list and prefs under each; seed and mix)")
+          f"(no quirk, each of {len(QUIRKS)} quirks and all at once, and where hosts differ; list and prefs under each)")
     subprocess.run(["rm", "-rf", work])
     return 0
 
