@@ -46,7 +46,9 @@ void GatherAs(const Image& image, const OfxRectI& layer, T* out, bool premultipl
         out[0] = out[1] = out[2] = out[3] = T{};
         continue;
       }
-      const T* p = reinterpret_cast<const T*>(image.Pixel(x, y));
+      // Copied out: a host's rows may start at any byte (an odd row padding).
+      T p[4];
+      std::memcpy(p, image.Pixel(x, y), image.components * sizeof(T));
       if (image.components == 1) {
         out[0] = out[1] = out[2] = out[3] = p[0];
         continue;
@@ -74,17 +76,16 @@ void ScatterAs(const Image& image, const OfxRectI& layer, const OfxRectI& window
   const int y1 = std::max(window.y1, image.bounds.y1), y2 = std::min(window.y2, image.bounds.y2);
   for (int y = y1; y < y2; ++y) {
     for (int x = x1; x < x2; ++x) {
-      T* p = reinterpret_cast<T*>(image.Pixel(x, y));
-      if (x < layer.x1 || x >= layer.x2 || y < layer.y1 || y >= layer.y2) {
-        p[0] = p[1] = p[2] = p[3] = T{};
-        continue;
+      // Through a copy: a host's rows may start at any byte (an odd row padding).
+      char* at = image.Pixel(x, y);
+      T p[4] = {};
+      if (x >= layer.x1 && x < layer.x2 && y >= layer.y1 && y < layer.y2) {
+        if (rendered) std::memcpy(p, rendered + (static_cast<std::ptrdiff_t>(layer.y2 - 1 - y) * lw + (x - layer.x1)) * 4, sizeof p);
+        else std::memcpy(p, at, sizeof p);
+        if (image.premultiplied && !as_stored)
+          for (int c = 0; c < 3; ++c) p[c] = Premultiply(p[c], p[3]);
       }
-      if (rendered) {
-        const T* r = rendered + (static_cast<std::ptrdiff_t>(layer.y2 - 1 - y) * lw + (x - layer.x1)) * 4;
-        std::memcpy(p, r, 4 * sizeof(T));
-      }
-      if (image.premultiplied && !as_stored)
-        for (int c = 0; c < 3; ++c) p[c] = Premultiply(p[c], p[3]);
+      std::memcpy(at, p, sizeof p);
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "session/layer.h"
 
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "session/error.h"
@@ -72,10 +73,16 @@ void FillFromView(const PixelView& from, SampleType type, PF_EffectWorld* world)
       return static_cast<Value>(StoredToHost(static_cast<float>(v), type, depth));
     }
   };
+  // A host's rows may start at any byte (an odd row padding), so a pixel's
+  // samples are copied out rather than read in place.
   for (int y = 0; y < from.height; ++y) {
-    const auto* src = reinterpret_cast<const Stored*>(static_cast<const char*>(from.data) + y * from.row_bytes);
+    const char* src = static_cast<const char*>(from.data) + y * from.row_bytes;
     Pixel* row = WorldRow<Pixel>(world, y);
-    for (int x = 0; x < from.width; ++x, src += 4) row[x] = Pixel{host(src[3]), host(src[0]), host(src[1]), host(src[2])};
+    for (int x = 0; x < from.width; ++x, src += sizeof(Stored[4])) {
+      Stored s[4];
+      std::memcpy(s, src, sizeof s);
+      row[x] = Pixel{host(s[3]), host(s[0]), host(s[1]), host(s[2])};
+    }
   }
 }
 
@@ -93,13 +100,11 @@ void ReadToView(const PF_EffectWorld* world, const MutablePixelView& to, SampleT
     }
   };
   for (int y = 0; y < to.height; ++y) {
-    auto* dst = reinterpret_cast<Stored*>(static_cast<char*>(to.data) + y * to.row_bytes);
+    char* dst = static_cast<char*>(to.data) + y * to.row_bytes;
     const Pixel* row = WorldRow<Pixel>(world, y);
-    for (int x = 0; x < to.width; ++x, dst += 4) {
-      dst[0] = stored(row[x].red);
-      dst[1] = stored(row[x].green);
-      dst[2] = stored(row[x].blue);
-      dst[3] = stored(row[x].alpha);
+    for (int x = 0; x < to.width; ++x, dst += sizeof(Stored[4])) {
+      const Stored s[4] = {stored(row[x].red), stored(row[x].green), stored(row[x].blue), stored(row[x].alpha)};
+      std::memcpy(dst, s, sizeof s);
     }
   }
 }
