@@ -122,24 +122,6 @@ TEST_F(EndToEnd, FrameRangeWithKeysWritesOneFilePerFrame) {
   EXPECT_EQ(Slurp(dir_ / "alone.05.png"), Slurp(dir_ / "rain.0005.png"));  // a frame alone is the same frame
 }
 
-TEST_F(EndToEnd, SceneFileWithCompositionLights) {
-  fs::create_directory(dir_.path() / "shot");
-  Input("shot/plate.png", TypeDesc::UINT8);
-  for (const std::string name : {"lit", "dark"}) {
-    const char* on = name == "lit" ? "true" : "false";
-    std::ofstream(dir_ / ("shot/" + name)) << R"({"input": "plate.png", "output": ")" << name << R"(.png", "frame": 2,
-      "controls": {"Using": "AE Lights", "Specular": 100, "Diffuse": 60},
-      "lights": [{"type": "spot", "position": [24, 5, -80], "point_of_interest": [24, 15, 0], "intensity": 150,
-                  "color": [1, 0.9, 0.8], "cone_angle": 120, "cone_feather": 30, "enabled": )" << on << R"(},
-                 {"type": "ambient", "intensity": 20, "enabled": )" << on << "}]}";
-  }
-  // Paths in a scene are relative to its file; the command line overrides the scene.
-  Pluvane({{"render", "--scene", "shot/lit"}, {"render", "--scene", "shot/dark", "-o", "other.png"}});
-  EXPECT_FALSE(fs::exists(dir_ / "shot/dark.png"));
-  EXPECT_EQ(Read("shot/lit.png").width, kW);
-  EXPECT_FALSE(Read("shot/lit.png") == Read("other.png"));
-}
-
 // Every refusal is one line that names the real problem and, where there is
 // one, the fix; nothing is written.
 TEST(BadInput, EndsWithOneClearLineAndWritesNothing) {

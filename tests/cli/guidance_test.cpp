@@ -34,7 +34,8 @@ TEST(Messages, ASettingTheChoicesLeaveUnusedGivesOneWarning) {
                          {"render", "in.png", "-o", "c.png", "--set", "Using=AE Lights", "--set", "Light Intensity=50"},
                          {"render", "--scene", "lit.json"},
                          {"render", "--scene", "lit.json", "-o", "lit2.png", "--set", "Using=AE Lights"},
-                         {"render", "in.png", "-o", "d.png", "--set", "Light Position=10,10", "-q"}},
+                         {"render", "in.png", "-o", "d.png", "--set", "Light Position=10,10", "-q"},
+                         {"render", "in.png", "-o", "dark.png", "--set", "Using=AE Lights"}},
                         dir.path());
   for (const auto& run : r) EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(Warnings(r[0].err), (Args{"pluvane: warning: \"Light Position\" is unused while \"Light Type\" is \"Distant "
@@ -47,8 +48,10 @@ TEST(Messages, ASettingTheChoicesLeaveUnusedGivesOneWarning) {
   EXPECT_TRUE(Warnings(r[4].err).empty()) << r[4].err;
   EXPECT_EQ(r[5].err, "");  // --quiet prints nothing but errors
   for (const char* f : {"a.png", "b.png", "c.png", "lit.png", "d.png"}) EXPECT_TRUE(fs::exists(dir / f)) << f;
-  // Finding the choice that would use a setting leaves the render as it was.
+  // Finding the choice that would use a setting leaves the render as it was;
+  // the scene's light, used, lights the frame (dark.png has no light).
   EXPECT_EQ(ReadImage(dir / "a.png"), ReadImage(dir / "d.png"));
+  EXPECT_FALSE(ReadImage(dir / "dark.png") == ReadImage(dir / "lit2.png"));
 }
 
 TEST(OutputFolder, AMissingFolderIsCreatedAndTheSummarySaysSo) {
