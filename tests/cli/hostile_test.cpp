@@ -5,12 +5,14 @@
 
 #include <map>
 
+#include "cli/values.h"
 #include "media/image.h"
 #include "tests/support/cli_fixture.h"
 
 namespace {
 
 using namespace clitest;
+using pluvane::cli::ParseOutputPattern;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::ContainsRegex;
@@ -28,23 +30,29 @@ std::string PngChunk(const std::string& type, const std::string& data, uint32_t 
   return Be32(length) + type + data + Be32(c ^ 0xffffffffu);
 }
 
-// A PNG of only a header and a few bytes of data: the size is whatever the
-// header says.
-std::string PngClaiming(uint32_t width, uint32_t height) {
-  const auto chunk = [](const std::string& type, const std::string& data) {
-    return PngChunk(type, data, static_cast<uint32_t>(data.size()));
-  };
-  // 8-bit RGBA; a stored (uncompressed) zlib stream of two zero bytes.
+// An RGBA PNG whose header says width x height, holding the pixels of 8 x 6
+// (a stored zlib stream): all of them at that size, the data ending early
+// when the header claims more. With `text_claim`, a text chunk ahead of them
+// says it holds that many bytes.
+std::string Png(uint32_t width, uint32_t height, uint32_t text_claim = 0) {
+  std::string rows;
+  for (int y = 0; y < 6; ++y) rows += '\0' + std::string(32, char(40 * y));  // filter 0, 8 pixels
+  uint32_t a = 1, b = 0;
+  for (unsigned char c : rows) a = (a + c) % 65521, b = (b + a) % 65521;
+  const auto n = static_cast<uint16_t>(rows.size());
+  const std::string zlib = std::string{"\x78\x01\x01", 3} + char(n) + char(n >> 8) + char(~n) + char(~n >> 8) + rows +
+                           Be32(b << 16 | a);
+  const std::string text = "Comment" + std::string(1, '\0') + std::string(300, 'r');
   const std::string ihdr = Be32(width) + Be32(height) + std::string{8, 6, 0, 0, 0};
-  const std::string idat{"\x78\x01\x01\x02\x00\xfd\xff\x00\x00\x00\x02\x00\x01", 13};
-  return std::string{"\x89PNG\r\n\x1a\n", 8} + chunk("IHDR", ihdr) + chunk("IDAT", idat) + chunk("IEND", "");
+  return std::string{"\x89PNG\r\n\x1a\n", 8} + PngChunk("IHDR", ihdr, 13) +
+         (text_claim ? PngChunk("tEXt", text, text_claim) : "") +
+         PngChunk("IDAT", zlib, static_cast<uint32_t>(zlib.size())) + PngChunk("IEND", "", 0);
 }
 
 // An OpenEXR file of only its header and its table of chunk offsets, which
 // point past the end of the file: a half-float RGBA layer of width x height
-// in DWAB chunks of 256 rows. With `comment_bytes`, the header ends early in
-// a comment said to be that long.
-std::string ExrClaiming(int width, int height, uint32_t comment_bytes = 0) {
+// in DWAB chunks of 256 rows.
+std::string ExrClaiming(int width, int height) {
   const auto le32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
   const auto attribute = [&](const std::string& name, const std::string& type, const std::string& value) {
     return name + '\0' + type + '\0' + le32(static_cast<uint32_t>(value.size())) + value;
@@ -62,7 +70,6 @@ std::string ExrClaiming(int width, int height, uint32_t comment_bytes = 0) {
                      attribute("pixelAspectRatio", "float", one) +
                      attribute("screenWindowCenter", "v2f", std::string(8, '\0')) +
                      attribute("screenWindowWidth", "float", one);
-  if (comment_bytes) return file + "comments" + '\0' + "string" + '\0' + le32(comment_bytes) + "rain";
   file += '\0';
   const int chunks = (height + 255) / 256;
   const uint64_t end = file.size() + 8 * static_cast<uint64_t>(chunks);
@@ -80,11 +87,12 @@ std::string Y4mClaiming(int width, int height) {
 
 TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
   TempDir dir;
-  std::ofstream(dir / "wide.png", std::ios::binary) << PngClaiming(100000, 100000);
-  std::ofstream(dir / "large.png", std::ios::binary) << PngClaiming(9000, 9000);
+  std::ofstream(dir / "wide.png", std::ios::binary) << Png(100000, 100000);
+  std::ofstream(dir / "large.png", std::ios::binary) << Png(9000, 9000);
   std::ofstream(dir / "wide.mkv", std::ios::binary) << Y4mClaiming(100000, 100000);
   std::ofstream(dir / "large.mkv", std::ios::binary) << Y4mClaiming(9000, 9000);
-  std::ofstream(dir / "frame.0001.png", std::ios::binary) << PngClaiming(9000, 9000);
+  std::ofstream(dir / "frame.0001.png", std::ios::binary) << Png(9000, 9000);
+  WritePattern(dir / "small.png", TypeDesc::UINT8, 4, 48, 30);  // 0.00144 megapixels
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{"wide.png", "-o", "o.png"}, "'wide.png' is 100000x100000; layers may be at most 30000 pixels on a side"},
       // 81 megapixels against the default of 40: the message says how to allow it.
@@ -95,13 +103,11 @@ TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
       {{"frame.####.png", "-o", "o.####.png"}, "is 9000x9000 (81 megapixels)"},
       {{"large.png", "-o", "o.png", "--max-megapixels", "0"}, "--max-megapixels 0 is out of range"},
       {{"large.png", "-o", "o.png", "--max-megapixels", "901"}, "at most 900"},
+      // The limit is the user's: a lower one refuses a small file (a higher one: the fuzz inputs below).
+      {{"small.png", "-o", "o.png", "--max-megapixels", "0.001"}, "more than the limit of 0.001 megapixels"},
   };
   std::vector<Process> runs;
-  for (const auto& c : cases) {
-    std::vector<std::string> args{"render"};
-    args.insert(args.end(), c.first.begin(), c.first.end());
-    runs.push_back(Start(args, dir.path()));
-  }
+  for (const auto& c : cases) runs.push_back(Start(Cat({"render"}, c.first), dir.path()));
   for (size_t i = 0; i < runs.size(); ++i) {
     SCOPED_TRACE(cases[i].second);
     const Process r = Finish(runs[i]);
@@ -109,22 +115,21 @@ TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
     EXPECT_THAT(r.err, MatchesRegex("pluvane: error: [^\n]*\n"));
     EXPECT_THAT(r.err, HasSubstr(cases[i].second));
   }
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"frame.0001.png", "large.mkv", "large.png", "wide.mkv", "wide.png"}));
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"frame.0001.png", "large.mkv", "large.png", "small.png", "wide.mkv", "wide.png"}));
 }
 
 // A header claiming 8000 x 5000 (40 megapixels, within the default limit)
 // over data that ends right after it: a clear error, at every render depth,
 // found before the memory of the claimed layer is taken (a single RGBA copy of
-// it as floats is 640 MB). Likewise a header attribute said to hold 1.5 GB in
-// a file of a few hundred bytes. The program's own peak resident size stays
+// it as floats is 640 MB). (A header attribute claiming more than the file
+// holds: the fuzz input found-huge-exr-attribute.) The program's own peak resident size stays
 // under 200 MB, which includes starting up with OpenImageIO loaded, and within
 // 100 MB of what it takes to render a small file; with AddressSanitizer (whose
 // shadow memory alone takes most of 200 MB) only the second holds.
 TEST(HostileFiles, DataEndingEarlyIsFoundBeforeTheClaimedLayerIsAllocated) {
   TempDir dir;
   std::ofstream(dir / "cut.exr", std::ios::binary) << ExrClaiming(8000, 5000);
-  std::ofstream(dir / "cut.png", std::ios::binary) << PngClaiming(8000, 5000);
-  std::ofstream(dir / "comment.exr", std::ios::binary) << ExrClaiming(64, 64, 1500000000u);
+  std::ofstream(dir / "cut.png", std::ios::binary) << Png(8000, 5000);
   WritePattern(dir / "small.exr", TypeDesc::HALF, 4, 64, 64);
   const Process small = Finish(Start({"render", "small.exr", "-o", "small.png", "--depth", "16"}, dir.path()));
   ASSERT_EQ(small.code, 0) << small.err;
@@ -133,7 +138,7 @@ TEST(HostileFiles, DataEndingEarlyIsFoundBeforeTheClaimedLayerIsAllocated) {
 #else
   const long most_kb = std::min(small.max_rss_kb + 100 * 1024, 200L * 1024);
 #endif
-  for (const char* input : {"cut.exr", "cut.png", "comment.exr"}) {
+  for (const char* input : {"cut.exr", "cut.png"}) {
     const char* depths[] = {"8", "16", "32"};
     std::vector<std::vector<std::string>> renders;
     for (const char* depth : depths) renders.push_back({"render", input, "-o", "out.png", "--depth", depth});
@@ -147,19 +152,7 @@ TEST(HostileFiles, DataEndingEarlyIsFoundBeforeTheClaimedLayerIsAllocated) {
                                         << small.max_rss_kb / 1024 << " MB";
     }
   }
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"comment.exr", "cut.exr", "cut.png", "small.exr", "small.png"}));
-}
-
-TEST(HostileFiles, TheLayerLimitIsTheUsers) {
-  TempDir dir;
-  WritePattern(dir / "in.png", TypeDesc::UINT8, 4, 48, 30);  // 0.00144 megapixels
-  const auto r = RunAll({{"render", "in.png", "-o", "low.png", "--max-megapixels", "0.001"},
-                         {"render", "in.png", "-o", "fits.png", "--max-megapixels", "0.002"}},
-                        dir.path());
-  EXPECT_EQ(r[0].code, 2);
-  EXPECT_THAT(r[0].err, HasSubstr("more than the limit of 0.001 megapixels"));
-  EXPECT_EQ(r[1].code, 0) << r[1].err;
-  EXPECT_EQ(ReadImage(dir / "fits.png").width, 48);
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"cut.exr", "cut.png", "small.exr", "small.png"}));
 }
 
 TEST(HostileFiles, NanAndInfinityInAFloatImageBecomeDefinedValues) {
@@ -194,20 +187,6 @@ TEST(HostileFiles, NanAndInfinityInAFloatImageBecomeDefinedValues) {
   EXPECT_TRUE(std::all_of(rain.samples.begin(), rain.samples.end(), [](float v) { return std::isfinite(v); }));
 }
 
-// An 8 x 6 RGBA PNG whose pixels are all there (a stored zlib stream), with a
-// text chunk ahead of them that says it holds `text_claim` bytes.
-std::string PngWithText(uint32_t text_claim) {
-  std::string rows;
-  for (int y = 0; y < 6; ++y) rows += '\0' + std::string(32, char(40 * y));  // filter 0, 8 pixels
-  uint32_t a = 1, b = 0;
-  for (unsigned char c : rows) a = (a + c) % 65521, b = (b + a) % 65521;
-  const auto n = static_cast<uint16_t>(rows.size());
-  const std::string zlib = std::string{"\x78\x01\x01", 3} + char(n) + char(n >> 8) + char(~n) + char(~n >> 8) + rows +
-                           Be32(b << 16 | a);
-  const std::string text = "Comment" + std::string(1, '\0') + std::string(300, 'r');
-  return std::string{"\x89PNG\r\n\x1a\n", 8} + PngChunk("IHDR", Be32(8) + Be32(6) + std::string{8, 6, 0, 0, 0}, 13) +
-         PngChunk("tEXt", text, text_claim) + PngChunk("IDAT", zlib, static_cast<uint32_t>(zlib.size())) + PngChunk("IEND", "", 0);
-}
 
 // What a render of a hostile input may cost: the peak resident size of a
 // render of a small valid file, 200 MB, and, when the input held real pixels,
@@ -233,16 +212,14 @@ long long HeaderPixels(const std::string& path) {
   }
 }
 
-// The two files the long fuzz runs found. A 500-byte PNG whose text chunk
-// claims 2 GB took 2 GB and 14 s to refuse; now the claim is held against the
-// file's size first, and the refusal costs what a small file's render does,
-// whatever the layer limit. A clip whose colour tags hold numbers FFmpeg has no
-// name for (181) was undefined behaviour; now it reads as a clip that names
-// none.
-TEST(HostileFiles, TheFuzzersFindingsAreRefusedCheaplyOrReadAsUntagged) {
+// A 500-byte PNG whose text chunk claims 2 GB (a long fuzz run's finding)
+// took 2 GB and 14 s to refuse; now the claim is held against the file's size
+// first, and the refusal costs what a small file's render does, whatever the
+// layer limit.
+TEST(HostileFiles, AnOversizedTextChunkIsRefusedCheaply) {
   TempDir dir;
-  std::ofstream(dir / "text.png", std::ios::binary) << PngWithText(0x7ff00000u);
-  std::ofstream(dir / "fine.png", std::ios::binary) << PngWithText(308);
+  std::ofstream(dir / "text.png", std::ios::binary) << Png(8, 6, 0x7ff00000u);
+  std::ofstream(dir / "fine.png", std::ios::binary) << Png(8, 6, 308);
   const auto runs = RunAll({{"render", "fine.png", "-o", "fine-out.png"},
                             {"render", "text.png", "-o", "out.png"},
                             {"render", "text.png", "-o", "out.png", "--max-megapixels", "4"}},
@@ -255,31 +232,6 @@ TEST(HostileFiles, TheFuzzersFindingsAreRefusedCheaplyOrReadAsUntagged) {
                            "2146435072 bytes, more than the file holds); the file may be damaged or truncated\n");
     EXPECT_LT(runs[i].max_rss_kb, MostKb(runs[0].max_rss_kb, 0));
   }
-
-  // Matroska's colour elements (matrix, transfer, primaries: ids 55B1, 55BA,
-  // 55BB, one byte each) set to 181, and to 2, unnamed.
-  Ffmpeg("-f lavfi -i testsrc2=s=64x48:r=25:d=0.2 -c:v ffv1 -pix_fmt yuv420p -colorspace bt709 -color_trc bt709 "
-         "-color_primaries bt709 " + dir / "tagged.mkv");
-  std::string clip = Slurp(dir / "tagged.mkv");
-  const auto retag = [&](char value) {
-    std::string out = clip;
-    int found = 0;
-    for (const char* id : {"\x55\xb1\x81", "\x55\xba\x81", "\x55\xbb\x81"}) {
-      const size_t at = out.find(id);
-      if (at == std::string::npos) continue;
-      out[at + 3] = value;
-      ++found;
-    }
-    EXPECT_EQ(found, 3) << "the clip's colour elements were not found";
-    return out;
-  };
-  std::ofstream(dir / "unknown.mkv", std::ios::binary) << retag(char(181));
-  std::ofstream(dir / "unnamed.mkv", std::ios::binary) << retag(char(2));
-  const auto clips = RunAll({{"render", "unknown.mkv", "-o", "unknown.png"}, {"render", "unnamed.mkv", "-o", "unnamed.png"}},
-                            dir.path());
-  ASSERT_EQ(clips[0].code, 0) << clips[0].err;
-  ASSERT_EQ(clips[1].code, 0) << clips[1].err;
-  EXPECT_EQ(Slurp(dir / "unknown.png"), Slurp(dir / "unnamed.png"));
 }
 
 // Every image and video input of the fuzz corpora (the seeds, what long fuzz
@@ -361,32 +313,13 @@ TEST(HostileFiles, EveryFuzzInputRendersOrFailsWithinBoundedMemoryAndTime) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-// Every file in `dir` is a whole frame of the render, numbered from 0 up to
-// (not including) the frame named in the error; nothing else is left.
-void ExpectWholeFramesBefore(const TempDir& dir, const std::string& folder, const std::string& err, int width) {
-  // The error names the frame it could not write: "cannot write '…/f.NNNN.png'".
-  const auto quote = err.find("cannot write '");
-  const auto end = quote == std::string::npos ? quote : err.find(".png'", quote);
-  ASSERT_TRUE(end != std::string::npos && end >= quote + 20 && err.compare(end - 6, 2, "f.") == 0 &&
-              std::all_of(err.begin() + static_cast<long>(end) - 4, err.begin() + static_cast<long>(end),
-                          [](char c) { return c >= '0' && c <= '9'; }))
-      << err;
-  const int failed = std::stoi(err.substr(end - 4, 4));
-  std::vector<std::string> expected;
-  for (int f = 0; f < failed; ++f) expected.push_back("f." + std::string(4 - std::to_string(f).size(), '0') +
-                                                      std::to_string(f) + ".png");
+// The sorted names of the files in `folder`.
+std::vector<std::string> Names(const fs::path& folder) {
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir / folder)) names.push_back(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, expected);
-  for (const auto& name : names) EXPECT_EQ(ReadImage(dir / (folder + "/" + name)).width, width) << name;
+  return names;
 }
-
-}  // namespace
 
 TEST(HostileDisks, AFullDiskEndsTheRangeWithOneLineAndOnlyWholeFrames) {
   TempDir dir;
@@ -396,28 +329,14 @@ TEST(HostileDisks, AFullDiskEndsTheRangeWithOneLineAndOnlyWholeFrames) {
   if (testsupport::RunShell(mount, testsupport::kQuickSeconds).code != 0) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
   const Process r = Finish(Start({"render", "in.png", "-o", "small/f.####.png", "--frames", "0-99"}, dir.path()));
   EXPECT_EQ(r.code, 2);
-  EXPECT_THAT(r.err, MatchesRegex("pluvane: error: cannot write '[^\n]*' \\(No space left on device\\)[^\n]*\n"));
-  ExpectWholeFramesBefore(dir, "small", r.err, 160);
+  EXPECT_THAT(r.err, MatchesRegex("pluvane: error: cannot write 'small/f\\.[0-9]{4}\\.png' \\(No space left on device\\)[^\n]*\n"));
+  // Whole frames numbered from 0 up to the one the error names; nothing else.
+  const int failed = std::atoi(r.err.c_str() + r.err.find("small/f.") + 8);
+  std::vector<std::string> expected;
+  for (int f = 0; f < failed; ++f) expected.push_back(ParseOutputPattern("f.####.png").FileFor(f));
+  EXPECT_EQ(Names(dir / "small"), expected);
+  for (const auto& name : expected) EXPECT_EQ(ReadImage(dir / ("small/" + name)).width, 160) << name;
   EXPECT_EQ(testsupport::RunShell("umount '" + (dir / "small") + "'", testsupport::kQuickSeconds).code, 0);
-}
-
-TEST(HostileDisks, AFolderRemovedMidRangeEndsWithOneLine) {
-  TempDir dir;
-  WritePattern(dir / "in.png", TypeDesc::UINT8, 4, 64, 40);
-  fs::create_directory(dir / "out");
-  const Process run = Start({"render", "in.png", "-o", "out/f.####.png", "--frames", "0-99999"}, dir.path());
-  while (!fs::exists(dir / "out/f.0001.png")) {
-    ASSERT_EQ(waitpid(run.pid, nullptr, WNOHANG), 0) << "pluvane ended before the folder was removed";
-    usleep(2000);
-  }
-  // The program may write its next frame while the folder is being emptied:
-  // remove until the folder is gone.
-  for (std::error_code ec; fs::exists(dir / "out");) fs::remove_all(dir / "out", ec);
-  const Process r = Finish(run);
-  EXPECT_EQ(r.code, 2);
-  EXPECT_THAT(r.err, MatchesRegex("pluvane: error: cannot write 'out/f\\.[0-9]{4}\\.png' [^\n]*\n"));
-  EXPECT_FALSE(fs::exists(dir / "out"));  // not made again, and nothing written elsewhere
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"in.png"}));
 }
 
 // Two renders with different settings writing one output pattern at the same
@@ -442,15 +361,14 @@ TEST(HostileDisks, TwoRendersWritingOnePatternAtOnceLeaveOnlyWholeFrames) {
 
   ASSERT_NE(Slurp(dir / "a/f.29.png"), Slurp(dir / "b/f.29.png")) << "the two settings must give different frames";
 
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir / "both")) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
   std::vector<std::string> expected;
-  for (int f = 0; f < 30; ++f) expected.push_back("f." + std::string(f < 10 ? "0" : "") + std::to_string(f) + ".png");
-  EXPECT_EQ(names, expected);
+  for (int f = 0; f < 30; ++f) expected.push_back(ParseOutputPattern("f.##.png").FileFor(f));
+  EXPECT_EQ(Names(dir / "both"), expected);
   for (const auto& name : expected) {
     const std::string bytes = Slurp(dir / ("both/" + name));
     const bool is_a = bytes == Slurp(dir / ("a/" + name)), is_b = bytes == Slurp(dir / ("b/" + name));
     EXPECT_TRUE(is_a || is_b) << name << " is neither render's frame";
   }
 }
+
+}  // namespace

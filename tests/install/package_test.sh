@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package: CPack makes pluvane_<version>_amd64.deb from the build
 # tree (into a temporary folder); it holds every installed file, lintian finds
-# no error in it, and unpacked with dpkg -x it runs from there. With CI=true
+# no error in it, and unpacked with dpkg -x anywhere it runs from there. With CI=true
 # (as CI sets it) it is also installed with apt, checked (the program, the
 # filter in melt) and purged again, leaving none of its files.
 #   tests/install/package_test.sh BUILD_DIR
@@ -62,18 +62,27 @@ limited 300 lintian --tag-display-limit 0 "$DEB" >"$T/lintian" 2>&1 || true
 cat "$T/lintian"
 ! grep -q '^E:' "$T/lintian" || fail "lintian found errors"
 
-# Unpacked, it runs from where it lies.
+# Unpacked anywhere, it runs from where it lies with nothing set: the program
+# finds its module and media library beside itself (the build tree's are
+# still there as a fallback, so success alone would not tell) and renders the
+# build's frame, and ffmpeg finds the filter through FREI0R_PATH, as a
+# prefix other than the hosts' own needs.
 dpkg -x "$DEB" "$T/root"
-R=$T/root/usr/bin/pluvane
+R=$T/root/usr
 CLEAN=(env -i PATH=/usr/bin:/bin HOME="$T")
-about=$(limited 60 "${CLEAN[@]}" "$R" about)
-[[ $about == *Pluvane* ]] || fail "usr/bin/pluvane about printed '$about'"
+! readelf -d "$R/bin/pluvane" | grep -q -E 'RPATH|RUNPATH' || fail "the packaged program keeps a library path"
+[[ $(limited 60 "${CLEAN[@]}" "$R/bin/pluvane" about) == *Pluvane* ]] || fail "usr/bin/pluvane about failed"
 limited 60 ffmpeg -v error -f lavfi -i testsrc=s=160x90 -frames:v 1 "$T/in.png"
-limited 120 "${CLEAN[@]}" LD_DEBUG=files "$R" render "$T/in.png" -o "$T/out.tif" --frame 2 -q 2>"$T/loads" ||
+limited 120 "${CLEAN[@]}" LD_DEBUG=files "$R/bin/pluvane" render "$T/in.png" -o "$T/out.tif" --frame 2 -q 2>"$T/loads" ||
   { cat "$T/loads" >&2; fail "the unpacked program could not render a still"; }
-grep -q "file=$T/root/usr/lib/pluvane/pluvane_effect.so " "$T/loads" || fail "the unpacked program loaded another effect module"
+for lib in pluvane_effect.so pluvane_media_io.so; do
+  grep -q "file=$R/lib/pluvane/$lib " "$T/loads" || fail "the unpacked program did not load $R/lib/pluvane/$lib"
+done
 limited 120 "$BUILD/pluvane" render "$T/in.png" -o "$T/built.tif" --frame 2 -q
 cmp "$T/out.tif" "$T/built.tif" || fail "the packaged program renders another frame than the build's"
+limited 120 "${CLEAN[@]}" FREI0R_PATH="$R/lib/frei0r-1" ffmpeg -v error -f lavfi -i testsrc=s=160x90:r=25 -frames:v 2 \
+  -vf "frei0r=pluvane:ms|25|0.4" -f framemd5 "$T/frei0r.md5" || fail "ffmpeg did not run the packaged frei0r filter"
+[[ $(grep -c '^0,' "$T/frei0r.md5") -eq 2 ]] || fail "ffmpeg gave no frames through the packaged filter"
 
 if [[ ${CI:-} != true ]]; then
   echo "package_test: passed (CI unset: apt install and removal not tried)"

@@ -180,13 +180,4 @@ TEST_F(OutputFormats, DpxReadsBackToTheSameCodes) {
   EXPECT_EQ(rgb("back.0003.png", TypeDesc::UINT16, nullptr), rgb("d16.0003.png", TypeDesc::UINT16, nullptr));
 }
 
-// An extension pluvane does not write is refused with the list of those it does.
-TEST_F(OutputFormats, UnknownExtensionGetsTheList) {
-  const Process r = Finish(Start({"render", "still.png", "-o", "rain.xyz"}, dir_->path()));
-  EXPECT_NE(r.code, 0);
-  EXPECT_THAT(r.err, HasSubstr(".gif, .webp, .apng"));
-  EXPECT_THAT(r.err, HasSubstr(".webm (VP9)"));
-  EXPECT_THAT(r.err, HasSubstr(".dpx"));
-}
-
 }  // namespace

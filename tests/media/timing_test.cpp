@@ -13,14 +13,10 @@
 // on), a round trip through .mov and .mp4 comes back within 2 codes at SD and
 // HD sizes, and an image output keeps its input's colour space.
 #include "tests/support/cli_fixture.h"
-#include "media/error.h"
-#include "media/video.h"
 
 namespace {
 
 using namespace clitest;
-using pluvane::media::FileImage;
-using pluvane::media::VideoReader;
 using testing::HasSubstr;
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -230,20 +226,6 @@ TEST_F(Timing, AnotherRateKeepsDurationAndAudio) {
   EXPECT_EQ(StreamEntry(At("ntsc24.mp4"), "v:0", "nb_frames"), "96");
   EXPECT_NEAR(Duration("ntsc24.mp4", "v:0"), 4.0, 1e-3);
   EXPECT_NEAR(Duration("ntsc24.mp4", "a:0"), 4.0, kAudioPacket + 0.002);
-}
-
-// Frames read in an order that seeks back and far ahead are the frames
-// ffmpeg decodes at those places of the clip's presentation order.
-TEST_F(Timing, ReaderSeeksExactlyInClipsWithGapsOrJitter) {
-  for (const char* clip : {"gap.mp4", "late.mkv"}) {
-    VideoReader reader(At(clip));
-    const auto source = FfmpegFrames(At(clip), 160, 90);
-    ASSERT_EQ(reader.info().frames, static_cast<long long>(source.size())) << clip;
-    EXPECT_EQ(reader.info().variable_rate, std::string(clip) == "late.mkv") << clip;
-    for (long long n : {100LL, 3LL, 64LL, 63LL, 0LL, static_cast<long long>(source.size()) - 1, 11LL, 99LL})
-      EXPECT_LE(MaxDiff(Bytes(reader.Read(n).rgba), source[static_cast<size_t>(n)]), 2) << clip << " frame " << n;
-    EXPECT_THROW(reader.Read(static_cast<long long>(source.size())), pluvane::media::Error);
-  }
 }
 
 // The largest difference, in 8-bit codes (16-bit samples rounded to them),

@@ -3,23 +3,14 @@
 // OpenImageIO itself (not through the code under test).
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <OpenImageIO/imageio.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "tests/support/run_program.h"
 
@@ -95,16 +86,12 @@ std::string ErrorOf(F&& f) {
 
 inline std::string Slurp(const std::string& path) { return testsupport::ReadAll(path); }
 
-// A run of `pluvane`. Its stdout and stderr go to files outside its folder so
-// that they never show up among the files a test looks at. It runs in a
-// process group of its own under a time limit (run_program.h).
-struct Process {
+// A run of `pluvane`, in a process group of its own under a time limit
+// (run_program.h). Its stdout and stderr go to files outside its folder, so
+// that they never show up among the files a test looks at.
+struct Process : testsupport::Ended {
   pid_t pid = -1;
-  std::string log;
-  int code = -1;
-  std::string out, err;
-  long max_rss_kb = 0;  // the program's own peak resident size
-  double cpu_seconds = 0;
+  std::string log, out, err;
   testsupport::Started run;
 };
 
@@ -112,7 +99,7 @@ inline Process Start(const std::vector<std::string>& args, const fs::path& cwd,
                      int limit_seconds = testsupport::kProgramSeconds) {
   static int counter = 0;
   Process r;
-  r.log = (fs::temp_directory_path() / ("pluvane-run-" + std::to_string(getpid()) + "-" + std::to_string(++counter)));
+  r.log = fs::temp_directory_path() / ("pluvane-run-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
   testsupport::Launch l;
   l.argv = {std::getenv("PLUVANE_CLI") ? std::getenv("PLUVANE_CLI") : PLUVANE_CLI_PATH};
   l.argv.insert(l.argv.end(), args.begin(), args.end());
@@ -128,10 +115,7 @@ inline Process Start(const std::vector<std::string>& args, const fs::path& cwd,
 }
 
 inline Process Finish(Process r) {
-  const testsupport::Ended e = testsupport::Wait(r.run);
-  r.code = e.code;
-  r.max_rss_kb = e.max_rss_kb;
-  r.cpu_seconds = e.cpu_seconds;
+  static_cast<testsupport::Ended&>(r) = testsupport::Wait(r.run);
   r.out = Slurp(r.log + ".out");
   r.err = Slurp(r.log + ".err");
   fs::remove(r.log + ".out");
