@@ -47,7 +47,7 @@ changelog_version=$(dpkg-deb --fsys-tarfile "$DEB" | tar -xO ./usr/share/doc/plu
 
 # Every installed file.
 dpkg-deb --contents "$DEB" | awk '{print $6}' >"$T/contents"
-for f in usr/bin/pluvane usr/lib/pluvane/pluvane_effect.so usr/lib/pluvane/pluvane_media_io.so \
+for f in usr/bin/pluvane usr/lib/pluvane/pluvane_effect.so usr/lib/pluvane/pluvane_image_io.so usr/lib/pluvane/pluvane_video_io.so \
          usr/lib/frei0r-1/pluvane.so usr/share/kdenlive/effects/frei0r_pluvane.xml \
          usr/share/shotcut/qml/filters/pluvane/meta.qml usr/share/shotcut/qml/filters/pluvane/ui.qml \
          usr/OFX/Plugins/pluvane.ofx.bundle/Contents/Linux-x86-64/pluvane.ofx usr/share/man/man1/pluvane.1.gz \
