@@ -166,7 +166,7 @@ double RunPipeline(RenderPlan& plan, session::Session& effect, PF_EffectWorld* i
     if (!still) pipeline.NextInput(f, input);
     if (plan.matte && plan.matte->kind != Footage::Kind::kStill) effect.SetMatte(MatteFrame(plan, plan.matte->Read(f)));
     // A fresh output buffer per frame, as a host hands out.
-    auto output = effect.NewWorld(plan.depth);
+    auto output = effect.NewOutputWorld(plan.depth);
     const auto t0 = std::chrono::steady_clock::now();
     const PF_Err e = effect.RenderFrame(f, input, output.get());
     summary.frame_ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());

@@ -23,7 +23,7 @@ for t in scene values image video entry; do
     "$CORPUS/$t" >"$PROFILES/$t.log" 2>&1 || { echo "fuzz_$t failed on its corpus:"; tail -20 "$PROFILES/$t.log"; exit 1; }
   objects+=(-object "$BUILD/fuzz/fuzz_$t")
 done
-objects+=(-object "$BUILD/pluvane_media_io.so")
+objects+=(-object "$BUILD/pluvane_image_io.so" -object "$BUILD/pluvane_video_io.so")
 llvm-profdata-14 merge -sparse "$PROFILES"/*.profraw -o "$PROFILES/all.profdata"
 # Only media/ and session/: by the path each file was compiled under, which
 # may be relative (ccache's base folder) or absolute.

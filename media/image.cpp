@@ -132,7 +132,7 @@ FileImage ReadImageFile(const std::string& path) {
     png->color_space = "sRGB";  // a plain PNG (no gAMA, cHRM or iCCP chunk) is sRGB
     return std::move(*png);
   }
-  return MediaLibrary().read_image(path);
+  return ImageLibrary().read_image(path);
 }
 
 ImageHeader ReadImageHeader(const std::string& path) {
@@ -140,12 +140,12 @@ ImageHeader ReadImageHeader(const std::string& path) {
   if (auto png = ReadPlainPngHeader(path)) {
     return *png;
   }
-  return MediaLibrary().read_header(path);
+  return ImageLibrary().read_header(path);
 }
 
 void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp_path) {
   if (format != FileFormat::kPng || (image.type != SampleType::kUInt8 && image.type != SampleType::kUInt16)) {
-    MediaLibrary().write_image(path, image, format, temp_path);
+    ImageLibrary().write_image(path, image, format, temp_path);
     return;
   }
   TempFile temp{temp_path};

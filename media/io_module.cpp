@@ -10,8 +10,11 @@
 #include "media/error.h"
 #include "media/layer_limits.h"
 
-#ifndef PLUVANE_MEDIA_IO_PATH
-#define PLUVANE_MEDIA_IO_PATH "pluvane_media_io.so"
+#ifndef PLUVANE_IMAGE_IO_PATH
+#define PLUVANE_IMAGE_IO_PATH "pluvane_image_io.so"
+#endif
+#ifndef PLUVANE_VIDEO_IO_PATH
+#define PLUVANE_VIDEO_IO_PATH "pluvane_video_io.so"
 #endif
 
 namespace fs = std::filesystem;
@@ -19,9 +22,10 @@ namespace fs = std::filesystem;
 namespace pluvane::media {
 namespace {
 
-constexpr const char* kLibraryName = "pluvane_media_io.so";
-
-const MediaIo* Load() {
+// Loads the library called NAME in messages from FILE and returns what its
+// entry point ENTRY_NAME gives.
+template <typename Table>
+const Table* Load(const char* name, const char* file, const char* build_path, const char* entry_name) {
   std::vector<std::string> tried;
   char exe[PATH_MAX] = {};
   const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
@@ -29,10 +33,10 @@ const MediaIo* Load() {
     // Beside the program in a build tree; in the private folder of an
     // installation (PREFIX/bin/pluvane, PREFIX/lib/pluvane/).
     const fs::path dir = fs::path(std::string(exe, static_cast<size_t>(n))).parent_path();
-    tried.push_back((dir / kLibraryName).string());
-    tried.push_back((dir.parent_path() / "lib" / "pluvane" / kLibraryName).string());
+    tried.push_back((dir / file).string());
+    tried.push_back((dir.parent_path() / "lib" / "pluvane" / file).string());
   }
-  tried.push_back(PLUVANE_MEDIA_IO_PATH);
+  tried.push_back(build_path);
   std::string why;
   for (const std::string& path : tried) {
     std::error_code ec;
@@ -44,21 +48,33 @@ const MediaIo* Load() {
       why = e ? e : "unknown error";
       continue;
     }
-    using Entry = const MediaIo* (*)();
-    if (auto entry = reinterpret_cast<Entry>(::dlsym(handle, "pluvane_media_io"))) return entry();
+    using Entry = const Table* (*)();
+    if (auto entry = reinterpret_cast<Entry>(::dlsym(handle, entry_name))) return entry();
     why = path + " has no entry point";
   }
-  throw LibraryError("cannot load pluvane's image and video library " + std::string(kLibraryName) +
+  throw LibraryError("cannot load pluvane's " + std::string(name) + " " + file +
                      (why.empty() ? " (not found next to the program nor in ../lib/pluvane/)" : " (" + why + ")") +
                      "; reinstall pluvane with the library next to the program");
 }
 
 }  // namespace
 
-const MediaIo& MediaLibrary() {
+const ImageIo& ImageLibrary() {
   static std::once_flag once;
-  static const MediaIo* io = nullptr;
-  std::call_once(once, [] { io = Load(); });
+  static const ImageIo* io = nullptr;
+  std::call_once(once, [] {
+    io = Load<ImageIo>("image library", "pluvane_image_io.so", PLUVANE_IMAGE_IO_PATH, "pluvane_image_io");
+  });
+  io->set_max_layer_megapixels(MaxLayerMegapixels());
+  return *io;
+}
+
+const VideoIo& VideoLibrary() {
+  static std::once_flag once;
+  static const VideoIo* io = nullptr;
+  std::call_once(once, [] {
+    io = Load<VideoIo>("video library", "pluvane_video_io.so", PLUVANE_VIDEO_IO_PATH, "pluvane_video_io");
+  });
   io->set_max_layer_megapixels(MaxLayerMegapixels());
   return *io;
 }

@@ -1,11 +1,13 @@
-// The file handling that needs OpenImageIO and FFmpeg lives in a shared
-// library of its own, pluvane_media_io.so, loaded the first time a command
-// needs it. Those libraries pull in some 260 shared objects; a command that
-// never touches them (about, list, --help, a render from and to PNG) starts
-// without loading any of them.
+// The file handling that needs OpenImageIO or FFmpeg lives in two shared
+// libraries of our own, each loaded the first time a command needs it:
+// pluvane_image_io.so (OpenImageIO: TIFF, OpenEXR, JPEG, unusual PNG files)
+// and pluvane_video_io.so (FFmpeg and zimg: video files). Those libraries pull
+// in some 260 shared objects, and OpenImageIO's alone hold some 120 MiB once
+// loaded; a command that never touches them (about, list, --help, a render
+// from and to PNG) loads neither, and a clip in, a clip out loads only FFmpeg.
 //
 // Both sides are built together from this tree with the same compiler, so the
-// table below passes C++ types; only the entry point has C linkage.
+// tables below pass C++ types; only the entry points have C linkage.
 #pragma once
 
 #include <cstdint>
@@ -33,22 +35,27 @@ struct VideoWriter::Impl {
   virtual long long Finish() = 0;
 };
 
-// What the library provides; the functions throw Error as their counterparts
-// in image.h and video.h describe.
-struct MediaIo {
+// What each library provides; the functions throw Error as their
+// counterparts in image.h and video.h describe. Each library has its own copy
+// of the layer size limit (layer_limits.h); the program passes its own on
+// whenever it hands the library work.
+struct ImageIo {
   FileImage (*read_image)(const std::string& path);
   ImageHeader (*read_header)(const std::string& path);
   void (*write_image)(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp);
-  std::unique_ptr<VideoReader::Impl> (*open_video)(const std::string& path);
-  std::unique_ptr<VideoWriter::Impl> (*create_video)(const VideoSettings& settings);
-  // The library has its own copy of the layer size limit (layer_limits.h);
-  // the program passes its own on when it loads the library.
   void (*set_max_layer_megapixels)(double megapixels);
 };
 
-// The library, loaded on the first call (from the program's folder, else from
-// where the build put it). Error when it cannot be loaded.
-const MediaIo& MediaLibrary();
+struct VideoIo {
+  std::unique_ptr<VideoReader::Impl> (*open_video)(const std::string& path);
+  std::unique_ptr<VideoWriter::Impl> (*create_video)(const VideoSettings& settings);
+  void (*set_max_layer_megapixels)(double megapixels);
+};
+
+// The libraries, each loaded on its first call (from the program's folder,
+// else from where the build put it). LibraryError when one cannot be loaded.
+const ImageIo& ImageLibrary();
+const VideoIo& VideoLibrary();
 
 // The implementations inside the library.
 FileImage OiioReadImageFile(const std::string& path);
@@ -59,5 +66,6 @@ std::unique_ptr<VideoWriter::Impl> CreateVideoFile(const VideoSettings& settings
 
 }  // namespace pluvane::media
 
-// The library's one exported symbol.
-extern "C" const pluvane::media::MediaIo* pluvane_media_io();
+// Each library's one exported symbol.
+extern "C" const pluvane::media::ImageIo* pluvane_image_io();
+extern "C" const pluvane::media::VideoIo* pluvane_video_io();

@@ -63,7 +63,7 @@ SampleType VideoSampleType(VideoCodec codec, int render_bits) {
 }
 
 
-VideoReader::VideoReader(const std::string& path) : impl_(MediaLibrary().open_video(path)) {}
+VideoReader::VideoReader(const std::string& path) : impl_(VideoLibrary().open_video(path)) {}
 VideoReader::~VideoReader() = default;
 const VideoInfo& VideoReader::info() const { return impl_->info(); }
 FileImage VideoReader::Read(long long frame, std::vector<float> reuse) {
@@ -81,7 +81,7 @@ FileImage VideoReader::Read(long long frame, std::vector<float> reuse) {
 
 void VideoReader::Read(long long frame, PackedFrame& into) { impl_->Read(frame, into); }
 
-VideoWriter::VideoWriter(const VideoSettings& settings) : impl_(MediaLibrary().create_video(settings)) {}
+VideoWriter::VideoWriter(const VideoSettings& settings) : impl_(VideoLibrary().create_video(settings)) {}
 VideoWriter::~VideoWriter() = default;
 int VideoWriter::width() const { return impl_->width(); }
 int VideoWriter::height() const { return impl_->height(); }

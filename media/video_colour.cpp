@@ -204,17 +204,26 @@ struct RowJob {
 
 template <class T>
 void UnpackRgbRow(const RowJob& job, unsigned y, unsigned left, unsigned right) {
-  const auto* r = reinterpret_cast<const T*>(job.graph->Row(0, y));
-  const auto* g = reinterpret_cast<const T*>(job.graph->Row(1, y));
-  const auto* b = reinterpret_cast<const T*>(job.graph->Row(2, y));
-  T* out = reinterpret_cast<T*>(job.rgba_out + y * job.row_bytes);
+  const T* __restrict r = reinterpret_cast<const T*>(job.graph->Row(0, y));
+  const T* __restrict g = reinterpret_cast<const T*>(job.graph->Row(1, y));
+  const T* __restrict b = reinterpret_cast<const T*>(job.graph->Row(2, y));
+  T* __restrict out = reinterpret_cast<T*>(job.rgba_out + y * job.row_bytes);
   const uint32_t full = job.deep ? 65535 : 255;
-  const T* alpha = job.alpha_in ? reinterpret_cast<const T*>(job.alpha_in + static_cast<ptrdiff_t>(y) * job.alpha_stride) : nullptr;
+  if (!job.alpha_in) {  // the common case, in a loop of its own without the alpha's test
+    for (unsigned x = left; x < right; ++x) {
+      out[x * 4 + 0] = r[x];
+      out[x * 4 + 1] = g[x];
+      out[x * 4 + 2] = b[x];
+      out[x * 4 + 3] = static_cast<T>(full);
+    }
+    return;
+  }
+  const T* alpha = reinterpret_cast<const T*>(job.alpha_in + static_cast<ptrdiff_t>(y) * job.alpha_stride);
   for (unsigned x = left; x < right; ++x) {
     out[x * 4 + 0] = r[x];
     out[x * 4 + 1] = g[x];
     out[x * 4 + 2] = b[x];
-    out[x * 4 + 3] = static_cast<T>(alpha ? Rescale(alpha[x], job.alpha_max, full) : full);
+    out[x * 4 + 3] = static_cast<T>(Rescale(alpha[x], job.alpha_max, full));
   }
 }
 
@@ -228,17 +237,25 @@ int UnpackRgb(void* user, unsigned y, unsigned left, unsigned right) {
 
 template <class T, class A>
 void PackRgbRow(const RowJob& job, unsigned y, unsigned left, unsigned right) {
-  auto* r = reinterpret_cast<T*>(job.graph->Row(0, y));
-  auto* g = reinterpret_cast<T*>(job.graph->Row(1, y));
-  auto* b = reinterpret_cast<T*>(job.graph->Row(2, y));
-  const T* in = reinterpret_cast<const T*>(job.rgba_in + y * job.row_bytes);
-  A* alpha = job.alpha_out ? reinterpret_cast<A*>(job.alpha_out + static_cast<ptrdiff_t>(y) * job.alpha_stride) : nullptr;
+  T* __restrict r = reinterpret_cast<T*>(job.graph->Row(0, y));
+  T* __restrict g = reinterpret_cast<T*>(job.graph->Row(1, y));
+  T* __restrict b = reinterpret_cast<T*>(job.graph->Row(2, y));
+  const T* __restrict in = reinterpret_cast<const T*>(job.rgba_in + y * job.row_bytes);
+  if (!job.alpha_out) {  // the common case, in a loop of its own without the alpha's test
+    for (unsigned x = left; x < right; ++x) {
+      r[x] = in[x * 4 + 0];
+      g[x] = in[x * 4 + 1];
+      b[x] = in[x * 4 + 2];
+    }
+    return;
+  }
+  A* alpha = reinterpret_cast<A*>(job.alpha_out + static_cast<ptrdiff_t>(y) * job.alpha_stride);
   const uint32_t full = job.deep ? 65535 : 255;
   for (unsigned x = left; x < right; ++x) {
     r[x] = in[x * 4 + 0];
     g[x] = in[x * 4 + 1];
     b[x] = in[x * 4 + 2];
-    if (alpha) alpha[x] = static_cast<A>(Rescale(in[x * 4 + 3], full, job.alpha_max));
+    alpha[x] = static_cast<A>(Rescale(in[x * 4 + 3], full, job.alpha_max));
   }
 }
 

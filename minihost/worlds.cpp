@@ -51,7 +51,7 @@ PF_PixelFormat MiniHost::WorldFormat(const PF_EffectWorld* world) {
 }
 
 PF_EffectWorld* MiniHost::AllocateWorld(A_long width, A_long height, PF_PixelFormat format, bool clear,
-                                        int suite_version) {
+                                        int suite_version, bool as_recycled) {
   auto hw = std::make_unique<HostWorld>();
   const A_long w = std::max<A_long>(width, 0), h = std::max<A_long>(height, 0);
   const A_long rowbytes =
@@ -69,8 +69,8 @@ PF_EffectWorld* MiniHost::AllocateWorld(A_long width, A_long height, PF_PixelFor
   }
   if (hw->storage.capacity() < bytes) AdviseLargePages(hw->storage, bytes);
   // Recycled or new, the buffer holds the pattern (or zeros) and nothing of
-  // an earlier world.
-  hw->storage.assign(bytes, clear ? 0 : kGarbage);
+  // an earlier world; unless asked to come as recycled.
+  if (!(as_recycled && !clear && hw->storage.size() == bytes)) hw->storage.assign(bytes, clear ? 0 : kGarbage);
   hw->format = format;
   hw->suite_version = suite_version;
   PF_EffectWorld& world = hw->world;

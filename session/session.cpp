@@ -126,6 +126,12 @@ minihost::WorldPtr Session::NewWorld(Depth depth) {
   return world;
 }
 
+minihost::WorldPtr Session::NewOutputWorld(Depth depth) {
+  auto world = host_->NewOutputWorld(render_width(), render_height(), FormatOf(depth));
+  world->pix_aspect_ratio = host_->settings().pixel_aspect_ratio;
+  return world;
+}
+
 void Session::SetSeed(int seed) {
   seed_ = static_cast<int>(CheckHostControl(kSeed, seed, "the seed"));
 }
@@ -161,7 +167,7 @@ PF_Err Session::RenderFrame(long long frame, PF_EffectWorld* input, PF_EffectWor
   if (f < LoopFade(loop_)) {
     // The same frame a turn later continues the previous turn's last frame:
     // the fade leaves it for frame f in equal steps.
-    minihost::WorldPtr later = NewWorld(depth);
+    minihost::WorldPtr later = NewOutputWorld(depth);
     if (PF_Err err = RenderEffect(f + loop_, input, later.get())) return err;
     BlendWorlds(later.get(), output, depth, static_cast<double>(f + 1) / static_cast<double>(LoopFade(loop_) + 1), nullptr);
   }
@@ -176,7 +182,7 @@ PF_Err Session::RenderFrame(long long frame, const PixelView& in, const MutableP
   }
   FillWorld(in, depth, input_.get());
   // A fresh output buffer per frame, as a host hands out.
-  output_ = NewWorld(depth);
+  output_ = NewOutputWorld(depth);
   const PF_Err err = RenderFrame(frame, input_.get(), output_.get());
   if (err == PF_Err_NONE) ReadWorld(output_.get(), depth, out);
   output_ = {};

@@ -93,6 +93,9 @@ class Session {
   // ---- rendering --------------------------------------------------------------------
   // A world of the render size in `depth`, released when the pointer goes.
   minihost::WorldPtr NewWorld(Depth depth);
+  // A buffer the effect's render writes whole, not cleared first (it may hold
+  // an earlier frame).
+  minihost::WorldPtr NewOutputWorld(Depth depth);
   // Renders frame `frame` over `input` into `output` (worlds of the render
   // size, one depth), with the seed, loop, mix and matte. Returns the
   // effect's error: PF_Interrupt_CANCEL when cancelled. Error when the frame

@@ -47,7 +47,7 @@ changelog_version=$(dpkg-deb --fsys-tarfile "$DEB" | tar -xO ./usr/share/doc/plu
 
 # Every installed file.
 dpkg-deb --contents "$DEB" | awk '{print $6}' >"$T/contents"
-for f in usr/bin/pluvane usr/lib/pluvane/pluvane_effect.so usr/lib/pluvane/pluvane_media_io.so \
+for f in usr/bin/pluvane usr/lib/pluvane/pluvane_effect.so usr/lib/pluvane/pluvane_image_io.so usr/lib/pluvane/pluvane_video_io.so \
          usr/lib/frei0r-1/pluvane.so usr/share/kdenlive/effects/frei0r_pluvane.xml \
          usr/share/shotcut/qml/filters/pluvane/meta.qml usr/share/shotcut/qml/filters/pluvane/ui.qml \
          usr/OFX/Plugins/pluvane.ofx.bundle/Contents/Linux-x86-64/pluvane.ofx usr/share/man/man1/pluvane.1.gz \
@@ -63,10 +63,10 @@ cat "$T/lintian"
 ! grep -q '^E:' "$T/lintian" || fail "lintian found errors"
 
 # Unpacked anywhere, it runs from where it lies with nothing set: the program
-# finds its module and media library beside itself (the build tree's are
-# still there as a fallback, so success alone would not tell) and renders the
-# build's frame, and ffmpeg finds the filter through FREI0R_PATH, as a
-# prefix other than the hosts' own needs.
+# finds its module and media libraries beside itself (the build tree's are
+# still there as a fallback, so success alone would not tell), a command loads
+# only the library its files need, it renders the build's frame, and ffmpeg
+# finds the filter through FREI0R_PATH, as a prefix other than the hosts' own needs.
 dpkg -x "$DEB" "$T/root"
 R=$T/root/usr
 CLEAN=(env -i PATH=/usr/bin:/bin HOME="$T")
@@ -75,9 +75,15 @@ CLEAN=(env -i PATH=/usr/bin:/bin HOME="$T")
 limited 60 ffmpeg -v error -f lavfi -i testsrc=s=160x90 -frames:v 1 "$T/in.png"
 limited 120 "${CLEAN[@]}" LD_DEBUG=files "$R/bin/pluvane" render "$T/in.png" -o "$T/out.tif" --frame 2 -q 2>"$T/loads" ||
   { cat "$T/loads" >&2; fail "the unpacked program could not render a still"; }
-for lib in pluvane_effect.so pluvane_media_io.so; do
+for lib in pluvane_effect.so pluvane_image_io.so; do
   grep -q "file=$R/lib/pluvane/$lib " "$T/loads" || fail "the unpacked program did not load $R/lib/pluvane/$lib"
 done
+! grep -q pluvane_video_io "$T/loads" || fail "a still loaded the video library"
+limited 60 ffmpeg -v error -f lavfi -i testsrc=s=160x90:r=25 -frames:v 3 -pix_fmt yuv420p "$T/in.mp4"
+limited 120 "${CLEAN[@]}" LD_DEBUG=files "$R/bin/pluvane" render "$T/in.mp4" -o "$T/out.mp4" -q 2>"$T/loads" ||
+  { cat "$T/loads" >&2; fail "the unpacked program could not render a clip"; }
+grep -q "file=$R/lib/pluvane/pluvane_video_io.so " "$T/loads" || fail "the unpacked program did not load its video library"
+! grep -q pluvane_image_io "$T/loads" || fail "a clip loaded the image library"
 limited 120 "$BUILD/pluvane" render "$T/in.png" -o "$T/built.tif" --frame 2 -q
 cmp "$T/out.tif" "$T/built.tif" || fail "the packaged program renders another frame than the build's"
 limited 120 "${CLEAN[@]}" FREI0R_PATH="$R/lib/frei0r-1" ffmpeg -v error -f lavfi -i testsrc=s=160x90:r=25 -frames:v 2 \
