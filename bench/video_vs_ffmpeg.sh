@@ -11,7 +11,10 @@
 #
 #   bench/video_vs_ffmpeg.sh [BUILD_DIR]      (default: build)
 #   RUNS=5 bench/video_vs_ffmpeg.sh
-# The filter is BUILD_DIR/frei0r-1/pluvane.so. The machine is shared: compare
+# The filter is told ffmpeg's time unit and the clips' rate ("ms|25"), so that
+# it renders the very frames `pluvane render` renders (its defaults, seconds
+# and 30 fps, would give other rain). The filter is
+# BUILD_DIR/frei0r-1/pluvane.so. The machine is shared: compare
 # figures of one session, never across days.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,7 +49,7 @@ for clip in clip1080 clip2160; do
   rm -f ./*.txt
   for ((i = 0; i < RUNS; ++i)); do
     run pluvane "$PLUVANE" render "$clip.mp4" -o out-pluvane.mp4 -q
-    run filter ffmpeg -nostdin -v error -y -i "$clip.mp4" -vf frei0r=pluvane "${X264[@]}" out-filter.mp4
+    run filter ffmpeg -nostdin -v error -y -i "$clip.mp4" -vf "frei0r=pluvane:ms|25" "${X264[@]}" out-filter.mp4
     run reencode ffmpeg -nostdin -v error -y -i "$clip.mp4" "${X264[@]}" out-reencode.mp4
   done
   echo "$clip.mp4 ($RUNS runs each, alternating; medians)"
