@@ -5,7 +5,6 @@
 
 #include <climits>
 #include <filesystem>
-#include <mutex>
 
 #include "media/error.h"
 #include "media/layer_limits.h"
@@ -22,10 +21,10 @@ namespace fs = std::filesystem;
 namespace pluvane::media {
 namespace {
 
-// Loads the library called NAME in messages from FILE and returns what its
-// entry point ENTRY_NAME gives.
+// Loads the library called NAME in messages from FILE and returns the table
+// its entry point ENTRY_NAME gives; LibraryError when there is none.
 template <typename Table>
-const Table* Load(const char* name, const char* file, const char* build_path, const char* entry_name) {
+const Table& Load(const char* name, const char* file, const char* build_path, const char* entry_name) {
   std::vector<std::string> tried;
   char exe[PATH_MAX] = {};
   const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
@@ -49,7 +48,8 @@ const Table* Load(const char* name, const char* file, const char* build_path, co
       continue;
     }
     using Entry = const Table* (*)();
-    if (auto entry = reinterpret_cast<Entry>(::dlsym(handle, entry_name))) return entry();
+    const auto entry = reinterpret_cast<Entry>(::dlsym(handle, entry_name));
+    if (const Table* table = entry ? entry() : nullptr) return *table;
     why = path + " has no entry point";
   }
   throw LibraryError("cannot load pluvane's " + std::string(name) + " " + file +
@@ -60,23 +60,17 @@ const Table* Load(const char* name, const char* file, const char* build_path, co
 }  // namespace
 
 const ImageIo& ImageLibrary() {
-  static std::once_flag once;
-  static const ImageIo* io = nullptr;
-  std::call_once(once, [] {
-    io = Load<ImageIo>("image library", "pluvane_image_io.so", PLUVANE_IMAGE_IO_PATH, "pluvane_image_io");
-  });
-  io->set_max_layer_megapixels(MaxLayerMegapixels());
-  return *io;
+  // Loaded once, on first use (a failed load is tried again next time).
+  static const ImageIo& io = Load<ImageIo>("image library", "pluvane_image_io.so", PLUVANE_IMAGE_IO_PATH, "pluvane_image_io");
+  io.set_max_layer_megapixels(MaxLayerMegapixels());
+  return io;
 }
 
 const VideoIo& VideoLibrary() {
-  static std::once_flag once;
-  static const VideoIo* io = nullptr;
-  std::call_once(once, [] {
-    io = Load<VideoIo>("video library", "pluvane_video_io.so", PLUVANE_VIDEO_IO_PATH, "pluvane_video_io");
-  });
-  io->set_max_layer_megapixels(MaxLayerMegapixels());
-  return *io;
+  // Loaded once, on first use (a failed load is tried again next time).
+  static const VideoIo& io = Load<VideoIo>("video library", "pluvane_video_io.so", PLUVANE_VIDEO_IO_PATH, "pluvane_video_io");
+  io.set_max_layer_megapixels(MaxLayerMegapixels());
+  return io;
 }
 
 }  // namespace pluvane::media
