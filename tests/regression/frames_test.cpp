@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,10 +54,10 @@ struct Case {
   A_long expand_output = 0;  // smart render: output larger by this many pixels on each side
   A_long expand_input = 0;   // smart render: input larger by this many pixels on each side
   bool hdr = false;          // float input with values beyond 0..1
-  std::function<void(MiniHost&)> setup;
+  std::function<void(MiniHost&)> setup = nullptr;
   bool no_thread_service = false;  // the host lacks "PF Iterate Generic Suite"
   bool no_row_service = false;     // the host lacks "Pluvane Iterate Rows Suite": the kernel runs per pixel
-  std::function<void(PF_EffectWorld*)> fill;  // the input's pixels, instead of the test pattern
+  std::function<void(PF_EffectWorld*)> fill = nullptr;  // the input's pixels, instead of the test pattern
 };
 
 // FNV-1a over the pixel bytes, row by row (padding left out), and the size.
@@ -153,11 +154,13 @@ void HeavyRain(MiniHost& h) {
   h.SetFixed(kParamLongevity, 3);
 }
 
-LightLayer Light(LightKind type, std::array<double, 3> position, std::array<double, 3> color = {1, 1, 1}) {
+using Vec = std::array<double, 3>;
+LightLayer Light(LightKind type, Vec position, Vec color = {1, 1, 1}, std::optional<Vec> point_of_interest = {}) {
   LightLayer l;
   l.type = type;
   l.position = position;
   l.color = color;
+  l.point_of_interest = point_of_interest;
   return l;
 }
 
@@ -165,10 +168,9 @@ std::vector<Case> Cases() {
   std::vector<Case> cases;
   const char* depth_name[] = {"8", "16", "f"};
   const PF_PixelFormat formats[] = {k8, k16, kF};
-  // A case named `prefix` and the depth's tag, in depth `d`.
-  const auto in_depth = [&](const std::string& prefix, int d) {
-    Case c;
-    c.name = prefix + depth_name[d];
+  // `c` in depth `d`, the depth's tag added to its name.
+  const auto in_depth = [&](Case c, int d) {
+    c.name += depth_name[d];
     c.format = formats[d];
     return c;
   };
@@ -176,262 +178,144 @@ std::vector<Case> Cases() {
   for (int d = 0; d < 3; ++d)
     for (PF_Quality q : {PF_Quality_HI, PF_Quality_LO})
       for (Protocol p : {Protocol::kSmart, Protocol::kClassic}) {
-        Case c;
-        c.name = std::string("default_") + depth_name[d] + (q == PF_Quality_HI ? "_hq" : "_lq") +
-                 (p == Protocol::kSmart ? "_smart" : "_classic");
-        c.format = formats[d];
-        c.quality = q;
-        c.protocol = p;
-        cases.push_back(c);
+        const std::string tags =
+            std::string(q == PF_Quality_HI ? "_hq" : "_lq") + (p == Protocol::kSmart ? "_smart" : "_classic");
+        cases.push_back({.name = "default_" + std::string(depth_name[d]) + tags, .format = formats[d], .protocol = p,
+                         .quality = q});
       }
   // Downsampling and pixel aspects.
   for (int d = 0; d < 3; ++d) {
-    Case c = in_depth("downsample2_", d);
-    c.width = 96, c.height = 64;
-    c.downsample_x = c.downsample_y = 2;
-    cases.push_back(c);
-    c.name = std::string("downsample3_classic_") + depth_name[d];
-    c.width = 100, c.height = 70;
-    c.downsample_x = c.downsample_y = 3;
-    c.protocol = Protocol::kClassic;
-    cases.push_back(c);
+    cases.push_back(
+        in_depth({.name = "downsample2_", .width = 96, .height = 64, .downsample_x = 2, .downsample_y = 2}, d));
+    cases.push_back(in_depth({.name = "downsample3_classic_", .width = 100, .height = 70,
+                              .protocol = Protocol::kClassic, .downsample_x = 3, .downsample_y = 3},
+                             d));
   }
-  {
-    Case c;
-    c.name = "downsample_x2_y1_lq_16";
-    c.format = k16;
-    c.width = 96;
-    c.downsample_x = 2;
-    c.quality = PF_Quality_LO;
-    cases.push_back(c);
-  }
-  for (auto [num, den, tag] : {std::tuple<A_long, A_u_long, const char*>{2, 1, "2_1"}, {10, 11, "10_11"}, {4, 3, "4_3"}}) {
-    for (int d : {0, 2}) {
-      Case c;
-      c.name = std::string("aspect") + tag + "_" + depth_name[d];
-      c.format = formats[d];
-      c.aspect = {num, den};
-      cases.push_back(c);
-    }
-  }
-  {
-    Case c;
-    c.name = "aspect2_1_downsample2_16";
-    c.format = k16;
-    c.width = 96, c.height = 64;
-    c.aspect = {2, 1};
-    c.downsample_x = c.downsample_y = 2;
-    cases.push_back(c);
-  }
+  cases.push_back(
+      {.name = "downsample_x2_y1_lq_16", .format = k16, .width = 96, .quality = PF_Quality_LO, .downsample_x = 2});
+  for (auto [num, den, tag] : {std::tuple<A_long, A_u_long, const char*>{2, 1, "2_1"}, {10, 11, "10_11"}, {4, 3, "4_3"}})
+    for (int d : {0, 2})
+      cases.push_back(in_depth({.name = std::string("aspect") + tag + "_", .aspect = {num, den}}, d));
+  cases.push_back({.name = "aspect2_1_downsample2_16", .format = k16, .width = 96, .height = 64, .downsample_x = 2,
+                   .downsample_y = 2, .aspect = {2, 1}});
   // Keyframes: drop parameters change between birth frames; displacement and
   // the light move over time.
-  for (int d = 0; d < 3; ++d) {
-    Case c = in_depth("keyframes_", d);
-    c.frame = 40;
-    c.setup = [](MiniHost& h) {
-      h.SetKeys(kParamDripRate, {{0.0, 1.0}, {1.0, 5.0}});
-      h.SetKeys(kParamRippleHeight, {{0.5, 50.0}, {1.5, 180.0}});
-      h.SetKeys(kParamSpreading, {{0.0, 300.0}, {2.0, 80.0}});
-      h.SetKeys(kParamRippling, {{0.0, 200.0}, {1.3, 720.0}});
-      h.SetKeys(kParamDisplacement, {{1.0, -10.0}, {1.5, 60.0}});
-      h.SetKeys(kParamLightDirection, {{0.0, 0.0}, {2.0, 270.0}});
-    };
-    cases.push_back(c);
-  }
+  const auto keyframes = [](MiniHost& h) {
+    h.SetKeys(kParamDripRate, {{0.0, 1.0}, {1.0, 5.0}});
+    h.SetKeys(kParamRippleHeight, {{0.5, 50.0}, {1.5, 180.0}});
+    h.SetKeys(kParamSpreading, {{0.0, 300.0}, {2.0, 80.0}});
+    h.SetKeys(kParamRippling, {{0.0, 200.0}, {1.3, 720.0}});
+    h.SetKeys(kParamDisplacement, {{1.0, -10.0}, {1.5, 60.0}});
+    h.SetKeys(kParamLightDirection, {{0.0, 0.0}, {2.0, 270.0}});
+  };
+  for (int d = 0; d < 3; ++d) cases.push_back(in_depth({.name = "keyframes_", .frame = 40, .setup = keyframes}, d));
   // The effect's point light, and other shading controls.
-  for (int d = 0; d < 3; ++d) {
-    Case c = in_depth("point_light_", d);
-    c.setup = [](MiniHost& h) {
-      h.SetPopup(kParamLightType, kLightTypePoint);
-      h.SetPoint(kParamLightPosition, 30, 8);
-      h.SetFixed(kParamLightHeight, 40);
-      h.SetFixed(kParamDiffuse, 60);
-      h.SetColor(kParamLightColor, PF_Pixel{255, 250, 120, 40});
-    };
-    cases.push_back(c);
-  }
-  {
-    Case c;
-    c.name = "point_light_keyed_downsample2_aspect_f";
-    c.format = kF;
-    c.width = 96, c.height = 64;
-    c.downsample_x = c.downsample_y = 2;
-    c.aspect = {4, 3};
-    c.frame = 20;
-    c.setup = [](MiniHost& h) {
-      h.SetPopup(kParamLightType, kLightTypePoint);
-      h.SetKeys(kParamLightPosition, {{0.0, 5.0, 5.0}, {1.0, 90.0, 60.0}});
-      h.SetFixed(kParamLightHeight, -30);
-      h.SetFixed(kParamMetal, 20);
-      h.SetFixed(kParamRoughness, 0.002);
-      h.SetFixed(kParamSpecular, 70);
-      h.SetFixed(kParamAmbient, 150);
-    };
-    cases.push_back(c);
-  }
+  const auto point_light = [](MiniHost& h) {
+    h.SetPopup(kParamLightType, kLightTypePoint);
+    h.SetPoint(kParamLightPosition, 30, 8);
+    h.SetFixed(kParamLightHeight, 40);
+    h.SetFixed(kParamDiffuse, 60);
+    h.SetColor(kParamLightColor, PF_Pixel{255, 250, 120, 40});
+  };
+  for (int d = 0; d < 3; ++d) cases.push_back(in_depth({.name = "point_light_", .setup = point_light}, d));
+  cases.push_back({.name = "point_light_keyed_downsample2_aspect_f", .format = kF, .width = 96, .height = 64,
+                   .frame = 20, .downsample_x = 2, .downsample_y = 2, .aspect = {4, 3}, .setup = [](MiniHost& h) {
+                     h.SetPopup(kParamLightType, kLightTypePoint);
+                     h.SetKeys(kParamLightPosition, {{0.0, 5.0, 5.0}, {1.0, 90.0, 60.0}});
+                     h.SetFixed(kParamLightHeight, -30);
+                     h.SetFixed(kParamMetal, 20);
+                     h.SetFixed(kParamRoughness, 0.002);
+                     h.SetFixed(kParamSpecular, 70);
+                     h.SetFixed(kParamAmbient, 150);
+                   }});
   // Composition lights of every kind.
-  for (int d = 0; d < 3; ++d) {
-    Case c = in_depth("comp_lights_", d);
-    c.setup = [](MiniHost& h) {
-      h.SetPopup(kParamUsing, kUsingAELights);
-      h.SetFixed(kParamDiffuse, 80);
-      auto& comp = h.composition();
-      comp.AddLight(Light(LightKind::kAmbient, {0, 0, 0}, {0.2, 0.25, 0.3}));
-      comp.AddLight(Light(LightKind::kPoint, {10, 5, -40}, {1.0, 0.8, 0.6}));
-      LightLayer spot = Light(LightKind::kSpot, {30, 20, -50});
-      spot.point_of_interest = {{24, 16, 0}};
-      spot.cone_angle = 60;
-      spot.cone_feather = 30;
-      comp.AddLight(spot);
-      LightLayer parallel = Light(LightKind::kParallel, {0, 0, -10}, {0.3, 0.3, 0.9});
-      parallel.point_of_interest = {{5, -3, 4}};
-      comp.AddLight(parallel);
-      comp.AddPlainLayer();
-    };
-    cases.push_back(c);
-  }
-  {
-    Case c;
-    c.name = "comp_lights_classic_lq_downsample2_16";
-    c.format = k16;
-    c.width = 96, c.height = 64;
-    c.downsample_x = c.downsample_y = 2;
-    c.protocol = Protocol::kClassic;
-    c.quality = PF_Quality_LO;
-    c.setup = [](MiniHost& h) {
-      h.SetPopup(kParamUsing, kUsingAELights);
-      h.composition().AddLight(Light(LightKind::kPoint, {40, 30, -20}, {0.9, 1.0, 0.7}));
-    };
-    cases.push_back(c);
-  }
+  const auto comp_lights = [](MiniHost& h) {
+    h.SetPopup(kParamUsing, kUsingAELights);
+    h.SetFixed(kParamDiffuse, 80);
+    auto& comp = h.composition();
+    comp.AddLight(Light(LightKind::kAmbient, {0, 0, 0}, {0.2, 0.25, 0.3}));
+    comp.AddLight(Light(LightKind::kPoint, {10, 5, -40}, {1.0, 0.8, 0.6}));
+    LightLayer spot = Light(LightKind::kSpot, {30, 20, -50}, {1, 1, 1}, Vec{24, 16, 0});
+    spot.cone_angle = 60;
+    spot.cone_feather = 30;
+    comp.AddLight(spot);
+    comp.AddLight(Light(LightKind::kParallel, {0, 0, -10}, {0.3, 0.3, 0.9}, Vec{5, -3, 4}));
+    comp.AddPlainLayer();
+  };
+  for (int d = 0; d < 3; ++d) cases.push_back(in_depth({.name = "comp_lights_", .setup = comp_lights}, d));
+  cases.push_back({.name = "comp_lights_classic_lq_downsample2_16", .format = k16, .width = 96, .height = 64,
+                   .protocol = Protocol::kClassic, .quality = PF_Quality_LO, .downsample_x = 2, .downsample_y = 2,
+                   .setup = [](MiniHost& h) {
+                     h.SetPopup(kParamUsing, kUsingAELights);
+                     h.composition().AddLight(Light(LightKind::kPoint, {40, 30, -20}, {0.9, 1.0, 0.7}));
+                   }});
   // Heavy rain: many drops per birth frame, many live birth frames.
-  for (int d = 0; d < 3; ++d) {
-    Case c = in_depth("heavy_rain_", d);
-    c.width = 80, c.height = 45;
-    c.frame = 100;
-    c.setup = HeavyRain;
-    cases.push_back(c);
-  }
+  for (int d = 0; d < 3; ++d)
+    cases.push_back(in_depth({.name = "heavy_rain_", .width = 80, .height = 45, .frame = 100, .setup = HeavyRain}, d));
   // Threads: one, two and more workers, odd heights so bands end unevenly.
-  for (int t : {1, 2, 3}) {
-    Case c;
-    c.name = "heavy_rain_threads" + std::to_string(t) + "_16";
-    c.format = k16;
-    c.width = 61, c.height = 37;
-    c.frame = 100;
-    c.threads = t;
-    c.setup = HeavyRain;
-    cases.push_back(c);
-  }
-  for (int t : {1, 2}) {
-    for (int d : {0, 2}) {
-      Case c;
-      c.name = "threads" + std::to_string(t) + "_" + depth_name[d];
-      c.format = formats[d];
-      c.width = 53, c.height = 29;
-      c.threads = t;
-      c.frame = 33;
-      cases.push_back(c);
-    }
-  }
+  for (int t : {1, 2, 3})
+    cases.push_back({.name = "heavy_rain_threads" + std::to_string(t) + "_16", .format = k16, .width = 61, .height = 37,
+                     .frame = 100, .threads = t, .setup = HeavyRain});
+  for (int t : {1, 2})
+    for (int d : {0, 2})
+      cases.push_back(in_depth({.name = "threads" + std::to_string(t) + "_", .width = 53, .height = 29, .frame = 33,
+                                .threads = t},
+                               d));
   // The strongest displacements, both ways: the widest boxes and the fold.
   for (double disp : {1024.0, -1024.0}) {
-    for (int d = 0; d < 3; ++d) {
-      Case c = in_depth(disp > 0 ? "displace_plus1024_" : "displace_minus1024_", d);
-      c.width = 140, c.height = 18;  // wide enough for the largest blur radius, 64
-      c.frame = 20;
-      c.setup = [disp](MiniHost& h) {
-        h.SetFixed(kParamDisplacement, disp);
-        h.SetFixed(kParamDripRate, 4);
-        h.SetFixed(kParamRippleHeight, 200);
-      };
-      cases.push_back(c);
-    }
+    const auto displace = [disp](MiniHost& h) {
+      h.SetFixed(kParamDisplacement, disp);
+      h.SetFixed(kParamDripRate, 4);
+      h.SetFixed(kParamRippleHeight, 200);
+    };
+    // 140 wide: wide enough for the largest blur radius, 64.
+    for (int d = 0; d < 3; ++d)
+      cases.push_back(in_depth({.name = disp > 0 ? "displace_plus1024_" : "displace_minus1024_", .width = 140,
+                                .height = 18, .frame = 20, .setup = displace},
+                               d));
   }
-  {
-    Case c;
-    c.name = "displace_plus1024_small_layer_8";  // radii narrowed to the layer
-    c.width = 20, c.height = 12;
-    c.setup = [](MiniHost& h) { h.SetFixed(kParamDisplacement, 1024); };
-    cases.push_back(c);
-    c.name = "displace_minus1024_lq_16";
-    c.format = k16;
-    c.width = 70, c.height = 50;
-    c.quality = PF_Quality_LO;
-    c.setup = [](MiniHost& h) { h.SetFixed(kParamDisplacement, -1024); };
-    cases.push_back(c);
-  }
+  // Radii narrowed to the layer.
+  cases.push_back({.name = "displace_plus1024_small_layer_8", .width = 20, .height = 12,
+                   .setup = [](MiniHost& h) { h.SetFixed(kParamDisplacement, 1024); }});
+  cases.push_back({.name = "displace_minus1024_lq_16", .format = k16, .width = 70, .height = 50,
+                   .quality = PF_Quality_LO, .setup = [](MiniHost& h) { h.SetFixed(kParamDisplacement, -1024); }});
   // Floats beyond 0..1.
-  for (PF_Quality q : {PF_Quality_HI, PF_Quality_LO}) {
-    Case c;
-    c.name = std::string("hdr_float_") + (q == PF_Quality_HI ? "hq" : "lq");
-    c.format = kF;
-    c.quality = q;
-    c.hdr = true;
-    c.width = 64, c.height = 40;
-    c.setup = [](MiniHost& h) { h.SetFixed(kParamDisplacement, 200); };
-    cases.push_back(c);
-  }
+  for (PF_Quality q : {PF_Quality_HI, PF_Quality_LO})
+    cases.push_back({.name = std::string("hdr_float_") + (q == PF_Quality_HI ? "hq" : "lq"), .format = kF, .width = 64,
+                     .height = 40, .quality = q, .hdr = true,
+                     .setup = [](MiniHost& h) { h.SetFixed(kParamDisplacement, 200); }});
   // Expanded worlds under smart render.
   for (int d = 0; d < 3; ++d) {
-    Case c = in_depth("expanded_output_", d);
-    c.expand_output = 7;
-    cases.push_back(c);
-    c.name = std::string("expanded_input_") + depth_name[d];
-    c.expand_output = 0;
-    c.expand_input = 5;
-    cases.push_back(c);
+    cases.push_back(in_depth({.name = "expanded_output_", .expand_output = 7}, d));
+    cases.push_back(in_depth({.name = "expanded_input_", .expand_input = 5}, d));
   }
   // Odd sizes, big ripples, other frame rates.
-  for (auto [w, h] : {std::pair<A_long, A_long>{1, 1}, {3, 7}, {37, 23}, {200, 6}}) {
-    Case c;
-    c.name = "size" + std::to_string(w) + "x" + std::to_string(h) + "_16";
-    c.format = k16;
-    c.width = w, c.height = h;
-    c.frame = 15;
-    c.setup = [](MiniHost& hst) {
-      hst.SetFixed(kParamDripRate, 30);
-      hst.SetFixed(kParamSpreading, 600);
-    };
-    cases.push_back(c);
-  }
-  {
-    Case c;
-    c.name = "big_ripples_no_specular_8";
-    c.frame = 50;
-    c.setup = [](MiniHost& h) {
-      h.SetFixed(kParamSpreading, 5000);
-      h.SetFixed(kParamRippleHeight, 200);
-      h.SetFixed(kParamRippling, 90);
-      h.SetFixed(kParamSpecular, 0);
-      h.SetFixed(kParamDiffuse, 100);
-      h.SetFixed(kParamLightIntensity, 300);
-    };
-    cases.push_back(c);
-  }
+  for (auto [w, h] : {std::pair<A_long, A_long>{1, 1}, {3, 7}, {37, 23}, {200, 6}})
+    cases.push_back({.name = "size" + std::to_string(w) + "x" + std::to_string(h) + "_16", .format = k16, .width = w,
+                     .height = h, .frame = 15, .setup = [](MiniHost& hst) {
+                       hst.SetFixed(kParamDripRate, 30);
+                       hst.SetFixed(kParamSpreading, 600);
+                     }});
+  cases.push_back({.name = "big_ripples_no_specular_8", .frame = 50, .setup = [](MiniHost& h) {
+                     h.SetFixed(kParamSpreading, 5000);
+                     h.SetFixed(kParamRippleHeight, 200);
+                     h.SetFixed(kParamRippling, 90);
+                     h.SetFixed(kParamSpecular, 0);
+                     h.SetFixed(kParamDiffuse, 100);
+                     h.SetFixed(kParamLightIntensity, 300);
+                   }});
   // Calm water at the layer's edges: few, young ripples in the middle of a
   // wider layer, so the borders (and, in an expanded output, the pixels past
-  // them, which mirror back into the layer) take the calm path.
+  // them, which mirror back into the layer) take the calm path; positions
+  // between pixel centres when downsampled with a pixel aspect.
   for (int d = 0; d < 3; ++d) {
-    Case c = in_depth("calm_edges_", d);
-    c.width = 120, c.height = 70;
-    c.frame = 4;
-    c.expand_output = 9;
-    cases.push_back(c);
-    c.name = std::string("calm_edges_lq_classic_") + depth_name[d];
-    c.expand_output = 0;
-    c.quality = PF_Quality_LO;
-    c.protocol = Protocol::kClassic;
-    cases.push_back(c);
-    // Positions between pixel centres: downsampled with a pixel aspect.
-    c.name = std::string("calm_edges_aspect10_11_downsample2_") + depth_name[d];
-    c.width = 120, c.height = 70;
-    c.quality = PF_Quality_HI;
-    c.protocol = Protocol::kSmart;
-    c.downsample_x = c.downsample_y = 2;
-    c.aspect = {10, 11};
-    c.expand_input = 3;
-    cases.push_back(c);
+    cases.push_back(in_depth({.name = "calm_edges_", .width = 120, .height = 70, .frame = 4, .expand_output = 9}, d));
+    cases.push_back(in_depth({.name = "calm_edges_lq_classic_", .width = 120, .height = 70, .frame = 4,
+                              .protocol = Protocol::kClassic, .quality = PF_Quality_LO},
+                             d));
+    cases.push_back(in_depth({.name = "calm_edges_aspect10_11_downsample2_", .width = 120, .height = 70, .frame = 4,
+                              .downsample_x = 2, .downsample_y = 2, .aspect = {10, 11}, .expand_input = 3},
+                             d));
   }
   // Every channel value of the integer depths, from 0 to the full scale,
   // lit so that results clamp at both ends; with the effect's distant light
@@ -439,18 +323,15 @@ std::vector<Case> Cases() {
   const auto every8 = [](PF_EffectWorld* w) { FillEveryValue<PF_Pixel>(w, 255, false); };
   const auto every16 = [](PF_EffectWorld* w) { FillEveryValue<PF_Pixel16>(w, 32768, true); };
   for (int d = 0; d < 2; ++d) {
-    Case c;
-    c.format = formats[d];
-    c.fill = d == 0 ? std::function<void(PF_EffectWorld*)>(every8) : every16;
-    c.width = d == 0 ? 64 : 256;
-    c.height = d == 0 ? 48 : 130;
-    c.frame = 9;
-    c.setup = [](MiniHost& h) {
-      h.SetFixed(kParamLightIntensity, 140);
-      h.SetFixed(kParamMetal, 35);
-      h.SetFixed(kParamAmbient, 60);
-      h.SetColor(kParamLightColor, PF_Pixel{255, 255, 200, 90});
-    };
+    Case c{.name = "every_value_", .format = formats[d], .width = d == 0 ? 64 : 256, .height = d == 0 ? 48 : 130,
+           .frame = 9,
+           .setup = [](MiniHost& h) {
+             h.SetFixed(kParamLightIntensity, 140);
+             h.SetFixed(kParamMetal, 35);
+             h.SetFixed(kParamAmbient, 60);
+             h.SetColor(kParamLightColor, PF_Pixel{255, 255, 200, 90});
+           },
+           .fill = d == 0 ? std::function<void(PF_EffectWorld*)>(every8) : every16};
     for (PF_Quality q : {PF_Quality_HI, PF_Quality_LO}) {
       c.name = std::string("every_value_") + depth_name[d] + (q == PF_Quality_HI ? "_hq" : "_lq");
       c.quality = q;
@@ -463,38 +344,29 @@ std::vector<Case> Cases() {
       h.SetFixed(kParamSpecular, 80);
       auto& comp = h.composition();
       comp.AddLight(Light(LightKind::kAmbient, {0, 0, 0}, {0.3, 0.2, 0.1}));
-      LightLayer a = Light(LightKind::kParallel, {0, 0, -10}, {1.2, 0.9, 0.4});
-      a.point_of_interest = {{3, 2, 0}};
-      comp.AddLight(a);
-      LightLayer b = Light(LightKind::kParallel, {5, 0, -3}, {0.2, 0.5, 1.5});
-      b.point_of_interest = {{0, 4, 1}};
-      comp.AddLight(b);
+      comp.AddLight(Light(LightKind::kParallel, {0, 0, -10}, {1.2, 0.9, 0.4}, Vec{3, 2, 0}));
+      comp.AddLight(Light(LightKind::kParallel, {5, 0, -3}, {0.2, 0.5, 1.5}, Vec{0, 4, 1}));
     };
     cases.push_back(c);
   }
   // A point light next to distant lights: before, between and after them.
   for (int order = 0; order < 3; ++order) {
     for (int d = 0; d < 3; ++d) {
-      Case c = in_depth(std::string("point_among_distant") + std::to_string(order) + "_", d);
-      c.width = 72, c.height = 40;
-      c.frame = 14;
-      c.setup = [order](MiniHost& h) {
+      const auto lights = [order](MiniHost& h) {
         h.SetPopup(kParamUsing, kUsingAELights);
         h.SetFixed(kParamSpecular, 60);
         auto& comp = h.composition();
         comp.AddLight(Light(LightKind::kAmbient, {0, 0, 0}, {0.15, 0.2, 0.25}));
-        LightLayer a = Light(LightKind::kParallel, {0, 0, -10}, {0.8, 0.7, 0.6});
-        a.point_of_interest = {{4, -2, 0}};
-        LightLayer b = Light(LightKind::kParallel, {-3, 6, -8}, {0.3, 0.4, 0.9});
-        b.point_of_interest = {{0, 0, 0}};
         const LightLayer p = Light(LightKind::kPoint, {50, 12, -30}, {1.0, 0.9, 0.5});
         if (order == 0) comp.AddLight(p);
-        comp.AddLight(a);
+        comp.AddLight(Light(LightKind::kParallel, {0, 0, -10}, {0.8, 0.7, 0.6}, Vec{4, -2, 0}));
         if (order == 1) comp.AddLight(p);
-        comp.AddLight(b);
+        comp.AddLight(Light(LightKind::kParallel, {-3, 6, -8}, {0.3, 0.4, 0.9}, Vec{0, 0, 0}));
         if (order == 2) comp.AddLight(p);
       };
-      cases.push_back(c);
+      cases.push_back(in_depth({.name = "point_among_distant" + std::to_string(order) + "_", .width = 72,
+                                .height = 40, .frame = 14, .setup = lights},
+                               d));
     }
   }
   return cases;

@@ -4,7 +4,6 @@
 // balances of the log.
 #include "tests/support/fault_plan.h"
 
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <atomic>
@@ -12,6 +11,7 @@
 #include <mutex>
 #include <new>
 #include <set>
+#include <string_view>
 #include <type_traits>
 
 #include "minihost/host.h"
@@ -73,6 +73,16 @@ void Book(Fn&& fn) {
   if (s.armed && s.active) fn(s);
 }
 
+// How a host function fails, by its name: the ones that give something back
+// fail as releases, the math callbacks with a NaN, every other with an error.
+CallClass ClassOf(std::string_view function) {
+  for (const char* release : {"checkin_param", "checkin_layer_pixels", "dispose_world", "PF_DisposeWorld"})
+    if (function == release) return CallClass::kRelease;
+  for (const char* math : {"cos", "pow", "sin", "sqrt"})
+    if (function == math) return CallClass::kMath;
+  return CallClass::kCall;
+}
+
 // One wrapped function of a table: Table::*Member, of type R (*)(A...).
 template <class Table, auto Member, class Fn = std::remove_cvref_t<decltype(std::declval<Table&>().*Member)>>
 struct Wrap;
@@ -96,15 +106,36 @@ struct Wrap<Table, Member, R (*)(A...)> {
     if (after) after(r, a...);
     return r;
   }
-  static R (*Install(R (*fn)(A...), const char* fn_name, CallClass fn_cls))(A...) {
+  static R (*Install(R (*fn)(A...), const char* fn_name))(A...) {
     original = fn;
     name = fn_name;
-    cls = fn_cls;
+    cls = ClassOf(fn_name);
     return fn ? &Call : nullptr;
   }
 };
 
-#define PLUVANE_WRAP(Table, member, cls) Wrap<Table, &Table::member>::Install(o.member, #member, cls)
+// A function of a table with its name, for WrapTable.
+template <auto Member>
+struct Function {
+  const char* name;
+};
+#define PLUVANE_FN(Table, member) Function<&Table::member>{#member}
+
+// A copy of `o` with the functions listed wrapped; the others are null.
+template <class Table, auto... Members>
+Table WrapTable(const Table& o, Function<Members>... functions) {
+  Table w{};
+  ((w.*Members = Wrap<Table, Members>::Install(o.*Members, functions.name)), ...);
+  return w;
+}
+
+// A suite's table with every function wrapped, kept while the effect holds it.
+template <class Table, class... Functions>
+const void* WrapSuiteTable(const void* table, Functions... functions) {
+  static Table w;
+  w = WrapTable(*static_cast<const Table*>(table), functions...);
+  return &w;
+}
 
 std::mutex table_mutex;  // guards the static wrapped tables while they are filled
 
@@ -166,11 +197,128 @@ A_char* Strcpy(A_char* dest, const A_char* src) {
   return strcpy_original(dest, src);
 }
 
+// ---- the wrapped tables -----------------------------------------------------------------------
+
+PF_InteractCallbacks WrapInteract(const PF_InteractCallbacks& o) {
+  using T = PF_InteractCallbacks;
+  // A control is checked out under its disk id, and checked in by it.
+  Wrap<T, &T::checkout_param>::after = [](PF_Err err, PF_ProgPtr, PF_ParamIndex, A_long, A_long, A_u_long,
+                                          PF_ParamDef* def) {
+    Book([&](State& s) {
+      if (err || !def) {
+        ++s.log.failed_checkouts;
+        return;
+      }
+      s.params.insert(def->uu.id);
+      ++s.log.params_held;
+    });
+  };
+  Wrap<T, &T::checkin_param>::before = [](PF_ProgPtr, PF_ParamDef* def) {
+    Book([&](State& s) {
+      auto it = def ? s.params.find(def->uu.id) : s.params.end();
+      if (it == s.params.end()) {
+        ++s.log.stray_checkins;
+        return;
+      }
+      s.params.erase(it);
+      --s.log.params_held;
+    });
+  };
+  return WrapTable(o, PLUVANE_FN(T, checkout_param), PLUVANE_FN(T, checkin_param), PLUVANE_FN(T, add_param),
+                   PLUVANE_FN(T, abort), PLUVANE_FN(T, progress));
+}
+
+PF_UtilCallbacks* WrapUtils(const PF_UtilCallbacks* original) {
+  using T = PF_UtilCallbacks;
+  using A = PF_ANSICallbacks;
+  static T w;
+  w = WrapTable(*original, PLUVANE_FN(T, copy), PLUVANE_FN(T, fill), PLUVANE_FN(T, iterate), PLUVANE_FN(T, iterate16));
+  w.ansi = WrapTable(original->ansi, PLUVANE_FN(A, cos), PLUVANE_FN(A, pow), PLUVANE_FN(A, sin), PLUVANE_FN(A, sqrt));
+  w.ansi.sprintf = original->ansi.sprintf ? Sprintf : nullptr;
+  strcpy_original = original->ansi.strcpy;
+  w.ansi.strcpy = original->ansi.strcpy ? Strcpy : nullptr;
+  return &w;
+}
+
+SPBasicSuite* WrapBasic(const SPBasicSuite* original) {
+  static SPBasicSuite w;
+  basic_original = original;
+  w.AcquireSuite = Acquire;
+  w.ReleaseSuite = Release;
+  return &w;
+}
+
+// The suites the host serves; a suite it does not know is handed out as it is.
+const void* WrapSuite(const std::string& name, A_long version, const void* t) {
+  const auto is = [&](const char* n, A_long v) { return name == n && version == v; };
+  if (is(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1))
+    return WrapSuiteTable<PF_ParamUtilsSuite1>(t, PLUVANE_FN(PF_ParamUtilsSuite1, PF_UpdateParamUI));
+  if (is(kPFColorParamSuite, kPFColorParamSuiteVersion1)) {
+    using T = PF_ColorParamSuite1;
+    return WrapSuiteTable<T>(t, PLUVANE_FN(T, PF_GetFloatingPointColorFromColorDef));
+  }
+  if (is(kPFWorldSuite, kPFWorldSuiteVersion1)) {
+    using T = PF_WorldSuite1;
+    Wrap<T, &T::new_world>::after = [](PF_Err err, PF_ProgPtr, A_long, A_long, PF_NewWorldFlags,
+                                       PF_EffectWorld* world) { NoteWorld(err, world); };
+    Wrap<T, &T::dispose_world>::before = [](PF_ProgPtr, PF_EffectWorld* world) { NoteDispose(world); };
+    return WrapSuiteTable<T>(t, PLUVANE_FN(T, new_world), PLUVANE_FN(T, dispose_world));
+  }
+  if (is(kPFWorldSuite, kPFWorldSuiteVersion2)) {
+    using T = PF_WorldSuite2;
+    Wrap<T, &T::PF_NewWorld>::after = [](PF_Err err, PF_ProgPtr, A_long, A_long, PF_Boolean, PF_PixelFormat,
+                                         PF_EffectWorld* world) { NoteWorld(err, world); };
+    Wrap<T, &T::PF_DisposeWorld>::before = [](PF_ProgPtr, PF_EffectWorld* world) { NoteDispose(world); };
+    return WrapSuiteTable<T>(t, PLUVANE_FN(T, PF_NewWorld), PLUVANE_FN(T, PF_DisposeWorld),
+                             PLUVANE_FN(T, PF_GetPixelFormat));
+  }
+  if (is(kPFSampling8Suite, kPFSamplingSuiteVersion1)) {
+    using T = PF_Sampling8Suite1;
+    return WrapSuiteTable<T>(t, PLUVANE_FN(T, nn_sample), PLUVANE_FN(T, subpixel_sample), PLUVANE_FN(T, area_sample));
+  }
+  if (is(kPFSampling16Suite, kPFSamplingSuiteVersion1)) {
+    using T = PF_Sampling16Suite1;
+    return WrapSuiteTable<T>(t, PLUVANE_FN(T, nn_sample16), PLUVANE_FN(T, subpixel_sample16),
+                             PLUVANE_FN(T, area_sample16));
+  }
+  if (is(kPFSamplingFloatSuite, kPFSamplingSuiteVersion1)) {
+    using T = PF_SamplingFloatSuite1;
+    return WrapSuiteTable<T>(t, PLUVANE_FN(T, nn_sample_float), PLUVANE_FN(T, subpixel_sample_float),
+                             PLUVANE_FN(T, area_sample_float));
+  }
+  if (is(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1))
+    return WrapSuiteTable<PF_iterateFloatSuite1>(t, PLUVANE_FN(PF_iterateFloatSuite1, iterate));
+  if (is(kPFIterateGenericSuite, kPFIterateGenericSuiteVersion1))
+    return WrapSuiteTable<PF_IterateGenericSuite1>(t, PLUVANE_FN(PF_IterateGenericSuite1, iterate_generic));
+  if (is(kPluvaneIterateRowsSuite, kPluvaneIterateRowsSuiteVersion1)) {
+    using T = PF_IterateRowsSuite1;
+    return WrapSuiteTable<T>(t, PLUVANE_FN(T, iterate_rows), PLUVANE_FN(T, area_sample_run),
+                             PLUVANE_FN(T, area_sample_run16), PLUVANE_FN(T, area_sample_run_float));
+  }
+  if (is(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1)) {
+    using T = AEGP_PFInterfaceSuite1;
+    return WrapSuiteTable<T>(t, PLUVANE_FN(T, AEGP_GetEffectLayer), PLUVANE_FN(T, AEGP_ConvertEffectToCompTime));
+  }
+  if (is(kAEGPLayerSuite, kAEGPLayerSuiteVersion5)) {
+    using T = AEGP_LayerSuite5;
+    return WrapSuiteTable<T>(t, PLUVANE_FN(T, AEGP_GetCompNumLayers), PLUVANE_FN(T, AEGP_GetCompLayerByIndex),
+                             PLUVANE_FN(T, AEGP_IsVideoActive), PLUVANE_FN(T, AEGP_GetLayerObjectType),
+                             PLUVANE_FN(T, AEGP_GetLayerToWorldXformFromView),
+                             PLUVANE_FN(T, AEGP_GetLayerParentComp));
+  }
+  if (is(kAEGPLightSuite, kAEGPLightSuiteVersion1))
+    return WrapSuiteTable<AEGP_LightSuite1>(t, PLUVANE_FN(AEGP_LightSuite1, AEGP_GetLightType));
+  if (is(kAEGPStreamSuite, kAEGPStreamSuiteVersion4))
+    return WrapSuiteTable<AEGP_StreamSuite4>(t, PLUVANE_FN(AEGP_StreamSuite4, AEGP_GetLayerStreamValue));
+  return t;
+}
+
 }  // namespace
 
 // ---- arming ------------------------------------------------------------------------------
 
-// The armed plan as the process's interposer.
+// The armed plan as the process's interposer: every entry point the effect can
+// reach goes through the plan's counter.
 class PlanInterposer : public Interposer {
  public:
   int BeginCommand(PF_Cmd cmd) override {
@@ -186,15 +334,25 @@ class PlanInterposer : public Interposer {
     s.active = was_active != 0;
   }
   void Tables(PF_InData& in) override {
-    // Every entry point the effect can reach goes through the plan's counter.
+    std::lock_guard<std::mutex> lock(table_mutex);
     in.inter = WrapInteract(in.inter);
     in.utils = WrapUtils(in.utils);
     if (in.pica_basicP) in.pica_basicP = WrapBasic(in.pica_basicP);
   }
-  PF_PreRenderCallbacks PreRender(const PF_PreRenderCallbacks& o) override { return WrapPreRender(o); }
-  PF_SmartRenderCallbacks SmartRender(const PF_SmartRenderCallbacks& o) override { return WrapSmartRender(o); }
+  PF_PreRenderCallbacks PreRender(const PF_PreRenderCallbacks& o) override {
+    std::lock_guard<std::mutex> lock(table_mutex);
+    return WrapTable(o, PLUVANE_FN(PF_PreRenderCallbacks, checkout_layer));
+  }
+  PF_SmartRenderCallbacks SmartRender(const PF_SmartRenderCallbacks& o) override {
+    using T = PF_SmartRenderCallbacks;
+    std::lock_guard<std::mutex> lock(table_mutex);
+    return WrapTable(o, PLUVANE_FN(T, checkout_layer_pixels), PLUVANE_FN(T, checkin_layer_pixels),
+                     PLUVANE_FN(T, checkout_output));
+  }
   const void* Suite(const char* name, A_long version, const void* table) override {
-    return WrapSuite(name, version, table);
+    if (!table) return table;
+    std::lock_guard<std::mutex> lock(table_mutex);
+    return WrapSuite(name ? name : "", version, table);
   }
 };
 
@@ -224,216 +382,6 @@ FaultLog Disarm() {
 }
 
 bool Armed() { return S().armed.load(std::memory_order_relaxed); }
-
-// ---- the wrapped tables -----------------------------------------------------------------------
-
-PF_InteractCallbacks WrapInteract(const PF_InteractCallbacks& o) {
-  std::lock_guard<std::mutex> lock(table_mutex);
-  using T = PF_InteractCallbacks;
-  using Checkout = Wrap<T, &T::checkout_param>;
-  using Checkin = Wrap<T, &T::checkin_param>;
-  PF_InteractCallbacks w{};
-  w.checkout_param = PLUVANE_WRAP(T, checkout_param, CallClass::kCall);
-  w.checkin_param = PLUVANE_WRAP(T, checkin_param, CallClass::kRelease);
-  w.add_param = PLUVANE_WRAP(T, add_param, CallClass::kCall);
-  w.abort = PLUVANE_WRAP(T, abort, CallClass::kCall);
-  w.progress = PLUVANE_WRAP(T, progress, CallClass::kCall);
-  // A control is checked out under its disk id, and checked in by it.
-  Checkout::after = [](PF_Err err, PF_ProgPtr, PF_ParamIndex, A_long, A_long, A_u_long, PF_ParamDef* def) {
-    Book([&](State& s) {
-      if (err || !def) {
-        ++s.log.failed_checkouts;
-        return;
-      }
-      s.params.insert(def->uu.id);
-      ++s.log.params_held;
-    });
-  };
-  Checkin::before = [](PF_ProgPtr, PF_ParamDef* def) {
-    Book([&](State& s) {
-      auto it = def ? s.params.find(def->uu.id) : s.params.end();
-      if (it == s.params.end()) {
-        ++s.log.stray_checkins;
-        return;
-      }
-      s.params.erase(it);
-      --s.log.params_held;
-    });
-  };
-  return w;
-}
-
-PF_UtilCallbacks* WrapUtils(const PF_UtilCallbacks* original) {
-  std::lock_guard<std::mutex> lock(table_mutex);
-  static PF_UtilCallbacks w;
-  const PF_UtilCallbacks& o = *original;
-  using T = PF_UtilCallbacks;
-  w = PF_UtilCallbacks{};
-  w.copy = PLUVANE_WRAP(T, copy, CallClass::kCall);
-  w.fill = PLUVANE_WRAP(T, fill, CallClass::kCall);
-  w.iterate = PLUVANE_WRAP(T, iterate, CallClass::kCall);
-  w.iterate16 = PLUVANE_WRAP(T, iterate16, CallClass::kCall);
-  {
-    const PF_ANSICallbacks& o = original->ansi;  // the macro reads `o`
-    using A = PF_ANSICallbacks;
-    w.ansi.cos = PLUVANE_WRAP(A, cos, CallClass::kMath);
-    w.ansi.pow = PLUVANE_WRAP(A, pow, CallClass::kMath);
-    w.ansi.sin = PLUVANE_WRAP(A, sin, CallClass::kMath);
-    w.ansi.sqrt = PLUVANE_WRAP(A, sqrt, CallClass::kMath);
-    w.ansi.sprintf = o.sprintf ? Sprintf : nullptr;
-    strcpy_original = o.strcpy;
-    w.ansi.strcpy = o.strcpy ? Strcpy : nullptr;
-  }
-  return &w;
-}
-
-SPBasicSuite* WrapBasic(const SPBasicSuite* original) {
-  std::lock_guard<std::mutex> lock(table_mutex);
-  static SPBasicSuite w;
-  basic_original = original;
-  w.AcquireSuite = Acquire;
-  w.ReleaseSuite = Release;
-  return &w;
-}
-
-PF_PreRenderCallbacks WrapPreRender(const PF_PreRenderCallbacks& o) {
-  std::lock_guard<std::mutex> lock(table_mutex);
-  using T = PF_PreRenderCallbacks;
-  return PF_PreRenderCallbacks{PLUVANE_WRAP(T, checkout_layer, CallClass::kCall)};
-}
-
-PF_SmartRenderCallbacks WrapSmartRender(const PF_SmartRenderCallbacks& o) {
-  std::lock_guard<std::mutex> lock(table_mutex);
-  using T = PF_SmartRenderCallbacks;
-  return PF_SmartRenderCallbacks{PLUVANE_WRAP(T, checkout_layer_pixels, CallClass::kCall),
-                                 PLUVANE_WRAP(T, checkin_layer_pixels, CallClass::kRelease),
-                                 PLUVANE_WRAP(T, checkout_output, CallClass::kCall)};
-}
-
-const void* WrapSuite(const char* name_c, A_long version, const void* table) {
-  if (!table) return table;
-  std::lock_guard<std::mutex> lock(table_mutex);
-  const std::string name = name_c ? name_c : "";
-  const auto is = [&](const char* n, A_long v) { return name == n && version == v; };
-
-  if (is(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1)) {
-    using T = PF_ParamUtilsSuite1;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, PF_UpdateParamUI, CallClass::kCall)};
-    return &w;
-  }
-  if (is(kPFColorParamSuite, kPFColorParamSuiteVersion1)) {
-    using T = PF_ColorParamSuite1;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, PF_GetFloatingPointColorFromColorDef, CallClass::kCall)};
-    return &w;
-  }
-  if (is(kPFWorldSuite, kPFWorldSuiteVersion1)) {
-    using T = PF_WorldSuite1;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, new_world, CallClass::kCall), PLUVANE_WRAP(T, dispose_world, CallClass::kRelease)};
-    Wrap<T, &T::new_world>::after = [](PF_Err err, PF_ProgPtr, A_long, A_long, PF_NewWorldFlags,
-                                       PF_EffectWorld* world) { NoteWorld(err, world); };
-    Wrap<T, &T::dispose_world>::before = [](PF_ProgPtr, PF_EffectWorld* world) { NoteDispose(world); };
-    return &w;
-  }
-  if (is(kPFWorldSuite, kPFWorldSuiteVersion2)) {
-    using T = PF_WorldSuite2;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, PF_NewWorld, CallClass::kCall), PLUVANE_WRAP(T, PF_DisposeWorld, CallClass::kRelease),
-          PLUVANE_WRAP(T, PF_GetPixelFormat, CallClass::kCall)};
-    Wrap<T, &T::PF_NewWorld>::after = [](PF_Err err, PF_ProgPtr, A_long, A_long, PF_Boolean, PF_PixelFormat,
-                                         PF_EffectWorld* world) { NoteWorld(err, world); };
-    Wrap<T, &T::PF_DisposeWorld>::before = [](PF_ProgPtr, PF_EffectWorld* world) { NoteDispose(world); };
-    return &w;
-  }
-  if (is(kPFSampling8Suite, kPFSamplingSuiteVersion1)) {
-    using T = PF_Sampling8Suite1;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, nn_sample, CallClass::kCall), PLUVANE_WRAP(T, subpixel_sample, CallClass::kCall),
-          PLUVANE_WRAP(T, area_sample, CallClass::kCall)};
-    return &w;
-  }
-  if (is(kPFSampling16Suite, kPFSamplingSuiteVersion1)) {
-    using T = PF_Sampling16Suite1;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, nn_sample16, CallClass::kCall), PLUVANE_WRAP(T, subpixel_sample16, CallClass::kCall),
-          PLUVANE_WRAP(T, area_sample16, CallClass::kCall)};
-    return &w;
-  }
-  if (is(kPFSamplingFloatSuite, kPFSamplingSuiteVersion1)) {
-    using T = PF_SamplingFloatSuite1;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, nn_sample_float, CallClass::kCall),
-          PLUVANE_WRAP(T, subpixel_sample_float, CallClass::kCall),
-          PLUVANE_WRAP(T, area_sample_float, CallClass::kCall)};
-    return &w;
-  }
-  if (is(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1)) {
-    using T = PF_iterateFloatSuite1;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, iterate, CallClass::kCall)};
-    return &w;
-  }
-  if (is(kPFIterateGenericSuite, kPFIterateGenericSuiteVersion1)) {
-    using T = PF_IterateGenericSuite1;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, iterate_generic, CallClass::kCall)};
-    return &w;
-  }
-  if (is(kPluvaneIterateRowsSuite, kPluvaneIterateRowsSuiteVersion1)) {
-    using T = PF_IterateRowsSuite1;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, iterate_rows, CallClass::kCall), PLUVANE_WRAP(T, area_sample_run, CallClass::kCall),
-          PLUVANE_WRAP(T, area_sample_run16, CallClass::kCall), PLUVANE_WRAP(T, area_sample_run_float, CallClass::kCall)};
-    return &w;
-  }
-  if (is(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1)) {
-    using T = AEGP_PFInterfaceSuite1;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, AEGP_GetEffectLayer, CallClass::kCall),
-          PLUVANE_WRAP(T, AEGP_ConvertEffectToCompTime, CallClass::kCall)};
-    return &w;
-  }
-  if (is(kAEGPLayerSuite, kAEGPLayerSuiteVersion5)) {
-    using T = AEGP_LayerSuite5;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, AEGP_GetCompNumLayers, CallClass::kCall),
-          PLUVANE_WRAP(T, AEGP_GetCompLayerByIndex, CallClass::kCall),
-          PLUVANE_WRAP(T, AEGP_IsVideoActive, CallClass::kCall),
-          PLUVANE_WRAP(T, AEGP_GetLayerObjectType, CallClass::kCall),
-          PLUVANE_WRAP(T, AEGP_GetLayerToWorldXformFromView, CallClass::kCall),
-          PLUVANE_WRAP(T, AEGP_GetLayerParentComp, CallClass::kCall)};
-    return &w;
-  }
-  if (is(kAEGPLightSuite, kAEGPLightSuiteVersion1)) {
-    using T = AEGP_LightSuite1;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, AEGP_GetLightType, CallClass::kCall)};
-    return &w;
-  }
-  if (is(kAEGPStreamSuite, kAEGPStreamSuiteVersion4)) {
-    using T = AEGP_StreamSuite4;
-    static T w;
-    const T& o = *static_cast<const T*>(table);
-    w = T{PLUVANE_WRAP(T, AEGP_GetLayerStreamValue, CallClass::kCall)};
-    return &w;
-  }
-  return table;
-}
 
 }  // namespace faults
 }  // namespace minihost

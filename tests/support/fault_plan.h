@@ -62,11 +62,6 @@ struct FaultLog {
   int unknown_releases = 0;                // suites released or worlds disposed that were not held
   int stray_checkins = 0;                  // checkin_param of a record never checked out
   int failed_checkouts = 0;                // checkout_param calls that failed
-  int SuitesHeld() const {
-    int n = 0;
-    for (auto& [key, count] : suites_held) n += count;
-    return n;
-  }
 };
 
 namespace faults {
@@ -76,16 +71,6 @@ void Arm(const FaultPlan& plan);
 // Disarms and returns what was seen.
 FaultLog Disarm();
 bool Armed();
-
-// Wrapped tables, for an armed plan. Each calls through to `original`.
-PF_InteractCallbacks WrapInteract(const PF_InteractCallbacks& original);
-PF_UtilCallbacks* WrapUtils(const PF_UtilCallbacks* original);
-SPBasicSuite* WrapBasic(const SPBasicSuite* original);
-PF_PreRenderCallbacks WrapPreRender(const PF_PreRenderCallbacks& original);
-PF_SmartRenderCallbacks WrapSmartRender(const PF_SmartRenderCallbacks& original);
-// The wrapped table of a suite the host serves; a suite it does not know is
-// returned as it is.
-const void* WrapSuite(const char* name, A_long version, const void* table);
 
 }  // namespace faults
 }  // namespace minihost
