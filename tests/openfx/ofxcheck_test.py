@@ -1,15 +1,12 @@
 #!/usr/bin/env python3
-"""The installed OpenFX bundle in ofxcheck, a host built on the official
-OpenFX HostSupport library (../shared/ofx-host next to the repository):
-our identifiers against the official headers; `list` (what the plug-in
-declares) and `prefs`; frames equal to `pluvane render` in byte, short and
-float at render scale 1 and 0.5 with a keyed control, with no quirk, each
-quirk alone and all at once, and where hosts differ (rates as doubles, pixel
-aspect, images away from 0,0, stored top-down and padded, the host's thread
-pool, premultiplied colour); Seed and Mix equal to `pluvane render --seed
---mix`; controls enabled after a change in the panel as `pluvane controls`
-says. ofxcheck connects only Source in the general context, so the Mask
-clip's frames are checked in our own host (plugin_test.cpp).
+"""The installed OpenFX bundle in ofxcheck, a host on the official OpenFX
+HostSupport library (../shared/ofx-host next to the repository): our
+identifiers against the official headers; what `list` and `prefs` show; frames
+equal to `pluvane render` in every depth at render scale 1 and 0.5, under no
+quirk, each quirk and all at once, and where hosts differ (rates, pixel
+aspect, origin, row order and padding, thread pool, premultiplied colour);
+Seed and Mix; controls enabled after a panel change as `pluvane controls`
+says. ofxcheck leaves the Mask clip unconnected: plugin_test.cpp connects it.
 
 Exit 77 (skipped) without ../shared/ofx-host. Every program runs under a time
 limit; one that overruns is killed and the test fails naming it.
@@ -109,55 +106,30 @@ def half(values):
 
 
 def write_tiff(path, values, depth):
-    """An uncompressed RGBA TIFF (straight alpha) of W x H."""
-    bits, code, _ = DEPTHS[depth]
+    """An uncompressed RGBA TIFF of W x H (straight alpha): the samples' sizes
+    and formats at byte 8, the samples at 24, the directory after them."""
     data = pack(values, depth)
-    entries = [(256, 3, 1, W), (257, 3, 1, H), (258, 3, 4, None), (259, 3, 1, 1), (262, 3, 1, 2),
-               (273, 4, 1, None), (277, 3, 1, 4), (278, 3, 1, H), (279, 4, 1, len(data)),
-               (284, 3, 1, 1), (338, 3, 1, 2), (339, 3, 4, None)]
-    ifd_at = 8
-    extra_at = ifd_at + 2 + 12 * len(entries) + 4
-    bits_at, format_at = extra_at, extra_at + 8
-    data_at = format_at + 8
-    ifd = struct.pack("<H", len(entries))
-    for tag, kind, count, value in entries:
-        if tag == 258:
-            ifd += struct.pack("<HHII", tag, kind, count, bits_at)
-        elif tag == 339:
-            ifd += struct.pack("<HHII", tag, kind, count, format_at)
-        elif tag == 273:
-            ifd += struct.pack("<HHII", tag, kind, count, data_at)
-        elif kind == 3:
-            ifd += struct.pack("<HHIHH", tag, kind, count, value, 0)
-        else:
-            ifd += struct.pack("<HHII", tag, kind, count, value)
-    ifd += struct.pack("<I", 0)
-    sample_format = 3 if depth == "float" else 1
+    entries = [(256, 3, 1, W), (257, 3, 1, H), (258, 3, 4, 8), (259, 3, 1, 1), (262, 3, 1, 2), (273, 4, 1, 24),
+               (277, 3, 1, 4), (278, 3, 1, H), (279, 4, 1, len(data)), (284, 3, 1, 1), (338, 3, 1, 2), (339, 3, 4, 16)]
+    sizes_and_formats = [DEPTHS[depth][0]] * 4 + [3 if depth == "float" else 1] * 4
     with open(path, "wb") as f:
-        f.write(b"II*\0" + struct.pack("<I", ifd_at) + ifd + struct.pack("<4H", *[bits] * 4)
-                + struct.pack("<4H", *[sample_format] * 4) + data)
+        f.write(b"II*\0" + struct.pack("<I8H", 24 + len(data), *sizes_and_formats) + data + struct.pack("<H", len(entries))
+                + b"".join(struct.pack("<HHII", *e) for e in entries) + struct.pack("<I", 0))
 
 
 def read_plain_tiff(path):
-    """The strips of an uncompressed little-endian TIFF, as written by oiiotool --compression none."""
+    """The strips of an uncompressed little-endian TIFF (oiiotool --compression none), in order."""
     with open(path, "rb") as f:
         b = f.read()
-    if b[:4] != b"II*\0":
-        raise ValueError(f"{path} is not a little-endian TIFF")
     (ifd,) = struct.unpack_from("<I", b, 4)
-    (n,) = struct.unpack_from("<H", b, ifd)
     tags = {}
-    for i in range(n):
+    for i in range(struct.unpack_from("<H", b, ifd)[0]):
         tag, kind, count, value = struct.unpack_from("<HHII", b, ifd + 2 + 12 * i)
-        size = {3: 2, 4: 4}.get(kind, 1) * count
-        if kind == 3 and count == 1:
-            value &= 0xFFFF
-        if size > 4:  # the values are elsewhere
-            fmt = "<" + str(count) + ("H" if kind == 3 else "I")
-            value = list(struct.unpack_from(fmt, b, value))
-        tags[tag] = value if isinstance(value, list) else [value]
-    if tags.get(259, [1])[0] != 1:
-        raise ValueError(f"{path} is compressed")
+        code = "H" if kind == 3 else "I"
+        at = value if count * struct.calcsize(code) > 4 else ifd + 10 + 12 * i  # the values, or the field itself
+        tags[tag] = list(struct.unpack_from(f"<{count}{code}", b, at))
+    if b[:4] != b"II*\0" or tags.get(259, [1]) != [1]:
+        raise ValueError(f"{path} is not an uncompressed little-endian TIFF")
     return b"".join(b[o:o + c] for o, c in zip(tags[273], tags[279]))
 
 
@@ -232,10 +204,9 @@ def main():
                     fail(f"list under {what}: {p['name']} lacks a range or display range")
         for name, (kind, default, low, high) in AROUND.items():
             p = next((p for p in listed if p.get("kind") == "param" and p.get("name") == name), {})
-            got = (p.get("type"), p.get("default"), p.get("min"), p.get("max"))
-            if got != (kind, default, low, high) or (low is not None and not (
-                    p.get("range_declared") and p.get("display_range_declared")
-                    and (p.get("display_min"), p.get("display_max")) == (low, high))):
+            got = [p.get(k) for k in ("type", "default", "min", "max", "display_min", "display_max",
+                                      "range_declared", "display_range_declared")]
+            if got != [kind, default, low, high, low, high, True, True]:
                 fail(f"list under {what}: {name} is {got}, not {(kind, default, low, high)} with its display range")
         prefs = (lines(ofx("prefs", quirks, "--fps", str(FPS))) or [{}])[-1]
         if not prefs.get("ok") or not prefs.get("returned", {}).get("frame_varying"):
