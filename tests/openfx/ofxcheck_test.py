@@ -235,19 +235,17 @@ def main():
         fail(f"list --context general: maskInvert is {invert}, not an \"Invert Mask\" bool, off")
 
     # The frames.
-    def reference(depth, frame, fps, scale, keyed=True, extra=(), picture=None):
+    def reference(depth, frame, fps, scale, extra=(), picture=None):
         inp = os.path.join(work, f"full-{depth}.tif")
         if picture is not None:
             inp = os.path.join(work, f"picture-{depth}.tif")
             write_tiff(inp, picture, depth)
-        out = os.path.join(work, f"ref-{depth}-{frame}-{fps}-{scale}-{keyed}-{picture is None}-{'_'.join(extra)}.tif")
+        out = os.path.join(work, f"ref-{depth}-{frame}-{fps}-{scale}-{picture is None}-{'_'.join(extra)}.tif")
         plain = out + ".plain.tif"
         args = [a.pluvane, "render", inp, "-o", out, "--frame", str(frame), "--fps", str(fps),
-                "--depth", str(DEPTHS[depth][0])] + list(extra)
+                "--depth", str(DEPTHS[depth][0]), "--key", f"{KEY[1]}={KEY[2]}"] + list(extra)
         for _, label, value in CONTROLS:
             args += ["--set", f"{label}={value}"]
-        if keyed:
-            args += ["--key", f"{KEY[1]}={KEY[2]}"]
         if scale != 1:
             args += ["--downsample", "2"]
         if run(args, 300) is None or run(["oiiotool", "--iconfig", "oiio:UnassociatedAlpha", "1", out,
@@ -255,7 +253,7 @@ def main():
             return None
         return read_plain_tiff(plain)
 
-    def through_ofxcheck(depth, frame, scale, quirks, keyed=True, edited=(), extra=(), picture=None, fps=FPS):
+    def through_ofxcheck(depth, frame, scale, quirks, edited=(), extra=(), picture=None, fps=FPS):
         """The frame ofxcheck renders, and its summary."""
         full = pattern(depth) if picture is None else picture
         raw_in = os.path.join(work, f"in-{depth}-{scale}.raw")
@@ -264,12 +262,10 @@ def main():
             f.write(pack(full if scale == 1 else half(full), depth))
         raw_out = os.path.join(work, "out.raw")
         args = ["--in", raw_in, "--width", str(w), "--height", str(h), "--depth", depth, "--out", raw_out,
-                "--frame", str(frame), "--fps", str(fps), "--render-scale", str(scale)]
+                "--frame", str(frame), "--fps", str(fps), "--render-scale", str(scale), "--key", f"{KEY[0]}={KEY[2]}"]
         for name, _, value in CONTROLS:
             # An edited control changes after the instance is made, as from a panel (instance changed).
             args += ["--edit" if name in edited else "--set", f"{name}={value}"]
-        if keyed:
-            args += ["--key", f"{KEY[0]}={KEY[2]}"]
         summary = lines(ofx("render", quirks, *args, *extra))
         if not summary:
             return None, {}
@@ -308,10 +304,6 @@ def main():
                     fail(f"{depth} at scale {scale} under {what}: regions {summary.get('region_of_definition')}, "
                          f"{summary.get('regions_of_interest')}, not the source's {region}")
 
-    # A still, nothing keyed, in a host that caches by inputs: the rain still moves.
-    for quirks in ([], ["cache-unless-frame-varying"]):
-        compare(f"unkeyed frame {FRAME} under {quirks or 'no quirk'}", through_ofxcheck("byte", FRAME, 1, quirks, keyed=False)[0],
-                reference("byte", FRAME, FPS, 1, keyed=False))
     # Before frame 0: frame -3 is frame 999997 (README), and differs from frame -2.
     minus3 = through_ofxcheck("byte", -3, 1, [])[0]
     compare("frame -3 (pluvane render's 999997)", minus3, reference("byte", 1000000 - 3, FPS, 1))
