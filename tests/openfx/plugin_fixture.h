@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -60,16 +59,9 @@ struct Shot {
   // RGBA floats, handed over as `mask_components` of the layout's depth.
   std::vector<float> mask;
   std::string mask_components = kOfxImageComponentAlpha;
-  // The same control values given to the host's parameters and to the session.
+  // Control values given to the host's parameters (the session gets Rain's).
   std::function<void(Effect&, const Layout&)> host_values;
-  std::function<void(session::Session&)> session_values;
 };
-
-inline session::SampleType TypeOf(const std::string& depth) {
-  return depth == kOfxBitDepthByte    ? session::SampleType::kUInt8
-         : depth == kOfxBitDepthShort ? session::SampleType::kUInt16
-                                      : session::SampleType::kFloat;
-}
 
 // A picture of w x h, packed top-down RGBA floats: colour ramps and a ring,
 // fully opaque or with alpha from 0 to 1 (a quarter fully transparent).
@@ -152,14 +144,23 @@ inline Rendered ThroughPlugin(Host& host, const Shot& s) {
   return r;
 }
 
-// The same frame rendered by a session directly, as `pluvane render` renders
-// it; a mask is `--matte` of a picture with that alpha.
+// Rain that shows in a small frame: many drops, long lives, the light's diffuse part on.
+inline const std::pair<const char*, double> kRain[] = {{"Drip Rate", 6}, {"Longevity (sec)", 2}, {"Diffuse", 60}};
+
+inline void Rainy(Effect& e, const Layout&) {
+  for (const auto& [label, value] : kRain) ByLabel(e, label)->value = {value};
+}
+
+// The same frame, with kRain, rendered by a session directly as `pluvane
+// render` renders it; a mask is `--matte` of a picture with that alpha.
 inline std::vector<unsigned char> ThroughSession(const Shot& s, bool invert_mask = false) {
   const Layout& l = s.layout;
-  const session::SampleType type = TypeOf(l.depth);
+  const session::SampleType type = l.depth == kOfxBitDepthByte    ? session::SampleType::kUInt8
+                                   : l.depth == kOfxBitDepthShort ? session::SampleType::kUInt16
+                                                                  : session::SampleType::kFloat;
   session::Session ses(&MainEntry, l.width, l.height);
   ses.SetRate({25, 1});
-  if (s.session_values) s.session_values(ses);
+  for (const auto& [label, value] : kRain) ses.SetValue(ses.Control(label), value);
   const int w = l.width, h = l.height, row = w * 4 * static_cast<int>(Encode({0}, l.depth).size());
   if (!s.mask.empty()) {
     session::HostImage matte{w, h, session::NaturalDepth(type), {}};
@@ -176,23 +177,10 @@ inline std::vector<unsigned char> ThroughSession(const Shot& s, bool invert_mask
   return out;
 }
 
-// Rain that shows in a small frame: many drops, long lives, the light's diffuse part on.
-inline void Rainy(Effect& e, const Layout&) {
-  ByLabel(e, "Drip Rate")->value = {6};
-  ByLabel(e, "Longevity (sec)")->value = {2};
-  ByLabel(e, "Diffuse")->value = {60};
-}
-inline void Rainy(session::Session& s) {
-  s.SetValue(s.Control("Drip Rate"), 6);
-  s.SetValue(s.Control("Longevity (sec)"), 2);
-  s.SetValue(s.Control("Diffuse"), 60);
-}
-
 inline Shot RainyShot(const std::string& depth) {
   Shot s;
   s.layout.depth = depth;
-  s.host_values = [](Effect& e, const Layout& l) { Rainy(e, l); };
-  s.session_values = [](session::Session& ses) { Rainy(ses); };
+  s.host_values = Rainy;
   return s;
 }
 

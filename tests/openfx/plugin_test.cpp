@@ -4,8 +4,9 @@
 // whose calls fail.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -98,45 +99,36 @@ TEST(OpenFxThreads, InstancesOnSeveralThreadsEqualOneInstance) {
   for (int i = 0; i < kInstances; ++i) EXPECT_EQ(got[i], alone) << "instance " << i;
 }
 
-// An edit in the panel is answered while a render of the instance runs.
+// An edit in the panel is answered while a render of the instance runs: the
+// render holds at its first parameter read until the change is answered.
 TEST(OpenFxThreads, InstanceChangedDoesNotWaitForARender) {
   Loaded l;
   Shot s = RainyShot(kOfxBitDepthByte);
   Effect* inst = l.host.CreateInstance(s.context, s.layout);
   ASSERT_NE(inst, nullptr);
   Pictures p(inst, s);
-  // The render holds at its first parameter read until the change is answered.
-  std::mutex m;
-  std::condition_variable cv;
-  bool rendering = false, released = false, held_too_long = false;
+  std::promise<void> reading, answered;
+  std::atomic<bool> held{false};
+  bool held_too_long = false;
   const std::thread::id tester = std::this_thread::get_id();
   l.host.fail = [&](const std::string& call) {
-    if (call.rfind("paramGetValue", 0) != 0 || std::this_thread::get_id() == tester) return false;
-    std::unique_lock<std::mutex> lock(m);
-    if (rendering) return false;  // held once
-    rendering = true;
-    cv.notify_all();
-    held_too_long = !cv.wait_for(lock, std::chrono::seconds(20), [&] { return released; });
+    if (call.rfind("paramGetValue", 0) == 0 && std::this_thread::get_id() != tester && !held.exchange(true)) {
+      reading.set_value();
+      held_too_long = answered.get_future().wait_for(std::chrono::seconds(20)) != std::future_status::ready;
+    }
     return false;
   };
   std::thread render([&] { EXPECT_EQ(RenderAction(l.host, inst, s), kOfxStatOK); });
-  {
-    std::unique_lock<std::mutex> lock(m);
-    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return rendering; })) << "the render never read a parameter";
-  }
+  EXPECT_EQ(reading.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready) << "the render read no parameter";
   PropertySet in;
   in.Strings(kOfxPropType, {kOfxTypeParameter});
   in.Strings(kOfxPropName, {ByLabel(*inst, "Light Type")->name});
   in.Strings(kOfxPropChangeReason, {"OfxChangeUserEdited"});
   in.Doubles(kOfxPropTime, {0});
   EXPECT_EQ(l.host.Call(kOfxActionInstanceChanged, inst->handle(), &in), kOfxStatOK);
-  {
-    std::lock_guard<std::mutex> lock(m);
-    EXPECT_FALSE(held_too_long) << "instance changed waited for the render";
-    released = true;
-  }
-  cv.notify_all();
+  answered.set_value();
   render.join();
+  EXPECT_FALSE(held_too_long) << "instance changed waited for the render";
 }
 
 // Every call the plug-in makes to the host, failing in turn from load to

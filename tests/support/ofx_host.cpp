@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <thread>
 
 #include "minihost/platform.h"
@@ -100,9 +99,11 @@ OfxStatus ClipGetImage(OfxImageClipHandle h, OfxTime, const OfxRectD*, OfxProper
   if (!clip->picture || Fails("clipGetImage", clip->props.Get<std::string>(kOfxPropName).c_str())) return kOfxStatFailed;
   Picture& pic = *clip->picture;
   auto* image = new PropertySet;
-  image->props[kOfxImagePropData] = {pic.memory.empty() ? nullptr : static_cast<void*>(pic.memory.data())};
+  // The bottom row is the last one in memory.
+  const size_t bottom = pic.row_bytes() * (pic.bounds.y2 - pic.bounds.y1 - 1);
+  image->props[kOfxImagePropData] = {pic.memory.empty() ? nullptr : static_cast<void*>(&pic.memory.at(bottom))};
   image->Ints(kOfxImagePropBounds, {pic.bounds.x1, pic.bounds.y1, pic.bounds.x2, pic.bounds.y2});
-  image->Ints(kOfxImagePropRowBytes, {static_cast<int>(pic.row_bytes())});
+  image->Ints(kOfxImagePropRowBytes, {-static_cast<int>(pic.row_bytes())});
   image->Strings(kOfxImageEffectPropPixelDepth, {pic.depth});
   image->Strings(kOfxImageEffectPropComponents, {pic.components});
   image->Strings(kOfxImageEffectPropPreMultiplication, {pic.premultiplication});
@@ -246,18 +247,6 @@ int Channels(const std::string& components) {
 size_t Picture::row_bytes() const { return static_cast<size_t>(bounds.x2 - bounds.x1) * Channels(components) * SampleSize(depth); }
 
 void Picture::Allocate() { memory.assign(row_bytes() * (bounds.y2 - bounds.y1), 0xA5); }
-
-void Picture::Put(const std::vector<unsigned char>& packed) {
-  const size_t h = bounds.y2 - bounds.y1, row = row_bytes();
-  for (size_t j = 0; j < h; ++j) std::memcpy(&memory[(h - 1 - j) * row], &packed[j * row], row);
-}
-
-std::vector<unsigned char> Picture::Get() const {
-  const size_t h = bounds.y2 - bounds.y1, row = row_bytes();
-  std::vector<unsigned char> packed(row * h);
-  for (size_t j = 0; j < h; ++j) std::memcpy(&packed[j * row], &memory[(h - 1 - j) * row], row);
-  return packed;
-}
 
 // ---- the host ----------------------------------------------------------------------------------
 

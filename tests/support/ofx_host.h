@@ -1,10 +1,7 @@
-// A small OpenFX host for the tests and benchmarks: loads a plug-in bundle
-// (dlopen; LoadLibrary on Windows), serves the suites the plug-in calls
-// (properties, image effect, parameters, multithread, messages) over plain
-// structures a test fills in, and runs its actions. Any suite call can be
-// made to fail (`fail`), for what no real host does on purpose. The plug-in
-// in a host we did not write, with the quirks of real hosts: ofxcheck
-// (tests/openfx/ofxcheck_test.py).
+// A small OpenFX host for the tests and benchmarks: loads a plug-in bundle,
+// serves the suites the plug-in calls over plain structures a test fills in,
+// and runs its actions. Any suite call can be made to fail (`fail`), which no
+// real host does on purpose (a real host's quirks: tests/openfx/ofxcheck_test.py).
 #pragma once
 
 #include <functional>
@@ -41,8 +38,9 @@ struct Param {
   std::vector<double> value;  // 1, 2 or 3 numbers; a choice as its index
 };
 
-// Pixels a clip hands out, stored bottom-up: RGBA, RGB or Alpha samples of
-// one depth over `bounds` (pixel coordinates).
+// Pixels a clip hands out: RGBA, RGB or Alpha samples of one depth over
+// `bounds` (pixel coordinates), packed top-down (handed over with negative
+// row bytes; ofxcheck hands rows over both ways).
 struct Picture {
   OfxRectI bounds{0, 0, 0, 0};
   std::string depth = kOfxBitDepthByte;
@@ -51,9 +49,8 @@ struct Picture {
   std::vector<unsigned char> memory;
   size_t row_bytes() const;
   void Allocate();  // memory for the bounds, filled with a pattern
-  // Packed top-down samples in and out.
-  void Put(const std::vector<unsigned char>& packed);
-  std::vector<unsigned char> Get() const;
+  void Put(const std::vector<unsigned char>& packed) { memory = packed; }
+  std::vector<unsigned char> Get() const { return memory; }
 };
 
 struct Clip {
