@@ -131,20 +131,17 @@ class HostsTest : public ::testing::Test {
         " -pix_fmt rgba -c:v png clip.mkv && ffmpeg -v error -y -i clip.mkv -start_number 0 src.%d.png");
   }
 
-  // What `pluvane render --depth 8` gives for `input` at `frame`, as RGBA bytes.
-  std::string Cli(const std::string& input, int frame, const std::string& fps,
+  // What `pluvane render --depth 8` gives for frames first..last of `input`
+  // (a still, or the clip's stills "src.%d.png"), as RGBA bytes.
+  std::string Cli(const std::string& input, int first, int last, const std::string& fps,
                   const std::vector<std::string>& options) {
-    std::string cmd = ShellQuoted(PLUVANE_CLI_PATH) + " render " + input + " -o cli.png -q --depth 8 --frame " +
-                      std::to_string(frame) + " --fps " + fps;
+    std::string cmd = "rm -f cli.*.png && " + ShellQuoted(PLUVANE_CLI_PATH) + " render " + input +
+                      " -o cli.%d.png -q --depth 8 --frames " + std::to_string(first) + "-" + std::to_string(last) +
+                      " --fps " + fps;
     for (const auto& o : options) cmd += " " + o;
-    Run(cmd + " && ffmpeg -v error -y -i cli.png -f rawvideo -pix_fmt rgba cli.raw");
+    Run(cmd + " && ffmpeg -v error -y -start_number " + std::to_string(first) +
+        " -i cli.%d.png -f rawvideo -pix_fmt rgba cli.raw");
     return ReadAll(Path("cli.raw"));
-  }
-  // The same for every frame of the clip MakeClip made.
-  std::string CliClip(int frames, const std::string& fps, const std::vector<std::string>& options) {
-    std::string all;
-    for (int f = 0; f < frames && !HasFailure(); ++f) all += Cli("src." + std::to_string(f) + ".png", f, fps, options);
-    return all;
   }
 
   static void ExpectSameFrames(const std::string& got, const std::string& want, int frames, size_t frame_bytes) {

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -25,10 +25,7 @@ std::string Env(const char* name) {
 
 void Save(const std::string& name, const void* data, size_t bytes) {
   const std::string path = Env("PLUVANE_FRAMES_DIR") + "/" + name + ".raw";
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr) << path;
-  EXPECT_EQ(std::fwrite(data, 1, bytes, f), bytes) << path;
-  EXPECT_EQ(std::fclose(f), 0) << path;
+  EXPECT_TRUE(std::ofstream(path, std::ios::binary).write(static_cast<const char*>(data), bytes)) << path;
 }
 
 using ofxfixture::ByLabel;
