@@ -35,17 +35,23 @@ class Around : public ::testing::Test {
   TempDir dir_;
 };
 
+// A seed reads the keys at the frames' own times: drops born up to frame 10
+// have no rate, so its frame 10 is calm water and frame 20 is not.
 TEST_F(Around, SeedsAreOtherRainAsDeterministicAsSeedZero) {
   const Args rain{"render", "in.png", "--set", "Drip Rate=3"};
+  const Args keyed{"render", "in.png", "--key", "Drip Rate=10:0,11:4", "--seed", "7"};
   std::ofstream(dir_ / "scene.json") << R"({"input": "in.png", "output": "scene.png", "frame": 40, "seed": 1,
                                            "controls": {"Drip Rate": 3}})";
-  Pluvane({{"render", "--scene", "scene.json"},Cat(rain, {"-o", "plain.png", "--frame", "40"}), Cat(rain, {"-o", "zero.png", "--frame", "40", "--seed", "0"}),
+  Pluvane({{"render", "--scene", "scene.json"}, Cat(rain, {"-o", "plain.png", "--frame", "40"}),
+           Cat(rain, {"-o", "zero.png", "--frame", "40", "--seed", "0"}),
            Cat(rain, {"-o", "one.png", "--frame", "40", "--seed", "1"}),
            Cat(rain, {"-o", "two.png", "--frame", "40", "--seed", "2"}),
            Cat(rain, {"-o", "all.####.png", "--frames", "36-41", "--seed", "63"}),
            Cat(rain, {"-o", "part.####.png", "--frames", "36-41", "--seed", "63", "--chunk", "1/2"}),
            Cat(rain, {"-o", "part.####.png", "--frames", "36-41", "--seed", "63", "--chunk", "0/2"}),
-           Cat(rain, {"-o", "alone.png", "--frame", "40", "--seed", "63"})});
+           Cat(rain, {"-o", "alone.png", "--frame", "40", "--seed", "63"}), Cat(keyed, {"-o", "calm.png", "--frame", "10"}),
+           Cat(keyed, {"-o", "keyed.png", "--frame", "20"}),
+           {"render", "in.png", "--set", "Drip Rate=0", "-o", "flat.png", "--frame", "10"}});
   EXPECT_EQ(Bytes("zero.png"), Bytes("plain.png"));
   EXPECT_FALSE(Read("one.png") == Read("plain.png"));
   EXPECT_EQ(Bytes("scene.png"), Bytes("one.png"));
@@ -55,16 +61,8 @@ TEST_F(Around, SeedsAreOtherRainAsDeterministicAsSeedZero) {
     EXPECT_EQ(Bytes("part." + n), Bytes("all." + n)) << f;
   }
   EXPECT_EQ(Bytes("alone.png"), Bytes("all.0040.png"));
-}
-
-// Drops born up to frame 10 have no rate: a seed reads the keys at the
-// frames' own times, so its frame 10 is calm water and frame 20 is not.
-TEST_F(Around, SeedsKeepTheKeyframesTimes) {
-  const Args rain{"render", "in.png", "--key", "Drip Rate=10:0,11:4", "--seed", "7"};
-  Pluvane({Cat(rain, {"-o", "calm.png", "--frame", "10"}), Cat(rain, {"-o", "rain.png", "--frame", "20"}),
-           {"render", "in.png", "--set", "Drip Rate=0", "-o", "flat.png", "--frame", "10"}});
   EXPECT_EQ(Read("calm.png"), Read("flat.png"));
-  EXPECT_FALSE(Read("rain.png") == Read("flat.png"));
+  EXPECT_FALSE(Read("keyed.png") == Read("flat.png"));
 }
 
 TEST_F(Around, MixAndMatteBlendTheLayerWithTheResult) {

@@ -1,17 +1,6 @@
-// Clips as they really come, and the colour of what is written.
-//
-// Time: output frame f is at f / fps and shows the clip's frame on screen
-// then (the last one stamped, from the clip's first frame, at most half an
-// output frame later). Clips on a grid with gaps (timed at the grid's rate),
-// stamps rounded to milliseconds (at the rate they were rounded from), stamps
-// on no grid with a first frame not stamped 0 (at the average rate), B-frames,
-// and a clip rendered at another rate, are checked
-// frame by frame against ffprobe's time stamps and ffmpeg's decode; the
-// output lasts as long as the clip and its audio as long as its video.
-//
-// Colour: every video output names its colour (or passes its input clip's
-// on), a round trip through .mov and .mp4 comes back within 2 codes at SD and
-// HD sizes, and an image output keeps its input's colour space.
+// Clips as they really come (gaps, stamps rounded or off any grid, B-frames,
+// another output rate), checked frame by frame against ffprobe's time stamps
+// and ffmpeg's decode; and the colour of what is written.
 #include "tests/support/cli_fixture.h"
 
 namespace {

@@ -34,9 +34,9 @@ class TempDir {
   }
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
   const fs::path& path() const { return path_; }
-  std::vector<std::string> Files() const {  // sorted names
+  std::vector<std::string> Files(const std::string& sub = "") const {  // sorted names, in the folder or `sub`
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(path_ / sub)) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# A long soak of `pluvane render`, kept out of the quick test run:
-#   tests/soak/soak.sh BUILD_DIR [FRAMES] [SIZE]
+# A long stability run of `pluvane render`, started by hand (not a test):
+#   bench/soak.sh BUILD_DIR [FRAMES] [SIZE]
 # renders FRAMES frames (default 1000) of a SIZE layer (default 1920x1080) in
 # one process, then four processes at once, sampling each process's resident
 # memory every second. It fails when memory grows after the first frames (the
