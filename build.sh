@@ -14,14 +14,14 @@ PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev 
           libopenimageio-dev openimageio-tools libpng-dev libcli11-dev nlohmann-json3-dev
           libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libavutil-dev libswresample-dev libzimg-dev
           frei0r-plugins-dev ffmpeg)
-# What only the tests need: a one-node Slurm cluster for the farm test,
+# What only the tests need: a one-node Slurm cluster and GNU parallel for the farm tests,
 # clang and its runtimes for the fuzz programs, the video tools that load the frei0r filter, and
 # an X server for Kdenlive's compositing in melt and qmllint for the Shotcut panel, lintian
 # for the package; Kdenlive and Shotcut themselves, driven under Xvfb with xdotool (D-Bus to
 # reach Kdenlive, ImageMagick to compare their monitors); expat for ofxcheck (the official
 # OpenFX host library, ../shared/ofx-host); the MinGW-w64 cross compiler and Wine for the
 # Windows build's test.
-TEST_PACKAGES=(slurm-wlm munge procps iproute2 lintian g++-mingw-w64-x86-64-posix wine64
+TEST_PACKAGES=(slurm-wlm munge procps iproute2 parallel lintian g++-mingw-w64-x86-64-posix wine64
                clang-14 libclang-rt-14-dev libexpat1-dev
                melt xvfb xauth qtdeclarative5-dev-tools gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
                kdenlive shotcut xdotool imagemagick dbus libglib2.0-bin)
