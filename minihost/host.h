@@ -240,21 +240,21 @@ class MiniHost {
   void ClearUIUpdates();
 
   // ---- image buffers ---------------------------------------------------------
-  // Allocates a world of the given format with row padding: cleared to zero,
-  // or holding a garbage pattern when `clear` is false. `suite_version` is
-  // the world suite that asked for it (0: the host itself). With `as_recycled`
-  // (and `clear` false) a recycled buffer of the same size comes back as it
-  // is, holding an earlier world's pixels, as a real host's recycled memory
-  // does; a new one holds the pattern.
-  PF_EffectWorld* AllocateWorld(A_long width, A_long height, PF_PixelFormat format, bool clear = true,
-                                int suite_version = 0, bool as_recycled = false);
+  // What a new world's buffer holds: zeros; a garbage pattern; or, for a
+  // recycled buffer of the same size, an earlier world's pixels as they are,
+  // as a real host's recycled memory does (a new buffer holds the pattern).
+  enum class WorldFill { kZeros, kPattern, kAsRecycled };
+  // Allocates a world of the given format with row padding. `suite_version`
+  // is the world suite that asked for it (0: the host itself).
+  PF_EffectWorld* AllocateWorld(A_long width, A_long height, PF_PixelFormat format,
+                                WorldFill fill = WorldFill::kZeros, int suite_version = 0);
   WorldPtr NewWorld(A_long width, A_long height, PF_PixelFormat format) {
     return WorldPtr(this, AllocateWorld(width, height, format));
   }
   // A world the effect will write whole (a render's output): not cleared,
   // which for a frame-sized buffer every frame is a measurable cost.
   WorldPtr NewOutputWorld(A_long width, A_long height, PF_PixelFormat format) {
-    return WorldPtr(this, AllocateWorld(width, height, format, /*clear=*/false, 0, /*as_recycled=*/true));
+    return WorldPtr(this, AllocateWorld(width, height, format, WorldFill::kAsRecycled));
   }
   // PF_Err_BAD_CALLBACK_PARAM if unknown, or if `suite_version` (the world
   // suite releasing it; 0 for the host itself) is not the one that allocated it.

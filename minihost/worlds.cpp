@@ -50,8 +50,8 @@ PF_PixelFormat MiniHost::WorldFormat(const PF_EffectWorld* world) {
   return (world->world_flags & PF_WorldFlag_DEEP) ? PF_PixelFormat_ARGB64 : PF_PixelFormat_ARGB32;
 }
 
-PF_EffectWorld* MiniHost::AllocateWorld(A_long width, A_long height, PF_PixelFormat format, bool clear,
-                                        int suite_version, bool as_recycled) {
+PF_EffectWorld* MiniHost::AllocateWorld(A_long width, A_long height, PF_PixelFormat format, WorldFill fill,
+                                        int suite_version) {
   auto hw = std::make_unique<HostWorld>();
   const A_long w = std::max<A_long>(width, 0), h = std::max<A_long>(height, 0);
   const A_long rowbytes =
@@ -68,9 +68,10 @@ PF_EffectWorld* MiniHost::AllocateWorld(A_long width, A_long height, PF_PixelFor
     }
   }
   if (hw->storage.capacity() < bytes) AdviseLargePages(hw->storage, bytes);
-  // Recycled or new, the buffer holds the pattern (or zeros) and nothing of
-  // an earlier world; unless asked to come as recycled.
-  if (!(as_recycled && !clear && hw->storage.size() == bytes)) hw->storage.assign(bytes, clear ? 0 : kGarbage);
+  // Recycled or new, the buffer holds zeros or the pattern and nothing of an
+  // earlier world, unless asked to come as recycled.
+  if (!(fill == WorldFill::kAsRecycled && hw->storage.size() == bytes))
+    hw->storage.assign(bytes, fill == WorldFill::kZeros ? 0 : kGarbage);
   hw->format = format;
   hw->suite_version = suite_version;
   PF_EffectWorld& world = hw->world;
@@ -139,7 +140,8 @@ PF_Err NewWorldFor(PF_ProgPtr ref, int suite_version, A_long width, A_long heigh
   if (Probe* probe = host->probe())
     if (PF_Err err = probe->Before(HostCall::kNewWorld, nullptr, suite_version)) return err;
   if (width < 0 || height < 0 || !world) return PF_Err_BAD_CALLBACK_PARAM;
-  *world = *host->AllocateWorld(width, height, format, clear, suite_version);
+  const auto fill = clear ? MiniHost::WorldFill::kZeros : MiniHost::WorldFill::kPattern;
+  *world = *host->AllocateWorld(width, height, format, fill, suite_version);
   return PF_Err_NONE;
 }
 

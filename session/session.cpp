@@ -121,13 +121,14 @@ void Session::SetKeys(int index, const std::vector<ControlKey>& keys) {
 void Session::AddLight(const minihost::LightLayer& light) { host_->composition().AddLight(light); }
 
 minihost::WorldPtr Session::NewWorld(Depth depth) {
-  auto world = host_->NewWorld(render_width(), render_height(), FormatOf(depth));
-  world->pix_aspect_ratio = host_->settings().pixel_aspect_ratio;
-  return world;
+  return WithLayerAspect(host_->NewWorld(render_width(), render_height(), FormatOf(depth)));
 }
 
 minihost::WorldPtr Session::NewOutputWorld(Depth depth) {
-  auto world = host_->NewOutputWorld(render_width(), render_height(), FormatOf(depth));
+  return WithLayerAspect(host_->NewOutputWorld(render_width(), render_height(), FormatOf(depth)));
+}
+
+minihost::WorldPtr Session::WithLayerAspect(minihost::WorldPtr world) const {
   world->pix_aspect_ratio = host_->settings().pixel_aspect_ratio;
   return world;
 }

@@ -125,6 +125,8 @@ class Session {
   void SetUp();
   // The effect alone at frame `frame` of the seed, no loop, mix or matte.
   PF_Err RenderEffect(long long frame, PF_EffectWorld* input, PF_EffectWorld* output);
+  // `world` with the layer's pixel aspect ratio.
+  minihost::WorldPtr WithLayerAspect(minihost::WorldPtr world) const;
 
   std::unique_ptr<minihost::MiniHost> host_;
   Timebase timebase_;
