@@ -44,8 +44,8 @@ namespace minihost {
 namespace {
 
 constexpr double kFix = 1.0 / 65536.0;
-constexpr int kMaxCount = 1100;
-constexpr int kTableMinColumns = 16;  // the prefix table serves boxes wider than this  // half-widths up to 549 pixels; wider boxes are cut to that
+constexpr int kMaxCount = 1100;       // half-widths up to 549 pixels; wider boxes are cut to that
+constexpr int kTableMinColumns = 16;  // the prefix table serves boxes wider than this
 
 // The overlap weights of one axis: pixels first..first+count−1, the first
 // weighing wFirst, the last wLast, all others 1.
