@@ -96,16 +96,6 @@ const Pixel* RowPtr(const PF_EffectWorld* w, long y) {
   return reinterpret_cast<const Pixel*>(reinterpret_cast<const uint8_t*>(w->data) + y * static_cast<long>(w->rowbytes));
 }
 
-template <typename Channel>
-Channel Store(double v) {
-  if constexpr (std::is_floating_point_v<Channel>) {
-    return static_cast<Channel>(v);
-  } else {
-    // floor(v + 0.5): a mean of unsigned channels is never negative, and
-    // truncation is the floor of a non-negative number.
-    return static_cast<Channel>(static_cast<int64_t>(v + 0.5));
-  }
-}
 
 template <typename Pixel>
 void BuildRowSums(RowSums& t, const PF_EffectWorld* w, int threads, const ThreadRunner* runner) {
@@ -214,9 +204,53 @@ void SumRowsInteger(const RowSums& t, const PF_EffectWorld* w, const Axis& ax, c
 }
 
 // Four lanes, one per channel (alpha, red, green, blue): every lane takes the
-// same operations a channel of its own would, in the same order.
-typedef double Lanes4 __attribute__((vector_size(32)));
+// same operations a channel of its own would, in the same order. They are
+// two 16-byte halves, which any x86-64 processor keeps in registers; a
+// 32-byte vector on a target without AVX goes through memory between
+// operations (some 10 % of the sample's instructions).
+typedef double Half2 __attribute__((vector_size(16)));
+struct Lanes4 {
+  Half2 lo, hi;
+  Lanes4(Half2 l, Half2 h) : lo(l), hi(h) {}
+  Lanes4(double a, double r, double g, double b) : lo{a, r}, hi{g, b} {}
+  Lanes4& operator+=(const Lanes4& o) {
+    lo += o.lo;
+    hi += o.hi;
+    return *this;
+  }
+  double operator[](int i) const { return i < 2 ? lo[i] : hi[i - 2]; }
+};
+inline Lanes4 operator+(Lanes4 a, const Lanes4& b) { return a += b; }
+inline Lanes4 operator*(double w, const Lanes4& v) { return {w * v.lo, w * v.hi}; }
+inline Lanes4 operator*(const Lanes4& v, double w) { return {v.lo * w, v.hi * w}; }
 typedef int32_t Counts4 __attribute__((vector_size(16)));
+inline Lanes4 LanesOf(Counts4 c) {
+  return {static_cast<double>(c[0]), static_cast<double>(c[1]), static_cast<double>(c[2]), static_cast<double>(c[3])};
+}
+
+// The four channels' means, sums ÷ total weight, two channels to a division
+// (each lane its own IEEE division). Float keeps the mean; integer depths
+// round it to nearest as floor(v + 0.5): a mean of unsigned channels is never
+// negative nor above 65535, and truncation is the floor of a non-negative
+// number.
+template <typename Pixel>
+inline void StoreMeans(const double acc[4], double total, Pixel* dst) {
+  using Channel = decltype(dst->red);
+  const Half2 lo = Half2{acc[0], acc[1]} / total, hi = Half2{acc[2], acc[3]} / total;
+  if constexpr (std::is_floating_point_v<Channel>) {
+    dst->alpha = static_cast<Channel>(lo[0]);
+    dst->red = static_cast<Channel>(lo[1]);
+    dst->green = static_cast<Channel>(hi[0]);
+    dst->blue = static_cast<Channel>(hi[1]);
+  } else {
+    typedef int32_t Int2 __attribute__((vector_size(8)));
+    const Int2 l = __builtin_convertvector(lo + 0.5, Int2), h = __builtin_convertvector(hi + 0.5, Int2);
+    dst->alpha = static_cast<Channel>(l[0]);
+    dst->red = static_cast<Channel>(l[1]);
+    dst->green = static_cast<Channel>(h[0]);
+    dst->blue = static_cast<Channel>(h[1]);
+  }
+}
 
 // sum += w × q, or sum += q for a pixel of weight exactly 1 (1 × p is p).
 template <typename Pixel>
@@ -294,7 +328,7 @@ void SumRowsCounted(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, dou
       } else {
         for (long x = firstCol + 1; x < lastCol; ++x) inner += CountsOf(row[std::clamp<long>(x, 0, width - 1)]);
       }
-      units = (units + 65536.0 * __builtin_convertvector(inner, Lanes4)) +
+      units = (units + 65536.0 * LanesOf(inner)) +
               Lanes4{WL * pl.alpha, WL * pl.red, WL * pl.green, WL * pl.blue};
     }
     total += wy * (units * kFix);
@@ -351,17 +385,7 @@ __attribute__((noinline)) PF_Err AreaSampleBox(PF_ProgPtr ref, PF_Fixed x, PF_Fi
     if (t) SumRowsInteger<Pixel>(*t, pb->src, ax, ay, acc);
     else SumRowsCounted<Pixel>(pb->src, ax, ay, acc);
   }
-  if (total == 1.0) {  // v / 1 is v
-    dst->alpha = Store<Channel>(acc[0]);
-    dst->red = Store<Channel>(acc[1]);
-    dst->green = Store<Channel>(acc[2]);
-    dst->blue = Store<Channel>(acc[3]);
-    return PF_Err_NONE;
-  }
-  dst->alpha = Store<Channel>(acc[0] / total);
-  dst->red = Store<Channel>(acc[1] / total);
-  dst->green = Store<Channel>(acc[2] / total);
-  dst->blue = Store<Channel>(acc[3] / total);
+  StoreMeans(acc, total, dst);
   return PF_Err_NONE;
 }
 
