@@ -202,6 +202,57 @@ struct RowJob {
   bool deep = false;                  // 16-bit samples
 };
 
+// Sixteen 8-bit pixels at a time between zimg's planes and RGBA samples:
+// byte shuffles a compiler turns into the processor's unpack and pack
+// instructions, where a loop of single bytes would stay a loop of single
+// bytes. The bytes are those the one-pixel loops write.
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+typedef uint32_t Words4 __attribute__((vector_size(16)));
+typedef uint16_t Shorts8 __attribute__((vector_size(16)));
+
+inline Bytes16 Load16(const void* p) {
+  Bytes16 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// R, G, B and an opaque alpha of 16 pixels into 64 bytes of RGBA.
+inline void Interleave16(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* out) {
+  const Bytes16 R = Load16(r), G = Load16(g), B = Load16(b), A = ~Bytes16{};
+  const Bytes16 rg_lo = __builtin_shufflevector(R, G, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+  const Bytes16 rg_hi = __builtin_shufflevector(R, G, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+  const Bytes16 ba_lo = __builtin_shufflevector(B, A, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+  const Bytes16 ba_hi = __builtin_shufflevector(B, A, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+  const Bytes16 o[4] = {
+      __builtin_shufflevector(rg_lo, ba_lo, 0, 1, 16, 17, 2, 3, 18, 19, 4, 5, 20, 21, 6, 7, 22, 23),
+      __builtin_shufflevector(rg_lo, ba_lo, 8, 9, 24, 25, 10, 11, 26, 27, 12, 13, 28, 29, 14, 15, 30, 31),
+      __builtin_shufflevector(rg_hi, ba_hi, 0, 1, 16, 17, 2, 3, 18, 19, 4, 5, 20, 21, 6, 7, 22, 23),
+      __builtin_shufflevector(rg_hi, ba_hi, 8, 9, 24, 25, 10, 11, 26, 27, 12, 13, 28, 29, 14, 15, 30, 31)};
+  std::memcpy(out, o, sizeof o);
+}
+
+// 64 bytes of RGBA (16 pixels) into their R, G and B bytes. Each channel is
+// masked out of the pixels' 32-bit words and narrowed, as the processor's
+// pack instructions narrow, to 16 and then 8 bits.
+inline void Deinterleave16(const uint8_t* in, uint8_t* r, uint8_t* g, uint8_t* b) {
+  Words4 w[4];
+  std::memcpy(w, in, sizeof w);
+  const auto channel = [&w](int shift) {
+    const Words4 m = Words4{} + 0xFF;
+    const auto pair = [&](int i) {
+      return __builtin_convertvector(
+          __builtin_shufflevector((w[i] >> shift) & m, (w[i + 1] >> shift) & m, 0, 1, 2, 3, 4, 5, 6, 7), Shorts8);
+    };
+    const Shorts8 lo = pair(0), hi = pair(2);
+    return __builtin_convertvector(
+        __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15), Bytes16);
+  };
+  const Bytes16 R = channel(0), G = channel(8), B = channel(16);
+  std::memcpy(r, &R, 16);
+  std::memcpy(g, &G, 16);
+  std::memcpy(b, &B, 16);
+}
+
 template <class T>
 void UnpackRgbRow(const RowJob& job, unsigned y, unsigned left, unsigned right) {
   const T* __restrict r = reinterpret_cast<const T*>(job.graph->Row(0, y));
@@ -210,7 +261,10 @@ void UnpackRgbRow(const RowJob& job, unsigned y, unsigned left, unsigned right) 
   T* __restrict out = reinterpret_cast<T*>(job.rgba_out + y * job.row_bytes);
   const uint32_t full = job.deep ? 65535 : 255;
   if (!job.alpha_in) {  // the common case, in a loop of its own without the alpha's test
-    for (unsigned x = left; x < right; ++x) {
+    unsigned x = left;
+    if constexpr (sizeof(T) == 1)
+      for (; x + 16 <= right; x += 16) Interleave16(r + x, g + x, b + x, out + 4 * x);
+    for (; x < right; ++x) {
       out[x * 4 + 0] = r[x];
       out[x * 4 + 1] = g[x];
       out[x * 4 + 2] = b[x];
@@ -242,7 +296,10 @@ void PackRgbRow(const RowJob& job, unsigned y, unsigned left, unsigned right) {
   T* __restrict b = reinterpret_cast<T*>(job.graph->Row(2, y));
   const T* __restrict in = reinterpret_cast<const T*>(job.rgba_in + y * job.row_bytes);
   if (!job.alpha_out) {  // the common case, in a loop of its own without the alpha's test
-    for (unsigned x = left; x < right; ++x) {
+    unsigned x = left;
+    if constexpr (sizeof(T) == 1)
+      for (; x + 16 <= right; x += 16) Deinterleave16(in + 4 * x, r + x, g + x, b + x);
+    for (; x < right; ++x) {
       r[x] = in[x * 4 + 0];
       g[x] = in[x * 4 + 1];
       b[x] = in[x * 4 + 2];
