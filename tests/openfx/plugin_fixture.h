@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/entry.h"
@@ -24,15 +24,14 @@ namespace session = pluvane::session;
 using ofxtest::Effect;
 using ofxtest::Host;
 using ofxtest::Layout;
-using ofxtest::Param;
 using ofxtest::Picture;
 using ofxtest::PropertySet;
 
 // The plug-in loaded and described in both contexts.
 struct Loaded {
-  Host host{PLUVANE_OFX_PATH};
-  Loaded() {
-    EXPECT_TRUE(host.loaded()) << "cannot load " << PLUVANE_OFX_PATH;
+  Host host;
+  explicit Loaded(const std::string& bundle = PLUVANE_OFX_PATH) : host(bundle) {
+    EXPECT_TRUE(host.loaded()) << "cannot load " << bundle;
     if (!host.loaded()) return;
     EXPECT_EQ(host.Load(), kOfxStatOK);
     EXPECT_EQ(host.Describe(), kOfxStatOK);
@@ -41,27 +40,34 @@ struct Loaded {
   }
 };
 
-inline Param* ByLabel(Effect& e, const std::string& label) {
-  for (auto& p : e.params)
-    if (p->props.Get<std::string>(kOfxPropLabel) == label) return p.get();
-  ADD_FAILURE() << "no parameter labelled " << label;
-  static Param none;
-  return &none;
-}
+using Values = std::vector<std::pair<std::string, double>>;
+
+// Rain that shows in a small frame: many drops, long lives, the light's diffuse part on.
+inline const Values kRain = {{"Drip Rate", 6}, {"Longevity (sec)", 2}, {"Diffuse", 60}};
 
 struct Shot {
-  Layout layout;
+  Layout layout{};
   int scale_den = 1;          // render scale 1 / scale_den
   bool transparent = false;   // alpha from 0 to full across the picture
   double time = 4;
   std::string context = kOfxImageEffectContextFilter;
   // A picture connected to the Mask clip (general context): packed top-down
   // RGBA floats, handed over as `mask_components` of the layout's depth.
-  std::vector<float> mask;
+  std::vector<float> mask{};
   std::string mask_components = kOfxImageComponentAlpha;
-  // Control values given to the host's parameters (the session gets Rain's).
-  std::function<void(Effect&, const Layout&)> host_values;
+  Values values{};  // given to the host's parameters after kRain (the session gets kRain alone)
 };
+
+// kRain, then the shot's values, into the instance's parameters by label.
+inline void SetValues(Effect& e, const Shot& s) {
+  for (const Values* list : {&kRain, &s.values})
+    for (const auto& [label, value] : *list) {
+      const auto p = std::find_if(e.params.begin(), e.params.end(),
+                                  [&](const auto& p) { return p->props.template Get<std::string>(kOfxPropLabel) == label; });
+      ASSERT_NE(p, e.params.end()) << "no parameter labelled " << label;
+      (*p)->value = {value};
+    }
+}
 
 // A picture of w x h, packed top-down RGBA floats: colour ramps and a ring,
 // fully opaque or with alpha from 0 to 1 (a quarter fully transparent).
@@ -90,11 +96,6 @@ inline std::vector<unsigned char> Encode(const std::vector<float>& rgba, const s
   return out;
 }
 
-struct Rendered {
-  OfxStatus status = kOfxStatFailed;
-  std::vector<unsigned char> pixels;  // packed top-down RGBA of the output's bounds
-};
-
 inline OfxStatus RenderAction(Host& host, Effect* inst, const Shot& s) {
   const int w = s.layout.width / s.scale_den, h = s.layout.height / s.scale_den;
   PropertySet in;
@@ -105,7 +106,7 @@ inline OfxStatus RenderAction(Host& host, Effect* inst, const Shot& s) {
 }
 
 // Source and Output pictures of the shot's size at its scale, the Source
-// holding the pattern, attached to the instance.
+// holding the pattern, and the shot's mask, attached to the instance.
 struct Pictures {
   Picture src, dst, mask;
   Pictures(Effect* inst, const Shot& s) {
@@ -113,42 +114,35 @@ struct Pictures {
     const int w = l.width / s.scale_den, h = l.height / s.scale_den;
     for (Picture* p : {&src, &dst, &mask}) p->bounds = {0, 0, w, h}, p->depth = l.depth, p->premultiplication = l.premultiplication;
     src.components = l.components, mask.components = s.mask_components;
-    src.Allocate(), dst.Allocate();
+    dst.Allocate();
     src.Put(Encode(Pattern(w, h, s.transparent), l.depth, l.components == kOfxImageComponentRGB ? 3 : 4));
     inst->clips.at(kOfxImageEffectSimpleSourceClipName)->picture = &src;
     inst->clips.at(kOfxImageEffectOutputClipName)->picture = &dst;
     if (s.mask.empty()) return;
-    mask.Allocate(), mask.Put(Encode(s.mask, l.depth, s.mask_components == kOfxImageComponentAlpha ? 1 : 4));
+    mask.Put(Encode(s.mask, l.depth, s.mask_components == kOfxImageComponentAlpha ? 1 : 4));
     inst->clips.at("Mask")->picture = &mask;
     inst->clips.at("Mask")->props.Ints(kOfxImageClipPropConnected, {1});
   }
 };
 
-// A frame through the plug-in: the host's sequence of actions around one render.
-inline Rendered ThroughPlugin(Host& host, const Shot& s) {
-  Rendered r;
+// A frame through the plug-in: the host's sequence of actions around one
+// render; the Output's packed top-down RGBA, or nothing when the render failed.
+inline std::vector<unsigned char> ThroughPlugin(Host& host, const Shot& s) {
   OfxStatus st = kOfxStatOK;
   Effect* inst = host.CreateInstance(s.context, s.layout, &st);
   EXPECT_EQ(st, kOfxStatOK);
-  if (!inst) return r;
-  if (s.host_values) s.host_values(*inst, s.layout);
+  if (!inst) return {};
+  SetValues(*inst, s);
   Pictures p(inst, s);
   PropertySet seq;
   seq.Doubles("OfxImageEffectPropFrameRange", {s.time, s.time});
   seq.Doubles(kOfxImageEffectPropRenderScale, {1.0 / s.scale_den, 1.0 / s.scale_den});
   EXPECT_EQ(host.Call(kOfxImageEffectActionBeginSequenceRender, inst->handle(), &seq), kOfxStatOK);
-  r.status = RenderAction(host, inst, s);
+  const OfxStatus rendered = RenderAction(host, inst, s);
+  EXPECT_EQ(rendered, kOfxStatOK);
   EXPECT_EQ(host.Call(kOfxImageEffectActionEndSequenceRender, inst->handle(), &seq), kOfxStatOK);
-  r.pixels = p.dst.Get();
   EXPECT_EQ(host.DestroyInstance(inst), kOfxStatOK);
-  return r;
-}
-
-// Rain that shows in a small frame: many drops, long lives, the light's diffuse part on.
-inline const std::pair<const char*, double> kRain[] = {{"Drip Rate", 6}, {"Longevity (sec)", 2}, {"Diffuse", 60}};
-
-inline void Rainy(Effect& e, const Layout&) {
-  for (const auto& [label, value] : kRain) ByLabel(e, label)->value = {value};
+  return rendered == kOfxStatOK ? p.dst.memory : std::vector<unsigned char>{};
 }
 
 // The same frame, with kRain, rendered by a session directly as `pluvane
@@ -175,13 +169,6 @@ inline std::vector<unsigned char> ThroughSession(const Shot& s, bool invert_mask
                             session::MutablePixelView{out.data(), row, w, h, type}, session::NaturalDepth(type)),
             PF_Err_NONE);
   return out;
-}
-
-inline Shot RainyShot(const std::string& depth) {
-  Shot s;
-  s.layout.depth = depth;
-  s.host_values = Rainy;
-  return s;
 }
 
 }  // namespace ofxfixture

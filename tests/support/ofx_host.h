@@ -50,7 +50,6 @@ struct Picture {
   size_t row_bytes() const;
   void Allocate();  // memory for the bounds, filled with a pattern
   void Put(const std::vector<unsigned char>& packed) { memory = packed; }
-  std::vector<unsigned char> Get() const { return memory; }
 };
 
 struct Clip {

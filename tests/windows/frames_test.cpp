@@ -28,37 +28,19 @@ void Save(const std::string& name, const void* data, size_t bytes) {
   EXPECT_TRUE(std::ofstream(path, std::ios::binary).write(static_cast<const char*>(data), bytes)) << path;
 }
 
-using ofxfixture::ByLabel;
-using ofxfixture::Effect;
-using ofxfixture::Layout;
-
 // Every depth at full and half scale; the point light (its falloff goes
 // through sqrt) and a rough surface (the highlight through pow) on.
 TEST(PlatformFrames, OpenFx) {
-  ofxtest::Host host(Env("PLUVANE_OFX_FILE"));
-  ASSERT_TRUE(host.loaded()) << "cannot load " << Env("PLUVANE_OFX_FILE");
-  ASSERT_EQ(host.Load(), kOfxStatOK);
-  ASSERT_EQ(host.Describe(), kOfxStatOK);
-  ASSERT_EQ(host.DescribeInContext(kOfxImageEffectContextFilter), kOfxStatOK);
+  ofxfixture::Loaded l(Env("PLUVANE_OFX_FILE"));
+  ASSERT_TRUE(l.host.loaded());
   for (const char* depth : {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat})
     for (int den : {1, 2})
       for (bool point : {false, true}) {
-        ofxfixture::Shot s = ofxfixture::RainyShot(depth);
-        s.layout.width = 96, s.layout.height = 64;
-        s.scale_den = den;
-        s.time = 9;
-        s.transparent = point;
-        if (point)
-          s.host_values = [](Effect& e, const Layout& l) {
-            ofxfixture::Rainy(e, l);
-            ByLabel(e, "Light Type")->value = {1};
-            ByLabel(e, "Roughness")->value = {0.08};
-            ByLabel(e, "Drip Rate")->value = {4};
-          };
-        const ofxfixture::Rendered r = ofxfixture::ThroughPlugin(host, s);
-        ASSERT_EQ(r.status, kOfxStatOK);
-        const std::string name = std::string("ofx-") + depth + "-1_" + std::to_string(den) + (point ? "-point" : "");
-        Save(name, r.pixels.data(), r.pixels.size());
+        ofxfixture::Shot s{.layout{.width = 96, .height = 64, .depth = depth}, .scale_den = den, .transparent = point, .time = 9};
+        if (point) s.values = {{"Light Type", 1}, {"Roughness", 0.08}, {"Drip Rate", 4}};
+        const std::vector<unsigned char> frame = ofxfixture::ThroughPlugin(l.host, s);
+        ASSERT_FALSE(frame.empty());
+        Save(std::string("ofx-") + depth + "-1_" + std::to_string(den) + (point ? "-point" : ""), frame.data(), frame.size());
       }
 }
 
