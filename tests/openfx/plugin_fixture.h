@@ -96,53 +96,57 @@ inline std::vector<unsigned char> Encode(const std::vector<float>& rgba, const s
   return out;
 }
 
-inline OfxStatus RenderAction(Host& host, Effect* inst, const Shot& s) {
-  const int w = s.layout.width / s.scale_den, h = s.layout.height / s.scale_den;
-  PropertySet in;
-  in.Doubles(kOfxPropTime, {s.time});
-  in.Doubles(kOfxImageEffectPropRenderScale, {1.0 / s.scale_den, 1.0 / s.scale_den});
-  in.Ints(kOfxImageEffectPropRenderWindow, {0, 0, w, h});
-  return host.Call(kOfxImageEffectActionRender, inst->handle(), &in);
-}
-
-// Source and Output pictures of the shot's size at its scale, the Source
-// holding the pattern, and the shot's mask, attached to the instance.
-struct Pictures {
+// An instance of the plug-in over the shot's layout, its parameters set,
+// with Source and Output pictures of the shot's size at its scale attached
+// (the Source holding the pattern) and the shot's mask connected.
+struct Instance {
+  Host& host;
+  Shot shot;
+  OfxStatus created = kOfxStatFailed;
+  Effect* effect;
   Picture src, dst, mask;
-  Pictures(Effect* inst, const Shot& s) {
+  Instance(Host& h, const Shot& s) : host(h), shot(s), effect(h.CreateInstance(s.context, s.layout, &created)) {
+    if (!effect) return;
+    SetValues(*effect, s);
     const Layout& l = s.layout;
-    const int w = l.width / s.scale_den, h = l.height / s.scale_den;
-    for (Picture* p : {&src, &dst, &mask}) p->bounds = {0, 0, w, h}, p->depth = l.depth, p->premultiplication = l.premultiplication;
+    const int w = l.width / s.scale_den, ht = l.height / s.scale_den;
+    for (Picture* p : {&src, &dst, &mask}) p->bounds = {0, 0, w, ht}, p->depth = l.depth, p->premultiplication = l.premultiplication;
     src.components = l.components, mask.components = s.mask_components;
     dst.Allocate();
-    src.Put(Encode(Pattern(w, h, s.transparent), l.depth, l.components == kOfxImageComponentRGB ? 3 : 4));
-    inst->clips.at(kOfxImageEffectSimpleSourceClipName)->picture = &src;
-    inst->clips.at(kOfxImageEffectOutputClipName)->picture = &dst;
+    src.Put(Encode(Pattern(w, ht, s.transparent), l.depth, l.components == kOfxImageComponentRGB ? 3 : 4));
+    effect->clips.at(kOfxImageEffectSimpleSourceClipName)->picture = &src;
+    effect->clips.at(kOfxImageEffectOutputClipName)->picture = &dst;
     if (s.mask.empty()) return;
     mask.Put(Encode(s.mask, l.depth, s.mask_components == kOfxImageComponentAlpha ? 1 : 4));
-    inst->clips.at("Mask")->picture = &mask;
-    inst->clips.at("Mask")->props.Ints(kOfxImageClipPropConnected, {1});
+    effect->clips.at("Mask")->picture = &mask;
+    effect->clips.at("Mask")->props.Ints(kOfxImageClipPropConnected, {1});
+  }
+  // The render action for the shot's time, over the whole frame.
+  OfxStatus Render() {
+    const int w = shot.layout.width / shot.scale_den, h = shot.layout.height / shot.scale_den;
+    PropertySet in;
+    in.Doubles(kOfxPropTime, {shot.time});
+    in.Doubles(kOfxImageEffectPropRenderScale, {1.0 / shot.scale_den, 1.0 / shot.scale_den});
+    in.Ints(kOfxImageEffectPropRenderWindow, {0, 0, w, h});
+    return host.Call(kOfxImageEffectActionRender, effect->handle(), &in);
   }
 };
 
 // A frame through the plug-in: the host's sequence of actions around one
 // render; the Output's packed top-down RGBA, or nothing when the render failed.
 inline std::vector<unsigned char> ThroughPlugin(Host& host, const Shot& s) {
-  OfxStatus st = kOfxStatOK;
-  Effect* inst = host.CreateInstance(s.context, s.layout, &st);
-  EXPECT_EQ(st, kOfxStatOK);
-  if (!inst) return {};
-  SetValues(*inst, s);
-  Pictures p(inst, s);
+  Instance i(host, s);
+  EXPECT_EQ(i.created, kOfxStatOK);
+  if (!i.effect) return {};
   PropertySet seq;
   seq.Doubles("OfxImageEffectPropFrameRange", {s.time, s.time});
   seq.Doubles(kOfxImageEffectPropRenderScale, {1.0 / s.scale_den, 1.0 / s.scale_den});
-  EXPECT_EQ(host.Call(kOfxImageEffectActionBeginSequenceRender, inst->handle(), &seq), kOfxStatOK);
-  const OfxStatus rendered = RenderAction(host, inst, s);
+  EXPECT_EQ(host.Call(kOfxImageEffectActionBeginSequenceRender, i.effect->handle(), &seq), kOfxStatOK);
+  const OfxStatus rendered = i.Render();
   EXPECT_EQ(rendered, kOfxStatOK);
-  EXPECT_EQ(host.Call(kOfxImageEffectActionEndSequenceRender, inst->handle(), &seq), kOfxStatOK);
-  EXPECT_EQ(host.DestroyInstance(inst), kOfxStatOK);
-  return rendered == kOfxStatOK ? p.dst.memory : std::vector<unsigned char>{};
+  EXPECT_EQ(host.Call(kOfxImageEffectActionEndSequenceRender, i.effect->handle(), &seq), kOfxStatOK);
+  EXPECT_EQ(host.DestroyInstance(i.effect), kOfxStatOK);
+  return rendered == kOfxStatOK ? i.dst.memory : std::vector<unsigned char>{};
 }
 
 // The same frame, with kRain, rendered by a session directly as `pluvane

@@ -42,13 +42,11 @@ TEST(OpenFxAround, MaskClipIsTheCommandLinesMatte) {
     EXPECT_EQ(ThroughPlugin(l.host, s), ThroughSession(s, c.invert));
   }
   Shot s{.context = kOfxImageEffectContextGeneral};
-  Effect* inst = l.host.CreateInstance(s.context, s.layout);
-  ASSERT_NE(inst, nullptr);
-  SetValues(*inst, s);
-  Pictures p(inst, s);
-  inst->clips.at("Mask")->props.Ints(kOfxImageClipPropConnected, {1});
-  EXPECT_EQ(RenderAction(l.host, inst, s), kOfxStatOK);
-  EXPECT_EQ(p.dst.memory, p.src.memory);
+  Instance i(l.host, s);
+  ASSERT_NE(i.effect, nullptr);
+  i.effect->clips.at("Mask")->props.Ints(kOfxImageClipPropConnected, {1});
+  EXPECT_EQ(i.Render(), kOfxStatOK);
+  EXPECT_EQ(i.dst.memory, i.src.memory);
 
   s.layout.premultiplication = kOfxImagePreMultiplied;
   s.mask = Pattern(s.layout.width, s.layout.height, false);
@@ -68,21 +66,18 @@ TEST(OpenFxThreads, InstancesOnSeveralThreadsEqualOneInstance) {
     alone.push_back(ThroughPlugin(l.host, s));
   }
   constexpr int kInstances = 3;
-  std::vector<std::unique_ptr<Pictures>> pictures;
-  std::vector<Effect*> insts;
+  std::vector<std::unique_ptr<Instance>> insts;
   for (int i = 0; i < kInstances; ++i) {
-    insts.push_back(l.host.CreateInstance(kOfxImageEffectContextFilter, s.layout));
-    ASSERT_NE(insts.back(), nullptr);
-    SetValues(*insts.back(), s);
-    pictures.push_back(std::make_unique<Pictures>(insts.back(), s));
+    insts.push_back(std::make_unique<Instance>(l.host, s));
+    ASSERT_NE(insts.back()->effect, nullptr);
   }
   std::vector<std::vector<std::vector<unsigned char>>> got(kInstances);
   std::vector<std::thread> threads;
   for (int i = 0; i < kInstances; ++i)
-    threads.emplace_back([&, i, s]() mutable {
+    threads.emplace_back([&, i] {
       for (double t : times) {
-        s.time = t;
-        if (RenderAction(l.host, insts[i], s) == kOfxStatOK) got[i].push_back(pictures[i]->dst.memory);
+        insts[i]->shot.time = t;
+        if (insts[i]->Render() == kOfxStatOK) got[i].push_back(insts[i]->dst.memory);
       }
     });
   for (auto& t : threads) t.join();
@@ -93,10 +88,8 @@ TEST(OpenFxThreads, InstancesOnSeveralThreadsEqualOneInstance) {
 // render holds at its first parameter read until the change is answered.
 TEST(OpenFxThreads, InstanceChangedDoesNotWaitForARender) {
   Loaded l;
-  Shot s;
-  Effect* inst = l.host.CreateInstance(s.context, s.layout);
-  ASSERT_NE(inst, nullptr);
-  Pictures p(inst, s);
+  Instance i(l.host, Shot{});
+  ASSERT_NE(i.effect, nullptr);
   std::promise<void> reading, answered;
   std::atomic<bool> held{false};
   bool held_too_long = false;
@@ -108,14 +101,14 @@ TEST(OpenFxThreads, InstanceChangedDoesNotWaitForARender) {
     }
     return false;
   };
-  std::thread render([&] { EXPECT_EQ(RenderAction(l.host, inst, s), kOfxStatOK); });
+  std::thread render([&] { EXPECT_EQ(i.Render(), kOfxStatOK); });
   EXPECT_EQ(reading.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready) << "the render read no parameter";
   PropertySet in;
   in.Strings(kOfxPropType, {kOfxTypeParameter});
   in.Strings(kOfxPropName, {"lightType"});
   in.Strings(kOfxPropChangeReason, {"OfxChangeUserEdited"});
   in.Doubles(kOfxPropTime, {0});
-  EXPECT_EQ(l.host.Call(kOfxActionInstanceChanged, inst->handle(), &in), kOfxStatOK);
+  EXPECT_EQ(l.host.Call(kOfxActionInstanceChanged, i.effect->handle(), &in), kOfxStatOK);
   answered.set_value();
   render.join();
   EXPECT_FALSE(held_too_long) << "instance changed waited for the render";
@@ -146,23 +139,21 @@ TEST(OpenFxFailures, FailingHostCallsAndImagesItCannotTakeFailCleanly) {
       return;
     }
     if (host.Describe() != kOfxStatOK || host.DescribeInContext(s.context) != kOfxStatOK) return;
-    Effect* inst = host.CreateInstance(s.context, s.layout, &st);
-    if (!inst) {
-      EXPECT_NE(st, kOfxStatOK);
+    Instance i(host, s);
+    if (!i.effect) {
+      EXPECT_NE(i.created, kOfxStatOK);
       return;
     }
-    SetValues(*inst, s);
-    Pictures p(inst, s);
-    const bool rendered = RenderAction(host, inst, s) == kOfxStatOK;
+    const bool rendered = i.Render() == kOfxStatOK;
     EXPECT_TRUE(failing != "abort" || !rendered) << "the render went on after the host asked to stop";
-    if (frame->empty()) *frame = p.dst.memory;
+    if (frame->empty()) *frame = i.dst.memory;
     // Another frame only with a word to the host (no frame rate: the default rate).
-    if (!rendered || p.dst.memory != *frame) {
+    if (!rendered || i.dst.memory != *frame) {
       EXPECT_TRUE(failing == "abort" || !host.messages().empty()) << (rendered ? "another frame" : "a failure") << " without a message";
     }
     host.fail = nullptr;
-    EXPECT_EQ(RenderAction(host, inst, s), kOfxStatOK);
-    EXPECT_EQ(p.dst.memory, *frame);
+    EXPECT_EQ(i.Render(), kOfxStatOK);
+    EXPECT_EQ(i.dst.memory, *frame);
   };
   std::vector<unsigned char> frame;
   attempt("", &frame);
@@ -170,21 +161,19 @@ TEST(OpenFxFailures, FailingHostCallsAndImagesItCannotTakeFailCleanly) {
   ASSERT_GT(calls.size(), 50u);
   for (const std::string& call : std::set<std::string>(calls)) attempt(call, &frame);
 
-  const std::pair<const char*, std::function<void(Pictures&)>> spoilt[] = {
-      {"an image without data", [](Pictures& p) { p.src.memory.clear(); }},
-      {"half-float depth", [](Pictures& p) { p.src.depth = p.dst.depth = "OfxBitDepthHalf", p.src.Allocate(), p.dst.Allocate(); }},
-      {"alpha-only source", [](Pictures& p) { p.src.components = kOfxImageComponentAlpha; }},
-      {"RGB output", [](Pictures& p) { p.dst.components = kOfxImageComponentRGB; }},
-      {"output depth unlike the source", [](Pictures& p) { p.dst.depth = kOfxBitDepthShort, p.dst.Allocate(); }},
+  const std::pair<const char*, std::function<void(Instance&)>> spoilt[] = {
+      {"an image without data", [](Instance& i) { i.src.memory.clear(); }},
+      {"half-float depth", [](Instance& i) { i.src.depth = i.dst.depth = "OfxBitDepthHalf", i.src.Allocate(), i.dst.Allocate(); }},
+      {"alpha-only source", [](Instance& i) { i.src.components = kOfxImageComponentAlpha; }},
+      {"RGB output", [](Instance& i) { i.dst.components = kOfxImageComponentRGB; }},
+      {"output depth unlike the source", [](Instance& i) { i.dst.depth = kOfxBitDepthShort, i.dst.Allocate(); }},
   };
   {
     Loaded l;
-    Effect* inst = l.host.CreateInstance(s.context, s.layout);
-    ASSERT_NE(inst, nullptr);
     for (const auto& [what, spoil] : spoilt) {
-      Pictures p(inst, s);
-      spoil(p);
-      EXPECT_NE(RenderAction(l.host, inst, s), kOfxStatOK) << what;
+      Instance i(l.host, s);
+      spoil(i);
+      EXPECT_NE(i.Render(), kOfxStatOK) << what;
     }
     Effect stranger;
     EXPECT_NE(l.host.Call(kOfxImageEffectActionRender, stranger.handle(), nullptr), kOfxStatOK);
