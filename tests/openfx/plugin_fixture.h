@@ -105,15 +105,15 @@ struct Instance {
   OfxStatus created = kOfxStatFailed;
   Effect* effect;
   Picture src, dst, mask;
-  Instance(Host& h, const Shot& s) : host(h), shot(s), effect(h.CreateInstance(s.context, s.layout, &created)) {
+  Instance(Host& on, const Shot& s) : host(on), shot(s), effect(on.CreateInstance(s.context, s.layout, &created)) {
     if (!effect) return;
     SetValues(*effect, s);
     const Layout& l = s.layout;
-    const int w = l.width / s.scale_den, ht = l.height / s.scale_den;
-    for (Picture* p : {&src, &dst, &mask}) p->bounds = {0, 0, w, ht}, p->depth = l.depth, p->premultiplication = l.premultiplication;
+    const int w = l.width / s.scale_den, h = l.height / s.scale_den;
+    for (Picture* p : {&src, &dst, &mask}) p->bounds = {0, 0, w, h}, p->depth = l.depth, p->premultiplication = l.premultiplication;
     src.components = l.components, mask.components = s.mask_components;
     dst.Allocate();
-    src.Put(Encode(Pattern(w, ht, s.transparent), l.depth, l.components == kOfxImageComponentRGB ? 3 : 4));
+    src.Put(Encode(Pattern(w, h, s.transparent), l.depth, l.components == kOfxImageComponentRGB ? 3 : 4));
     effect->clips.at(kOfxImageEffectSimpleSourceClipName)->picture = &src;
     effect->clips.at(kOfxImageEffectOutputClipName)->picture = &dst;
     if (s.mask.empty()) return;
