@@ -232,11 +232,8 @@ def main():
 
     def reference(depth, fps=FPS, scale=1, extra=(), picture=None, frame=FRAME):
         """`pluvane render` of the pattern (or `picture`), with the controls and the key."""
-        inp = os.path.join(work, f"full-{depth}.tif")
-        if picture is not None:
-            inp = os.path.join(work, f"picture-{depth}.tif")
-            write_tiff(inp, picture, depth)
-        out = os.path.join(work, f"ref-{next(numbers)}.tif")
+        inp, out = (os.path.join(work, f"{kind}-{next(numbers)}.tif") for kind in ("in", "ref"))
+        write_tiff(inp, pattern(depth) if picture is None else picture, depth)
         args = [a.pluvane, "render", inp, "-o", out, "--frame", str(frame), "--fps", str(fps),
                 "--depth", str(DEPTHS[depth][0]), "--key", f"{KEY[1]}={KEY[2]}"] + list(extra)
         args += [a for _, label, value in CONTROLS for a in ("--set", f"{label}={value}")]
@@ -264,9 +261,6 @@ def main():
             return None, {}
         with open(raw_out, "rb") as f:
             return f.read(), summary[-1]
-
-    for depth in DEPTHS:
-        write_tiff(os.path.join(work, f"full-{depth}.tif"), pattern(depth), depth)
 
     refs = {}
     compared = 0

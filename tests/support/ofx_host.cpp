@@ -261,8 +261,8 @@ Host::~Host() {
   if (g_host == this) g_host = nullptr;
 }
 
-OfxStatus Host::Call(const char* action, const void* handle, PropertySet* in, PropertySet* out) {
-  return plugin_->mainEntry(action, handle, in ? in->handle() : nullptr, out ? out->handle() : nullptr);
+OfxStatus Host::Call(const char* action, const void* handle, PropertySet* in) {
+  return plugin_->mainEntry(action, handle, in ? in->handle() : nullptr, nullptr);
 }
 
 OfxStatus Host::Load() {
