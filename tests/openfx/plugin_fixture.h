@@ -58,17 +58,6 @@ struct Shot {
   Values values{};  // given to the host's parameters after kRain (the session gets kRain alone)
 };
 
-// kRain, then the shot's values, into the instance's parameters by label.
-inline void SetValues(Effect& e, const Shot& s) {
-  for (const Values* list : {&kRain, &s.values})
-    for (const auto& [label, value] : *list) {
-      const auto p = std::find_if(e.params.begin(), e.params.end(),
-                                  [&](const auto& p) { return p->props.template Get<std::string>(kOfxPropLabel) == label; });
-      ASSERT_NE(p, e.params.end()) << "no parameter labelled " << label;
-      (*p)->value = {value};
-    }
-}
-
 // A picture of w x h, packed top-down RGBA floats: colour ramps and a ring,
 // fully opaque or with alpha from 0 to 1 (a quarter fully transparent).
 inline std::vector<float> Pattern(int w, int h, bool transparent) {
@@ -96,8 +85,8 @@ inline std::vector<unsigned char> Encode(const std::vector<float>& rgba, const s
   return out;
 }
 
-// An instance of the plug-in over the shot's layout, its parameters set,
-// with Source and Output pictures of the shot's size at its scale attached
+// An instance of the plug-in over the shot's layout, its parameters set by
+// label (kRain, then the shot's values), with Source and Output pictures of the shot's size at its scale attached
 // (the Source holding the pattern) and the shot's mask connected.
 struct Instance {
   Host& host;
@@ -107,7 +96,13 @@ struct Instance {
   Picture src, dst, mask;
   Instance(Host& on, const Shot& s) : host(on), shot(s), effect(on.CreateInstance(s.context, s.layout, &created)) {
     if (!effect) return;
-    SetValues(*effect, s);
+    for (const Values* list : {&kRain, &s.values})
+      for (const auto& [label, value] : *list) {
+        const auto p = std::find_if(effect->params.begin(), effect->params.end(),
+                                    [&](const auto& p) { return p->props.template Get<std::string>(kOfxPropLabel) == label; });
+        if (p == effect->params.end()) ADD_FAILURE() << "no parameter labelled " << label;
+        else (*p)->value = {value};
+      }
     const Layout& l = s.layout;
     const int w = l.width / s.scale_den, h = l.height / s.scale_den;
     for (Picture* p : {&src, &dst, &mask}) p->bounds = {0, 0, w, h}, p->depth = l.depth, p->premultiplication = l.premultiplication;
