@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/entry.h"
@@ -24,15 +24,14 @@ namespace session = pluvane::session;
 using ofxtest::Effect;
 using ofxtest::Host;
 using ofxtest::Layout;
-using ofxtest::Param;
 using ofxtest::Picture;
 using ofxtest::PropertySet;
 
 // The plug-in loaded and described in both contexts.
 struct Loaded {
-  Host host{PLUVANE_OFX_PATH};
-  Loaded() {
-    EXPECT_TRUE(host.loaded()) << "cannot load " << PLUVANE_OFX_PATH;
+  Host host;
+  explicit Loaded(const std::string& bundle = PLUVANE_OFX_PATH) : host(bundle) {
+    EXPECT_TRUE(host.loaded()) << "cannot load " << bundle;
     if (!host.loaded()) return;
     EXPECT_EQ(host.Load(), kOfxStatOK);
     EXPECT_EQ(host.Describe(), kOfxStatOK);
@@ -41,26 +40,22 @@ struct Loaded {
   }
 };
 
-inline Param* ByLabel(Effect& e, const std::string& label) {
-  for (auto& p : e.params)
-    if (p->props.Get<std::string>(kOfxPropLabel) == label) return p.get();
-  ADD_FAILURE() << "no parameter labelled " << label;
-  static Param none;
-  return &none;
-}
+using Values = std::vector<std::pair<std::string, double>>;
+
+// Rain that shows in a small frame: many drops, long lives, the light's diffuse part on.
+inline const Values kRain = {{"Drip Rate", 6}, {"Longevity (sec)", 2}, {"Diffuse", 60}};
 
 struct Shot {
-  Layout layout;
+  Layout layout{};
   int scale_den = 1;          // render scale 1 / scale_den
   bool transparent = false;   // alpha from 0 to full across the picture
   double time = 4;
   std::string context = kOfxImageEffectContextFilter;
   // A picture connected to the Mask clip (general context): packed top-down
   // RGBA floats, handed over as `mask_components` of the layout's depth.
-  std::vector<float> mask;
+  std::vector<float> mask{};
   std::string mask_components = kOfxImageComponentAlpha;
-  // Control values given to the host's parameters (the session gets Rain's).
-  std::function<void(Effect&, const Layout&)> host_values;
+  Values values{};  // given to the host's parameters after kRain (the session gets kRain alone)
 };
 
 // A picture of w x h, packed top-down RGBA floats: colour ramps and a ring,
@@ -90,65 +85,63 @@ inline std::vector<unsigned char> Encode(const std::vector<float>& rgba, const s
   return out;
 }
 
-struct Rendered {
-  OfxStatus status = kOfxStatFailed;
-  std::vector<unsigned char> pixels;  // packed top-down RGBA of the output's bounds
-};
-
-inline OfxStatus RenderAction(Host& host, Effect* inst, const Shot& s) {
-  const int w = s.layout.width / s.scale_den, h = s.layout.height / s.scale_den;
-  PropertySet in;
-  in.Doubles(kOfxPropTime, {s.time});
-  in.Doubles(kOfxImageEffectPropRenderScale, {1.0 / s.scale_den, 1.0 / s.scale_den});
-  in.Ints(kOfxImageEffectPropRenderWindow, {0, 0, w, h});
-  return host.Call(kOfxImageEffectActionRender, inst->handle(), &in);
-}
-
-// Source and Output pictures of the shot's size at its scale, the Source
-// holding the pattern, attached to the instance.
-struct Pictures {
+// An instance of the plug-in over the shot's layout, its parameters set by
+// label (kRain, then the shot's values), with Source and Output pictures of the shot's size at its scale attached
+// (the Source holding the pattern) and the shot's mask connected.
+struct Instance {
+  Host& host;
+  Shot shot;
+  OfxStatus created = kOfxStatFailed;
+  Effect* effect;
   Picture src, dst, mask;
-  Pictures(Effect* inst, const Shot& s) {
+  Instance(Host& on, const Shot& s) : host(on), shot(s), effect(on.CreateInstance(s.context, s.layout, &created)) {
+    if (!effect) return;
+    for (const Values* list : {&kRain, &s.values})
+      for (const auto& [label, value] : *list) {
+        const auto p = std::find_if(effect->params.begin(), effect->params.end(),
+                                    [&](const auto& p) { return p->props.template Get<std::string>(kOfxPropLabel) == label; });
+        if (p == effect->params.end()) ADD_FAILURE() << "no parameter labelled " << label;
+        else (*p)->value = {value};
+      }
     const Layout& l = s.layout;
     const int w = l.width / s.scale_den, h = l.height / s.scale_den;
     for (Picture* p : {&src, &dst, &mask}) p->bounds = {0, 0, w, h}, p->depth = l.depth, p->premultiplication = l.premultiplication;
     src.components = l.components, mask.components = s.mask_components;
-    src.Allocate(), dst.Allocate();
+    dst.Allocate();
     src.Put(Encode(Pattern(w, h, s.transparent), l.depth, l.components == kOfxImageComponentRGB ? 3 : 4));
-    inst->clips.at(kOfxImageEffectSimpleSourceClipName)->picture = &src;
-    inst->clips.at(kOfxImageEffectOutputClipName)->picture = &dst;
+    effect->clips.at(kOfxImageEffectSimpleSourceClipName)->picture = &src;
+    effect->clips.at(kOfxImageEffectOutputClipName)->picture = &dst;
     if (s.mask.empty()) return;
-    mask.Allocate(), mask.Put(Encode(s.mask, l.depth, s.mask_components == kOfxImageComponentAlpha ? 1 : 4));
-    inst->clips.at("Mask")->picture = &mask;
-    inst->clips.at("Mask")->props.Ints(kOfxImageClipPropConnected, {1});
+    mask.Put(Encode(s.mask, l.depth, s.mask_components == kOfxImageComponentAlpha ? 1 : 4));
+    effect->clips.at("Mask")->picture = &mask;
+    effect->clips.at("Mask")->props.Ints(kOfxImageClipPropConnected, {1});
+  }
+  // The render action for the shot's time, over the whole frame.
+  OfxStatus Render() {
+    const int w = shot.layout.width / shot.scale_den, h = shot.layout.height / shot.scale_den;
+    PropertySet in;
+    in.Doubles(kOfxPropTime, {shot.time});
+    in.Doubles(kOfxImageEffectPropRenderScale, {1.0 / shot.scale_den, 1.0 / shot.scale_den});
+    in.Ints(kOfxImageEffectPropRenderWindow, {0, 0, w, h});
+    return host.Call(kOfxImageEffectActionRender, effect->handle(), &in);
   }
 };
 
-// A frame through the plug-in: the host's sequence of actions around one render.
-inline Rendered ThroughPlugin(Host& host, const Shot& s) {
-  Rendered r;
-  OfxStatus st = kOfxStatOK;
-  Effect* inst = host.CreateInstance(s.context, s.layout, &st);
-  EXPECT_EQ(st, kOfxStatOK);
-  if (!inst) return r;
-  if (s.host_values) s.host_values(*inst, s.layout);
-  Pictures p(inst, s);
+// A frame through the plug-in: the host's sequence of actions around one
+// render; the Output's packed top-down RGBA, or nothing when the render failed.
+inline std::vector<unsigned char> ThroughPlugin(Host& host, const Shot& s) {
+  Instance i(host, s);
+  EXPECT_EQ(i.created, kOfxStatOK);
+  if (!i.effect) return {};
   PropertySet seq;
   seq.Doubles("OfxImageEffectPropFrameRange", {s.time, s.time});
   seq.Doubles(kOfxImageEffectPropRenderScale, {1.0 / s.scale_den, 1.0 / s.scale_den});
-  EXPECT_EQ(host.Call(kOfxImageEffectActionBeginSequenceRender, inst->handle(), &seq), kOfxStatOK);
-  r.status = RenderAction(host, inst, s);
-  EXPECT_EQ(host.Call(kOfxImageEffectActionEndSequenceRender, inst->handle(), &seq), kOfxStatOK);
-  r.pixels = p.dst.Get();
-  EXPECT_EQ(host.DestroyInstance(inst), kOfxStatOK);
-  return r;
-}
-
-// Rain that shows in a small frame: many drops, long lives, the light's diffuse part on.
-inline const std::pair<const char*, double> kRain[] = {{"Drip Rate", 6}, {"Longevity (sec)", 2}, {"Diffuse", 60}};
-
-inline void Rainy(Effect& e, const Layout&) {
-  for (const auto& [label, value] : kRain) ByLabel(e, label)->value = {value};
+  EXPECT_EQ(host.Call(kOfxImageEffectActionBeginSequenceRender, i.effect->handle(), &seq), kOfxStatOK);
+  const OfxStatus rendered = i.Render();
+  EXPECT_EQ(rendered, kOfxStatOK);
+  EXPECT_EQ(host.Call(kOfxImageEffectActionEndSequenceRender, i.effect->handle(), &seq), kOfxStatOK);
+  EXPECT_EQ(host.DestroyInstance(i.effect), kOfxStatOK);
+  return rendered == kOfxStatOK ? i.dst.memory : std::vector<unsigned char>{};
 }
 
 // The same frame, with kRain, rendered by a session directly as `pluvane
@@ -175,13 +168,6 @@ inline std::vector<unsigned char> ThroughSession(const Shot& s, bool invert_mask
                             session::MutablePixelView{out.data(), row, w, h, type}, session::NaturalDepth(type)),
             PF_Err_NONE);
   return out;
-}
-
-inline Shot RainyShot(const std::string& depth) {
-  Shot s;
-  s.layout.depth = depth;
-  s.host_values = Rainy;
-  return s;
 }
 
 }  // namespace ofxfixture

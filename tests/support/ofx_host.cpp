@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <thread>
+#include <type_traits>
 
 #include "minihost/platform.h"
 
@@ -15,11 +16,18 @@ Host* g_host = nullptr;  // the host serving the suites (one at a time)
 bool Fails(const std::string& call, const char* name = nullptr) {
   return g_host->fail && g_host->fail(name ? call + " " + name : call);
 }
-PropertySet* Props(OfxPropertySetHandle h) { return reinterpret_cast<PropertySet*>(h); }
-Effect* EffectOf(OfxImageEffectHandle h) { return reinterpret_cast<Effect*>(h); }
-Clip* ClipOf(OfxImageClipHandle h) { return reinterpret_cast<Clip*>(h); }
-Param* ParamOf(OfxParamHandle h) { return reinterpret_cast<Param*>(h); }
-Effect* ParamSetOf(OfxParamSetHandle h) { return reinterpret_cast<Effect*>(h); }
+// What a handle points to: every handle is one of our structures.
+template <typename T, typename Handle>
+T* As(Handle h) {
+  return reinterpret_cast<T*>(h);
+}
+// `value` into *out, unless the call is to fail.
+template <typename T>
+OfxStatus Hand(T* out, std::type_identity_t<T> value, const std::string& call, const char* name = nullptr) {
+  if (Fails(call, name)) return kOfxStatFailed;
+  *out = value;
+  return kOfxStatOK;
+}
 
 // ---- properties: one template per direction, for every type ----------------------------------
 
@@ -28,7 +36,7 @@ OfxStatus Set(OfxPropertySetHandle h, const char* name, int index, T value) {
   using Stored = std::conditional_t<std::is_same_v<T, const char*>, std::string, T>;
   if (index < 0) return kOfxStatErrBadIndex;
   if (Fails("propSet", name)) return kOfxStatErrUnknown;
-  std::vector<Value>& v = Props(h)->props[name];
+  std::vector<Value>& v = As<PropertySet>(h)->props[name];
   if (v.size() <= static_cast<size_t>(index)) v.resize(static_cast<size_t>(index) + 1, Stored{});
   v[index] = Stored(value);
   return kOfxStatOK;
@@ -37,8 +45,8 @@ template <typename T>
 OfxStatus Get(OfxPropertySetHandle h, const char* name, int index, T* value) {
   using Stored = std::conditional_t<std::is_same_v<T, char*>, std::string, T>;
   if (Fails("propGet", name)) return kOfxStatErrUnknown;
-  const auto it = Props(h)->props.find(name);
-  if (it == Props(h)->props.end()) return kOfxStatErrUnknown;
+  const auto it = As<PropertySet>(h)->props.find(name);
+  if (it == As<PropertySet>(h)->props.end()) return kOfxStatErrUnknown;
   if (index < 0 || static_cast<size_t>(index) >= it->second.size()) return kOfxStatErrBadIndex;
   Stored* v = std::get_if<Stored>(&it->second[index]);
   if (!v) return kOfxStatErrValue;
@@ -65,37 +73,28 @@ const OfxPropertySuiteV1 kPropertySuite = {
 
 // ---- image effect ------------------------------------------------------------------------------
 
-OfxStatus EffectProps(OfxImageEffectHandle e, OfxPropertySetHandle* out) {
-  if (Fails("getPropertySet")) return kOfxStatFailed;
-  *out = EffectOf(e)->props.handle();
-  return kOfxStatOK;
-}
-OfxStatus EffectParams(OfxImageEffectHandle e, OfxParamSetHandle* out) {
-  if (Fails("getParamSet")) return kOfxStatFailed;
-  *out = reinterpret_cast<OfxParamSetHandle>(e);
-  return kOfxStatOK;
-}
+OfxStatus EffectProps(OfxImageEffectHandle e, OfxPropertySetHandle* out) { return Hand(out, As<Effect>(e)->props.handle(), "getPropertySet"); }
+OfxStatus EffectParams(OfxImageEffectHandle e, OfxParamSetHandle* out) { return Hand(out, As<OfxParamSetStruct>(e), "getParamSet"); }
 OfxStatus ClipDefine(OfxImageEffectHandle e, const char* name, OfxPropertySetHandle* out) {
   if (Fails("clipDefine", name)) return kOfxStatFailed;
-  auto& clip = EffectOf(e)->clips[name] = std::make_unique<Clip>();
+  auto& clip = As<Effect>(e)->clips[name] = std::make_unique<Clip>();
   clip->props.Strings(kOfxPropName, {name});
   *out = clip->props.handle();
   return kOfxStatOK;
 }
 OfxStatus ClipGetHandle(OfxImageEffectHandle e, const char* name, OfxImageClipHandle* clip, OfxPropertySetHandle* props) {
-  const auto it = EffectOf(e)->clips.find(name);
-  if (it == EffectOf(e)->clips.end() || Fails("clipGetHandle", name)) return kOfxStatErrUnknown;
+  const auto it = As<Effect>(e)->clips.find(name);
+  if (it == As<Effect>(e)->clips.end() || Fails("clipGetHandle", name)) return kOfxStatErrUnknown;
   *clip = reinterpret_cast<OfxImageClipHandle>(it->second.get());
   if (props) *props = it->second->props.handle();
   return kOfxStatOK;
 }
-OfxStatus ClipProps(OfxImageClipHandle clip, OfxPropertySetHandle* out) {
-  if (Fails("clipGetPropertySet", ClipOf(clip)->props.Get<std::string>(kOfxPropName).c_str())) return kOfxStatFailed;
-  *out = ClipOf(clip)->props.handle();
-  return kOfxStatOK;
+OfxStatus ClipProps(OfxImageClipHandle h, OfxPropertySetHandle* out) {
+  Clip* clip = As<Clip>(h);
+  return Hand(out, clip->props.handle(), "clipGetPropertySet", clip->props.Get<std::string>(kOfxPropName).c_str());
 }
 OfxStatus ClipGetImage(OfxImageClipHandle h, OfxTime, const OfxRectD*, OfxPropertySetHandle* out) {
-  const Clip* clip = ClipOf(h);
+  const Clip* clip = As<Clip>(h);
   if (!clip->picture || Fails("clipGetImage", clip->props.Get<std::string>(kOfxPropName).c_str())) return kOfxStatFailed;
   Picture& pic = *clip->picture;
   auto* image = new PropertySet;
@@ -111,14 +110,10 @@ OfxStatus ClipGetImage(OfxImageClipHandle h, OfxTime, const OfxRectD*, OfxProper
   return kOfxStatOK;
 }
 OfxStatus ClipReleaseImage(OfxPropertySetHandle image) {
-  delete Props(image);
+  delete As<PropertySet>(image);
   return kOfxStatOK;
 }
-OfxStatus ClipRegion(OfxImageClipHandle clip, OfxTime, OfxRectD* out) {
-  if (Fails("clipGetRegionOfDefinition")) return kOfxStatFailed;
-  *out = ClipOf(clip)->rod;
-  return kOfxStatOK;
-}
+OfxStatus ClipRegion(OfxImageClipHandle clip, OfxTime, OfxRectD* out) { return Hand(out, As<Clip>(clip)->rod, "clipGetRegionOfDefinition"); }
 int Abort(OfxImageEffectHandle) { return Fails("abort") ? 1 : 0; }
 
 const OfxImageEffectSuiteV1 kEffectSuite = {EffectProps,  EffectParams,     ClipDefine, ClipGetHandle, ClipProps,
@@ -129,14 +124,14 @@ const OfxImageEffectSuiteV1 kEffectSuite = {EffectProps,  EffectParams,     Clip
 
 OfxStatus ParamDefine(OfxParamSetHandle set, const char* type, const char* name, OfxPropertySetHandle* props) {
   if (Fails("paramDefine", name)) return kOfxStatFailed;
-  auto& p = ParamSetOf(set)->params.emplace_back(std::make_unique<Param>());
+  auto& p = As<Effect>(set)->params.emplace_back(std::make_unique<Param>());
   p->type = type, p->name = name;
   p->props.Strings(kOfxPropName, {name});
   *props = p->props.handle();
   return kOfxStatOK;
 }
 OfxStatus ParamGetHandle(OfxParamSetHandle set, const char* name, OfxParamHandle* param, OfxPropertySetHandle* props) {
-  for (const auto& p : ParamSetOf(set)->params)
+  for (const auto& p : As<Effect>(set)->params)
     if (p->name == name && !Fails("paramGetHandle", name)) {
       *param = reinterpret_cast<OfxParamHandle>(p.get());
       if (props) *props = p->props.handle();
@@ -145,7 +140,7 @@ OfxStatus ParamGetHandle(OfxParamSetHandle set, const char* name, OfxParamHandle
   return kOfxStatErrUnknown;
 }
 OfxStatus GetValues(OfxParamHandle h, va_list args) {
-  const Param* p = ParamOf(h);
+  const Param* p = As<Param>(h);
   if (Fails("paramGetValue", p->name.c_str())) return kOfxStatErrUnknown;
   if (p->type == kOfxParamTypeChoice || p->type == kOfxParamTypeInteger || p->type == kOfxParamTypeBoolean)
     *va_arg(args, int*) = static_cast<int>(p->value.at(0));
@@ -168,7 +163,7 @@ OfxStatus ParamGetValueAtTime(OfxParamHandle h, OfxTime time, ...) {
   return st;
 }
 OfxStatus ParamSetValue(OfxParamHandle h, ...) {
-  Param* p = ParamOf(h);
+  Param* p = As<Param>(h);
   va_list args;
   va_start(args, h);
   for (double& v : p->value) v = va_arg(args, double);  // the plug-in sets only positions
@@ -205,10 +200,7 @@ OfxStatus MultiThread(OfxThreadFunctionV1 func, unsigned int n, void* arg) {
   for (auto& t : threads) t.join();
   return kOfxStatOK;
 }
-OfxStatus NumCpus(unsigned int* n) {
-  *n = kCpus;
-  return Fails("multiThreadNumCPUs") ? kOfxStatFailed : kOfxStatOK;
-}
+OfxStatus NumCpus(unsigned int* n) { return Hand(n, kCpus, "multiThreadNumCPUs"); }
 int IsSpawned() { return t_spawned ? 1 : 0; }
 
 const OfxMultiThreadSuiteV1 kMultiThreadSuite = {MultiThread, NumCpus, nullptr, IsSpawned, nullptr, nullptr, nullptr, nullptr, nullptr};
@@ -269,8 +261,8 @@ Host::~Host() {
   if (g_host == this) g_host = nullptr;
 }
 
-OfxStatus Host::Call(const char* action, const void* handle, PropertySet* in, PropertySet* out) {
-  return plugin_->mainEntry(action, handle, in ? in->handle() : nullptr, out ? out->handle() : nullptr);
+OfxStatus Host::Call(const char* action, const void* handle, PropertySet* in) {
+  return plugin_->mainEntry(action, handle, in ? in->handle() : nullptr, nullptr);
 }
 
 OfxStatus Host::Load() {

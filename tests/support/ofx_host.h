@@ -24,9 +24,9 @@ struct PropertySet {
   void Doubles(const std::string& name, const std::vector<double>& v) { props[name].assign(v.begin(), v.end()); }
   void Ints(const std::string& name, const std::vector<int>& v) { props[name].assign(v.begin(), v.end()); }
   template <typename T>
-  T Get(const std::string& name, size_t index = 0) const {  // T{} when missing
+  T Get(const std::string& name) const {  // the first value; T{} when missing
     const auto it = props.find(name);
-    const T* v = it != props.end() && index < it->second.size() ? std::get_if<T>(&it->second[index]) : nullptr;
+    const T* v = it != props.end() && !it->second.empty() ? std::get_if<T>(&it->second[0]) : nullptr;
     return v ? *v : T{};
   }
   OfxPropertySetHandle handle() { return reinterpret_cast<OfxPropertySetHandle>(this); }
@@ -50,7 +50,6 @@ struct Picture {
   size_t row_bytes() const;
   void Allocate();  // memory for the bounds, filled with a pattern
   void Put(const std::vector<unsigned char>& packed) { memory = packed; }
-  std::vector<unsigned char> Get() const { return memory; }
 };
 
 struct Clip {
@@ -89,7 +88,7 @@ class Host {
   // true fails the call (a host asking to stop, for abort). It may block.
   std::function<bool(const std::string& call)> fail;
 
-  OfxStatus Call(const char* action, const void* handle, PropertySet* in = nullptr, PropertySet* out = nullptr);
+  OfxStatus Call(const char* action, const void* handle, PropertySet* in = nullptr);  // no out arguments
   OfxStatus Load();  // setHost, then the load action
   OfxStatus Describe();
   OfxStatus DescribeInContext(const std::string& context);

@@ -1,14 +1,14 @@
 // The frames a platform's build renders through its shipped files: the
 // OpenFX plug-in in our OFX host and the frei0r filter loaded as its hosts
-// load it, for the same settings on every platform. Each frame is written as
-// raw samples to $PLUVANE_FRAMES_DIR (NAME.raw), so that wine_test.py can
-// compare the Windows build's frames with Linux's byte for byte. The files
-// come from $PLUVANE_OFX_FILE and $PLUVANE_FREI0R_FILE.
+// load it, for the same settings on every platform. Each frame is printed as
+// "frame NAME HASH" (64-bit FNV-1a of its bytes), so that wine_test.py can
+// compare the Windows build's frames with Linux's. The files come from
+// $PLUVANE_OFX_FILE and $PLUVANE_FREI0R_FILE.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -23,42 +23,25 @@ std::string Env(const char* name) {
   return v ? v : "";
 }
 
-void Save(const std::string& name, const void* data, size_t bytes) {
-  const std::string path = Env("PLUVANE_FRAMES_DIR") + "/" + name + ".raw";
-  EXPECT_TRUE(std::ofstream(path, std::ios::binary).write(static_cast<const char*>(data), bytes)) << path;
+void Report(const std::string& name, const std::vector<unsigned char>& bytes) {
+  uint64_t hash = 14695981039346656037u;
+  for (unsigned char b : bytes) hash = (hash ^ b) * 1099511628211u;
+  std::cout << "frame " << name << ' ' << std::hex << hash << std::dec << std::endl;
 }
-
-using ofxfixture::ByLabel;
-using ofxfixture::Effect;
-using ofxfixture::Layout;
 
 // Every depth at full and half scale; the point light (its falloff goes
 // through sqrt) and a rough surface (the highlight through pow) on.
 TEST(PlatformFrames, OpenFx) {
-  ofxtest::Host host(Env("PLUVANE_OFX_FILE"));
-  ASSERT_TRUE(host.loaded()) << "cannot load " << Env("PLUVANE_OFX_FILE");
-  ASSERT_EQ(host.Load(), kOfxStatOK);
-  ASSERT_EQ(host.Describe(), kOfxStatOK);
-  ASSERT_EQ(host.DescribeInContext(kOfxImageEffectContextFilter), kOfxStatOK);
+  ofxfixture::Loaded l(Env("PLUVANE_OFX_FILE"));
+  ASSERT_TRUE(l.host.loaded());
   for (const char* depth : {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat})
     for (int den : {1, 2})
       for (bool point : {false, true}) {
-        ofxfixture::Shot s = ofxfixture::RainyShot(depth);
-        s.layout.width = 96, s.layout.height = 64;
-        s.scale_den = den;
-        s.time = 9;
-        s.transparent = point;
-        if (point)
-          s.host_values = [](Effect& e, const Layout& l) {
-            ofxfixture::Rainy(e, l);
-            ByLabel(e, "Light Type")->value = {1};
-            ByLabel(e, "Roughness")->value = {0.08};
-            ByLabel(e, "Drip Rate")->value = {4};
-          };
-        const ofxfixture::Rendered r = ofxfixture::ThroughPlugin(host, s);
-        ASSERT_EQ(r.status, kOfxStatOK);
-        const std::string name = std::string("ofx-") + depth + "-1_" + std::to_string(den) + (point ? "-point" : "");
-        Save(name, r.pixels.data(), r.pixels.size());
+        ofxfixture::Shot s{.layout{.width = 96, .height = 64, .depth = depth}, .scale_den = den, .transparent = point, .time = 9};
+        if (point) s.values = {{"Light Type", 1}, {"Roughness", 0.08}, {"Drip Rate", 4}};
+        const std::vector<unsigned char> frame = ofxfixture::ThroughPlugin(l.host, s);
+        ASSERT_FALSE(frame.empty());
+        Report(std::string("ofx-") + depth + "-1_" + std::to_string(den) + (point ? "-point" : ""), frame);
       }
 }
 
@@ -85,13 +68,11 @@ TEST(PlatformFrames, Frei0r) {
   double drip = 0.8, height = 0.7, point_light_x = 0.6;
   set(inst, &rate, 1), set(inst, &drip, 2), set(inst, &height, 6), set(inst, &point, 11), set(inst, &point_light_x, 22);
 
-  const std::vector<float> pattern = ofxfixture::Pattern(kW, kH, false);
-  std::vector<uint32_t> in(kW * kH), out(kW * kH);
-  for (size_t i = 0; i < in.size(); ++i)
-    for (int c = 0; c < 4; ++c) in[i] |= static_cast<uint32_t>(pattern[i * 4 + c] * 255.0f + 0.5f) << (8 * c);
+  const std::vector<unsigned char> in = ofxfixture::Encode(ofxfixture::Pattern(kW, kH, false), kOfxBitDepthByte);
+  std::vector<unsigned char> out(in.size());
   for (int frame = 0; frame < 12; ++frame) {
-    update(inst, frame / 25.0, in.data(), out.data());
-    if (frame % 4 == 3) Save("frei0r-frame" + std::to_string(frame), out.data(), out.size() * 4);
+    update(inst, frame / 25.0, reinterpret_cast<const uint32_t*>(in.data()), reinterpret_cast<uint32_t*>(out.data()));
+    if (frame % 4 == 3) Report("frei0r-frame" + std::to_string(frame), out);
   }
   destruct(inst);
   minihost::platform::CloseModule(dll);
