@@ -13,34 +13,6 @@ using pluvane::media::FileImage;
 using pluvane::media::VideoReader;
 using testing::HasSubstr;
 
-std::string Probe(const std::string& path, const std::string& entries) {
-  return Shell("ffprobe -v error -select_streams v:0 -count_frames -show_entries " + entries +
-               " -of default=nw=1:nk=1 '" + path + "'");
-}
-
-// Frame n of a video as ffmpeg decodes it to RGBA (8-bit, or 16-bit when
-// `deep`), samples as codes.
-std::vector<float> FfmpegFrame(const std::string& path, int n, int width, int height, bool deep = false) {
-  const std::string raw = Shell("ffmpeg -nostdin -v error -i '" + path + "' -vf 'select=eq(n\\," + std::to_string(n) +
-                                ")," + RgbFilters(path, height, deep) + "' -vsync 0 -frames:v 1 -pix_fmt " +
-                                (deep ? "rgba64le" : "rgba") + " -f rawvideo -");
-  std::vector<float> s(static_cast<size_t>(width) * height * 4);
-  if (raw.size() != s.size() * (deep ? 2 : 1)) {
-    ADD_FAILURE() << "ffmpeg gave " << raw.size() << " bytes for frame " << n;
-    return s;
-  }
-  for (size_t i = 0; i < s.size(); ++i)
-    s[i] = deep ? static_cast<float>(reinterpret_cast<const uint16_t*>(raw.data())[i]) : static_cast<uint8_t>(raw[i]);
-  return s;
-}
-
-// The largest difference, in codes, between a frame and ffmpeg's.
-double MaxDiff(const FileImage& got, const std::vector<float>& ref) {
-  double worst = 0;
-  for (size_t i = 0; i < ref.size(); ++i) worst = std::max(worst, static_cast<double>(std::fabs(got.rgba[i] - ref[i])));
-  return worst;
-}
-
 class Footage : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -65,16 +37,15 @@ TempDir* Footage::dir_ = nullptr;
 TEST_F(Footage, FramesAreReadExactlyWhereFfmpegFindsThem) {
   VideoReader rgb(At("rgb.mkv"));
   EXPECT_EQ(rgb.info().frames, 40);
-  for (int n : {39, 0, 1, 2, 25, 3, 38, 12}) {
-    const FileImage got = rgb.Read(n);
-    EXPECT_EQ(MaxDiff(got, FfmpegFrame(At("rgb.mkv"), n, 160, 90)), 0) << "frame " << n;
-  }
+  const auto frames = FfmpegFrames(At("rgb.mkv"), 160, 90);
+  ASSERT_EQ(frames.size(), 40u);
+  for (int n : {39, 0, 1, 2, 25, 3, 38, 12}) EXPECT_EQ(MaxDiff(rgb.Read(n).rgba, frames[n]), 0) << "frame " << n;
   // 10-bit ProRes (decoded at 12 bits) keeps its bits: 16-bit codes, within 2 of 1023 steps.
   VideoReader deep(At("deep.mov"));
   EXPECT_GT(deep.info().bits, 8);
   const FileImage d = deep.Read(7);
   EXPECT_EQ(d.type, pluvane::media::SampleType::kUInt16);
-  EXPECT_LE(MaxDiff(d, FfmpegFrame(At("deep.mov"), 7, 160, 90, true)), 2 * 65535.0 / 1023);
+  EXPECT_LE(MaxDiff(d.rgba, FfmpegFrames(At("deep.mov"), 160, 90, true).at(7)), 2 * 65535.0 / 1023);
   EXPECT_THROW(deep.Read(24), pluvane::media::Error);
 }
 
@@ -107,8 +78,8 @@ TEST_F(Footage, ClipRateAndAudioOfTheRenderedRange) {
                            dir_->path());
   for (const auto& r : runs) ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_THAT(runs[0].out, HasSubstr("48 frame(s) 0-47 at 24000/1001 fps"));
-  EXPECT_EQ(Probe(At("whole.mkv"), "stream=r_frame_rate"), "24000/1001\n");
-  EXPECT_EQ(Probe(At("same.mp4"), "stream=nb_read_frames"), "24\n");
+  EXPECT_EQ(Probe(At("whole.mkv"), "v:0", "r_frame_rate"), "r_frame_rate=24000/1001 ");
+  EXPECT_EQ(Probe(At("same.mp4"), "v:0", "nb_read_frames"), "nb_read_frames=24 ");
   // 24 frames at 24000/1001 last 1.001 s; the audio ends within one AAC packet (1024 samples).
   const std::string audio = Shell("ffprobe -v error -select_streams a:0 -show_entries stream=duration -of csv=p=0 '" +
                                   At("same.mp4") + "'");
@@ -177,7 +148,7 @@ TEST_F(Footage, InterruptedVideoIsPlayable) {
     const size_t at = r.err.find("holds the ");
     ASSERT_NE(at, std::string::npos) << r.err;
     const std::string held = r.err.substr(at + 10, r.err.find(' ', at + 10) - at - 10);
-    EXPECT_EQ(Probe(At(name), "stream=nb_read_frames"), held + "\n");
+    EXPECT_EQ(Probe(At(name), "v:0", "nb_read_frames"), "nb_read_frames=" + held + " ");
   }
 }
 
