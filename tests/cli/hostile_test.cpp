@@ -15,7 +15,6 @@ using namespace clitest;
 using pluvane::cli::ParseOutputPattern;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
-using ::testing::ContainsRegex;
 namespace fs = std::filesystem;
 
 // The parts of a PNG file: a big-endian number, and a chunk with its CRC
@@ -109,12 +108,17 @@ long long HeaderPixels(const std::string& path) {
   }
 }
 
-// Every refusal here costs what a small file's render does (MostKb). That
-// file carries a valid text chunk: the check of a chunk's claimed size
-// against the file's refuses only a claim the file cannot hold (a 500-byte
-// PNG whose text chunk claims 2 GB, a long fuzz run's finding, once took 2 GB
-// and 14 s to refuse).
-TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
+// Every refusal here is one line, found before the claimed layer's memory is
+// taken: within 100 MB of what a small file's render takes, and under 200 MB,
+// which includes starting up with OpenImageIO loaded (with AddressSanitizer,
+// whose shadow memory alone takes most of 200 MB, only the first holds). The
+// small file carries a valid text chunk: the check of a chunk's claimed size
+// against the file's refuses only a claim the file cannot hold (a 500-byte PNG
+// whose text chunk claims 2 GB, a long fuzz run's finding, once took 2 GB and
+// 14 s to refuse). The cut files claim 8000 x 5000 (40 megapixels, within the
+// default limit; a single RGBA copy of it as floats is 640 MB) over data that
+// ends right after the header, at every render depth.
+TEST(HostileFiles, OversizedClaimsAndDataEndingEarlyAreRefusedBeforeTheirPixelsAreRead) {
   TempDir dir;
   std::ofstream(dir / "wide.png", std::ios::binary) << Png(100000, 100000);
   std::ofstream(dir / "large.png", std::ios::binary) << Png(9000, 9000);
@@ -123,10 +127,17 @@ TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
   std::ofstream(dir / "frame.0001.png", std::ios::binary) << Png(9000, 9000);
   std::ofstream(dir / "text.png", std::ios::binary) << Png(8, 6, 0x7ff00000u);
   std::ofstream(dir / "fine.png", std::ios::binary) << Png(8, 6, 308);
+  std::ofstream(dir / "cut.exr", std::ios::binary) << ExrClaiming(8000, 5000);
+  std::ofstream(dir / "cut.png", std::ios::binary) << Png(8000, 5000);
   WritePattern(dir / "small.png", TypeDesc::UINT8, 4, 48, 30);  // 0.00144 megapixels
   const Process small = Finish(Start({"render", "fine.png", "-o", "fine-out.png"}, dir.path()));
   ASSERT_EQ(small.code, 0) << small.err;
   EXPECT_EQ(ReadImage(dir / "fine-out.png").width, 8);
+#if defined(__SANITIZE_ADDRESS__)
+  const long most_kb = small.max_rss_kb + 100 * 1024;
+#else
+  const long most_kb = std::min(small.max_rss_kb + 100 * 1024, 200L * 1024);
+#endif
   const char* const text_refusal = "cannot read 'text.png' as an image (its PNG chunk 'tEXt' says it holds 2146435072 "
                                    "bytes, more than the file holds); the file may be damaged or truncated\n";
   const std::pair<std::vector<std::string>, const char*> cases[] = {
@@ -143,6 +154,12 @@ TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
       {{"small.png", "-o", "o.png", "--max-megapixels", "0.001"}, "more than the limit of 0.001 megapixels"},
       {{"text.png", "-o", "o.png"}, text_refusal},
       {{"text.png", "-o", "o.png", "--max-megapixels", "4"}, text_refusal},
+      {{"cut.exr", "-o", "o.png", "--depth", "8"}, "cannot read the pixels of 'cut.exr'"},
+      {{"cut.exr", "-o", "o.png", "--depth", "16"}, "cannot read the pixels of 'cut.exr'"},
+      {{"cut.exr", "-o", "o.png", "--depth", "32"}, "cannot read the pixels of 'cut.exr'"},
+      {{"cut.png", "-o", "o.png", "--depth", "8"}, "cannot read the pixels of 'cut.png'"},
+      {{"cut.png", "-o", "o.png", "--depth", "16"}, "cannot read the pixels of 'cut.png'"},
+      {{"cut.png", "-o", "o.png", "--depth", "32"}, "cannot read the pixels of 'cut.png'"},
   };
   std::vector<Process> runs;
   for (const auto& c : cases) runs.push_back(Start(Cat({"render"}, c.first), dir.path()));
@@ -152,47 +169,12 @@ TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
     EXPECT_EQ(r.code, 2);
     EXPECT_THAT(r.err, MatchesRegex("pluvane: error: [^\n]*\n"));
     EXPECT_THAT(r.err, HasSubstr(cases[i].second));
-    EXPECT_LT(r.max_rss_kb, MostKb(small.max_rss_kb, 0));
+    EXPECT_LT(r.max_rss_kb, most_kb) << "peak resident size " << r.max_rss_kb / 1024 << " MB, a small file's "
+                                     << small.max_rss_kb / 1024 << " MB";
   }
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"fine-out.png", "fine.png", "frame.0001.png", "large.mkv", "large.png",
-                                                   "small.png", "text.png", "wide.mkv", "wide.png"}));
-}
-
-// A header claiming 8000 x 5000 (40 megapixels, within the default limit)
-// over data that ends right after it: a clear error, at every render depth,
-// found before the memory of the claimed layer is taken (a single RGBA copy of
-// it as floats is 640 MB). (A header attribute claiming more than the file
-// holds: the fuzz input found-huge-exr-attribute.) The program's own peak resident size stays
-// under 200 MB, which includes starting up with OpenImageIO loaded, and within
-// 100 MB of what it takes to render a small file; with AddressSanitizer (whose
-// shadow memory alone takes most of 200 MB) only the second holds.
-TEST(HostileFiles, DataEndingEarlyIsFoundBeforeTheClaimedLayerIsAllocated) {
-  TempDir dir;
-  std::ofstream(dir / "cut.exr", std::ios::binary) << ExrClaiming(8000, 5000);
-  std::ofstream(dir / "cut.png", std::ios::binary) << Png(8000, 5000);
-  WritePattern(dir / "small.exr", TypeDesc::HALF, 4, 64, 64);
-  const Process small = Finish(Start({"render", "small.exr", "-o", "small.png", "--depth", "16"}, dir.path()));
-  ASSERT_EQ(small.code, 0) << small.err;
-#if defined(__SANITIZE_ADDRESS__)
-  const long most_kb = small.max_rss_kb + 100 * 1024;
-#else
-  const long most_kb = std::min(small.max_rss_kb + 100 * 1024, 200L * 1024);
-#endif
-  for (const char* input : {"cut.exr", "cut.png"}) {
-    const char* depths[] = {"8", "16", "32"};
-    std::vector<std::vector<std::string>> renders;
-    for (const char* depth : depths) renders.push_back({"render", input, "-o", "out.png", "--depth", depth});
-    const std::vector<Process> runs = RunAll(renders, dir.path());
-    for (size_t i = 0; i < runs.size(); ++i) {
-      SCOPED_TRACE(std::string(input) + " at depth " + depths[i]);
-      const Process& r = runs[i];
-      EXPECT_EQ(r.code, 2);
-      EXPECT_THAT(r.err, ContainsRegex("pluvane: error: cannot read [^\n]*" + std::string(input)));
-      EXPECT_LT(r.max_rss_kb, most_kb) << "peak resident size " << r.max_rss_kb / 1024 << " MB, a small file's "
-                                        << small.max_rss_kb / 1024 << " MB";
-    }
-  }
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"cut.exr", "cut.png", "small.exr", "small.png"}));
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"cut.exr", "cut.png", "fine-out.png", "fine.png", "frame.0001.png",
+                                                   "large.mkv", "large.png", "small.png", "text.png", "wide.mkv",
+                                                   "wide.png"}));
 }
 
 TEST(HostileFiles, NanAndInfinityInAFloatImageBecomeDefinedValues) {
@@ -201,10 +183,8 @@ TEST(HostileFiles, NanAndInfinityInAFloatImageBecomeDefinedValues) {
   constexpr int kW = 24, kH = 16;
   std::vector<float> samples(kW * kH * 4, 0.25f);
   // Pixel 0: NaN, +inf, -inf and a valid HDR value; pixel 5: NaN alpha.
-  samples[0] = nan;
-  samples[1] = inf;
-  samples[2] = -inf;
-  samples[3] = 7.5f;
+  const float first[] = {nan, inf, -inf, 7.5f};
+  std::copy(std::begin(first), std::end(first), samples.begin());
   samples[5 * 4 + 3] = nan;
   WriteImage(dir / "bad.exr", kW, kH, 4, TypeDesc::FLOAT, samples);
   const auto r = RunAll({{"render", "bad.exr", "-o", "still.exr", "--set", "Longevity (sec)=0"},
@@ -216,17 +196,13 @@ TEST(HostileFiles, NanAndInfinityInAFloatImageBecomeDefinedValues) {
   // largest finite half-float value, everything else as it was.
   const Image still = ReadImage(dir / "still.exr");
   ASSERT_EQ(still.samples.size(), samples.size());
-  EXPECT_EQ(still.samples[0], 0.0f);
-  EXPECT_EQ(still.samples[1], 65504.0f);
-  EXPECT_EQ(still.samples[2], -65504.0f);
-  EXPECT_EQ(still.samples[3], 7.5f);
+  EXPECT_EQ(std::vector<float>(still.samples.begin(), still.samples.begin() + 4), (std::vector<float>{0, 65504, -65504, 7.5f}));
   EXPECT_EQ(still.samples[5 * 4 + 3], 0.0f);
   EXPECT_EQ(still.samples[6 * 4], 0.25f);
   // With rain, no sample of the frame turns non-finite.
   const Image rain = ReadImage(dir / "rain.exr");
   EXPECT_TRUE(std::all_of(rain.samples.begin(), rain.samples.end(), [](float v) { return std::isfinite(v); }));
 }
-
 
 // Every image and video input of the fuzz corpora (the seeds, what long fuzz
 // runs added, and each input that once found a fault, found-*) rendered by
@@ -325,35 +301,23 @@ TEST(HostileDisks, AFullDiskEndsTheRangeWithOneLineAndOnlyWholeFrames) {
   EXPECT_EQ(testsupport::RunShell("umount '" + (dir / "small") + "'", testsupport::kQuickSeconds).code, 0);
 }
 
-// Two renders with different settings writing one output pattern at the same
-// time: each frame on disk is whole, and is one render's frame or the other's,
-// never a mix of both or a part of one; no temporary file stays behind.
+// Two renders of other settings writing one output pattern at once: each
+// frame is whole and one render's or the other's; no temporary stays behind.
 TEST(HostileDisks, TwoRendersWritingOnePatternAtOnceLeaveOnlyWholeFrames) {
   TempDir dir;
   WritePattern(dir / "in.png", TypeDesc::UINT8, 4, 320, 200);
-  const std::vector<std::string> a{"render", "in.png", "--frames", "0-29", "--set", "Drip Rate=4"};
-  const std::vector<std::string> b{"render", "in.png", "--frames", "0-29", "--set", "Drip Rate=1"};
-  auto with_output = [](std::vector<std::string> args, const std::string& pattern) {
-    args.insert(args.end(), {"-o", pattern, "-q"});
-    return args;
+  const auto render = [](const char* output, const char* rate) {
+    return std::vector<std::string>{"render", "in.png", "--frames", "0-29", "--set", rate, "-o", output, "-q"};
   };
-  fs::create_directory(dir / "a");
-  fs::create_directory(dir / "b");
-  fs::create_directory(dir / "both");
-  for (const Process& r : RunAll({with_output(a, "a/f.##.png"), with_output(b, "b/f.##.png")}, dir.path()))
-    ASSERT_EQ(r.code, 0) << r.err;
-  for (const Process& r : RunAll({with_output(a, "both/f.##.png"), with_output(b, "both/f.##.png")}, dir.path()))
+  for (const Process& r : RunAll({render("a/f.##.png", "Drip Rate=4"), render("b/f.##.png", "Drip Rate=1"),
+                                  render("both/f.##.png", "Drip Rate=4"), render("both/f.##.png", "Drip Rate=1")},
+                                 dir.path()))
     EXPECT_EQ(r.code, 0) << r.err;
-
   ASSERT_NE(Slurp(dir / "a/f.29.png"), Slurp(dir / "b/f.29.png")) << "the two settings must give different frames";
-
-  std::vector<std::string> expected;
-  for (int f = 0; f < 30; ++f) expected.push_back(ParseOutputPattern("f.##.png").FileFor(f));
-  EXPECT_EQ(dir.Files("both"), expected);
-  for (const auto& name : expected) {
+  EXPECT_EQ(dir.Files("both"), dir.Files("a"));
+  for (const auto& name : dir.Files("both")) {
     const std::string bytes = Slurp(dir / ("both/" + name));
-    const bool is_a = bytes == Slurp(dir / ("a/" + name)), is_b = bytes == Slurp(dir / ("b/" + name));
-    EXPECT_TRUE(is_a || is_b) << name << " is neither render's frame";
+    EXPECT_TRUE(bytes == Slurp(dir / ("a/" + name)) || bytes == Slurp(dir / ("b/" + name))) << name;
   }
 }
 
