@@ -107,21 +107,6 @@ TEST_F(EndToEnd, PassThroughFollowsTheFileRulesAndTheBoxAverage) {
   EXPECT_EQ(Read("patf.exr"), Read("patf.o.exr"));
 }
 
-TEST_F(EndToEnd, FrameRangeWithKeysWritesOneFilePerFrame) {
-  // Keys are in frames and hold outside: frames 3 and 4 pass the layer through, frame 5 has rain.
-  Input("in.png", TypeDesc::UINT8);
-  const Args key{"--key", "Longevity (sec)=4:0,5:1"};
-  const auto r = Pluvane({Cat({"render", "in.png", "-o", "rain.####.png", "--frames", "3-5", "--stats"}, key),
-                          Cat({"render", "in.png", "-o", "alone.%02d.png", "--frame", "5"}, key)});
-  EXPECT_EQ(dir_.Files(), (Args{"alone.05.png", "in.png", "rain.0003.png", "rain.0004.png", "rain.0005.png"}));
-  EXPECT_THAT(r[0].out, HasSubstr("frame 4: "));
-  EXPECT_THAT(r[0].out, HasSubstr("frames/s"));
-  EXPECT_EQ(Read("rain.0003.png"), Read("in.png"));
-  EXPECT_EQ(Read("rain.0004.png"), Read("in.png"));
-  EXPECT_FALSE(Read("rain.0005.png") == Read("in.png"));
-  EXPECT_EQ(Slurp(dir_ / "alone.05.png"), Slurp(dir_ / "rain.0005.png"));  // a frame alone is the same frame
-}
-
 // Every refusal is one line that names the real problem and, where there is
 // one, the fix; nothing is written.
 TEST(BadInput, EndsWithOneClearLineAndWritesNothing) {
@@ -192,24 +177,7 @@ TEST(BadInput, EndsWithOneClearLineAndWritesNothing) {
   }
 }
 
-TEST_F(EndToEnd, InterruptKeepsFinishedFramesAndLeavesNoPartialFile) {
-  WritePattern(dir_ / "in.png", TypeDesc::UINT8, 4, 160, 90);
-  const Process run = Start({"render", "in.png", "-o", "f.####.png", "--frames", "0-9999", "--set", "Longevity (sec)=3"},
-                            dir_.path());
-  while (!fs::exists(dir_ / "f.0001.png")) {  // frames are being written
-    ASSERT_EQ(waitpid(run.pid, nullptr, WNOHANG), 0) << "pluvane ended before it was interrupted";
-    usleep(5000);
-  }
-  kill(run.pid, SIGINT);
-  const Process r = Finish(run);
-  EXPECT_EQ(r.code, 130);
-  EXPECT_THAT(r.err, HasSubstr("interrupted at frame"));
-  EXPECT_TRUE(fs::exists(dir_ / "f.0001.png"));
-  for (const auto& name : dir_.Files())  // finished frames only, each a whole image; no temporary file
-    EXPECT_TRUE(name == "in.png" || (name.rfind("f.", 0) == 0 && Read(name).width == 160)) << name;
-}
-
-// The demo runs in guidance_test, `about` in the install tests.
+// The demo runs in the farm tests, `about` in the install tests.
 TEST_F(EndToEnd, ControlsListsEachControlAndWhetherTheValuesSetEnableIt) {
   const std::string table = Pluvane({{"controls", "--set", "Using=AE Lights"}})[0].out;
   EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 23) << table;  // a heading and 22 rows

@@ -103,6 +103,7 @@ TEST_F(Resume, SkipExistingRendersOnlyWhatIsMissingAndCleansUpAfterKilledRuns) {
   ASSERT_EQ(resumed.code, 0) << resumed.err;
   EXPECT_EQ(Rendered(resumed), (std::vector<int>{2, 4}));
   EXPECT_THAT(resumed.out, HasSubstr("4 complete frame(s) already there were left as they are"));
+  EXPECT_THAT(resumed.out, HasSubstr("frames/s"));  // --stats
   EXPECT_EQ(Slurp(dir_ / "r.0002.png"), frame2);
   struct stat kept_after {};
   ASSERT_EQ(stat((dir_ / "r.0001.png").c_str(), &kept_after), 0);
