@@ -68,6 +68,8 @@ TEST_F(EndToEnd, PassThroughFollowsTheFileRulesAndTheBoxAverage) {
   WriteImage(dir_ / "in16.png", 6, 1, 1, TypeDesc::UINT16, {0, 1, 3, 32768, 65534, 65535});
   WriteImage(dir_ / "in8.png", 5, 1, 1, TypeDesc::UINT8, {0, 1, 51, 128, 255});
   WriteImage(dir_ / "inf.exr", 6, 1, 1, TypeDesc::FLOAT, {-0.25f, 0.5f, 1.0f, 7.0f, 1.5f, 0.2f});
+  const float inf = std::numeric_limits<float>::infinity();
+  WriteImage(dir_ / "nan.exr", 5, 1, 1, TypeDesc::FLOAT, {std::nanf(""), inf, -inf, 7.5f, 0.25f});
   // 2 x 2 boxes; the last column and row are no whole box and drop.
   WriteImage(dir_ / "box.png", 9, 3, 1, TypeDesc::UINT8, {10, 20, 1, 0, 255, 255, 9, 9, 255,  //
                                                           30, 43, 0, 0, 255, 255, 9, 9, 255,  //
@@ -87,6 +89,8 @@ TEST_F(EndToEnd, PassThroughFollowsTheFileRulesAndTheBoxAverage) {
       // clamped to 0..1, round(v × 32768), then back: 0.5 -> 16384 -> 32767.5
       {{"inf.exr", "-o", "of.png", "--depth", "16"}, {0, 32768, 65535, 65535, 65535, 13108}},
       {{"inf.exr", "-o", "of8.png", "--depth", "8"}, {0, 128, 255, 255, 255, 51}},
+      // NaN read as 0, infinities as the largest finite half-float value, everything else as it was
+      {{"nan.exr", "-o", "onan.exr"}, {0, 65504, -65504, 7.5f, 0.25f}},
       // box means 25.75 and 0.25, rounded
       {{"box.png", "-o", "obox.png", "--downsample", "2"}, {26, 0, 255, 9}},
   };
