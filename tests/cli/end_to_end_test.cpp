@@ -68,6 +68,8 @@ TEST_F(EndToEnd, PassThroughFollowsTheFileRulesAndTheBoxAverage) {
   WriteImage(dir_ / "in16.png", 6, 1, 1, TypeDesc::UINT16, {0, 1, 3, 32768, 65534, 65535});
   WriteImage(dir_ / "in8.png", 5, 1, 1, TypeDesc::UINT8, {0, 1, 51, 128, 255});
   WriteImage(dir_ / "inf.exr", 6, 1, 1, TypeDesc::FLOAT, {-0.25f, 0.5f, 1.0f, 7.0f, 1.5f, 0.2f});
+  const float inf = std::numeric_limits<float>::infinity();
+  WriteImage(dir_ / "nan.exr", 5, 1, 1, TypeDesc::FLOAT, {std::nanf(""), inf, -inf, 7.5f, 0.25f});
   // 2 x 2 boxes; the last column and row are no whole box and drop.
   WriteImage(dir_ / "box.png", 9, 3, 1, TypeDesc::UINT8, {10, 20, 1, 0, 255, 255, 9, 9, 255,  //
                                                           30, 43, 0, 0, 255, 255, 9, 9, 255,  //
@@ -87,6 +89,8 @@ TEST_F(EndToEnd, PassThroughFollowsTheFileRulesAndTheBoxAverage) {
       // clamped to 0..1, round(v × 32768), then back: 0.5 -> 16384 -> 32767.5
       {{"inf.exr", "-o", "of.png", "--depth", "16"}, {0, 32768, 65535, 65535, 65535, 13108}},
       {{"inf.exr", "-o", "of8.png", "--depth", "8"}, {0, 128, 255, 255, 255, 51}},
+      // NaN read as 0, infinities as the largest finite half-float value, everything else as it was
+      {{"nan.exr", "-o", "onan.exr"}, {0, 65504, -65504, 7.5f, 0.25f}},
       // box means 25.75 and 0.25, rounded
       {{"box.png", "-o", "obox.png", "--downsample", "2"}, {26, 0, 255, 9}},
   };
@@ -105,21 +109,6 @@ TEST_F(EndToEnd, PassThroughFollowsTheFileRulesAndTheBoxAverage) {
   }
   EXPECT_EQ(Read("pat8.png"), Read("pat8.o.png"));  // 8-bit and float files come back exactly
   EXPECT_EQ(Read("patf.exr"), Read("patf.o.exr"));
-}
-
-TEST_F(EndToEnd, FrameRangeWithKeysWritesOneFilePerFrame) {
-  // Keys are in frames and hold outside: frames 3 and 4 pass the layer through, frame 5 has rain.
-  Input("in.png", TypeDesc::UINT8);
-  const Args key{"--key", "Longevity (sec)=4:0,5:1"};
-  const auto r = Pluvane({Cat({"render", "in.png", "-o", "rain.####.png", "--frames", "3-5", "--stats"}, key),
-                          Cat({"render", "in.png", "-o", "alone.%02d.png", "--frame", "5"}, key)});
-  EXPECT_EQ(dir_.Files(), (Args{"alone.05.png", "in.png", "rain.0003.png", "rain.0004.png", "rain.0005.png"}));
-  EXPECT_THAT(r[0].out, HasSubstr("frame 4: "));
-  EXPECT_THAT(r[0].out, HasSubstr("frames/s"));
-  EXPECT_EQ(Read("rain.0003.png"), Read("in.png"));
-  EXPECT_EQ(Read("rain.0004.png"), Read("in.png"));
-  EXPECT_FALSE(Read("rain.0005.png") == Read("in.png"));
-  EXPECT_EQ(Slurp(dir_ / "alone.05.png"), Slurp(dir_ / "rain.0005.png"));  // a frame alone is the same frame
 }
 
 // Every refusal is one line that names the real problem and, where there is
@@ -192,24 +181,7 @@ TEST(BadInput, EndsWithOneClearLineAndWritesNothing) {
   }
 }
 
-TEST_F(EndToEnd, InterruptKeepsFinishedFramesAndLeavesNoPartialFile) {
-  WritePattern(dir_ / "in.png", TypeDesc::UINT8, 4, 160, 90);
-  const Process run = Start({"render", "in.png", "-o", "f.####.png", "--frames", "0-9999", "--set", "Longevity (sec)=3"},
-                            dir_.path());
-  while (!fs::exists(dir_ / "f.0001.png")) {  // frames are being written
-    ASSERT_EQ(waitpid(run.pid, nullptr, WNOHANG), 0) << "pluvane ended before it was interrupted";
-    usleep(5000);
-  }
-  kill(run.pid, SIGINT);
-  const Process r = Finish(run);
-  EXPECT_EQ(r.code, 130);
-  EXPECT_THAT(r.err, HasSubstr("interrupted at frame"));
-  EXPECT_TRUE(fs::exists(dir_ / "f.0001.png"));
-  for (const auto& name : dir_.Files())  // finished frames only, each a whole image; no temporary file
-    EXPECT_TRUE(name == "in.png" || (name.rfind("f.", 0) == 0 && Read(name).width == 160)) << name;
-}
-
-// The demo runs in guidance_test, `about` in the install tests.
+// The demo runs in the farm tests, `about` in the install tests.
 TEST_F(EndToEnd, ControlsListsEachControlAndWhetherTheValuesSetEnableIt) {
   const std::string table = Pluvane({{"controls", "--set", "Using=AE Lights"}})[0].out;
   EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 23) << table;  // a heading and 22 rows

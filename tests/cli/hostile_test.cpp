@@ -1,7 +1,7 @@
 // Files that lie about themselves: headers claiming layers far bigger than
-// their data, and float images holding NaN and infinities. The program must
-// refuse an oversized claim before it allocates for it, let a user raise the
-// limit, and turn non-finite samples into defined values.
+// their data or than a layer may be, and the fuzz corpora's inputs. The
+// program must refuse an oversized claim before it allocates for it and let a
+// user raise the limit; a full disk or a second writer leaves whole frames.
 
 #include <map>
 
@@ -15,7 +15,6 @@ using namespace clitest;
 using pluvane::cli::ParseOutputPattern;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
-using ::testing::ContainsRegex;
 namespace fs = std::filesystem;
 
 // The parts of a PNG file: a big-endian number, and a chunk with its CRC
@@ -109,12 +108,17 @@ long long HeaderPixels(const std::string& path) {
   }
 }
 
-// Every refusal here costs what a small file's render does (MostKb). That
-// file carries a valid text chunk: the check of a chunk's claimed size
-// against the file's refuses only a claim the file cannot hold (a 500-byte
-// PNG whose text chunk claims 2 GB, a long fuzz run's finding, once took 2 GB
-// and 14 s to refuse).
-TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
+// Every refusal here is one line, found before the claimed layer's memory is
+// taken: within 100 MB of what a small file's render takes, and under 200 MB,
+// which includes starting up with OpenImageIO loaded (with AddressSanitizer,
+// whose shadow memory alone takes most of 200 MB, only the first holds). The
+// small file carries a valid text chunk: the check of a chunk's claimed size
+// against the file's refuses only a claim the file cannot hold (a 500-byte PNG
+// whose text chunk claims 2 GB, a long fuzz run's finding, once took 2 GB and
+// 14 s to refuse). The cut files claim 8000 x 5000 (40 megapixels, within the
+// default limit; a single RGBA copy of it as floats is 640 MB) over data that
+// ends right after the header, at every render depth.
+TEST(HostileFiles, OversizedClaimsAndDataEndingEarlyAreRefusedBeforeTheirPixelsAreRead) {
   TempDir dir;
   std::ofstream(dir / "wide.png", std::ios::binary) << Png(100000, 100000);
   std::ofstream(dir / "large.png", std::ios::binary) << Png(9000, 9000);
@@ -123,10 +127,17 @@ TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
   std::ofstream(dir / "frame.0001.png", std::ios::binary) << Png(9000, 9000);
   std::ofstream(dir / "text.png", std::ios::binary) << Png(8, 6, 0x7ff00000u);
   std::ofstream(dir / "fine.png", std::ios::binary) << Png(8, 6, 308);
+  std::ofstream(dir / "cut.exr", std::ios::binary) << ExrClaiming(8000, 5000);
+  std::ofstream(dir / "cut.png", std::ios::binary) << Png(8000, 5000);
   WritePattern(dir / "small.png", TypeDesc::UINT8, 4, 48, 30);  // 0.00144 megapixels
   const Process small = Finish(Start({"render", "fine.png", "-o", "fine-out.png"}, dir.path()));
   ASSERT_EQ(small.code, 0) << small.err;
   EXPECT_EQ(ReadImage(dir / "fine-out.png").width, 8);
+#if defined(__SANITIZE_ADDRESS__)
+  const long most_kb = small.max_rss_kb + 100 * 1024;
+#else
+  const long most_kb = std::min(small.max_rss_kb + 100 * 1024, 200L * 1024);
+#endif
   const char* const text_refusal = "cannot read 'text.png' as an image (its PNG chunk 'tEXt' says it holds 2146435072 "
                                    "bytes, more than the file holds); the file may be damaged or truncated\n";
   const std::pair<std::vector<std::string>, const char*> cases[] = {
@@ -143,6 +154,12 @@ TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
       {{"small.png", "-o", "o.png", "--max-megapixels", "0.001"}, "more than the limit of 0.001 megapixels"},
       {{"text.png", "-o", "o.png"}, text_refusal},
       {{"text.png", "-o", "o.png", "--max-megapixels", "4"}, text_refusal},
+      {{"cut.exr", "-o", "o.png", "--depth", "8"}, "cannot read the pixels of 'cut.exr'"},
+      {{"cut.exr", "-o", "o.png", "--depth", "16"}, "cannot read the pixels of 'cut.exr'"},
+      {{"cut.exr", "-o", "o.png", "--depth", "32"}, "cannot read the pixels of 'cut.exr'"},
+      {{"cut.png", "-o", "o.png", "--depth", "8"}, "cannot read the pixels of 'cut.png'"},
+      {{"cut.png", "-o", "o.png", "--depth", "16"}, "cannot read the pixels of 'cut.png'"},
+      {{"cut.png", "-o", "o.png", "--depth", "32"}, "cannot read the pixels of 'cut.png'"},
   };
   std::vector<Process> runs;
   for (const auto& c : cases) runs.push_back(Start(Cat({"render"}, c.first), dir.path()));
@@ -152,81 +169,13 @@ TEST(HostileFiles, OversizedClaimsAreRefusedBeforeTheirPixelsAreRead) {
     EXPECT_EQ(r.code, 2);
     EXPECT_THAT(r.err, MatchesRegex("pluvane: error: [^\n]*\n"));
     EXPECT_THAT(r.err, HasSubstr(cases[i].second));
-    EXPECT_LT(r.max_rss_kb, MostKb(small.max_rss_kb, 0));
+    EXPECT_LT(r.max_rss_kb, most_kb) << "peak resident size " << r.max_rss_kb / 1024 << " MB, a small file's "
+                                     << small.max_rss_kb / 1024 << " MB";
   }
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"fine-out.png", "fine.png", "frame.0001.png", "large.mkv", "large.png",
-                                                   "small.png", "text.png", "wide.mkv", "wide.png"}));
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"cut.exr", "cut.png", "fine-out.png", "fine.png", "frame.0001.png",
+                                                   "large.mkv", "large.png", "small.png", "text.png", "wide.mkv",
+                                                   "wide.png"}));
 }
-
-// A header claiming 8000 x 5000 (40 megapixels, within the default limit)
-// over data that ends right after it: a clear error, at every render depth,
-// found before the memory of the claimed layer is taken (a single RGBA copy of
-// it as floats is 640 MB). (A header attribute claiming more than the file
-// holds: the fuzz input found-huge-exr-attribute.) The program's own peak resident size stays
-// under 200 MB, which includes starting up with OpenImageIO loaded, and within
-// 100 MB of what it takes to render a small file; with AddressSanitizer (whose
-// shadow memory alone takes most of 200 MB) only the second holds.
-TEST(HostileFiles, DataEndingEarlyIsFoundBeforeTheClaimedLayerIsAllocated) {
-  TempDir dir;
-  std::ofstream(dir / "cut.exr", std::ios::binary) << ExrClaiming(8000, 5000);
-  std::ofstream(dir / "cut.png", std::ios::binary) << Png(8000, 5000);
-  WritePattern(dir / "small.exr", TypeDesc::HALF, 4, 64, 64);
-  const Process small = Finish(Start({"render", "small.exr", "-o", "small.png", "--depth", "16"}, dir.path()));
-  ASSERT_EQ(small.code, 0) << small.err;
-#if defined(__SANITIZE_ADDRESS__)
-  const long most_kb = small.max_rss_kb + 100 * 1024;
-#else
-  const long most_kb = std::min(small.max_rss_kb + 100 * 1024, 200L * 1024);
-#endif
-  for (const char* input : {"cut.exr", "cut.png"}) {
-    const char* depths[] = {"8", "16", "32"};
-    std::vector<std::vector<std::string>> renders;
-    for (const char* depth : depths) renders.push_back({"render", input, "-o", "out.png", "--depth", depth});
-    const std::vector<Process> runs = RunAll(renders, dir.path());
-    for (size_t i = 0; i < runs.size(); ++i) {
-      SCOPED_TRACE(std::string(input) + " at depth " + depths[i]);
-      const Process& r = runs[i];
-      EXPECT_EQ(r.code, 2);
-      EXPECT_THAT(r.err, ContainsRegex("pluvane: error: cannot read [^\n]*" + std::string(input)));
-      EXPECT_LT(r.max_rss_kb, most_kb) << "peak resident size " << r.max_rss_kb / 1024 << " MB, a small file's "
-                                        << small.max_rss_kb / 1024 << " MB";
-    }
-  }
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"cut.exr", "cut.png", "small.exr", "small.png"}));
-}
-
-TEST(HostileFiles, NanAndInfinityInAFloatImageBecomeDefinedValues) {
-  TempDir dir;
-  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
-  constexpr int kW = 24, kH = 16;
-  std::vector<float> samples(kW * kH * 4, 0.25f);
-  // Pixel 0: NaN, +inf, -inf and a valid HDR value; pixel 5: NaN alpha.
-  samples[0] = nan;
-  samples[1] = inf;
-  samples[2] = -inf;
-  samples[3] = 7.5f;
-  samples[5 * 4 + 3] = nan;
-  WriteImage(dir / "bad.exr", kW, kH, 4, TypeDesc::FLOAT, samples);
-  const auto r = RunAll({{"render", "bad.exr", "-o", "still.exr", "--set", "Longevity (sec)=0"},
-                         {"render", "bad.exr", "-o", "rain.exr", "--frame", "20"}},
-                        dir.path());
-  ASSERT_EQ(r[0].code, 0) << r[0].err;
-  ASSERT_EQ(r[1].code, 0) << r[1].err;
-  // With no water the layer passes through: NaN read as 0, infinities as the
-  // largest finite half-float value, everything else as it was.
-  const Image still = ReadImage(dir / "still.exr");
-  ASSERT_EQ(still.samples.size(), samples.size());
-  EXPECT_EQ(still.samples[0], 0.0f);
-  EXPECT_EQ(still.samples[1], 65504.0f);
-  EXPECT_EQ(still.samples[2], -65504.0f);
-  EXPECT_EQ(still.samples[3], 7.5f);
-  EXPECT_EQ(still.samples[5 * 4 + 3], 0.0f);
-  EXPECT_EQ(still.samples[6 * 4], 0.25f);
-  // With rain, no sample of the frame turns non-finite.
-  const Image rain = ReadImage(dir / "rain.exr");
-  EXPECT_TRUE(std::all_of(rain.samples.begin(), rain.samples.end(), [](float v) { return std::isfinite(v); }));
-}
-
 
 // Every image and video input of the fuzz corpora (the seeds, what long fuzz
 // runs added, and each input that once found a fault, found-*) rendered by
@@ -250,26 +199,18 @@ TEST(HostileFiles, EveryFuzzInputRendersOrFailsWithinBoundedMemoryAndTime) {
       // A TIFF field of no values: its empty buffer went to memcpy.
       {"found-tiff-field-without-values", "its TIFF directory lies past the end of the file"},
   };
-  // The image target takes the first byte for the file's extension, the rest as its content.
+  // The image target takes the first byte for the file's extension, the rest
+  // as its content; FFmpeg finds a video's format from its content.
   const char* const kImageExtensions[] = {".png", ".exr", ".tif", ".jpg"};
-  struct Input {
-    std::string corpus_name, file;
-  };
-  std::vector<Input> inputs;
-  for (const char* target : {"image", "video"}) {
+  std::vector<std::pair<std::string, std::string>> inputs;  // corpus name, file
+  for (const std::string target : {"image", "video"}) {
     for (const auto& e : fs::directory_iterator(fs::path(PLUVANE_FUZZ_CORPUS) / target)) {
-      std::string bytes = Slurp(e.path().string());
-      const std::string name = e.path().filename().string();
-      std::string file = std::string(target) + "-" + name;
-      if (std::string(target) == "image") {
-        if (bytes.empty()) continue;
-        file += kImageExtensions[static_cast<unsigned char>(bytes[0]) % 4];
-        bytes.erase(0, 1);
-      } else {
-        file += ".mkv";  // FFmpeg finds the format from the content
-      }
-      std::ofstream(dir / file, std::ios::binary) << bytes;
-      inputs.push_back({name, file});
+      const std::string bytes = Slurp(e.path().string()), name = e.path().filename().string();
+      const bool image = target == "image";
+      if (image && bytes.empty()) continue;
+      const char* extension = image ? kImageExtensions[static_cast<unsigned char>(bytes[0]) % 4] : ".mkv";
+      inputs.emplace_back(name, target + "-" + name + extension);
+      std::ofstream(dir / inputs.back().second, std::ios::binary) << bytes.substr(image ? 1 : 0);
     }
   }
   ASSERT_GT(inputs.size(), 10u);
@@ -277,12 +218,12 @@ TEST(HostileFiles, EveryFuzzInputRendersOrFailsWithinBoundedMemoryAndTime) {
   for (size_t first = 0; first < inputs.size(); first += kAtOnce) {
     std::vector<Process> runs;
     for (size_t i = first; i < std::min(inputs.size(), first + kAtOnce); ++i)
-      runs.push_back(Start({"render", inputs[i].file, "-o", inputs[i].file + ".out.png", "--max-megapixels", "4", "-q"},
+      runs.push_back(Start({"render", inputs[i].second, "-o", inputs[i].second + ".out.png", "--max-megapixels", "4", "-q"},
                            dir.path(), testsupport::kQuickSeconds));
     for (size_t i = first; i < first + runs.size(); ++i) {
       const Process r = Finish(runs[i - first]);
-      const std::string out = dir / (inputs[i].file + ".out.png");
-      SCOPED_TRACE(inputs[i].file);
+      const std::string out = dir / (inputs[i].second + ".out.png");
+      SCOPED_TRACE(inputs[i].second);
       long long pixels = 0;
       if (r.code == 0) {
         const Image image = ReadImage(out);
@@ -291,16 +232,15 @@ TEST(HostileFiles, EveryFuzzInputRendersOrFailsWithinBoundedMemoryAndTime) {
       } else {
         // A reader holds the frame a header promises before it finds the rows
         // missing, and a few hundred compressed bytes can rightly promise 4 MP.
-        pixels = std::min(HeaderPixels(dir / inputs[i].file), 4'000'000LL);
+        pixels = std::min(HeaderPixels(dir / inputs[i].second), 4'000'000LL);
         EXPECT_EQ(r.code, 2) << r.err;
         EXPECT_THAT(r.err, MatchesRegex("pluvane: error: [^\n]*\n"));
         EXPECT_LT(r.err.size(), 500u) << "a library's repeated messages kept whole";
         EXPECT_LT(r.cpu_seconds, 10.0);
         EXPECT_FALSE(fs::exists(out));
       }
-      if (const auto e = expected_errors.find(inputs[i].corpus_name); e != expected_errors.end()) {
-        EXPECT_THAT(r.err, HasSubstr(e->second));
-      }
+      const auto e = expected_errors.find(inputs[i].first);
+      EXPECT_THAT(r.err, HasSubstr(e == expected_errors.end() ? "" : e->second));
       EXPECT_LT(r.max_rss_kb, MostKb(small.max_rss_kb, pixels))
           << "peak resident size " << r.max_rss_kb / 1024 << " MB, a small file's " << small.max_rss_kb / 1024 << " MB";
     }
@@ -325,35 +265,23 @@ TEST(HostileDisks, AFullDiskEndsTheRangeWithOneLineAndOnlyWholeFrames) {
   EXPECT_EQ(testsupport::RunShell("umount '" + (dir / "small") + "'", testsupport::kQuickSeconds).code, 0);
 }
 
-// Two renders with different settings writing one output pattern at the same
-// time: each frame on disk is whole, and is one render's frame or the other's,
-// never a mix of both or a part of one; no temporary file stays behind.
+// Two renders of other settings writing one output pattern at once: each
+// frame is whole and one render's or the other's; no temporary stays behind.
 TEST(HostileDisks, TwoRendersWritingOnePatternAtOnceLeaveOnlyWholeFrames) {
   TempDir dir;
   WritePattern(dir / "in.png", TypeDesc::UINT8, 4, 320, 200);
-  const std::vector<std::string> a{"render", "in.png", "--frames", "0-29", "--set", "Drip Rate=4"};
-  const std::vector<std::string> b{"render", "in.png", "--frames", "0-29", "--set", "Drip Rate=1"};
-  auto with_output = [](std::vector<std::string> args, const std::string& pattern) {
-    args.insert(args.end(), {"-o", pattern, "-q"});
-    return args;
+  const auto render = [](const char* output, const char* rate) {
+    return std::vector<std::string>{"render", "in.png", "--frames", "0-29", "--set", rate, "-o", output, "-q"};
   };
-  fs::create_directory(dir / "a");
-  fs::create_directory(dir / "b");
-  fs::create_directory(dir / "both");
-  for (const Process& r : RunAll({with_output(a, "a/f.##.png"), with_output(b, "b/f.##.png")}, dir.path()))
-    ASSERT_EQ(r.code, 0) << r.err;
-  for (const Process& r : RunAll({with_output(a, "both/f.##.png"), with_output(b, "both/f.##.png")}, dir.path()))
+  for (const Process& r : RunAll({render("a/f.##.png", "Drip Rate=4"), render("b/f.##.png", "Drip Rate=1"),
+                                  render("both/f.##.png", "Drip Rate=4"), render("both/f.##.png", "Drip Rate=1")},
+                                 dir.path()))
     EXPECT_EQ(r.code, 0) << r.err;
-
   ASSERT_NE(Slurp(dir / "a/f.29.png"), Slurp(dir / "b/f.29.png")) << "the two settings must give different frames";
-
-  std::vector<std::string> expected;
-  for (int f = 0; f < 30; ++f) expected.push_back(ParseOutputPattern("f.##.png").FileFor(f));
-  EXPECT_EQ(dir.Files("both"), expected);
-  for (const auto& name : expected) {
+  EXPECT_EQ(dir.Files("both"), dir.Files("a"));
+  for (const auto& name : dir.Files("both")) {
     const std::string bytes = Slurp(dir / ("both/" + name));
-    const bool is_a = bytes == Slurp(dir / ("a/" + name)), is_b = bytes == Slurp(dir / ("b/" + name));
-    EXPECT_TRUE(is_a || is_b) << name << " is neither render's frame";
+    EXPECT_TRUE(bytes == Slurp(dir / ("a/" + name)) || bytes == Slurp(dir / ("b/" + name))) << name;
   }
 }
 

@@ -9,8 +9,7 @@
 set -euo pipefail
 
 PLUVANE=$(realpath "${1:?usage: $0 PATH/TO/pluvane}")
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-SCRIPT=$REPO/farm/slurm-render.sh
+SCRIPT=$(cd "$(dirname "$0")/../.." && pwd)/farm/slurm-render.sh
 [[ $(id -u) -eq 0 ]] || { echo "slurm_test: needs root to run slurmd; skipped" >&2; exit 77; }
 for p in munged slurmctld slurmd sbatch scontrol sinfo; do
   command -v $p >/dev/null || { echo "slurm_test: $p is missing (apt-get install slurm-wlm munge)" >&2; exit 1; }
@@ -31,12 +30,9 @@ cleanup() {
   set +e
   if [[ -f $T/slurmctld.pid || -f $T/slurmd.pid ]]; then
     limited 30 scontrol shutdown >/dev/null 2>&1
-    for _ in $(seq 50); do
-      pgrep -F "$T/slurmctld.pid" >/dev/null 2>&1 || pgrep -F "$T/slurmd.pid" >/dev/null 2>&1 || break
-      sleep 0.2
-    done
-    for f in "$T/slurmctld.pid" "$T/slurmd.pid"; do [[ -f $f ]] && pkill -F "$f" 2>/dev/null; done
-  fi
+    for _ in $(seq 50); do pgrep -F "$T/slurmctld.pid" || pgrep -F "$T/slurmd.pid" || break; sleep 0.2; done >/dev/null 2>&1
+    pkill -F "$T/slurmctld.pid"; pkill -F "$T/slurmd.pid"
+  fi 2>/dev/null
   if [[ -n $STARTED_MUNGE ]]; then
     kill "$STARTED_MUNGE" 2>/dev/null
     for _ in $(seq 25); do kill -0 "$STARTED_MUNGE" 2>/dev/null || break; sleep 0.2; done
@@ -64,9 +60,6 @@ ClusterName=pluvanetest
 SlurmctldHost=$HOST(127.0.0.1)
 SlurmctldPort=16817
 SlurmdPort=16818
-SlurmUser=root
-SlurmdUser=root
-AuthType=auth/munge
 CommunicationParameters=NoInAddrAny,NoCtldInAddrAny
 StateSaveLocation=$T/state
 SlurmdSpoolDir=$T/spool
@@ -78,10 +71,6 @@ ProctrackType=proctrack/linuxproc
 TaskPlugin=task/none
 SelectType=select/cons_tres
 SelectTypeParameters=CR_Core
-AccountingStorageType=accounting_storage/none
-JobAcctGatherType=jobacct_gather/none
-JobCompType=jobcomp/none
-MpiDefault=none
 ReturnToService=2
 NodeName=$HOST NodeAddr=127.0.0.1 CPUs=2 State=UNKNOWN
 PartitionName=test Nodes=$HOST Default=YES MaxTime=INFINITE State=UP

@@ -63,32 +63,8 @@ size_t OnScreen(const Timeline& t, long long f, double fps) {
   return shown;
 }
 
-// Every frame of a video as ffmpeg decodes it, in presentation order, 8-bit RGBA.
-std::vector<std::vector<uint8_t>> FfmpegFrames(const std::string& path, int width, int height) {
-  const std::string raw = Shell("ffmpeg -nostdin -v error -i '" + path + "' -vf '" + RgbFilters(path, height) +
-                                "' -fps_mode passthrough -pix_fmt rgba -f rawvideo -");
-  const size_t size = static_cast<size_t>(width) * height * 4;
-  std::vector<std::vector<uint8_t>> frames;
-  for (size_t at = 0; at + size <= raw.size(); at += size) frames.emplace_back(raw.begin() + at, raw.begin() + at + size);
-  return frames;
-}
-
-int MaxDiff(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-  if (a.size() != b.size()) return 256;
-  int worst = 0;
-  for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
-  return worst;
-}
-
-std::vector<uint8_t> Bytes(const std::vector<float>& samples) { return {samples.begin(), samples.end()}; }
-
-// "Longevity (sec)=0": no drop lives, so each output frame is its input frame as read.
-const std::vector<std::string> kNoRain = {"--set", "Longevity (sec)=0"};
-
-std::vector<std::string> Args(std::vector<std::string> args, const std::vector<std::string>& more = kNoRain) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
+// With "Longevity (sec)=0" no drop lives: each output frame is its input frame as read.
+std::vector<std::string> NoRain(const std::vector<std::string>& args) { return Cat(args, {"--set", "Longevity (sec)=0"}); }
 
 class Timing : public testing::Test {
  protected:
@@ -123,98 +99,75 @@ class Timing : public testing::Test {
   static void TearDownTestSuite() { delete dir_; }
   static std::string At(const std::string& name) { return *dir_ / name; }
   static TempDir* dir_;
-
-  // Renders `clip` whole, a range in the middle and single frames, with
-  // `more` options: each output frame shows the clip's frame on screen at its
-  // time, the range and the single frames equal the same frames of the whole,
-  // and the whole lasts as long as the clip. Returns the whole render's output.
-  static std::string CheckFramesOnScreen(const std::string& clip, const std::vector<std::string>& more,
-                                         const std::string& conformed) {
-    const std::string tag = clip.substr(0, clip.find('.'));
-    const auto runs = RunAll({Args({"render", clip, "-o", tag + "-whole.mkv"}, Args(more)),
-                              Args({"render", clip, "-o", tag + "-middle.mkv", "--frames", "70-79"}, Args(more)),
-                              Args({"render", clip, "-o", tag + "-one.png", "--frame", "57"}, Args(more)),
-                              Args({"render", clip, "-o", tag + "-first.png", "--frame", "0"}, Args(more))},
-                             dir_->path());
-    for (const auto& r : runs) EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_THAT(runs[0].out, HasSubstr(conformed));
-    const Timeline in = TimelineOf(At(clip));
-    const double fps = Ratio(StreamEntry(At(tag + "-whole.mkv"), "v:0", "r_frame_rate"));
-    const auto source = FfmpegFrames(At(clip), 160, 90);
-    const auto whole = FfmpegFrames(At(tag + "-whole.mkv"), 160, 90);
-    EXPECT_EQ(source.size(), in.times.size());
-    EXPECT_NEAR(static_cast<double>(whole.size()) / fps, in.duration, 1 / fps) << "whole.mkv lasts otherwise than " << clip;
-    for (size_t f = 0; f < whole.size(); ++f) {
-      const size_t shown = OnScreen(in, static_cast<long long>(f), fps);
-      EXPECT_LE(MaxDiff(whole[f], source[shown]), 2) << clip << ": output frame " << f << " should show frame " << shown;
-    }
-    const auto middle = FfmpegFrames(At(tag + "-middle.mkv"), 160, 90);
-    EXPECT_EQ(middle.size(), 10u);
-    for (size_t i = 0; i < middle.size() && 70 + i < whole.size(); ++i)
-      EXPECT_EQ(middle[i], whole[70 + i]) << clip << ": frame " << 70 + i << " of --frames 70-79";
-    if (whole.size() > 57) {
-      EXPECT_EQ(Bytes(ReadImage(At(tag + "-one.png")).samples), whole[57]) << clip << ": --frame 57";
-      EXPECT_EQ(Bytes(ReadImage(At(tag + "-first.png")).samples), whole[0]) << clip << ": --frame 0";
-    }
-    return tag + "-whole.mkv";
-  }
-
-  // The duration of a stream of an output ("v:0", "a:0").
-  static double Duration(const std::string& name, const std::string& stream) {
-    const std::string d = StreamEntry(At(name), stream, "duration");
-    EXPECT_FALSE(d.empty() || d == "N/A") << name << " has no " << stream << " stream duration";
-    return d.empty() || d == "N/A" ? 0 : std::stod(d);
-  }
 };
 TempDir* Timing::dir_ = nullptr;
 
 // One AAC packet: 1024 samples at 44100 Hz.
 constexpr double kAudioPacket = 1024.0 / 44100;
 
-// A clip whose stamps lie on a grid is timed on it: frames across a gap are
-// held, and stamps rounded to milliseconds give the rate they were rounded
-// from, whatever average the file states.
-TEST_F(Timing, ClipsOnAGridAreTimedOnIt) {
+// Each clip rendered whole, a range in the middle and single frames: each
+// output frame shows the clip's frame on screen at its time, the range and
+// the single frames equal the same frames of the whole, and the whole lasts as
+// long as the clip. A clip whose stamps lie on a grid is timed on it: frames
+// across a gap are held, and stamps rounded to milliseconds give the rate they
+// were rounded from, whatever average the file states. A first frame at 0.5 s
+// with stamps off any grid is frame 0, the average rate taken as 30 (within
+// 0.5 % of it). The same rule takes a constant-rate clip to another rate:
+// 4.004 s of 30000/1001 become 96 frames at 24 fps. The sound, when kept,
+// ends with the video, within one packet.
+TEST_F(Timing, ClipsAreTimedFrameByFrame) {
   const struct {
     const char* clip;
-    const char* rate;
-    long long frames;  // 0: as many as the clip's
+    std::vector<std::string> more;
     const char* said;
-  } cases[] = {{"gap.mp4", "30/1", 120, "'gap.mp4' at its 30 fps, frames held across 1 gap"},
-               {"grid.avi", "15/1", 116, "'grid.avi' at its 15 fps, frames held across 23 gaps"},
-               {"rounded.mp4", "30000/1001", 0, "at 30000/1001 fps (160x90, FFV1 MKV)\n"}};
+    const char* rate;
+    size_t frames;  // 0: as many as the clip's
+    bool sound = false;
+  } cases[] = {{"gap.mp4", {}, "'gap.mp4' at its 30 fps, frames held across 1 gap", "30/1", 120, true},
+               {"grid.avi", {}, "'grid.avi' at its 15 fps, frames held across 23 gaps", "15/1", 116},
+               {"rounded.mp4", {}, "at 30000/1001 fps (160x90, FFV1 MKV)\n", "30000/1001", 0},
+               {"late.mkv", {}, "'late.mkv' conformed from variable rate to 30 fps", "30/1", 0},
+               {"ntsc.mp4", {"--fps", "24"}, "'ntsc.mp4' conformed from 30000/1001 fps to 24 fps", "24/1", 96, true}};
   for (const auto& c : cases) {
-    const std::string whole = CheckFramesOnScreen(c.clip, {}, c.said);
-    EXPECT_EQ(StreamEntry(At(whole), "v:0", "r_frame_rate"), c.rate) << c.clip;
-    const size_t frames = c.frames ? static_cast<size_t>(c.frames) : TimelineOf(At(c.clip)).times.size();
-    EXPECT_EQ(FfmpegFrames(At(whole), 160, 90).size(), frames) << c.clip;
+    SCOPED_TRACE(c.clip);
+    const std::string tag = std::string(c.clip).substr(0, std::string(c.clip).find('.'));
+    std::vector<std::vector<std::string>> renders = {{"-o", tag + "-whole.mkv"},
+                                                     {"-o", tag + "-middle.mkv", "--frames", "70-79"},
+                                                     {"-o", tag + "-one.png", "--frame", "57"},
+                                                     {"-o", tag + "-first.png", "--frame", "0"}};
+    if (c.sound) renders.push_back({"-o", tag + "-sound.mp4"});
+    for (auto& r : renders) r = NoRain(Cat(Cat({"render", c.clip}, r), c.more));
+    const auto runs = RunAll(renders, dir_->path());
+    for (const auto& r : runs) EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(runs[0].out, HasSubstr(c.said));
+    const Timeline in = TimelineOf(At(c.clip));
+    EXPECT_EQ(StreamEntry(At(tag + "-whole.mkv"), "v:0", "r_frame_rate"), c.rate);
+    const double fps = Ratio(c.rate);
+    const auto source = FfmpegFrames(At(c.clip), 160, 90);
+    const auto whole = FfmpegFrames(At(tag + "-whole.mkv"), 160, 90);
+    EXPECT_EQ(source.size(), in.times.size());
+    EXPECT_EQ(whole.size(), c.frames ? c.frames : in.times.size());
+    EXPECT_NEAR(static_cast<double>(whole.size()) / fps, in.duration, 1 / fps) << "the whole lasts otherwise than the clip";
+    for (size_t f = 0; f < whole.size(); ++f) {
+      const size_t shown = OnScreen(in, static_cast<long long>(f), fps);
+      EXPECT_LE(MaxDiff(whole[f], source[shown]), 2) << "output frame " << f << " should show frame " << shown;
+    }
+    const auto middle = FfmpegFrames(At(tag + "-middle.mkv"), 160, 90);
+    EXPECT_EQ(middle.size(), 10u);
+    for (size_t i = 0; i < middle.size() && 70 + i < whole.size(); ++i)
+      EXPECT_EQ(middle[i], whole[70 + i]) << "frame " << 70 + i << " of --frames 70-79";
+    if (whole.size() > 57) {
+      EXPECT_EQ(ReadImage(At(tag + "-one.png")).samples, whole[57]) << "--frame 57";
+      EXPECT_EQ(ReadImage(At(tag + "-first.png")).samples, whole[0]) << "--frame 0";
+    }
+    if (!c.sound) continue;
+    EXPECT_THAT(runs[4].out, HasSubstr("audio: aac copied"));
+    EXPECT_NEAR(std::stod(StreamEntry(At(tag + "-sound.mp4"), "v:0", "duration")), 4.0, 1e-3);
+    EXPECT_NEAR(std::stod(StreamEntry(At(tag + "-sound.mp4"), "a:0", "duration")), 4.0, kAudioPacket + 0.002);
   }
-  const Process stated = Finish(Start(Args({"render", "stated.mp4", "-o", "stated.mkv"}), dir_->path()));
+  const Process stated = Finish(Start(NoRain({"render", "stated.mp4", "-o", "stated.mkv"}), dir_->path()));
   EXPECT_EQ(stated.code, 0) << stated.err;
   EXPECT_EQ(StreamEntry(At("stated.mkv"), "v:0", "r_frame_rate"), "30000/1001");
-  // The gap clip's audio ends with its video, within one packet.
-  const Process r = Finish(Start(Args({"render", "gap.mp4", "-o", "gap-sound.mp4"}), dir_->path()));
-  ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("audio: aac copied"));
-  EXPECT_NEAR(Duration("gap-sound.mp4", "a:0"), Duration("gap-sound.mp4", "v:0"), kAudioPacket + 0.002);
-  EXPECT_NEAR(Duration("gap-sound.mp4", "v:0"), 4.0, 1e-3);
-}
-
-// A first frame at 0.5 s with stamps off any grid: frame 0 is the first
-// frame, and the average rate is taken as 30 (within 0.5 % of it).
-TEST_F(Timing, VariableRateClipNotStartingAtZero) {
-  CheckFramesOnScreen("late.mkv", {}, "'late.mkv' conformed from variable rate to 30 fps");
-}
-
-// The same rule takes a constant-rate clip to another rate: 4.004 s of
-// 30000/1001 become 96 frames at 24 fps, and the audio is cut with them.
-TEST_F(Timing, AnotherRateKeepsDurationAndAudio) {
-  CheckFramesOnScreen("ntsc.mp4", {"--fps", "24"}, "'ntsc.mp4' conformed from 30000/1001 fps to 24 fps");
-  const Process r = Finish(Start(Args({"render", "ntsc.mp4", "-o", "ntsc24.mp4", "--fps", "24"}), dir_->path()));
-  ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(StreamEntry(At("ntsc24.mp4"), "v:0", "nb_frames"), "96");
-  EXPECT_NEAR(Duration("ntsc24.mp4", "v:0"), 4.0, 1e-3);
-  EXPECT_NEAR(Duration("ntsc24.mp4", "a:0"), 4.0, kAudioPacket + 0.002);
 }
 
 // The largest difference, in 8-bit codes (16-bit samples rounded to them),
@@ -244,9 +197,9 @@ TEST_F(Timing, RoundTripsThroughVideoKeepTheColour) {
     for (const char* ext : {"mov", "mp4"}) {
       const std::string video = "picture" + s + "." + ext;
       const Process there =
-          Finish(Start(Args({"render", "picture" + s + ".png", "-o", video, "--frames", "0-0", "--crf", "0"}), dir_->path()));
+          Finish(Start(NoRain({"render", "picture" + s + ".png", "-o", video, "--frames", "0-0", "--crf", "0"}), dir_->path()));
       ASSERT_EQ(there.code, 0) << there.err;
-      const Process back = Finish(Start(Args({"render", video, "-o", "back" + s + ext + ".png", "--frame", "0"}), dir_->path()));
+      const Process back = Finish(Start(NoRain({"render", video, "-o", "back" + s + ext + ".png", "--frame", "0"}), dir_->path()));
       ASSERT_EQ(back.code, 0) << back.err;
       const double worst = Worst(ReadImage(At("back" + s + ext + ".png")), ReadImage(At("picture" + s + ".png")),
                                  std::string(ext) == "mp4");
@@ -257,50 +210,39 @@ TEST_F(Timing, RoundTripsThroughVideoKeepTheColour) {
 
 // Every video output names its primaries, transfer, matrix and range: BT.709
 // for frames made from pictures, the input clip's own when a clip's values
-// pass through; FFV1 stores RGB and says so.
-TEST_F(Timing, VideoOutputsNameTheirColour) {
+// pass through; FFV1 stores RGB and says so. An image output keeps its
+// input's colour space: the display values of a PNG written to OpenEXR say
+// sRGB, not linear; a linear OpenEXR stays linear.
+TEST_F(Timing, OutputsNameTheirColour) {
   Ffmpeg("-f lavfi -i testsrc2=s=160x90:r=25:d=0.2 -frames:v 1 " + At("still.png"));
   Ffmpeg("-f lavfi -i testsrc2=s=160x90:r=25:d=0.2 -c:v libx264 -pix_fmt yuv420p -colorspace smpte170m "
          "-color_primaries smpte170m -color_trc smpte170m " + At("sd.mp4"));
-  const auto runs = RunAll({Args({"render", "still.png", "-o", "tags.mp4", "--frames", "0-0"}),
-                            Args({"render", "still.png", "-o", "tags.mov", "--frames", "0-0"}),
-                            Args({"render", "still.png", "-o", "tags.mkv", "--frames", "0-0"}),
-                            Args({"render", "sd.mp4", "-o", "sd-out.mp4"}),
-                            Args({"render", "sd.mp4", "-o", "sd-out.mov"})},
-                           dir_->path());
-  for (const auto& r : runs) ASSERT_EQ(r.code, 0) << r.err;
-  const std::string entries = "color_primaries,color_transfer,color_space,color_range";
-  const auto tags = [&](const std::string& name) {
-    std::string all;
-    for (const auto& line : Lines(Shell("ffprobe -v error -select_streams v:0 -show_entries stream=" + entries +
-                                        " -of default=nw=1 '" + At(name) + "'")))
-      all += line + " ";
-    return all;
-  };
-  const std::string bt709 = "color_range=tv color_space=bt709 color_transfer=bt709 color_primaries=bt709 ";
-  EXPECT_EQ(tags("tags.mp4"), bt709);
-  EXPECT_EQ(tags("tags.mov"), bt709);
-  EXPECT_EQ(tags("tags.mkv"), "color_range=pc color_space=gbr color_transfer=iec61966-2-1 color_primaries=bt709 ");
-  const std::string sd = "color_range=tv color_space=smpte170m color_transfer=smpte170m color_primaries=smpte170m ";
-  EXPECT_EQ(tags("sd-out.mp4"), sd);
-  EXPECT_EQ(tags("sd-out.mov"), sd);
-}
-
-// An image output keeps its input's colour space: the display values of a PNG
-// written to OpenEXR say sRGB, not linear; a linear OpenEXR stays linear.
-TEST_F(Timing, ImageOutputsKeepTheirInputsColourSpace) {
   WritePattern(At("linear.exr"), TypeDesc::HALF, 4, 32, 18);
-  Ffmpeg("-f lavfi -i testsrc2=s=32x18 -frames:v 1 " + At("display.png"));
-  const auto runs = RunAll({Args({"render", "display.png", "-o", "display.exr", "--depth", "32"}),
-                            Args({"render", "linear.exr", "-o", "still-linear.exr"})},
-                           dir_->path());
-  for (const auto& r : runs) ASSERT_EQ(r.code, 0) << r.err;
-  const auto space = [&](const std::string& name) {
-    auto in = OIIO::ImageInput::open(At(name));
-    return in ? std::string(in->spec().get_string_attribute("oiio:ColorSpace")) : std::string("(unreadable)");
-  };
-  EXPECT_EQ(space("display.exr"), "sRGB");
-  EXPECT_EQ(space("still-linear.exr"), "Linear");
+  const std::string bt709 = "color_range=tv color_space=bt709 color_transfer=bt709 color_primaries=bt709 ";
+  const std::string sd = "color_range=tv color_space=smpte170m color_transfer=smpte170m color_primaries=smpte170m ";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"still.png", "-o", "tags.mp4", "--frames", "0-0"}, bt709},
+      {{"still.png", "-o", "tags.mov", "--frames", "0-0"}, bt709},
+      {{"still.png", "-o", "tags.mkv", "--frames", "0-0"},
+       "color_range=pc color_space=gbr color_transfer=iec61966-2-1 color_primaries=bt709 "},
+      {{"sd.mp4", "-o", "sd-out.mp4"}, sd},
+      {{"sd.mp4", "-o", "sd-out.mov"}, sd},
+      {{"still.png", "-o", "display.exr", "--depth", "32"}, "sRGB"},
+      {{"linear.exr", "-o", "still-linear.exr"}, "Linear"}};
+  std::vector<std::vector<std::string>> renders;
+  for (const auto& c : cases) renders.push_back(NoRain(Cat({"render"}, c.first)));
+  const auto runs = RunAll(renders, dir_->path());
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const std::string out = At(cases[i].first[2]);
+    ASSERT_EQ(runs[i].code, 0) << runs[i].err;
+    if (out.substr(out.size() - 4) != ".exr") {
+      EXPECT_EQ(Probe(out, "v:0", "color_primaries,color_transfer,color_space,color_range"), cases[i].second);
+    } else {
+      auto in = OIIO::ImageInput::open(out);
+      ASSERT_TRUE(in) << out;
+      EXPECT_EQ(in->spec().get_string_attribute("oiio:ColorSpace"), cases[i].second) << out;
+    }
+  }
 }
 
 }  // namespace

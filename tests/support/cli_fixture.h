@@ -50,16 +50,41 @@ inline std::string Shell(const std::string& command) {
   return testsupport::Output(command, testsupport::kProgramSeconds);
 }
 
-// ffmpeg's filters that turn a clip's frames into full-range RGB as pluvane
-// reads them: zimg (zscale), chroma interpolated linearly from where the
-// stream places it, each sample rounded once; a clip that names no matrix is
-// BT.709 from 720 lines up and BT.601 below. 16-bit samples for `deep`.
-inline std::string RgbFilters(const std::string& path, int height, bool deep = false) {
+// Every frame of a video as ffmpeg decodes it, in presentation order: RGBA
+// codes, 16-bit when `deep`. The frames become full-range RGB as pluvane reads
+// them: zimg (zscale), chroma interpolated linearly from where the stream
+// places it, each sample rounded once; a clip that names no matrix is BT.709
+// from 720 lines up and BT.601 below.
+inline std::vector<std::vector<float>> FfmpegFrames(const std::string& path, int width, int height, bool deep = false) {
   const std::string matrix =
       Shell("ffprobe -v error -select_streams v:0 -show_entries stream=color_space -of csv=p=0 '" + path + "'");
   const bool named = matrix.find_first_not_of(" \n") != std::string::npos && matrix.find("unknown") == std::string::npos;
-  return std::string("zscale=filter=bilinear:dither=none:range=full") +
-         (named ? "" : height >= 720 ? ":matrixin=709" : ":matrixin=170m") + ",format=" + (deep ? "gbrp16le" : "gbrp");
+  const std::string raw =
+      Shell("ffmpeg -nostdin -v error -i '" + path + "' -vf 'zscale=filter=bilinear:dither=none:range=full" +
+            (named ? "" : height >= 720 ? ":matrixin=709" : ":matrixin=170m") + ",format=" + (deep ? "gbrp16le" : "gbrp") +
+            "' -fps_mode passthrough -pix_fmt " + (deep ? "rgba64le" : "rgba") + " -f rawvideo -");
+  const size_t size = static_cast<size_t>(width) * height * 4, bytes = deep ? 2 : 1;
+  std::vector<std::vector<float>> frames;
+  for (size_t at = 0; at + size * bytes <= raw.size(); at += size * bytes) {
+    auto& frame = frames.emplace_back(size);
+    for (size_t i = 0; i < size; ++i)
+      frame[i] = deep ? reinterpret_cast<const uint16_t*>(raw.data() + at)[i] : static_cast<uint8_t>(raw[at + i]);
+  }
+  return frames;
+}
+
+// The largest difference between two frames' samples.
+inline double MaxDiff(const std::vector<float>& a, const std::vector<float>& b) {
+  if (a.size() != b.size()) return 1e9;
+  double worst = 0;
+  for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, static_cast<double>(std::fabs(a[i] - b[i])));
+  return worst;
+}
+
+// A stream's entries as ffprobe reads them, its frames counted: "name=value name=value ".
+inline std::string Probe(const std::string& path, const std::string& stream, const std::string& entries) {
+  return Shell("ffprobe -v error -select_streams " + stream + " -count_frames -show_entries stream=" + entries +
+               " -of default=nw=1 '" + path + "' | tr '\\n' ' '");
 }
 
 // Makes a clip or picture with the installed ffmpeg; the test fails if it cannot.
@@ -86,6 +111,9 @@ std::string ErrorOf(F&& f) {
 
 inline std::string Slurp(const std::string& path) { return testsupport::ReadAll(path); }
 
+// The built program under test.
+inline std::string PluvanePath() { return std::getenv("PLUVANE_CLI") ? std::getenv("PLUVANE_CLI") : PLUVANE_CLI_PATH; }
+
 // A run of `pluvane`, in a process group of its own under a time limit
 // (run_program.h). Its stdout and stderr go to files outside its folder, so
 // that they never show up among the files a test looks at.
@@ -101,7 +129,7 @@ inline Process Start(const std::vector<std::string>& args, const fs::path& cwd,
   Process r;
   r.log = fs::temp_directory_path() / ("pluvane-run-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
   testsupport::Launch l;
-  l.argv = {std::getenv("PLUVANE_CLI") ? std::getenv("PLUVANE_CLI") : PLUVANE_CLI_PATH};
+  l.argv = {PluvanePath()};
   l.argv.insert(l.argv.end(), args.begin(), args.end());
   l.cwd = cwd.string();
   l.out = r.log + ".out";

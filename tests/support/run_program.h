@@ -34,7 +34,6 @@ constexpr int kQuickSeconds = 60;     // a tool that answers at once (ffprobe, m
 struct Launch {
   std::vector<std::string> argv;   // argv[0] is looked up on PATH
   std::string cwd;                 // "" keeps the test's folder
-  std::vector<std::string> env;    // "NAME=VALUE" set for the program on top of the test's environment
   std::string out = "/dev/null";   // where stdout and stderr go (files; "" keeps the test's own)
   std::string err = "/dev/null";
   int limit_seconds = kProgramSeconds;
@@ -69,18 +68,6 @@ inline Started Start(const Launch& l) {
   std::vector<char*> argv;
   for (const auto& a : l.argv) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  // The test's environment with the launch's variables in place of their namesakes.
-  std::vector<std::string> env_text;
-  for (char** e = environ; *e; ++e) {
-    const std::string name = std::string(*e).substr(0, std::string(*e).find('='));
-    bool replaced = false;
-    for (const auto& mine : l.env) replaced = replaced || mine.compare(0, name.size() + 1, name + "=") == 0;
-    if (!replaced) env_text.push_back(*e);
-  }
-  env_text.insert(env_text.end(), l.env.begin(), l.env.end());
-  std::vector<char*> envp;
-  for (auto& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
   const pid_t parent = ::getpid();
   s.pid = ::fork();
   if (s.pid < 0) {
@@ -100,7 +87,7 @@ inline Started Start(const Launch& l) {
       if (l.err == l.out) ::dup2(1, 2);
       else ::dup2(::open(l.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     }
-    ::execvpe(argv[0], argv.data(), envp.data());
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
   ::setpgid(s.pid, s.pid);  // also here, so that the group exists before anyone signals it
