@@ -95,6 +95,10 @@ TEST_F(RenderTest, CompositionLightsThatCountReplaceTheEffectLight) {
       {"a black light", {light(LightKind::kPoint, [](LightLayer& l) { l.color = {0, 0, 0}; })}, true},
   };
   for (const Case& c : cases) EXPECT_EQ(SamePixels(lit(c.lights).get(), own.get()), !c.counts) << c.what;
+  // Lit by the composition, the effect's own light controls are not read.
+  host.ClearCheckoutLog();
+  lit({light(LightKind::kAmbient)});
+  EXPECT_EQ(LightControlsRead(host, {9, 10, 11, 12, 13, 14}), 0);
 
   // At most 19 lights are kept: a 20th and 21st change nothing, a 19th does.
   std::vector<LightLayer> spots;
@@ -111,25 +115,6 @@ TEST_F(RenderTest, CompositionLightsThatCountReplaceTheEffectLight) {
   };
   EXPECT_TRUE(SamePixels(feather(0).get(), feather(1).get()));
   EXPECT_FALSE(SamePixels(feather(3).get(), feather(1).get()));
-}
-
-// A composition's half-grey ambient light alone lights the frame as the
-// effect's ambient light at half strength, and the effect's light controls
-// are not read.
-TEST_F(RenderTest, CompositionLightsLeaveTheEffectLightUnread) {
-  host.SetFixed(kParamDripRate, 0);
-  AmbientOnly(50);
-  auto input = Layer(PF_PixelFormat_ARGB128);
-  const auto own = Render(input.get());
-  AmbientOnly();
-  host.SetPopup(kParamUsing, kUsingAELights);
-  LightLayer ambient;
-  ambient.type = LightKind::kAmbient;
-  ambient.color = {0.5, 0.5, 0.5};
-  host.composition().AddLight(ambient);
-  host.ClearCheckoutLog();
-  EXPECT_TRUE(SamePixels(Render(input.get()).get(), own.get()));
-  EXPECT_EQ(LightControlsRead(host, {9, 10, 11, 12, 13, 14}), 0);
 }
 
 // A host before 12.11, or one whose colour suite fails, gives the light's
