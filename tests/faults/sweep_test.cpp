@@ -2,25 +2,9 @@
 // a first run counts every call the effect makes to the stand-in host; then
 // the command is sent again once per call index with that call failing, in
 // every way that call can fail. Each run must end with an error code (or
-// success where the effect has a stated fallback for that failure), and the
-// host must get back every suite, world and control the effect took.
-//
-// Failures the effect may survive with success, because it has a fallback or
-// because nothing it promised depends on them:
-//  - checkout_param errors: a control that cannot be read reads as 0;
-//  - checkin_param, ReleaseSuite, dispose_world errors: the release was made,
-//    the host's answer changes nothing for the effect;
-//  - PF_UpdateParamUI errors, except the last update of a command, which is
-//    the one whose result the command returns;
-//  - the colour suite's error: the 8-bit colour is widened instead;
-//  - the composition's (AEGP) calls: the effect's own light is used;
-//  - AcquireSuite of "PF Iterate Generic Suite" (the height field is drawn on
-//    the render thread), of "Pluvane Iterate Rows Suite" (the kernel runs
-//    per pixel) and of "PF World Suite" 2 for the pixel format (the depth is
-//    taken from the world's deep flag);
-//  - math callbacks returning NaN and string callbacks writing nothing: the
-//    effect cannot tell, it must only stay sound.
-// A std::bad_alloc thrown from any callback must come back as out of memory.
+// success where the effect has a fallback for that failure, or nothing it
+// promised depends on it: MaySucceed), and the host must get back every
+// suite, world and control the effect took.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -61,19 +45,22 @@ const char* KindName(FaultKind k) {
 bool Named(const FaultCall& c, const char* name) { return std::string(c.function) == name; }
 
 // Whether the effect may answer success when call `i` (0-based) of `calls`
-// failed with `kind` (see the list at the top of this file).
+// failed with `kind`. A std::bad_alloc must always come back as out of memory.
 bool MaySucceed(const std::vector<FaultCall>& calls, size_t i, FaultKind kind) {
   const FaultCall& c = calls[i];
   if (kind == FaultKind::kThrow) return false;
+  // A release counts as made; math and string results the effect cannot check.
   if (c.cls == CallClass::kRelease || c.cls == CallClass::kMath || c.cls == CallClass::kText) return true;
+  // The field drawn on the render thread, the kernel per pixel, the depth from the deep flag.
   if (Named(c, "AcquireSuite"))
     return c.detail == std::string(kPFIterateGenericSuite) + "/1" || c.detail == std::string(kPFWorldSuite) + "/2" ||
            c.detail == std::string(kPluvaneIterateRowsSuite) + "/1";
+  // A control read as 0, the 8-bit colour widened, the effect's own light.
   if (Named(c, "checkout_param") || Named(c, "PF_GetFloatingPointColorFromColorDef")) return true;
   if (std::string(c.function).rfind("AEGP_", 0) == 0) return true;
-  if (Named(c, "PF_UpdateParamUI")) {
+  if (Named(c, "PF_UpdateParamUI")) {  // only the command's last update gives its result
     for (size_t j = i + 1; j < calls.size(); ++j)
-      if (Named(calls[j], "PF_UpdateParamUI")) return true;  // not the last update
+      if (Named(calls[j], "PF_UpdateParamUI")) return true;
     return false;
   }
   return false;
