@@ -69,11 +69,10 @@ TEST_F(RenderTest, WithoutTheWorldSuiteTheDeepFlagPicksTheDepth) {
 TEST_F(RenderTest, CancellingStopsTheRenderAndLeaksNothing) {
   auto input = Layer(PF_PixelFormat_ARGB32);
   const int worlds = host.live_worlds();
-  host.ResetSuiteCounts();
   host.faults().cancel_at_progress = 3;
   auto out = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
   EXPECT_EQ(RenderInto(input.get(), out.get(), 30), PF_Interrupt_CANCEL);
-  EXPECT_EQ(host.progress_calls(), 3);
+  EXPECT_EQ(host.recorder().progress_calls.load(), 3);
   EXPECT_EQ(host.live_worlds(), worlds + 1);  // only the test's output
   EXPECT_EQ(host.total_acquired(), host.total_released());
 }
