@@ -38,9 +38,7 @@ std::vector<FaultKind> KindsFor(CallClass cls) {
   }
 }
 
-const char* KindName(FaultKind k) {
-  return k == FaultKind::kError ? "error" : k == FaultKind::kThrow ? "bad_alloc" : "null suite";
-}
+const char* const kKindNames[] = {"error", "bad_alloc", "null suite"};  // by FaultKind
 
 bool Named(const FaultCall& c, const char* name) { return std::string(c.function) == name; }
 
@@ -83,12 +81,9 @@ struct Scenario {
 
 class FaultSweep : public ::testing::Test {
  protected:
-  FaultSweep() : host(MiniHost::DefaultModulePath()) {
-    auto& s = host.settings();
-    s.width = kW;
-    s.height = kH;
-    s.threads = 1;  // calls in one repeatable order
-  }
+  // One worker: the calls in one repeatable order.
+  FaultSweep()
+      : host(MiniHost::DefaultModulePath(), {.width = kW, .height = kH, .threads = 1, .thread_runner = {}}) {}
   void SetUp() override {
     ASSERT_EQ(host.ParamsSetup(), PF_Err_NONE);
     // A short life and a light rain: a few drops, each reaching into the layer.
@@ -116,7 +111,7 @@ class FaultSweep : public ::testing::Test {
         const std::string what = sc.name + ": call " + std::to_string(i + 1) + " of " +
                                  std::to_string(calls.size()) + " (" + calls[i].function +
                                  (calls[i].detail.empty() ? "" : " " + calls[i].detail) + ") fails with " +
-                                 KindName(kind);
+                                 kKindNames[static_cast<int>(kind)];
         const int live_before = host.live_worlds();
         minihost::faults::Arm(FaultPlan{static_cast<int>(i + 1), kind, sc.command});
         const PF_Err err = sc.run();
@@ -159,19 +154,13 @@ class FaultSweep : public ::testing::Test {
   // Composition lights of every kind the effect reads, and a plain layer.
   void AddLights() {
     host.SetPopup(kParamUsing, kUsingAELights);
-    minihost::LightLayer point, spot, parallel, ambient;
-    point.position = {1, 1, -20};
-    spot.type = minihost::LightKind::kSpot;
-    spot.position = {3, 2, -30};
-    spot.point_of_interest = std::array<double, 3>{4, 2, 0};
-    parallel.type = minihost::LightKind::kParallel;
-    parallel.parent_scale = 2;
-    ambient.type = minihost::LightKind::kAmbient;
-    ambient.intensity = 30;
+    using minihost::LightKind;
     auto& comp = host.composition();
-    comp.AddLight(point);
+    comp.AddLight({.position = {1, 1, -20}, .point_of_interest = {}});
     comp.AddPlainLayer();
-    for (const minihost::LightLayer& l : {spot, parallel, ambient}) comp.AddLight(l);
+    comp.AddLight({.type = LightKind::kSpot, .position = {3, 2, -30}, .point_of_interest = {{4, 2, 0}}});
+    comp.AddLight({.type = LightKind::kParallel, .point_of_interest = {}, .parent_scale = 2});
+    comp.AddLight({.type = LightKind::kAmbient, .point_of_interest = {}, .intensity = 30});
   }
 
   void SweepRender(PF_PixelFormat format, minihost::Protocol protocol, const std::string& name) {
