@@ -148,7 +148,8 @@ TEST_F(RenderTest, FramesRenderFromManyThreadsAtOnce) {
   std::vector<std::thread> threads;
   std::vector<PF_Err> errs(4, -1);
   for (A_long f = 0; f < 4; ++f)
-    threads.emplace_back([&, f] { errs[f] = RenderInto(input.get(), outs[f].get(), 10 + f); });
+    threads.emplace_back(
+        [&, f] { errs[f] = host.RenderFrame({.time = 10 + f, .input = input.get(), .output = outs[f].get()}); });
   for (auto& t : threads) t.join();
   for (A_long f = 0; f < 4; ++f) {
     EXPECT_EQ(errs[f], PF_Err_NONE);

@@ -71,7 +71,7 @@ TEST_F(RenderTest, CancellingStopsTheRenderAndLeaksNothing) {
   const int worlds = host.live_worlds();
   host.faults().cancel_at_progress = 3;
   auto out = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
-  EXPECT_EQ(RenderInto(input.get(), out.get(), 30), PF_Interrupt_CANCEL);
+  EXPECT_EQ(host.RenderFrame({.time = 30, .input = input.get(), .output = out.get()}), PF_Interrupt_CANCEL);
   EXPECT_EQ(host.recorder().progress_calls.load(), 3);
   EXPECT_EQ(host.live_worlds(), worlds + 1);  // only the test's output
   EXPECT_EQ(host.total_acquired(), host.total_released());

@@ -41,11 +41,6 @@ class RenderTest : public ::testing::Test {
     return out;
   }
 
-  // Renders the frame at host time `time` of `input` into `output` by smart render.
-  PF_Err RenderInto(PF_EffectWorld* input, PF_EffectWorld* output, A_long time) {
-    return host.RenderFrame(minihost::FrameRequest{.time = time, .input = input, .output = output});
-  }
-
   // Plain lighting: the output is the sample times `ambient`, whatever the normal.
   void AmbientOnly(double ambient_percent = 100) {
     host.SetFixed(kParamAmbient, ambient_percent);
