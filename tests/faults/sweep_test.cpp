@@ -218,18 +218,14 @@ TEST_F(FaultSweep, SmartPreRender) {
   Sweep({"smart pre-render", PF_Cmd_SMART_PRE_RENDER, [&] { return host.RenderFrame(r); }});
 }
 
-TEST_F(FaultSweep, RenderWithTheEffectLight) {
-  for (auto& d : kDepths) {
-    SweepRender(d.format, minihost::Protocol::kSmart, std::string("smart render, effect light, ") + d.name);
-    SweepRender(d.format, minihost::Protocol::kClassic, std::string("classic render, effect light, ") + d.name);
-  }
-}
-
-TEST_F(FaultSweep, RenderWithCompositionLights) {
-  AddLights();
-  for (auto& d : kDepths) {
-    SweepRender(d.format, minihost::Protocol::kSmart, std::string("smart render, composition lights, ") + d.name);
-    SweepRender(d.format, minihost::Protocol::kClassic, std::string("classic render, composition lights, ") + d.name);
+// The effect's own light, then composition lights, at every depth by both protocols.
+TEST_F(FaultSweep, RenderWithEitherLight) {
+  for (const std::string lights : {"effect light, ", "composition lights, "}) {
+    if (lights != "effect light, ") AddLights();
+    for (auto& d : kDepths) {
+      SweepRender(d.format, minihost::Protocol::kSmart, "smart render, " + lights + d.name);
+      SweepRender(d.format, minihost::Protocol::kClassic, "classic render, " + lights + d.name);
+    }
   }
 }
 
