@@ -6,8 +6,7 @@ name, kind, default, span, choices), each checked against the filter loaded
 through dlopen, as MLT loads it, and against the controls' valid ranges
 (`pluvane controls`, when given). Besides: Kdenlive's panel has every
 parameter and is what generate.py writes now; Shotcut's keyframes panel lists
-the panel's numbers; no QML function or property takes the name of a Qt
-item's member; the QML passes qmllint when it is installed.
+the panel's numbers; the QML passes qmllint when it is installed.
 
 usage: check_panels.py FILTER.so EDITORS_DIR [PLUVANE_PROGRAM]
 """
@@ -222,30 +221,6 @@ def shotcut_rows(folder):
     return rows
 
 
-def check_qml_names(folder):
-    """No function or property of ours takes the name of a member of Qt Quick's items (from Qt's own type
-    descriptions): the item's own would be called instead (a slider's update() repaints)."""
-    names, found = {"objectName", "destroyed", "toString", "destroy", "deleteLater"}, False
-    for root in ("/usr/lib/x86_64-linux-gnu/qt5/qml", "/usr/lib/qt5/qml"):
-        for sub in ("QtQuick.2", "QtQuick/Layouts"):
-            path = os.path.join(root, sub, "plugins.qmltypes")
-            if not os.path.exists(path):
-                continue
-            # QQuickItem and the layouts' classes: every Item and every RowLayout has their members.
-            for m in re.finditer(r'Component \{\s*(?:file: "[^"]*"\s*)?name: "(QQuickItem|QQuickLayout|QQuickLinearLayout|'
-                                 r'QQuickRowLayout)"(.*?)\n    \}', open(path, encoding="utf-8").read(), re.S):
-                found = True
-                names.update(re.findall(r'(?:Property|Method|Signal) \{\s*name: "(\w+)"', m.group(2)))
-    if not found:
-        print("Qt's type descriptions not installed (Debian: qml-module-qtquick2): QML names not checked")
-    for name in ("meta.qml", "ui.qml") if found else ():
-        text = open(os.path.join(folder, name), encoding="utf-8").read()
-        ours = set(re.findall(r"\bfunction (\w+)\s*\(", text) + re.findall(r"\bproperty \w+ (\w+)", text))
-        expect(not ours & names, "%s: %s also members of Qt's items, which win inside them" % (name, sorted(ours & names)))
-        # A row's functions called from its children: the check covers the call sites too.
-        expect(not re.search(r"\bupdate\(", text), "%s: calls update(), a Qt item's repaint" % name)
-
-
 def main():
     if len(sys.argv) < 3:
         print(__doc__)
@@ -275,7 +250,6 @@ def main():
     for fps, exact in (("29.97002997002997", "30000/1001"), ("23.976023976023978", "24000/1001"), ("25", "25")):
         expect(f.render({"Frame Rate": fps}, 2.0) == f.render({"Frame Rate": exact}, 2.0),
                "the filter takes the profile's rate %s as other than %s" % (fps, exact))
-    check_qml_names(shotcut)
     if not shutil.which("qmllint"):
         print("qmllint not installed (Debian: qtdeclarative5-dev-tools): QML syntax not checked")
     for name in ("meta.qml", "ui.qml") if shutil.which("qmllint") else ():

@@ -1,11 +1,8 @@
-// The frei0r filter as the editors built on MLT drive it: projects as
-// Kdenlive 22.12.3 and Shotcut 22.12.22 saved them, rendered by melt, give
-// byte for byte the frames `pluvane render` gives for the same clip, rate,
-// values and keyframes in the controls' own units, read from the saved file.
-// The projects are those of tests/editors/data (the effect applied in the
-// editor, numbers and choices changed in its panel, a keyframe in Shotcut's,
-// Seed and Mix in one Kdenlive project, saved), or of $PLUVANE_EDITORS_DATA
-// (drive_editors.sh points it at the projects the editors just saved).
+// The frei0r filter as the editors built on MLT drive it: projects saved by
+// Kdenlive 22.12.3 and Shotcut 22.12.22 (those of tests/editors/data, or of
+// $PLUVANE_EDITORS_DATA, where drive_editors.sh puts what they just saved),
+// rendered by melt, give byte for byte the frames `pluvane render` gives for
+// the same clip, rate, values and keyframes, read from the saved file.
 #include <gtest/gtest.h>
 
 #include <algorithm>

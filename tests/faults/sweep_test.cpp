@@ -2,25 +2,9 @@
 // a first run counts every call the effect makes to the stand-in host; then
 // the command is sent again once per call index with that call failing, in
 // every way that call can fail. Each run must end with an error code (or
-// success where the effect has a stated fallback for that failure), and the
-// host must get back every suite, world and control the effect took.
-//
-// Failures the effect may survive with success, because it has a fallback or
-// because nothing it promised depends on them:
-//  - checkout_param errors: a control that cannot be read reads as 0;
-//  - checkin_param, ReleaseSuite, dispose_world errors: the release was made,
-//    the host's answer changes nothing for the effect;
-//  - PF_UpdateParamUI errors, except the last update of a command, which is
-//    the one whose result the command returns;
-//  - the colour suite's error: the 8-bit colour is widened instead;
-//  - the composition's (AEGP) calls: the effect's own light is used;
-//  - AcquireSuite of "PF Iterate Generic Suite" (the height field is drawn on
-//    the render thread), of "Pluvane Iterate Rows Suite" (the kernel runs
-//    per pixel) and of "PF World Suite" 2 for the pixel format (the depth is
-//    taken from the world's deep flag);
-//  - math callbacks returning NaN and string callbacks writing nothing: the
-//    effect cannot tell, it must only stay sound.
-// A std::bad_alloc thrown from any callback must come back as out of memory.
+// success where the effect has a fallback for that failure, or nothing it
+// promised depends on it: MaySucceed), and the host must get back every
+// suite, world and control the effect took.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -54,26 +38,27 @@ std::vector<FaultKind> KindsFor(CallClass cls) {
   }
 }
 
-const char* KindName(FaultKind k) {
-  return k == FaultKind::kError ? "error" : k == FaultKind::kThrow ? "bad_alloc" : "null suite";
-}
+const char* const kKindNames[] = {"error", "bad_alloc", "null suite"};  // by FaultKind
 
 bool Named(const FaultCall& c, const char* name) { return std::string(c.function) == name; }
 
 // Whether the effect may answer success when call `i` (0-based) of `calls`
-// failed with `kind` (see the list at the top of this file).
+// failed with `kind`. A std::bad_alloc must always come back as out of memory.
 bool MaySucceed(const std::vector<FaultCall>& calls, size_t i, FaultKind kind) {
   const FaultCall& c = calls[i];
   if (kind == FaultKind::kThrow) return false;
+  // A release counts as made; math and string results the effect cannot check.
   if (c.cls == CallClass::kRelease || c.cls == CallClass::kMath || c.cls == CallClass::kText) return true;
+  // The field drawn on the render thread, the kernel per pixel, the depth from the deep flag.
   if (Named(c, "AcquireSuite"))
     return c.detail == std::string(kPFIterateGenericSuite) + "/1" || c.detail == std::string(kPFWorldSuite) + "/2" ||
            c.detail == std::string(kPluvaneIterateRowsSuite) + "/1";
+  // A control read as 0, the 8-bit colour widened, the effect's own light.
   if (Named(c, "checkout_param") || Named(c, "PF_GetFloatingPointColorFromColorDef")) return true;
   if (std::string(c.function).rfind("AEGP_", 0) == 0) return true;
-  if (Named(c, "PF_UpdateParamUI")) {
+  if (Named(c, "PF_UpdateParamUI")) {  // only the command's last update gives its result
     for (size_t j = i + 1; j < calls.size(); ++j)
-      if (Named(calls[j], "PF_UpdateParamUI")) return true;  // not the last update
+      if (Named(calls[j], "PF_UpdateParamUI")) return true;
     return false;
   }
   return false;
@@ -96,12 +81,9 @@ struct Scenario {
 
 class FaultSweep : public ::testing::Test {
  protected:
-  FaultSweep() : host(MiniHost::DefaultModulePath()) {
-    auto& s = host.settings();
-    s.width = kW;
-    s.height = kH;
-    s.threads = 1;  // calls in one repeatable order
-  }
+  // One worker: the calls in one repeatable order.
+  FaultSweep()
+      : host(MiniHost::DefaultModulePath(), {.width = kW, .height = kH, .threads = 1, .thread_runner = {}}) {}
   void SetUp() override {
     ASSERT_EQ(host.ParamsSetup(), PF_Err_NONE);
     // A short life and a light rain: a few drops, each reaching into the layer.
@@ -129,7 +111,7 @@ class FaultSweep : public ::testing::Test {
         const std::string what = sc.name + ": call " + std::to_string(i + 1) + " of " +
                                  std::to_string(calls.size()) + " (" + calls[i].function +
                                  (calls[i].detail.empty() ? "" : " " + calls[i].detail) + ") fails with " +
-                                 KindName(kind);
+                                 kKindNames[static_cast<int>(kind)];
         const int live_before = host.live_worlds();
         minihost::faults::Arm(FaultPlan{static_cast<int>(i + 1), kind, sc.command});
         const PF_Err err = sc.run();
@@ -172,19 +154,13 @@ class FaultSweep : public ::testing::Test {
   // Composition lights of every kind the effect reads, and a plain layer.
   void AddLights() {
     host.SetPopup(kParamUsing, kUsingAELights);
-    minihost::LightLayer point, spot, parallel, ambient;
-    point.position = {1, 1, -20};
-    spot.type = minihost::LightKind::kSpot;
-    spot.position = {3, 2, -30};
-    spot.point_of_interest = std::array<double, 3>{4, 2, 0};
-    parallel.type = minihost::LightKind::kParallel;
-    parallel.parent_scale = 2;
-    ambient.type = minihost::LightKind::kAmbient;
-    ambient.intensity = 30;
+    using minihost::LightKind;
     auto& comp = host.composition();
-    comp.AddLight(point);
+    comp.AddLight({.position = {1, 1, -20}, .point_of_interest = {}});
     comp.AddPlainLayer();
-    for (const minihost::LightLayer& l : {spot, parallel, ambient}) comp.AddLight(l);
+    comp.AddLight({.type = LightKind::kSpot, .position = {3, 2, -30}, .point_of_interest = {{4, 2, 0}}});
+    comp.AddLight({.type = LightKind::kParallel, .point_of_interest = {}, .parent_scale = 2});
+    comp.AddLight({.type = LightKind::kAmbient, .point_of_interest = {}, .intensity = 30});
   }
 
   void SweepRender(PF_PixelFormat format, minihost::Protocol protocol, const std::string& name) {
@@ -242,18 +218,14 @@ TEST_F(FaultSweep, SmartPreRender) {
   Sweep({"smart pre-render", PF_Cmd_SMART_PRE_RENDER, [&] { return host.RenderFrame(r); }});
 }
 
-TEST_F(FaultSweep, RenderWithTheEffectLight) {
-  for (auto& d : kDepths) {
-    SweepRender(d.format, minihost::Protocol::kSmart, std::string("smart render, effect light, ") + d.name);
-    SweepRender(d.format, minihost::Protocol::kClassic, std::string("classic render, effect light, ") + d.name);
-  }
-}
-
-TEST_F(FaultSweep, RenderWithCompositionLights) {
-  AddLights();
-  for (auto& d : kDepths) {
-    SweepRender(d.format, minihost::Protocol::kSmart, std::string("smart render, composition lights, ") + d.name);
-    SweepRender(d.format, minihost::Protocol::kClassic, std::string("classic render, composition lights, ") + d.name);
+// The effect's own light, then composition lights, at every depth by both protocols.
+TEST_F(FaultSweep, RenderWithEitherLight) {
+  for (const std::string lights : {"effect light, ", "composition lights, "}) {
+    if (lights != "effect light, ") AddLights();
+    for (auto& d : kDepths) {
+      SweepRender(d.format, minihost::Protocol::kSmart, "smart render, " + lights + d.name);
+      SweepRender(d.format, minihost::Protocol::kClassic, "classic render, " + lights + d.name);
+    }
   }
 }
 

@@ -18,12 +18,12 @@ TEST_F(ParamsHostTest, UnhandledCommandsReturnSuccessAndTouchNothing) {
     host.PrepareContext(ctx, 0);
     std::memset(&ctx.out_data, 0x5A, sizeof ctx.out_data);
     const PF_OutData before = ctx.out_data;
-    host.ResetSuiteCounts();
-    host.ClearCheckoutLog();
+    host.recorder().acquired = 0;
+    host.recorder().ClearCheckoutLog();
     EXPECT_EQ(host.Invoke(cmd, ctx, nullptr, nullptr), PF_Err_NONE) << "command " << cmd;
     EXPECT_EQ(std::memcmp(&before, &ctx.out_data, sizeof before), 0) << "command " << cmd;
     EXPECT_EQ(host.total_acquired(), 0) << "command " << cmd;
-    EXPECT_EQ(host.checkout_count(), 0) << "command " << cmd;
+    EXPECT_TRUE(host.recorder().checked_out().empty()) << "command " << cmd;
   }
 }
 

@@ -53,7 +53,6 @@ struct Case {
   PF_RationalScale aspect{1, 1};
   A_long expand_output = 0;  // smart render: output larger by this many pixels on each side
   A_long expand_input = 0;   // smart render: input larger by this many pixels on each side
-  bool hdr = false;          // float input with values beyond 0..1
   std::function<void(MiniHost&)> setup = nullptr;
   bool no_thread_service = false;  // the host lacks "PF Iterate Generic Suite"
   bool no_row_service = false;     // the host lacks "Pluvane Iterate Rows Suite": the kernel runs per pixel
@@ -63,10 +62,7 @@ struct Case {
 // FNV-1a over the pixel bytes, row by row (padding left out), and the size.
 uint64_t Checksum(const PF_EffectWorld* w) {
   uint64_t h = 1469598103934665603ull;
-  auto mix = [&h](uint8_t b) {
-    h ^= b;
-    h *= 1099511628211ull;
-  };
+  auto mix = [&h](uint8_t b) { h = (h ^ b) * 1099511628211ull; };
   for (uint8_t b : {static_cast<uint8_t>(w->width), static_cast<uint8_t>(w->height)}) mix(b);
   const size_t bytes = static_cast<size_t>(w->width) * MiniHost::PixelSize(MiniHost::WorldFormat(w));
   for (A_long y = 0; y < w->height; ++y) {
@@ -117,15 +113,10 @@ void FillHdr(PF_EffectWorld* w) {
 }
 
 uint64_t RenderCase(const Case& c) {
-  minihost::LayerSettings s;
-  s.width = c.width;
-  s.height = c.height;
-  s.quality = c.quality;
-  s.threads = c.threads;
-  s.downsample_x = {1, c.downsample_x};
-  s.downsample_y = {1, c.downsample_y};
-  s.pixel_aspect_ratio = c.aspect;
-  MiniHost host(MiniHost::DefaultModulePath(), s);
+  MiniHost host(MiniHost::DefaultModulePath(),
+                {.width = c.width, .height = c.height, .downsample_x = {1, c.downsample_x},
+                 .downsample_y = {1, c.downsample_y}, .pixel_aspect_ratio = c.aspect, .quality = c.quality,
+                 .threads = c.threads, .thread_runner = {}});
   EXPECT_EQ(host.ParamsSetup(), PF_Err_NONE);
   if (c.setup) c.setup(host);
   if (c.no_thread_service) host.RemoveSuite(kPFIterateGenericSuite, kPFIterateGenericSuiteVersion1);
@@ -135,16 +126,12 @@ uint64_t RenderCase(const Case& c) {
   minihost::WorldPtr input = host.NewWorld(bw + 2 * c.expand_input, bh + 2 * c.expand_input, c.format);
   input->origin_x = input->origin_y = -c.expand_input;
   if (c.fill) c.fill(input.get());
-  else if (c.hdr) FillHdr(input.get());
   else testutil::FillPattern(input.get());
   minihost::WorldPtr output = host.NewWorld(bw + 2 * c.expand_output, bh + 2 * c.expand_output, c.format);
   output->origin_x = output->origin_y = -c.expand_output;
   testutil::Scribble(output.get(), 0x5a);  // an unwritten pixel keeps this, and shows in the checksum
-  minihost::FrameRequest r;
-  r.time = c.frame * host.settings().time_step;
-  r.input = input.get();
-  r.output = output.get();
-  r.protocol = c.protocol;
+  const minihost::FrameRequest r{.time = c.frame * host.settings().time_step, .input = input.get(),
+                                 .output = output.get(), .protocol = c.protocol};
   EXPECT_EQ(host.RenderFrame(r), PF_Err_NONE) << c.name;
   return Checksum(output.get());
 }
@@ -282,8 +269,8 @@ std::vector<Case> Cases() {
   // Floats beyond 0..1.
   for (PF_Quality q : {PF_Quality_HI, PF_Quality_LO})
     cases.push_back({.name = std::string("hdr_float_") + (q == PF_Quality_HI ? "hq" : "lq"), .format = kF, .width = 64,
-                     .height = 40, .quality = q, .hdr = true,
-                     .setup = [](MiniHost& h) { h.SetFixed(kParamDisplacement, 200); }});
+                     .height = 40, .quality = q, .setup = [](MiniHost& h) { h.SetFixed(kParamDisplacement, 200); },
+                     .fill = FillHdr});
   // Expanded worlds under smart render.
   for (int d = 0; d < 3; ++d) {
     cases.push_back(in_depth({.name = "expanded_output_", .expand_output = 7}, d));
@@ -397,31 +384,20 @@ TEST(FrameRegression, EveryFrameMatchesItsChecksum) {
   for (const auto& [name, sum] : unrendered) ADD_FAILURE() << "the saved frame " << name << " is no longer rendered";
 }
 
-// A host without the generic work service: the field is drawn on the
-// render's own thread, and the frames are the same.
-TEST(FrameRegression, WithoutTheHostsThreadServiceTheFramesAreTheSame) {
-  const std::map<std::string, uint64_t> expected = ExpectedSums();
-  int checked = 0;
-  for (Case c : Cases()) {
-    if (c.name.rfind("heavy_rain", 0) != 0 && c.name.rfind("keyframes", 0) != 0) continue;
-    c.no_thread_service = true;
-    EXPECT_EQ(RenderCase(c), expected.at(c.name)) << c.name;
-    ++checked;
-  }
-  EXPECT_GE(checked, 6);
-}
-
-// The kernel a row at a time (this host's own row iteration, which the table
-// above was rendered without) and per pixel (any other host's iteration)
-// give the same bytes, whatever the number of threads sharing the rows.
-TEST(FrameRegression, RowAndPixelIterationGiveTheSameFramesOnAnyThreadCount) {
+// What other hosts give, the same bytes: the kernel per pixel (a host
+// without this host's row iteration) or a row at a time, on one to three
+// threads sharing the rows, and the field drawn on the render's own thread
+// (a host without the generic work service).
+TEST(FrameRegression, EveryWayOfIteratingGivesTheSameFrames) {
   const std::map<std::string, uint64_t> expected = ExpectedSums();
   for (Case c : Cases()) {
-    for (auto [threads, per_pixel] : {std::pair{1, true}, std::pair{3, true}, std::pair{2, false}}) {
+    for (auto [threads, per_pixel, own_thread] : {std::tuple{1, true, true}, {3, true, false}, {2, false, true}}) {
       c.threads = threads;
       c.no_row_service = per_pixel;
+      c.no_thread_service = own_thread;
       EXPECT_EQ(RenderCase(c), expected.at(c.name))
-          << c.name << (per_pixel ? " per pixel" : " by rows") << " on " << threads << " thread(s)";
+          << c.name << (per_pixel ? " per pixel" : " by rows") << " on " << threads << " thread(s)"
+          << (own_thread ? ", field drawn on the render's thread" : "");
     }
   }
 }

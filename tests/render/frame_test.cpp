@@ -15,8 +15,8 @@ using minihost::Protocol;
 using testutil::SamePixels;
 
 // Which light controls a render read.
-int LightControlsRead(const minihost::TestHost& host, std::initializer_list<int> lights) {
-  const std::vector<int> read = host.checked_out_indices();
+int LightControlsRead(minihost::TestHost& host, std::initializer_list<int> lights) {
+  const std::vector<int> read = host.recorder().checked_out();
   int n = 0;
   for (int light : lights) n += static_cast<int>(std::count(read.begin(), read.end(), light));
   return n;
@@ -27,7 +27,7 @@ TEST_F(RenderTest, WithoutWaterOrDisplacementTheLayerStaysAsItIs) {
   for (PF_PixelFormat format : kAllFormats) {
     for (Protocol protocol : {Protocol::kSmart, Protocol::kClassic}) {
       auto input = Layer(format);
-      host.ClearCheckoutLog();
+      host.recorder().ClearCheckoutLog();
       EXPECT_TRUE(SamePixels(input.get(), Render(input.get(), 12, protocol).get())) << format;
       EXPECT_EQ(LightControlsRead(host, {8, 9, 10, 11, 12, 13, 14, 17, 18, 19, 20, 21}), 0);
     }
@@ -56,10 +56,10 @@ TEST_F(RenderTest, FramesWithoutDropsReportNoProgress) {
     host.settings().local_time_step = c.step;
     host.settings().time_scale = c.scale;
     host.SetFixed(c.param, c.value);
-    host.ResetProgressCalls();
+    host.recorder().progress_calls = 0;
     auto input = Layer(PF_PixelFormat_ARGB32);
     Render(input.get(), 10);
-    EXPECT_EQ(host.progress_calls(), 0);
+    EXPECT_EQ(host.recorder().progress_calls.load(), 0);
     host.SetFixed(c.param, c.restore);
   }
 }
@@ -95,6 +95,10 @@ TEST_F(RenderTest, CompositionLightsThatCountReplaceTheEffectLight) {
       {"a black light", {light(LightKind::kPoint, [](LightLayer& l) { l.color = {0, 0, 0}; })}, true},
   };
   for (const Case& c : cases) EXPECT_EQ(SamePixels(lit(c.lights).get(), own.get()), !c.counts) << c.what;
+  // Lit by the composition, the effect's own light controls are not read.
+  host.recorder().ClearCheckoutLog();
+  lit({light(LightKind::kAmbient)});
+  EXPECT_EQ(LightControlsRead(host, {9, 10, 11, 12, 13, 14}), 0);
 
   // At most 19 lights are kept: a 20th and 21st change nothing, a 19th does.
   std::vector<LightLayer> spots;
@@ -111,25 +115,6 @@ TEST_F(RenderTest, CompositionLightsThatCountReplaceTheEffectLight) {
   };
   EXPECT_TRUE(SamePixels(feather(0).get(), feather(1).get()));
   EXPECT_FALSE(SamePixels(feather(3).get(), feather(1).get()));
-}
-
-// A composition's half-grey ambient light alone lights the frame as the
-// effect's ambient light at half strength, and the effect's light controls
-// are not read.
-TEST_F(RenderTest, CompositionLightsLeaveTheEffectLightUnread) {
-  host.SetFixed(kParamDripRate, 0);
-  AmbientOnly(50);
-  auto input = Layer(PF_PixelFormat_ARGB128);
-  const auto own = Render(input.get());
-  AmbientOnly();
-  host.SetPopup(kParamUsing, kUsingAELights);
-  LightLayer ambient;
-  ambient.type = LightKind::kAmbient;
-  ambient.color = {0.5, 0.5, 0.5};
-  host.composition().AddLight(ambient);
-  host.ClearCheckoutLog();
-  EXPECT_TRUE(SamePixels(Render(input.get()).get(), own.get()));
-  EXPECT_EQ(LightControlsRead(host, {9, 10, 11, 12, 13, 14}), 0);
 }
 
 // A host before 12.11, or one whose colour suite fails, gives the light's
@@ -150,7 +135,7 @@ TEST_F(RenderTest, TheLightColourComesFromTheColourSuiteOnNewerHosts) {
     EXPECT_FALSE(SamePixels(render({12, 11}, PF_Err_NONE).get(), widened.get()));
     EXPECT_TRUE(SamePixels(render({12, 10}, PF_Err_NONE).get(), widened.get()));
     EXPECT_TRUE(SamePixels(render({13, 0}, PF_Err_INTERNAL_STRUCT_DAMAGED).get(), widened.get()));
-    EXPECT_EQ(host.checkout_count(), host.checkin_count());
+    EXPECT_EQ(host.recorder().checked_out().size(), static_cast<size_t>(host.recorder().checkins.load()));
   }
 }
 
@@ -163,7 +148,8 @@ TEST_F(RenderTest, FramesRenderFromManyThreadsAtOnce) {
   std::vector<std::thread> threads;
   std::vector<PF_Err> errs(4, -1);
   for (A_long f = 0; f < 4; ++f)
-    threads.emplace_back([&, f] { errs[f] = RenderInto(input.get(), outs[f].get(), 10 + f); });
+    threads.emplace_back(
+        [&, f] { errs[f] = host.RenderFrame({.time = 10 + f, .input = input.get(), .output = outs[f].get()}); });
   for (auto& t : threads) t.join();
   for (A_long f = 0; f < 4; ++f) {
     EXPECT_EQ(errs[f], PF_Err_NONE);

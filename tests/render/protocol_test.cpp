@@ -27,13 +27,8 @@ TEST_F(RenderTest, PreRenderAsksForTheWholeInputAndCutsTheRequest) {
     SCOPED_TRACE(testing::Message() << c.asked.left << "," << c.asked.top << " of " << c.in_w);
     auto input = Layer(PF_PixelFormat_ARGB32, c.in_w, c.in_h);
     auto output = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
-    FrameRequest r;
-    r.input = input.get();
-    r.output = output.get();
-    r.has_request = true;
-    r.request = c.asked;
     FrameResult result;
-    host.RenderFrame(r, &result);
+    host.RenderFrame({.input = input.get(), .output = output.get(), .has_request = true, .request = c.asked}, &result);
     EXPECT_EQ(result.pre_render_err, PF_Err_NONE);
     EXPECT_TRUE(Eq(result.result_rect, c.answer));
     EXPECT_TRUE(Eq(result.max_result_rect, c.max));
@@ -55,13 +50,8 @@ TEST_F(RenderTest, AnEmptyRequestClearsTheOutputAndMissingWorldsLeaveIt) {
   testutil::Scribble(scribbled.get(), 0x31);
   for (int which : {0, 1, 2}) {  // the input withheld, the output withheld, an empty request
     testutil::Scribble(output.get(), 0x31);
-    FrameRequest r;
-    r.input = input.get();
-    r.output = output.get();
-    r.withhold_input = which == 0;
-    r.withhold_output = which == 1;
-    r.has_request = which == 2;
-    r.request = {10, 10, 10, 20};
+    const FrameRequest r{.input = input.get(), .output = output.get(), .has_request = which == 2,
+                         .request = {10, 10, 10, 20}, .withhold_input = which == 0, .withhold_output = which == 1};
     EXPECT_EQ(host.RenderFrame(r), PF_Err_NONE) << which;
     EXPECT_TRUE(testutil::SamePixels(output.get(), which == 2 ? zero.get() : scribbled.get())) << which;
   }
@@ -79,11 +69,10 @@ TEST_F(RenderTest, WithoutTheWorldSuiteTheDeepFlagPicksTheDepth) {
 TEST_F(RenderTest, CancellingStopsTheRenderAndLeaksNothing) {
   auto input = Layer(PF_PixelFormat_ARGB32);
   const int worlds = host.live_worlds();
-  host.ResetSuiteCounts();
   host.faults().cancel_at_progress = 3;
   auto out = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
-  EXPECT_EQ(RenderInto(input.get(), out.get(), 30), PF_Interrupt_CANCEL);
-  EXPECT_EQ(host.progress_calls(), 3);
+  EXPECT_EQ(host.RenderFrame({.time = 30, .input = input.get(), .output = out.get()}), PF_Interrupt_CANCEL);
+  EXPECT_EQ(host.recorder().progress_calls.load(), 3);
   EXPECT_EQ(host.live_worlds(), worlds + 1);  // only the test's output
   EXPECT_EQ(host.total_acquired(), host.total_released());
 }
@@ -92,10 +81,7 @@ TEST_F(RenderTest, AnUnknownPixelFormatIsRefused) {
   auto input = Layer(PF_PixelFormat_ARGB32);
   auto out = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
   static_cast<minihost::HostWorld*>(out->host_ref)->format = PF_PixelFormat_INVALID;
-  FrameRequest r;
-  r.input = input.get();
-  r.output = out.get();
-  EXPECT_EQ(host.RenderFrame(r), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(host.RenderFrame({.input = input.get(), .output = out.get()}), PF_Err_BAD_CALLBACK_PARAM);
 }
 
 // What a careless host may send, found by fuzzing MainEntry: scales without

@@ -60,24 +60,19 @@ class RippleTest : public ::testing::Test {
   minihost::TestHost host;
 };
 
-// Seeds as the session gives them to the effect (a shift of the time it
-// sees): other drops, with the statistics of seed 0.
-struct Tally {
-  double per_second = 0;     // drops born
-  double mean_strength = 0;  // amplitude / fade: the random factor of each drop
-};
-
 // The host time shift of a seed at 30 fps.
 A_long ShiftOf(int seed) {
   const pluvane::session::Timebase time;
   return static_cast<A_long>(pluvane::session::SeedShift(seed, time) * time.time_step());
 }
 
-class SeedTest : public RippleTest {
- protected:
-  // Every birth frame of 20 minutes at 30 fps once (each frame shows the
-  // drops of the 29 birth frames before it, Longevity 1 s).
-  Tally Count(int seed) {
+// Seeds as the session gives them to the effect (a shift of the time it
+// sees): other drops, with the statistics of seed 0.
+TEST_F(RippleTest, SeedsGiveOtherDropsWithTheSameStatistics) {
+  // Drops born a second and their mean strength (amplitude / fade: the random
+  // factor of each drop), over every birth frame of 20 minutes at 30 fps once
+  // (each frame shows the drops of the 29 birth frames before it).
+  const auto tally = [&](int seed) {
     host.settings().time_shift = ShiftOf(seed);
     constexpr A_long kFrames = 30 * 60 * 20;
     long long drops = 0;
@@ -88,18 +83,15 @@ class SeedTest : public RippleTest {
         strength += d.amplitude / d.fade;
       }
     }
-    return {drops / (kFrames / 30.0), strength / static_cast<double>(drops)};
-  }
-};
-
-TEST_F(SeedTest, OtherDropsWithTheSameStatistics) {
-  const Tally zero = Count(0);
-  EXPECT_NEAR(zero.per_second, 300.0, 6.0);  // 20 candidates a frame, half of them drops, 30 frames a second
+    return std::pair{drops / (kFrames / 30.0), strength / static_cast<double>(drops)};
+  };
+  const auto [per_second, strength] = tally(0);
+  EXPECT_NEAR(per_second, 300.0, 6.0);  // 20 candidates a frame, half of them drops, 30 frames a second
   for (int seed : {1, 63}) {
     SCOPED_TRACE(seed);
-    const Tally other = Count(seed);
-    EXPECT_NEAR(other.per_second, zero.per_second, zero.per_second * 0.01);
-    EXPECT_NEAR(other.mean_strength, zero.mean_strength, 0.005);
+    const auto [other_per_second, other_strength] = tally(seed);
+    EXPECT_NEAR(other_per_second, per_second, per_second * 0.01);
+    EXPECT_NEAR(other_strength, strength, 0.005);
   }
   // At one frame, no drop of seed 0 is a drop of seed 1, and other candidates
   // become drops (which ones sets the drops' sizes).

@@ -59,11 +59,8 @@ bool Throws(CallClass cls) {
 template <typename R>
 R FailValue(CallClass cls) {
   if (Throws(cls)) throw std::bad_alloc();
-  if constexpr (std::is_floating_point_v<R>) {
-    return std::numeric_limits<R>::quiet_NaN();
-  } else {
-    return static_cast<R>(kInjectedError);
-  }
+  if constexpr (std::is_floating_point_v<R>) return std::numeric_limits<R>::quiet_NaN();
+  else return static_cast<R>(kInjectedError);
 }
 
 template <typename Fn>
@@ -139,8 +136,6 @@ const void* WrapSuiteTable(const void* table, Functions... functions) {
 
 std::mutex table_mutex;  // guards the static wrapped tables while they are filled
 
-// ---- balances ---------------------------------------------------------------------------
-
 void NoteWorld(PF_Err err, const PF_EffectWorld* world) {
   if (err || !world) return;
   Book([&](State& s) {
@@ -154,8 +149,6 @@ void NoteDispose(const PF_EffectWorld* world) {
     else ++s.log.unknown_releases;
   });
 }
-
-// ---- the basic suite ------------------------------------------------------------------------
 
 const SPBasicSuite* basic_original = nullptr;
 
@@ -180,8 +173,6 @@ SPErr Release(const char* name, A_long version) {
   return basic_original->ReleaseSuite(name, version);
 }
 
-// ---- the ANSI callbacks that take variable arguments or write through a pointer ------------------
-
 int Sprintf(A_char* buffer, const A_char* format, ...) {
   if (Fails("sprintf", CallClass::kText)) return -1;
   va_list args;
@@ -196,8 +187,6 @@ A_char* Strcpy(A_char* dest, const A_char* src) {
   if (Fails("strcpy", CallClass::kText)) return dest;
   return strcpy_original(dest, src);
 }
-
-// ---- the wrapped tables -----------------------------------------------------------------------
 
 PF_InteractCallbacks WrapInteract(const PF_InteractCallbacks& o) {
   using T = PF_InteractCallbacks;
@@ -253,10 +242,9 @@ const void* WrapSuite(const std::string& name, A_long version, const void* t) {
   const auto is = [&](const char* n, A_long v) { return name == n && version == v; };
   if (is(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1))
     return WrapSuiteTable<PF_ParamUtilsSuite1>(t, PLUVANE_FN(PF_ParamUtilsSuite1, PF_UpdateParamUI));
-  if (is(kPFColorParamSuite, kPFColorParamSuiteVersion1)) {
-    using T = PF_ColorParamSuite1;
-    return WrapSuiteTable<T>(t, PLUVANE_FN(T, PF_GetFloatingPointColorFromColorDef));
-  }
+  if (is(kPFColorParamSuite, kPFColorParamSuiteVersion1))
+    return WrapSuiteTable<PF_ColorParamSuite1>(t,
+                                               PLUVANE_FN(PF_ColorParamSuite1, PF_GetFloatingPointColorFromColorDef));
   if (is(kPFWorldSuite, kPFWorldSuiteVersion1)) {
     using T = PF_WorldSuite1;
     Wrap<T, &T::new_world>::after = [](PF_Err err, PF_ProgPtr, A_long, A_long, PF_NewWorldFlags,
@@ -314,8 +302,6 @@ const void* WrapSuite(const std::string& name, A_long version, const void* t) {
 }
 
 }  // namespace
-
-// ---- arming ------------------------------------------------------------------------------
 
 // The armed plan as the process's interposer: every entry point the effect can
 // reach goes through the plan's counter.

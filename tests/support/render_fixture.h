@@ -32,20 +32,13 @@ class RenderTest : public ::testing::Test {
                             minihost::Protocol protocol = minihost::Protocol::kSmart, PF_Err* err_out = nullptr) {
     minihost::WorldPtr out = host.NewWorld(input->width, input->height, minihost::MiniHost::WorldFormat(input));
     testutil::Scribble(out.get(), 0x77);  // an unwritten pixel shows
-    minihost::FrameRequest request;
-    request.time = frame * host.settings().time_step;
-    request.input = const_cast<PF_EffectWorld*>(input);
-    request.output = out.get();
-    request.protocol = protocol;
-    const PF_Err err = host.RenderFrame(request);
+    const PF_Err err = host.RenderFrame({.time = frame * host.settings().time_step,
+                                         .input = const_cast<PF_EffectWorld*>(input),
+                                         .output = out.get(),
+                                         .protocol = protocol});
     if (err_out) *err_out = err;
     else EXPECT_EQ(err, PF_Err_NONE);
     return out;
-  }
-
-  // Renders the frame at host time `time` of `input` into `output` by smart render.
-  PF_Err RenderInto(PF_EffectWorld* input, PF_EffectWorld* output, A_long time) {
-    return host.RenderFrame(minihost::FrameRequest{.time = time, .input = input, .output = output});
   }
 
   // Plain lighting: the output is the sample times `ambient`, whatever the normal.

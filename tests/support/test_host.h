@@ -49,13 +49,6 @@ class TestHost : public MiniHost {
   Faults& faults() { return recorder_.faults; }
   int total_acquired() const { return recorder_.acquired; }
   int total_released() const { return recorder_.released; }
-  void ResetSuiteCounts() { recorder_.acquired = recorder_.released = 0; }
-  int checkout_count() const { return static_cast<int>(recorder_.checked_out().size()); }
-  int checkin_count() const { return recorder_.checkins; }
-  std::vector<int> checked_out_indices() const { return recorder_.checked_out(); }
-  void ClearCheckoutLog() { recorder_.ClearCheckoutLog(); }
-  int progress_calls() const { return recorder_.progress_calls; }
-  void ResetProgressCalls() { recorder_.progress_calls = 0; }
 
  private:
   Recorder recorder_;
