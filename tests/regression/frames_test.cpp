@@ -143,12 +143,7 @@ void HeavyRain(MiniHost& h) {
 
 using Vec = std::array<double, 3>;
 LightLayer Light(LightKind type, Vec position, Vec color = {1, 1, 1}, std::optional<Vec> point_of_interest = {}) {
-  LightLayer l;
-  l.type = type;
-  l.position = position;
-  l.color = color;
-  l.point_of_interest = point_of_interest;
-  return l;
+  return {.type = type, .position = position, .point_of_interest = point_of_interest, .color = color};
 }
 
 std::vector<Case> Cases() {
