@@ -97,7 +97,6 @@ fi
 # On CI: install with apt, use it, purge it, and find none of its files left.
 ! dpkg-query -W -f='${Status}' pluvane 2>/dev/null | grep -q "install ok installed" ||
   fail "pluvane is installed on this machine already: not touching it"
-sudo=""
 [[ $(id -u) -eq 0 ]] || sudo="sudo"
 installed=yes
 limited 300 $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$DEB" >"$T/apt.log" 2>&1 ||
