@@ -8,13 +8,6 @@ namespace {
 using namespace clitest;
 using testing::HasSubstr;
 
-// "N/D" or "N" as a number.
-double Ratio(const std::string& text) {
-  const size_t slash = text.find('/');
-  if (slash == std::string::npos) return std::stod(text);
-  return std::stod(text.substr(0, slash)) / std::stod(text.substr(slash + 1));
-}
-
 // One value of a stream as ffprobe gives it ("v:0", "a:0").
 std::string StreamEntry(const std::string& path, const std::string& stream, const std::string& entry) {
   const std::string value = Shell("ffprobe -v error -select_streams " + stream + " -show_entries stream=" + entry +
@@ -133,7 +126,7 @@ TEST_F(Timing, ClipsAreTimedFrameByFrame) {
     EXPECT_THAT(runs[0].out, HasSubstr(c.said));
     const Timeline in = TimelineOf(At(c.clip));
     EXPECT_EQ(StreamEntry(At(tag + "-whole.mkv"), "v:0", "r_frame_rate"), c.rate);
-    const double fps = Ratio(c.rate);
+    const double fps = std::stod(c.rate) / std::stod(std::strchr(c.rate, '/') + 1);
     const auto source = FfmpegFrames(At(c.clip), 160, 90);
     const auto whole = FfmpegFrames(At(tag + "-whole.mkv"), 160, 90);
     EXPECT_EQ(source.size(), in.times.size());
