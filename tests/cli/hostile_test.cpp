@@ -84,17 +84,18 @@ std::string Y4mClaiming(int width, int height) {
          std::string(4096, '\x80');
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 // What a render of a hostile input may cost: the peak resident size of a
 // render of a small valid file, 200 MB, and, when the input held real pixels,
 // what an 8-bit render of that many takes (about 70 bytes a pixel; twice that
 // with AddressSanitizer's shadow memory and quarantine).
 long MostKb(long small_kb, long long pixels) {
-#if defined(__SANITIZE_ADDRESS__)
-  constexpr long long kBytesPerPixel = 200;
-#else
-  constexpr long long kBytesPerPixel = 100;
-#endif
-  return small_kb + 200 * 1024 + static_cast<long>(pixels * kBytesPerPixel / 1024);
+  return small_kb + 200 * 1024 + static_cast<long>(pixels * (kAddressSanitizer ? 200 : 100) / 1024);
 }
 
 // The pixels an image file's header claims (read as pluvane reads it, with
@@ -133,11 +134,8 @@ TEST(HostileFiles, OversizedClaimsAndDataEndingEarlyAreRefusedBeforeTheirPixelsA
   const Process small = Finish(Start({"render", "fine.png", "-o", "fine-out.png"}, dir.path()));
   ASSERT_EQ(small.code, 0) << small.err;
   EXPECT_EQ(ReadImage(dir / "fine-out.png").width, 8);
-#if defined(__SANITIZE_ADDRESS__)
-  const long most_kb = small.max_rss_kb + 100 * 1024;
-#else
-  const long most_kb = std::min(small.max_rss_kb + 100 * 1024, 200L * 1024);
-#endif
+  const long most_kb = kAddressSanitizer ? small.max_rss_kb + 100 * 1024
+                                         : std::min(small.max_rss_kb + 100 * 1024, 200L * 1024);
   const char* const text_refusal = "cannot read 'text.png' as an image (its PNG chunk 'tEXt' says it holds 2146435072 "
                                    "bytes, more than the file holds); the file may be damaged or truncated\n";
   std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
