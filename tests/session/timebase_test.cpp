@@ -31,7 +31,7 @@ TEST(Rates, OneRateIsOneFractionHoweverItIsWritten) {
   for (const auto& [value, rate] : doubles) EXPECT_EQ(RateFromDouble(value), rate) << value;
   for (double bad : {0.0, -24.0, std::nan(""), HUGE_VAL}) EXPECT_THROW(RateFromDouble(bad), Error) << bad;
   for (const char* bad : {"", "0", "-1", "abc", "1/0", "3/", "/3", "1e5", "1.2.3", ".", "2147483648/1"})
-    EXPECT_THAT([&] { ParseRate(bad, "--fps"); }, ::testing::ThrowsMessage<Error>(::testing::HasSubstr("--fps"))) << bad;
+    EXPECT_THAT([&] { ParseRate(bad, "--fps"); }, testing::ThrowsMessage<Error>(testing::HasSubstr("--fps"))) << bad;
 }
 
 TEST(Timebase, FrameTimesAndHostTimes) {
