@@ -65,10 +65,8 @@ TEST(Chunks, OutputNamesGiveBackTheirFrameNumbers) {
 class Resume : public ::testing::Test {
  protected:
   void SetUp() override { WritePattern(dir_ / "in.png", TypeDesc::UINT8, 4, 64, 36); }
-  Process Run(Args args) {
-    const Args common{"render", "in.png", "--set", "Drip Rate=3", "--stats"};
-    args.insert(args.begin(), common.begin(), common.end());
-    return RunAll({args}, dir_.path())[0];
+  Process Run(const Args& args) {
+    return RunAll({Cat({"render", "in.png", "--set", "Drip Rate=3", "--stats"}, args)}, dir_.path())[0];
   }
   // The frames a run reports having rendered.
   static std::vector<int> Rendered(const Process& run) {

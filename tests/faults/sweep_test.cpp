@@ -211,13 +211,6 @@ TEST_F(FaultSweep, ControlEnablingAndDynamicFlags) {
   }
 }
 
-TEST_F(FaultSweep, SmartPreRender) {
-  auto input = Layer(PF_PixelFormat_ARGB32);
-  auto output = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
-  minihost::FrameRequest r{.time = 5, .input = input.get(), .output = output.get()};
-  Sweep({"smart pre-render", PF_Cmd_SMART_PRE_RENDER, [&] { return host.RenderFrame(r); }});
-}
-
 // The effect's own light, then composition lights, at every depth by both protocols.
 TEST_F(FaultSweep, RenderWithEitherLight) {
   for (const std::string lights : {"effect light, ", "composition lights, "}) {
@@ -229,14 +222,16 @@ TEST_F(FaultSweep, RenderWithEitherLight) {
   }
 }
 
-TEST_F(FaultSweep, RenderWithoutWaterAndOfNothing) {
-  // No water: the layer is copied through.
-  host.SetFixed(kParamLongevity, 0);
-  SweepRender(PF_PixelFormat_ARGB64, minihost::Protocol::kClassic, "classic render, no water");
-  // An empty area asked for: the output is cleared.
+// The pre-render; a render of no water, which copies the layer through; an
+// empty area asked for, where the output is cleared.
+TEST_F(FaultSweep, PreRenderAndRendersOfNoWaterOrNothing) {
   auto input = Layer(PF_PixelFormat_ARGB32);
   auto output = host.NewWorld(kW, kH, PF_PixelFormat_ARGB32);
-  minihost::FrameRequest r{.input = input.get(), .output = output.get(), .has_request = true, .request = {2, 1, 2, 3}};
+  minihost::FrameRequest r{.time = 5, .input = input.get(), .output = output.get()};
+  Sweep({"smart pre-render", PF_Cmd_SMART_PRE_RENDER, [&] { return host.RenderFrame(r); }});
+  host.SetFixed(kParamLongevity, 0);
+  SweepRender(PF_PixelFormat_ARGB64, minihost::Protocol::kClassic, "classic render, no water");
+  r = {.input = input.get(), .output = output.get(), .has_request = true, .request = {2, 1, 2, 3}};
   Sweep({"smart render, empty request", PF_Cmd_SMART_RENDER, [&] { return host.RenderFrame(r); }});
 }
 

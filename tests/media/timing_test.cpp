@@ -8,51 +8,35 @@ namespace {
 using namespace clitest;
 using testing::HasSubstr;
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) lines.push_back(line);
-  return lines;
-}
-
-// "N/D" or "N" as a number.
-double Ratio(const std::string& text) {
-  const size_t slash = text.find('/');
-  if (slash == std::string::npos) return std::stod(text);
-  return std::stod(text.substr(0, slash)) / std::stod(text.substr(slash + 1));
-}
-
 // One value of a stream as ffprobe gives it ("v:0", "a:0").
 std::string StreamEntry(const std::string& path, const std::string& stream, const std::string& entry) {
-  const auto lines = Lines(Shell("ffprobe -v error -select_streams " + stream + " -show_entries stream=" + entry +
-                                 " -of default=nw=1:nk=1 '" + path + "'"));
-  return lines.empty() ? "" : lines[0];
+  const std::string value = Shell("ffprobe -v error -select_streams " + stream + " -show_entries stream=" + entry +
+                                  " -of default=nw=1:nk=1 '" + path + "'");
+  return value.substr(0, value.find('\n'));
 }
 
-// The frames of a clip as ffprobe finds them: their time stamps in
-// presentation order, counted from the first, and how long the last one lasts.
+// The frames of a clip as ffprobe finds them: their times in presentation
+// order, counted from the first, and how long the last one lasts.
 struct Timeline {
   std::vector<double> times;
   double duration = 0;
 };
 
 Timeline TimelineOf(const std::string& path) {
-  const double tb = Ratio(StreamEntry(path, "v:0", "time_base"));
-  std::vector<std::pair<long long, long long>> frames;  // pts, duration
-  for (const auto& line : Lines(Shell("ffprobe -v error -select_streams v:0 -show_entries frame=pts,pkt_duration "
-                                      "-of csv=p=0 '" + path + "'"))) {
-    const size_t comma = line.find(',');
-    const std::string d = line.substr(comma + 1);
-    frames.emplace_back(std::stoll(line.substr(0, comma)), d == "N/A" ? 0 : std::stoll(d));
+  std::vector<std::pair<double, double>> frames;  // time, duration (0 when not given)
+  std::istringstream lines(Shell("ffprobe -v error -select_streams v:0 -show_entries frame=pts_time,pkt_duration_time "
+                                 "-of csv=p=0 '" + path + "'"));
+  for (std::string line; std::getline(lines, line);) {
+    const size_t at = line.find(',');
+    const std::string d = line.substr(at + 1);
+    if (at != std::string::npos) frames.emplace_back(std::stod(line.substr(0, at)), d == "N/A" ? 0 : std::stod(d));
   }
   std::sort(frames.begin(), frames.end());
   Timeline t;
-  for (const auto& f : frames) t.times.push_back(static_cast<double>(f.first - frames[0].first) * tb);
+  for (const auto& f : frames) t.times.push_back(f.first - frames[0].first);
   if (frames.empty()) return t;
-  const double last = frames.back().second > 0 ? static_cast<double>(frames.back().second) * tb
-                                               : t.times.back() / static_cast<double>(frames.size() - 1);
-  t.duration = t.times.back() + last;
+  t.duration = t.times.back() + (frames.back().second > 0 ? frames.back().second
+                                                          : t.times.back() / static_cast<double>(frames.size() - 1));
   return t;
 }
 
@@ -102,9 +86,6 @@ class Timing : public testing::Test {
 };
 TempDir* Timing::dir_ = nullptr;
 
-// One AAC packet: 1024 samples at 44100 Hz.
-constexpr double kAudioPacket = 1024.0 / 44100;
-
 // Each clip rendered whole, a range in the middle and single frames: each
 // output frame shows the clip's frame on screen at its time, the range and
 // the single frames equal the same frames of the whole, and the whole lasts as
@@ -142,7 +123,7 @@ TEST_F(Timing, ClipsAreTimedFrameByFrame) {
     EXPECT_THAT(runs[0].out, HasSubstr(c.said));
     const Timeline in = TimelineOf(At(c.clip));
     EXPECT_EQ(StreamEntry(At(tag + "-whole.mkv"), "v:0", "r_frame_rate"), c.rate);
-    const double fps = Ratio(c.rate);
+    const double fps = std::stod(c.rate) / std::stod(std::strchr(c.rate, '/') + 1);
     const auto source = FfmpegFrames(At(c.clip), 160, 90);
     const auto whole = FfmpegFrames(At(tag + "-whole.mkv"), 160, 90);
     EXPECT_EQ(source.size(), in.times.size());
@@ -163,7 +144,8 @@ TEST_F(Timing, ClipsAreTimedFrameByFrame) {
     if (!c.sound) continue;
     EXPECT_THAT(runs[4].out, HasSubstr("audio: aac copied"));
     EXPECT_NEAR(std::stod(StreamEntry(At(tag + "-sound.mp4"), "v:0", "duration")), 4.0, 1e-3);
-    EXPECT_NEAR(std::stod(StreamEntry(At(tag + "-sound.mp4"), "a:0", "duration")), 4.0, kAudioPacket + 0.002);
+    // Within one AAC packet: 1024 samples at 44100 Hz.
+    EXPECT_NEAR(std::stod(StreamEntry(At(tag + "-sound.mp4"), "a:0", "duration")), 4.0, 1024.0 / 44100 + 0.002);
   }
   const Process stated = Finish(Start(NoRain({"render", "stated.mp4", "-o", "stated.mkv"}), dir_->path()));
   EXPECT_EQ(stated.code, 0) << stated.err;

@@ -90,13 +90,9 @@ TEST_F(ControlsTest, BadTextsNameTheProblem) {
   };
   for (const auto& [text, message] : cases) {
     const std::string t = text;
-    std::string error;
-    try {
-      t.rfind("key ", 0) == 0 ? Key(t.substr(4)) : Set(t);
-    } catch (const Error& e) {
-      error = e.what();
-    }
-    EXPECT_THAT(error, ::testing::HasSubstr(message)) << text;
+    EXPECT_THAT([&] { t.rfind("key ", 0) == 0 ? Key(t.substr(4)) : Set(t); },
+                ::testing::ThrowsMessage<Error>(::testing::HasSubstr(message)))
+        << text;
   }
 }
 
