@@ -106,18 +106,6 @@ void Session::SetColor(int index, A_u_char red, A_u_char green, A_u_char blue) {
 
 void Session::SetChoice(int index, A_long choice) { host_->SetPopup(index, choice); }
 
-void Session::SetKeys(int index, const std::vector<ControlKey>& keys) {
-  const PF_ParamDef& def = host_->params().at(static_cast<size_t>(index));
-  std::vector<minihost::Keyframe> out;
-  for (const ControlKey& k : keys) {
-    if (k.values.empty()) continue;
-    const double v = ClampToControl(def, k.values[0]);
-    const double v2 = k.values.size() > 1 ? ClampToControl(def, k.values[1]) : 0.0;
-    out.push_back({timebase_.SecondsOf(k.frame), v, v2});
-  }
-  host_->SetKeys(index, std::move(out));
-}
-
 void Session::AddLight(const minihost::LightLayer& light) { host_->composition().AddLight(light); }
 
 minihost::WorldPtr Session::NewWorld(Depth depth) {

@@ -65,8 +65,6 @@ class Session {
   void SetPoint(int index, double x, double y);
   void SetColor(int index, A_u_char red, A_u_char green, A_u_char blue);
   void SetChoice(int index, A_long choice);
-  // Keyframes in frames of the session's rate, values in the control's units.
-  void SetKeys(int index, const std::vector<ControlKey>& keys);
   // Values kept by an outside host (its keyframes), asked at every time the
   // effect reads a control; controls it declines keep the values set here.
   void SetValueSource(minihost::ValueSource source) { host_->set_value_source(std::move(source)); }
