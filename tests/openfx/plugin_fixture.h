@@ -21,11 +21,7 @@
 namespace ofxfixture {
 
 namespace session = pluvane::session;
-using ofxtest::Effect;
-using ofxtest::Host;
-using ofxtest::Layout;
-using ofxtest::Picture;
-using ofxtest::PropertySet;
+using namespace ofxtest;
 
 // The plug-in loaded and described in both contexts.
 struct Loaded {

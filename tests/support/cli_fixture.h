@@ -9,45 +9,23 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 
 #include "tests/support/run_program.h"
 
 namespace clitest {
 
-namespace fs = std::filesystem;
 using OIIO::TypeDesc;
+namespace fs = std::filesystem;
+using testsupport::TempDir;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "pluvane-cli-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& path() const { return path_; }
-  std::vector<std::string> Files(const std::string& sub = "") const {  // sorted names, in the folder or `sub`
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(path_ / sub)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
-
-// A tool's standard output (ffprobe and the like), under the tools' time limit.
+// A tool's standard output (ffprobe and the like; stderr dropped), under the tools' time limit.
 inline std::string Shell(const std::string& command) {
-  return testsupport::Output(command, testsupport::kProgramSeconds);
+  const TempDir dir;
+  testsupport::Launch l;
+  l.argv = testsupport::Shell(command);
+  l.out = dir / "stdout";
+  testsupport::Run(l);
+  return testsupport::ReadAll(l.out);
 }
 
 // Every frame of a video as ffmpeg decodes it, in presentation order: RGBA

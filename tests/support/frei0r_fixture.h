@@ -6,7 +6,6 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -97,8 +96,6 @@ class Instance {
 class HostsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pluvane-hosts-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
     env_ = "FREI0R_PATH=" + ShellQuoted(std::filesystem::path(PLUVANE_FREI0R_PATH).parent_path().string()) + " ";
 #ifdef PLUVANE_SANITIZED_BUILD
     // The hosts are not sanitized: the sanitizer runtimes must come first in
@@ -107,10 +104,6 @@ class HostsTest : public ::testing::Test {
         "LD_PRELOAD=\"$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)\" "
         "ASAN_OPTIONS=detect_leaks=0 ";
 #endif
-  }
-  void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
   }
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
@@ -152,7 +145,8 @@ class HostsTest : public ::testing::Test {
           << "frame " << f << " differs from pluvane render's";
   }
 
-  std::filesystem::path dir_;
+  TempDir temp_;
+  std::filesystem::path dir_ = temp_.path();
   std::string env_;
 };
 
