@@ -104,11 +104,11 @@ struct Instance {
     for (Picture* p : {&src, &dst, &mask}) p->bounds = {0, 0, w, h}, p->depth = l.depth, p->premultiplication = l.premultiplication;
     src.components = l.components, mask.components = s.mask_components;
     dst.Allocate();
-    src.Put(Encode(Pattern(w, h, s.transparent), l.depth, l.components == kOfxImageComponentRGB ? 3 : 4));
+    src.memory = Encode(Pattern(w, h, s.transparent), l.depth, l.components == kOfxImageComponentRGB ? 3 : 4);
     effect->clips.at(kOfxImageEffectSimpleSourceClipName)->picture = &src;
     effect->clips.at(kOfxImageEffectOutputClipName)->picture = &dst;
     if (s.mask.empty()) return;
-    mask.Put(Encode(s.mask, l.depth, s.mask_components == kOfxImageComponentAlpha ? 1 : 4));
+    mask.memory = Encode(s.mask, l.depth, s.mask_components == kOfxImageComponentAlpha ? 1 : 4);
     effect->clips.at("Mask")->picture = &mask;
     effect->clips.at("Mask")->props.Ints(kOfxImageClipPropConnected, {1});
   }
