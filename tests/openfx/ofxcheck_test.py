@@ -210,7 +210,6 @@ def main():
     if (invert.get("type"), invert.get("label"), invert.get("default")) != ("bool", "Invert Mask", False):
         fail(f"list --context general: maskInvert is {invert}, not an \"Invert Mask\" bool, off")
 
-    # The frames.
     numbers = itertools.count()
 
     def reference(depth, fps=FPS, scale=1, extra=(), picture=None, frame=FRAME):

@@ -82,8 +82,8 @@ inline std::vector<unsigned char> Encode(const std::vector<float>& rgba, const s
 }
 
 // An instance of the plug-in over the shot's layout, its parameters set by
-// label (kRain, then the shot's values), with Source and Output pictures of the shot's size at its scale attached
-// (the Source holding the pattern) and the shot's mask connected.
+// label (kRain, then the shot's values), with Source (the pattern) and Output
+// pictures of the shot's size at its scale attached, and the shot's mask connected.
 struct Instance {
   Host& host;
   Shot shot;
@@ -114,11 +114,10 @@ struct Instance {
   }
   // The render action for the shot's time, over the whole frame.
   OfxStatus Render() {
-    const int w = shot.layout.width / shot.scale_den, h = shot.layout.height / shot.scale_den;
     PropertySet in;
     in.Doubles(kOfxPropTime, {shot.time});
     in.Doubles(kOfxImageEffectPropRenderScale, {1.0 / shot.scale_den, 1.0 / shot.scale_den});
-    in.Ints(kOfxImageEffectPropRenderWindow, {0, 0, w, h});
+    in.Ints(kOfxImageEffectPropRenderWindow, {0, 0, dst.bounds.x2, dst.bounds.y2});
     return host.Call(kOfxImageEffectActionRender, effect->handle(), &in);
   }
 };

@@ -107,8 +107,7 @@ inline Process Start(const std::vector<std::string>& args, const fs::path& cwd,
   Process r;
   r.log = fs::temp_directory_path() / ("pluvane-run-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
   testsupport::Launch l;
-  l.argv = {PluvanePath()};
-  l.argv.insert(l.argv.end(), args.begin(), args.end());
+  l.argv = Cat({PluvanePath()}, args);
   l.cwd = cwd.string();
   l.out = r.log + ".out";
   l.err = r.log + ".err";

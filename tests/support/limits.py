@@ -1,7 +1,5 @@
-"""What the Python tests share, as the shell tests share limits.sh: each
-failure is noted and printed with the test's name, and every program runs
-under a time limit in a process group of its own, killed with its whole group
-when it overruns (the test then fails naming it)."""
+"""limits.sh for the Python tests: failures printed with the test's name, and
+programs run under a time limit, killed with their process group on overrun."""
 import os
 import signal
 import subprocess
