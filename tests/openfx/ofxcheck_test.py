@@ -8,8 +8,7 @@ aspect, origin, row order and padding, thread pool, premultiplied colour);
 Seed and Mix; controls enabled after a panel change as `pluvane controls`
 says. ofxcheck leaves the Mask clip unconnected: plugin_test.cpp connects it.
 
-Exit 77 (skipped) without ../shared/ofx-host. Every program runs under a time
-limit; one that overruns is killed and the test fails naming it.
+Exit 77 (skipped) without ../shared/ofx-host; programs run under limits.py's time limits.
 """
 import argparse
 import glob
@@ -23,10 +22,8 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-import limits  # noqa: E402
-from limits import fail, failures, run  # noqa: E402
+from limits import NAME, fail, failures, run  # noqa: E402
 
-NAME = limits.NAME = "openfx_ofxcheck"
 PLUGIN = "org.pluvane.Pluvane"
 QUIRKS = ["no-plugin-description", "no-default-coordinate-system", "clamp-unranged-doubles",
           "no-frame-rate", "scaled-region", "cache-unless-frame-varying"]

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "tests/support/run_program.h"
 
@@ -89,7 +90,6 @@ std::string ErrorOf(F&& f) {
 
 inline std::string Slurp(const std::string& path) { return testsupport::ReadAll(path); }
 
-// The built program under test.
 inline std::string PluvanePath() { return std::getenv("PLUVANE_CLI") ? std::getenv("PLUVANE_CLI") : PLUVANE_CLI_PATH; }
 
 // A run of `pluvane`, in a process group of its own under a time limit
@@ -97,20 +97,19 @@ inline std::string PluvanePath() { return std::getenv("PLUVANE_CLI") ? std::gete
 // that they never show up among the files a test looks at.
 struct Process : testsupport::Ended {
   pid_t pid = -1;
-  std::string log, out, err;
+  std::string out, err;
   testsupport::Started run;
+  std::shared_ptr<const TempDir> logs = std::make_shared<const TempDir>();  // until Finish reads them
 };
 
 inline Process Start(const std::vector<std::string>& args, const fs::path& cwd,
                      int limit_seconds = testsupport::kProgramSeconds) {
-  static int counter = 0;
   Process r;
-  r.log = fs::temp_directory_path() / ("pluvane-run-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
   testsupport::Launch l;
   l.argv = Cat({PluvanePath()}, args);
   l.cwd = cwd.string();
-  l.out = r.log + ".out";
-  l.err = r.log + ".err";
+  l.out = *r.logs / "out";
+  l.err = *r.logs / "err";
   l.what = "pluvane";
   for (const auto& a : args) l.what += " " + a;
   l.limit_seconds = limit_seconds;
@@ -121,10 +120,9 @@ inline Process Start(const std::vector<std::string>& args, const fs::path& cwd,
 
 inline Process Finish(Process r) {
   static_cast<testsupport::Ended&>(r) = testsupport::Wait(r.run);
-  r.out = Slurp(r.log + ".out");
-  r.err = Slurp(r.log + ".err");
-  fs::remove(r.log + ".out");
-  fs::remove(r.log + ".err");
+  r.out = Slurp(*r.logs / "out");
+  r.err = Slurp(*r.logs / "err");
+  r.logs.reset();
   return r;
 }
 

@@ -5,7 +5,7 @@ import signal
 import subprocess
 import sys
 
-NAME = "test"  # set by the test: its name in ctest
+NAME = os.path.splitext(os.path.basename(sys.argv[0]))[0]  # the script's name, as limits.sh gives it
 failures = []
 
 

@@ -139,7 +139,6 @@ inline Ended RunShell(const std::string& command, int limit_seconds = kProgramSe
   return Run(l);
 }
 
-// `s` in single quotes for sh.
 inline std::string ShellQuoted(const std::string& s) {
   std::string out = "'";
   for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -7,10 +7,9 @@ only; runs the frame checksums under Wine (the effect module loaded by
 LoadLibrary), and the frames program under Wine and here, whose frames must
 be equal (their hashes).
 
-Exit 77 (skipped) without wine64 or the cross compiler. Every program runs
-under a time limit in its own process group; one that overruns is killed and
-the test fails naming it. Wine runs in a prefix of its own in a temporary
-folder, and its server is stopped at the end.
+Exit 77 (skipped) without wine64 or the cross compiler. Programs run under
+limits.py's time limits; Wine in a prefix of its own in a temporary folder,
+its server stopped at the end.
 """
 import argparse
 import os
@@ -21,10 +20,8 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-import limits  # noqa: E402
-from limits import fail, failures, run  # noqa: E402
+from limits import NAME, fail, failures, run  # noqa: E402
 
-NAME = limits.NAME = "windows_wine"
 CROSS = "x86_64-w64-mingw32-g++-posix"
 WINE = next((w for w in ("/usr/lib/wine/wine64", shutil.which("wine64") or "") if w and os.access(w, os.X_OK)), None)
 # What a Windows install always has: the shipped files may import these alone.
