@@ -47,7 +47,7 @@ void BM_OfxPluginFloat1080p(benchmark::State& state) {
   const std::vector<float> pic = Picture();
   std::vector<unsigned char> bytes(pic.size() * 4);
   std::memcpy(bytes.data(), pic.data(), bytes.size());
-  src.Put(bytes);
+  src.memory = bytes;
   inst->clips.at(kOfxImageEffectSimpleSourceClipName)->picture = &src;
   inst->clips.at(kOfxImageEffectOutputClipName)->picture = &dst;
   ofxtest::PropertySet in;

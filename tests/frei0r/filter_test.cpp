@@ -24,7 +24,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 class FilterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!filter_.so) GTEST_FAIL() << "cannot load " << PLUVANE_FREI0R_PATH << ": " << dlerror();
+    if (!filter_.so) GTEST_FAIL() << "cannot load " << PLUVANE_FREI0R_PATH << ": " << filter_.why;
   }
   // A busy scene where every number shows: many drops, a point light with
   // some diffuse light.

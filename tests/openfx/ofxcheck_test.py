@@ -8,8 +8,7 @@ aspect, origin, row order and padding, thread pool, premultiplied colour);
 Seed and Mix; controls enabled after a panel change as `pluvane controls`
 says. ofxcheck leaves the Mask clip unconnected: plugin_test.cpp connects it.
 
-Exit 77 (skipped) without ../shared/ofx-host. Every program runs under a time
-limit; one that overruns is killed and the test fails naming it.
+Exit 77 (skipped) without ../shared/ofx-host; programs run under limits.py's time limits.
 """
 import argparse
 import glob
@@ -22,7 +21,9 @@ import subprocess
 import sys
 import tempfile
 
-NAME = "openfx_ofxcheck"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from limits import NAME, fail, failures, run  # noqa: E402
+
 PLUGIN = "org.pluvane.Pluvane"
 QUIRKS = ["no-plugin-description", "no-default-coordinate-system", "clamp-unranged-doubles",
           "no-frame-rate", "scaled-region", "cache-unless-frame-varying"]
@@ -38,27 +39,6 @@ KEY = ("rippleHeight", "Ripple Height", "0:40,12:180")
 FRAME = 9
 # The host's own controls: name, type, default, range (as the README states).
 AROUND = {"seed": ("int", 0, 0, 63), "mix": ("double", 1, 0, 1)}
-
-failures = []
-
-
-def fail(message):
-    failures.append(message)
-    print(f"{NAME}: FAIL: {message}", file=sys.stderr)
-
-
-def run(args, limit, env=None):
-    """Runs a program under a time limit in its own process group; its stdout, or None when it failed."""
-    try:
-        p = subprocess.run(args, capture_output=True, text=True, timeout=limit, env=env, start_new_session=True)
-    except subprocess.TimeoutExpired:
-        fail(f"{os.path.basename(args[0])} did not finish within its limit of {limit} s; killed: {' '.join(args)}")
-        return None
-    if p.returncode != 0:
-        fail(f"{' '.join(args)} exited {p.returncode}: {p.stderr.strip()[-2000:]}")
-        return None
-    return p.stdout
-
 
 # ---- pictures ---------------------------------------------------------------------------------
 
@@ -227,7 +207,6 @@ def main():
     if (invert.get("type"), invert.get("label"), invert.get("default")) != ("bool", "Invert Mask", False):
         fail(f"list --context general: maskInvert is {invert}, not an \"Invert Mask\" bool, off")
 
-    # The frames.
     numbers = itertools.count()
 
     def reference(depth, fps=FPS, scale=1, extra=(), picture=None, frame=FRAME):

@@ -21,11 +21,7 @@
 namespace ofxfixture {
 
 namespace session = pluvane::session;
-using ofxtest::Effect;
-using ofxtest::Host;
-using ofxtest::Layout;
-using ofxtest::Picture;
-using ofxtest::PropertySet;
+using namespace ofxtest;
 
 // The plug-in loaded and described in both contexts.
 struct Loaded {
@@ -86,8 +82,8 @@ inline std::vector<unsigned char> Encode(const std::vector<float>& rgba, const s
 }
 
 // An instance of the plug-in over the shot's layout, its parameters set by
-// label (kRain, then the shot's values), with Source and Output pictures of the shot's size at its scale attached
-// (the Source holding the pattern) and the shot's mask connected.
+// label (kRain, then the shot's values), with Source (the pattern) and Output
+// pictures of the shot's size at its scale attached, and the shot's mask connected.
 struct Instance {
   Host& host;
   Shot shot;
@@ -108,21 +104,20 @@ struct Instance {
     for (Picture* p : {&src, &dst, &mask}) p->bounds = {0, 0, w, h}, p->depth = l.depth, p->premultiplication = l.premultiplication;
     src.components = l.components, mask.components = s.mask_components;
     dst.Allocate();
-    src.Put(Encode(Pattern(w, h, s.transparent), l.depth, l.components == kOfxImageComponentRGB ? 3 : 4));
+    src.memory = Encode(Pattern(w, h, s.transparent), l.depth, l.components == kOfxImageComponentRGB ? 3 : 4);
     effect->clips.at(kOfxImageEffectSimpleSourceClipName)->picture = &src;
     effect->clips.at(kOfxImageEffectOutputClipName)->picture = &dst;
     if (s.mask.empty()) return;
-    mask.Put(Encode(s.mask, l.depth, s.mask_components == kOfxImageComponentAlpha ? 1 : 4));
+    mask.memory = Encode(s.mask, l.depth, s.mask_components == kOfxImageComponentAlpha ? 1 : 4);
     effect->clips.at("Mask")->picture = &mask;
     effect->clips.at("Mask")->props.Ints(kOfxImageClipPropConnected, {1});
   }
   // The render action for the shot's time, over the whole frame.
   OfxStatus Render() {
-    const int w = shot.layout.width / shot.scale_den, h = shot.layout.height / shot.scale_den;
     PropertySet in;
     in.Doubles(kOfxPropTime, {shot.time});
     in.Doubles(kOfxImageEffectPropRenderScale, {1.0 / shot.scale_den, 1.0 / shot.scale_den});
-    in.Ints(kOfxImageEffectPropRenderWindow, {0, 0, w, h});
+    in.Ints(kOfxImageEffectPropRenderWindow, {0, 0, dst.bounds.x2, dst.bounds.y2});
     return host.Call(kOfxImageEffectActionRender, effect->handle(), &in);
   }
 };

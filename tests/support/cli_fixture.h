@@ -9,45 +9,24 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 
 #include "tests/support/run_program.h"
 
 namespace clitest {
 
-namespace fs = std::filesystem;
 using OIIO::TypeDesc;
+namespace fs = std::filesystem;
+using testsupport::TempDir;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "pluvane-cli-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& path() const { return path_; }
-  std::vector<std::string> Files(const std::string& sub = "") const {  // sorted names, in the folder or `sub`
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(path_ / sub)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
-
-// A tool's standard output (ffprobe and the like), under the tools' time limit.
+// A tool's standard output (ffprobe and the like; stderr dropped), under the tools' time limit.
 inline std::string Shell(const std::string& command) {
-  return testsupport::Output(command, testsupport::kProgramSeconds);
+  const TempDir dir;
+  testsupport::Launch l;
+  l.argv = testsupport::Shell(command);
+  l.out = dir / "stdout";
+  testsupport::Run(l);
+  return testsupport::ReadAll(l.out);
 }
 
 // Every frame of a video as ffmpeg decodes it, in presentation order: RGBA
@@ -111,7 +90,6 @@ std::string ErrorOf(F&& f) {
 
 inline std::string Slurp(const std::string& path) { return testsupport::ReadAll(path); }
 
-// The built program under test.
 inline std::string PluvanePath() { return std::getenv("PLUVANE_CLI") ? std::getenv("PLUVANE_CLI") : PLUVANE_CLI_PATH; }
 
 // A run of `pluvane`, in a process group of its own under a time limit
@@ -119,21 +97,19 @@ inline std::string PluvanePath() { return std::getenv("PLUVANE_CLI") ? std::gete
 // that they never show up among the files a test looks at.
 struct Process : testsupport::Ended {
   pid_t pid = -1;
-  std::string log, out, err;
+  std::string out, err;
   testsupport::Started run;
+  std::shared_ptr<const TempDir> logs = std::make_shared<const TempDir>();  // until Finish reads them
 };
 
 inline Process Start(const std::vector<std::string>& args, const fs::path& cwd,
                      int limit_seconds = testsupport::kProgramSeconds) {
-  static int counter = 0;
   Process r;
-  r.log = fs::temp_directory_path() / ("pluvane-run-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
   testsupport::Launch l;
-  l.argv = {PluvanePath()};
-  l.argv.insert(l.argv.end(), args.begin(), args.end());
+  l.argv = Cat({PluvanePath()}, args);
   l.cwd = cwd.string();
-  l.out = r.log + ".out";
-  l.err = r.log + ".err";
+  l.out = *r.logs / "out";
+  l.err = *r.logs / "err";
   l.what = "pluvane";
   for (const auto& a : args) l.what += " " + a;
   l.limit_seconds = limit_seconds;
@@ -144,10 +120,9 @@ inline Process Start(const std::vector<std::string>& args, const fs::path& cwd,
 
 inline Process Finish(Process r) {
   static_cast<testsupport::Ended&>(r) = testsupport::Wait(r.run);
-  r.out = Slurp(r.log + ".out");
-  r.err = Slurp(r.log + ".err");
-  fs::remove(r.log + ".out");
-  fs::remove(r.log + ".err");
+  r.out = Slurp(*r.logs / "out");
+  r.err = Slurp(*r.logs / "err");
+  r.logs.reset();
   return r;
 }
 

@@ -35,7 +35,6 @@ enum class FaultKind {
   kNullSuite  // AcquireSuite only: success, but no suite
 };
 
-// The error code an injected failure returns.
 constexpr PF_Err kInjectedError = PF_Err_INTERNAL_STRUCT_DAMAGED;
 
 struct FaultPlan {
@@ -44,7 +43,6 @@ struct FaultPlan {
   PF_Cmd command = -1;  // count only calls made while this command runs; -1: every command
 };
 
-// One counted call.
 struct FaultCall {
   const char* function;
   CallClass cls;

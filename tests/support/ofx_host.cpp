@@ -234,13 +234,9 @@ int Channels(const std::string& components) {
 
 }  // namespace
 
-// ---- pictures ----------------------------------------------------------------------------------
-
 size_t Picture::row_bytes() const { return static_cast<size_t>(bounds.x2 - bounds.x1) * Channels(components) * SampleSize(depth); }
 
 void Picture::Allocate() { memory.assign(row_bytes() * (bounds.y2 - bounds.y1), 0xA5); }
-
-// ---- the host ----------------------------------------------------------------------------------
 
 Host::Host(const std::string& bundle) {
   g_host = this;

@@ -49,7 +49,6 @@ struct Picture {
   std::vector<unsigned char> memory;
   size_t row_bytes() const;
   void Allocate();  // memory for the bounds, filled with a pattern
-  void Put(const std::vector<unsigned char>& packed) { memory = packed; }
 };
 
 struct Clip {

@@ -10,14 +10,15 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -25,6 +26,8 @@
 #include <vector>
 
 namespace testsupport {
+
+namespace fs = std::filesystem;
 
 // Limits sized for a loaded two-core machine running the sanitized build:
 // about ten times what the slowest such run takes there.
@@ -34,7 +37,7 @@ constexpr int kQuickSeconds = 60;     // a tool that answers at once (ffprobe, m
 struct Launch {
   std::vector<std::string> argv;   // argv[0] is looked up on PATH
   std::string cwd;                 // "" keeps the test's folder
-  std::string out = "/dev/null";   // where stdout and stderr go (files; "" keeps the test's own)
+  std::string out = "/dev/null";   // the files stdout and stderr go to
   std::string err = "/dev/null";
   int limit_seconds = kProgramSeconds;
   std::string what;                // the name a failure gives; argv[0] when empty
@@ -82,11 +85,9 @@ inline Started Start(const Launch& l) {
     if (!l.cwd.empty() && ::chdir(l.cwd.c_str()) != 0) ::_exit(127);
     const int in = ::open("/dev/null", O_RDONLY);
     if (in >= 0) ::dup2(in, 0);
-    if (!l.out.empty()) ::dup2(::open(l.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    if (!l.err.empty()) {
-      if (l.err == l.out) ::dup2(1, 2);
-      else ::dup2(::open(l.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    }
+    ::dup2(::open(l.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    if (l.err == l.out) ::dup2(1, 2);
+    else ::dup2(::open(l.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
@@ -138,7 +139,6 @@ inline Ended RunShell(const std::string& command, int limit_seconds = kProgramSe
   return Run(l);
 }
 
-// `s` in single quotes for sh.
 inline std::string ShellQuoted(const std::string& s) {
   std::string out = "'";
   for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -151,22 +151,32 @@ inline std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
-// A shell command's stdout (stderr is dropped), under the quick limit unless told.
-inline std::string Output(const std::string& command, int limit_seconds = kQuickSeconds) {
-  char pattern[] = "/tmp/pluvane-output-XXXXXX";
-  const int fd = ::mkstemp(pattern);
-  if (fd < 0) return "";
-  ::close(fd);
-  Launch l;
-  l.argv = Shell(command);
-  l.out = pattern;
-  l.limit_seconds = limit_seconds;
-  l.what = command;
-  Run(l);
-  std::string out = ReadAll(pattern);
-  ::unlink(pattern);
-  return out;
-}
+// A temporary folder, removed with all it holds (even made read-only by a test).
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "pluvane-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir() {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+  }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  const fs::path& path() const { return path_; }
+  std::vector<std::string> Files(const std::string& sub = "") const {  // sorted names, in the folder or `sub`
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(path_ / sub)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  fs::path path_;
+};
 
 // Whether `name` is an executable on PATH (without starting anything).
 inline bool OnPath(const std::string& name) {

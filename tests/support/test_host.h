@@ -13,7 +13,6 @@
 
 namespace minihost {
 
-// Faults a test can inject.
 struct Faults {
   bool no_basic_suite = false;                 // in_data->pica_basicP is null
   int cancel_at_progress = 0;                  // progress returns PF_Interrupt_CANCEL from this call on (1-based)

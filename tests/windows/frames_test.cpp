@@ -12,9 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "frei0r.h"
-#include "minihost/platform.h"
 #include "tests/openfx/plugin_fixture.h"
+#include "tests/support/frei0r_fixture.h"
 
 namespace {
 
@@ -23,9 +22,11 @@ std::string Env(const char* name) {
   return v ? v : "";
 }
 
-void Report(const std::string& name, const std::vector<unsigned char>& bytes) {
+template <class T>
+void Report(const std::string& name, const std::vector<T>& samples) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(samples.data());
   uint64_t hash = 14695981039346656037u;
-  for (unsigned char b : bytes) hash = (hash ^ b) * 1099511628211u;
+  for (size_t i = 0; i < samples.size() * sizeof(T); ++i) hash = (hash ^ bytes[i]) * 1099511628211u;
   std::cout << "frame " << name << ' ' << std::hex << hash << std::dec << std::endl;
 }
 
@@ -48,34 +49,16 @@ TEST(PlatformFrames, OpenFx) {
 // A clip's frames one after another, as ffmpeg and MLT hand them over, with
 // heavy rain and the point light.
 TEST(PlatformFrames, Frei0r) {
-  std::string why;
-  void* dll = minihost::platform::OpenModule(Env("PLUVANE_FREI0R_FILE"), &why);
-  ASSERT_NE(dll, nullptr) << Env("PLUVANE_FREI0R_FILE") << ": " << why;
-  const auto find = [dll](const char* name) { return minihost::platform::FindSymbol(dll, name); };
-  auto construct = reinterpret_cast<f0r_instance_t (*)(unsigned, unsigned)>(find("f0r_construct"));
-  auto destruct = reinterpret_cast<void (*)(f0r_instance_t)>(find("f0r_destruct"));
-  auto set = reinterpret_cast<void (*)(f0r_instance_t, f0r_param_t, int)>(find("f0r_set_param_value"));
-  auto update = reinterpret_cast<void (*)(f0r_instance_t, double, const uint32_t*, uint32_t*)>(find("f0r_update"));
-  ASSERT_TRUE(find("f0r_init") && construct && destruct && set && update);
-  ASSERT_EQ(reinterpret_cast<int (*)()>(find("f0r_init"))(), 1);
-
-  constexpr unsigned kW = 160, kH = 90;
-  f0r_instance_t inst = construct(kW, kH);
-  ASSERT_NE(inst, nullptr);
-  // Frame Rate, Drip Rate, Ripple Height, Light Type and Light X, by their frei0r numbers.
-  const char* rate = "25";
-  const char* point = "Point Light";
-  double drip = 0.8, height = 0.7, point_light_x = 0.6;
-  set(inst, &rate, 1), set(inst, &drip, 2), set(inst, &height, 6), set(inst, &point, 11), set(inst, &point_light_x, 22);
-
-  const std::vector<unsigned char> in = ofxfixture::Encode(ofxfixture::Pattern(kW, kH, false), kOfxBitDepthByte);
-  std::vector<unsigned char> out(in.size());
+  const testsupport::Filter filter(Env("PLUVANE_FREI0R_FILE"));
+  ASSERT_TRUE(filter.so) << Env("PLUVANE_FREI0R_FILE") << ": " << filter.why;
+  ASSERT_TRUE(filter.param_info && filter.construct && filter.destruct && filter.set && filter.update);
+  testsupport::Instance inst(filter);
+  inst.Text("Frame Rate", "25").Double("Drip Rate", 0.8).Double("Ripple Height", 0.7);
+  inst.Text("Light Type", "Point Light").Double("Light X", 0.6);
   for (int frame = 0; frame < 12; ++frame) {
-    update(inst, frame / 25.0, reinterpret_cast<const uint32_t*>(in.data()), reinterpret_cast<uint32_t*>(out.data()));
+    const std::vector<uint32_t> out = inst.Render(frame / 25.0);
     if (frame % 4 == 3) Report("frei0r-frame" + std::to_string(frame), out);
   }
-  destruct(inst);
-  minihost::platform::CloseModule(dll);
 }
 
 }  // namespace

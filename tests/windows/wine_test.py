@@ -7,21 +7,21 @@ only; runs the frame checksums under Wine (the effect module loaded by
 LoadLibrary), and the frames program under Wine and here, whose frames must
 be equal (their hashes).
 
-Exit 77 (skipped) without wine64 or the cross compiler. Every program runs
-under a time limit in its own process group; one that overruns is killed and
-the test fails naming it. Wine runs in a prefix of its own in a temporary
-folder, and its server is stopped at the end.
+Exit 77 (skipped) without wine64 or the cross compiler. Programs run under
+limits.py's time limits; Wine in a prefix of its own in a temporary folder,
+its server stopped at the end.
 """
 import argparse
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 
-NAME = "windows_wine"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from limits import NAME, fail, failures, run  # noqa: E402
+
 CROSS = "x86_64-w64-mingw32-g++-posix"
 WINE = next((w for w in ("/usr/lib/wine/wine64", shutil.which("wine64") or "") if w and os.access(w, os.X_OK)), None)
 # What a Windows install always has: the shipped files may import these alone.
@@ -30,31 +30,6 @@ EXPORTS = {"frei0r-1/pluvane.dll": ["f0r_construct", "f0r_deinit", "f0r_destruct
                                     "f0r_get_param_value", "f0r_get_plugin_info", "f0r_init",
                                     "f0r_set_param_value", "f0r_update"],
            "OFX/pluvane.ofx.bundle/Contents/Win64/pluvane.ofx": ["OfxGetNumberOfPlugins", "OfxGetPlugin"]}
-
-failures = []
-
-
-def fail(message):
-    failures.append(message)
-    print(f"{NAME}: FAIL: {message}", file=sys.stderr)
-
-
-def run(args, limit, env=None):
-    """Runs a program under a time limit in its own process group; its stdout, or None when it failed."""
-    p = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, env=env,
-                         start_new_session=True)
-    try:
-        out, _ = p.communicate(timeout=limit)
-    except subprocess.TimeoutExpired:
-        os.killpg(p.pid, signal.SIGKILL)
-        p.communicate()
-        fail(f"{os.path.basename(args[0])} did not finish within its limit of {limit} s; killed: {' '.join(args)}")
-        return None
-    if p.returncode != 0:
-        fail(f"{' '.join(args)} exited {p.returncode}:\n{out[-3000:]}")
-        return None
-    return out
-
 
 def main():
     ap = argparse.ArgumentParser()
