@@ -24,7 +24,7 @@ class Around : public ::testing::Test {
     WriteImage(dir_ / name, kW, kH, 4, TypeDesc::UINT8, s);
   }
   Image Read(const std::string& name) const { return ReadImage(dir_ / name); }
-  std::string Bytes(const std::string& name) const { return Slurp(dir_ / name); }
+  std::string Bytes(const std::string& name) const { return ReadAll(dir_ / name); }
   // The mean absolute difference of two frames' samples.
   double Step(const std::string& a, const std::string& b) const {
     const Image x = Read(a), y = Read(b);

@@ -81,7 +81,7 @@ class Resume : public ::testing::Test {
 
 TEST_F(Resume, SkipExistingRendersOnlyWhatIsMissingAndCleansUpAfterKilledRuns) {
   ASSERT_EQ(Run({"-o", "r.####.png", "--frames", "0-5"}).code, 0);
-  const std::string frame2 = Slurp(dir_ / "r.0002.png");
+  const std::string frame2 = ReadAll(dir_ / "r.0002.png");
   fs::remove(dir_ / "r.0002.png");
   std::ofstream(dir_ / "r.0004.png").close();  // an empty file is no finished frame
   // What a killed run leaves: a temporary of a process that is gone. A live
@@ -98,7 +98,7 @@ TEST_F(Resume, SkipExistingRendersOnlyWhatIsMissingAndCleansUpAfterKilledRuns) {
   EXPECT_EQ(Rendered(resumed), (std::vector<int>{2, 4}));
   EXPECT_THAT(resumed.out, HasSubstr("4 complete frame(s) already there were left as they are"));
   EXPECT_THAT(resumed.out, HasSubstr("frames/s"));  // --stats
-  EXPECT_EQ(Slurp(dir_ / "r.0002.png"), frame2);
+  EXPECT_EQ(ReadAll(dir_ / "r.0002.png"), frame2);
   EXPECT_FALSE(fs::exists(dir_ / dead));
   EXPECT_TRUE(fs::exists(dir_ / live));
 

@@ -75,7 +75,7 @@ TEST(Messages, UnusedSettingsCreatedFoldersAndProgressOnATerminal) {
                                   ShellQuoted(command) + " typescript")
                 .code,
             0);
-  const std::string log = Slurp(dir / "typescript");
+  const std::string log = ReadAll(dir / "typescript");
   EXPECT_NE(log.find("drawing drops", log.find("placing drops")), std::string::npos) << log;
   std::vector<int> percents;  // each redraw starts with a carriage return: "\r| [####------]  43% ..."
   std::istringstream redraws(log);

@@ -200,7 +200,7 @@ TEST(HostileFiles, EveryFuzzInputRendersOrFailsWithinBoundedMemoryAndTime) {
   std::vector<std::pair<std::string, std::string>> inputs;  // corpus name, file
   for (const std::string target : {"image", "video"}) {
     for (const auto& e : fs::directory_iterator(fs::path(PLUVANE_FUZZ_CORPUS) / target)) {
-      const std::string bytes = Slurp(e.path().string()), name = e.path().filename().string();
+      const std::string bytes = ReadAll(e.path().string()), name = e.path().filename().string();
       const bool image = target == "image";
       if (image && bytes.empty()) continue;
       const char* extension = image ? kImageExtensions[static_cast<unsigned char>(bytes[0]) % 4] : ".mkv";
@@ -272,11 +272,11 @@ TEST(HostileDisks, TwoRendersWritingOnePatternAtOnceLeaveOnlyWholeFrames) {
                                   render("both/f.##.png", "Drip Rate=4"), render("both/f.##.png", "Drip Rate=1")},
                                  dir.path()))
     EXPECT_EQ(r.code, 0) << r.err;
-  ASSERT_NE(Slurp(dir / "a/f.29.png"), Slurp(dir / "b/f.29.png")) << "the two settings must give different frames";
+  ASSERT_NE(ReadAll(dir / "a/f.29.png"), ReadAll(dir / "b/f.29.png")) << "the two settings must give different frames";
   EXPECT_EQ(dir.Files("both"), dir.Files("a"));
   for (const auto& name : dir.Files("both")) {
-    const std::string bytes = Slurp(dir / ("both/" + name));
-    EXPECT_TRUE(bytes == Slurp(dir / ("a/" + name)) || bytes == Slurp(dir / ("b/" + name))) << name;
+    const std::string bytes = ReadAll(dir / ("both/" + name));
+    EXPECT_TRUE(bytes == ReadAll(dir / ("a/" + name)) || bytes == ReadAll(dir / ("b/" + name))) << name;
   }
 }
 

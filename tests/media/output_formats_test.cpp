@@ -95,11 +95,11 @@ TEST_F(OutputFormats, EachFormatHoldsTheFramesRateAndLoop) {
   for (size_t p = 0; p < pixels; ++p)
     for (int c = 0; c < 3; ++c) total += std::fabs(gif.samples[p * gif.channels + c] - png.samples[p * png.channels + c]);
   EXPECT_LE(total / (pixels * 3.0), 6.0) << "mean error in 8-bit codes";
-  const std::string apng = Slurp(At("still.apng"));
+  const std::string apng = ReadAll(At("still.apng"));
   EXPECT_EQ(Field(apng, "acTL", 0, 4, true), 24u);
   EXPECT_EQ(Field(apng, "acTL", 4, 4, true), 0u);
   EXPECT_NE(apng.find("sRGB"), std::string::npos) << "the APNG names sRGB";
-  EXPECT_EQ(Field(Slurp(At("still.webp")), "ANIM", 8, 2, false), 0u);
+  EXPECT_EQ(Field(ReadAll(At("still.webp")), "ANIM", 8, 2, false), 0u);
 }
 
 // DPX sequences are RGB: an 8-bit render as 10-bit codes, which read back as

@@ -17,6 +17,7 @@ namespace clitest {
 
 using OIIO::TypeDesc;
 namespace fs = std::filesystem;
+using testsupport::ReadAll;
 using testsupport::TempDir;
 
 // A tool's standard output (ffprobe and the like; stderr dropped), under the tools' time limit.
@@ -88,8 +89,6 @@ std::string ErrorOf(F&& f) {
   return "";
 }
 
-inline std::string Slurp(const std::string& path) { return testsupport::ReadAll(path); }
-
 inline std::string PluvanePath() { return std::getenv("PLUVANE_CLI") ? std::getenv("PLUVANE_CLI") : PLUVANE_CLI_PATH; }
 
 // A run of `pluvane`, in a process group of its own under a time limit
@@ -120,8 +119,8 @@ inline Process Start(const std::vector<std::string>& args, const fs::path& cwd,
 
 inline Process Finish(Process r) {
   static_cast<testsupport::Ended&>(r) = testsupport::Wait(r.run);
-  r.out = Slurp(*r.logs / "out");
-  r.err = Slurp(*r.logs / "err");
+  r.out = ReadAll(*r.logs / "out");
+  r.err = ReadAll(*r.logs / "err");
   r.logs.reset();
   return r;
 }
