@@ -96,7 +96,6 @@ const Pixel* RowPtr(const PF_EffectWorld* w, long y) {
   return reinterpret_cast<const Pixel*>(reinterpret_cast<const uint8_t*>(w->data) + y * static_cast<long>(w->rowbytes));
 }
 
-
 template <typename Pixel>
 void BuildRowSums(RowSums& t, const PF_EffectWorld* w, int threads, const ThreadRunner* runner) {
   t.world = w;
