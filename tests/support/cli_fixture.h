@@ -138,6 +138,7 @@ struct Image {
   int width = 0, height = 0, channels = 0;
   TypeDesc type;
   std::vector<float> samples;
+  OIIO::ParamValueList attributes;  // the file's metadata as OpenImageIO reads it ("oiio:ColorSpace", ...)
   bool operator==(const Image& o) const {
     return width == o.width && height == o.height && channels == o.channels && samples == o.samples;
   }
@@ -169,7 +170,7 @@ inline Image ReadImage(const std::string& path) {
     ADD_FAILURE() << "cannot read " << path;
     return {};
   }
-  Image img{header.width, header.height, header.nchannels, header.format, {}};
+  Image img{header.width, header.height, header.nchannels, header.format, {}, header.extra_attribs};
   img.samples.resize(static_cast<size_t>(header.width) * header.height * header.nchannels);
   in->read_image(0, 0, 0, img.channels, TypeDesc::FLOAT, img.samples.data());
   if (header.format.is_floating_point()) return img;
