@@ -57,20 +57,23 @@ const Table& Load(const char* name, const char* file, const char* build_path, co
                      "; reinstall pluvane with the library next to the program");
 }
 
-}  // namespace
-
-const ImageIo& ImageLibrary() {
-  // Loaded once, on first use (a failed load is tried again next time).
-  static const ImageIo& io = Load<ImageIo>("image library", "pluvane_image_io.so", PLUVANE_IMAGE_IO_PATH, "pluvane_image_io");
+// The library's table, loaded once per library on first use (a failed load
+// is tried again next time), with the program's layer size limit passed on.
+template <typename Table>
+const Table& Library(const char* name, const char* file, const char* build_path, const char* entry_name) {
+  static const Table& io = Load<Table>(name, file, build_path, entry_name);
   io.set_max_layer_megapixels(MaxLayerMegapixels());
   return io;
 }
 
+}  // namespace
+
+const ImageIo& ImageLibrary() {
+  return Library<ImageIo>("image library", "pluvane_image_io.so", PLUVANE_IMAGE_IO_PATH, "pluvane_image_io");
+}
+
 const VideoIo& VideoLibrary() {
-  // Loaded once, on first use (a failed load is tried again next time).
-  static const VideoIo& io = Load<VideoIo>("video library", "pluvane_video_io.so", PLUVANE_VIDEO_IO_PATH, "pluvane_video_io");
-  io.set_max_layer_megapixels(MaxLayerMegapixels());
-  return io;
+  return Library<VideoIo>("video library", "pluvane_video_io.so", PLUVANE_VIDEO_IO_PATH, "pluvane_video_io");
 }
 
 }  // namespace pluvane::media

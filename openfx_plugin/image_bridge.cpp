@@ -80,8 +80,9 @@ void ScatterAs(const Image& image, const OfxRectI& layer, const OfxRectI& window
       char* at = image.Pixel(x, y);
       T p[4] = {};
       if (x >= layer.x1 && x < layer.x2 && y >= layer.y1 && y < layer.y2) {
-        if (rendered) std::memcpy(p, rendered + (static_cast<std::ptrdiff_t>(layer.y2 - 1 - y) * lw + (x - layer.x1)) * 4, sizeof p);
-        else std::memcpy(p, at, sizeof p);
+        const std::ptrdiff_t r = (static_cast<std::ptrdiff_t>(layer.y2 - 1 - y) * lw + (x - layer.x1)) * 4;
+        const void* from = rendered ? static_cast<const void*>(rendered + r) : at;
+        std::memcpy(p, from, sizeof p);
         if (image.premultiplied && !as_stored)
           for (int c = 0; c < 3; ++c) p[c] = Premultiply(p[c], p[3]);
       }

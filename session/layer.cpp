@@ -100,9 +100,10 @@ void FillFromView(const PixelView& from, SampleType type, PF_EffectWorld* world)
     }
   };
   if constexpr (same && sizeof(Stored) == 1 && kWordRotation) {
-    for (int y = 0; y < from.height; ++y)
-      RotateRow<true>(static_cast<const char*>(from.data) + y * from.row_bytes, reinterpret_cast<char*>(WorldRow<Pixel>(world, y)),
-                      from.width);
+    for (int y = 0; y < from.height; ++y) {
+      const char* src = static_cast<const char*>(from.data) + y * from.row_bytes;
+      RotateRow<true>(src, reinterpret_cast<char*>(WorldRow<Pixel>(world, y)), from.width);
+    }
     return;
   }
   // A host's rows may start at any byte (an odd row padding), so a pixel's
@@ -132,9 +133,10 @@ void ReadToView(const PF_EffectWorld* world, const MutablePixelView& to, SampleT
     }
   };
   if constexpr (same && sizeof(Stored) == 1 && kWordRotation) {
-    for (int y = 0; y < to.height; ++y)
-      RotateRow<false>(reinterpret_cast<const char*>(WorldRow<Pixel>(world, y)), static_cast<char*>(to.data) + y * to.row_bytes,
-                       to.width);
+    for (int y = 0; y < to.height; ++y) {
+      const char* src = reinterpret_cast<const char*>(WorldRow<Pixel>(world, y));
+      RotateRow<false>(src, static_cast<char*>(to.data) + y * to.row_bytes, to.width);
+    }
     return;
   }
   for (int y = 0; y < to.height; ++y) {
