@@ -86,6 +86,7 @@ inline __attribute__((always_inline)) void Weights(PF_Fixed centre, PF_Fixed hal
   a.count = static_cast<int>(last - first + 1);  // at most kMaxCount, by kMaxHalf
   a.wFirst = static_cast<double>(wf) * kFix;
   a.wLast = static_cast<double>(wl) * kFix;
+  // The weights summed: exact in double, whatever the order.
   a.total = (a.count == 1 ? wf : wf + (static_cast<int64_t>(a.count) - 2) * 65536 + wl) * kFix;
 }
 

@@ -259,7 +259,7 @@ PF_Err BlobRIPRow(void* refcon, A_long y, A_long xBegin, A_long xEnd, void* rowP
                    x);
     }
     if constexpr (PixelTraits<T>::kClamped) {
-      // The table, read through a pointer taken once: the channel stores
+      // The table, read through a pointer taken once: the 8-bit stores
       // below could otherwise be the table's own pointer to the compiler.
       if (!info.calmTable.empty()) {
         const auto* t = info.calmTable.data();
