@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -73,17 +74,16 @@ inline __attribute__((always_inline)) void Weights(PF_Fixed centre, PF_Fixed hal
     return;
   }
   const int64_t lo = c - half, hi = c + half;
-  a.first = static_cast<long>((lo + kHalf) >> 16);       // floor(lo + ½)
-  const long last = static_cast<long>((hi - kHalf + 65535) >> 16);  // ceil(hi − ½)
-  a.count = static_cast<int>(std::clamp<long>(last - a.first + 1, 0, kMaxCount));
-  a.total = 0;
-  if (a.count == 0) return;
-  const auto overlap = [lo, hi](long i) {
-    const int64_t w = std::min<int64_t>((static_cast<int64_t>(i) << 16) + kHalf, hi) -
-                      std::max<int64_t>((static_cast<int64_t>(i) << 16) - kHalf, lo);
-    return w > 0 ? w : 0;
-  };
-  const int64_t wf = overlap(a.first), wl = overlap(a.first + a.count - 1);
+  const int64_t first = (lo + kHalf) >> 16;         // floor(lo + ½)
+  const int64_t last = (hi - kHalf + 65535) >> 16;  // ceil(hi − ½)
+  // Pixel first's lower border lies at or below lo, and pixel last's upper
+  // border at or above hi, so the box cuts each of those two on one side at
+  // most (both sides when they are the same pixel). Both overlaps are more
+  // than 0, and first ≤ last: the box is wider than 0.
+  const int64_t wf = std::min((first << 16) + kHalf, hi) - lo;
+  const int64_t wl = hi - std::max((last << 16) - kHalf, lo);
+  a.first = static_cast<long>(first);
+  a.count = static_cast<int>(last - first + 1);  // at most kMaxCount, by kMaxHalf
   a.wFirst = static_cast<double>(wf) * kFix;
   a.wLast = static_cast<double>(wl) * kFix;
   // The weights summed: exact in double, whatever the order.
@@ -224,7 +224,8 @@ inline Lanes4 operator*(double w, const Lanes4& v) { return {w * v.lo, w * v.hi}
 inline Lanes4 operator*(const Lanes4& v, double w) { return {v.lo * w, v.hi * w}; }
 typedef int32_t Counts4 __attribute__((vector_size(16)));
 inline Lanes4 LanesOf(Counts4 c) {
-  return {static_cast<double>(c[0]), static_cast<double>(c[1]), static_cast<double>(c[2]), static_cast<double>(c[3])};
+  typedef int32_t Int2 __attribute__((vector_size(8)));
+  return {__builtin_convertvector((Int2{c[0], c[1]}), Half2), __builtin_convertvector((Int2{c[2], c[3]}), Half2)};
 }
 
 // The four channels' means, sums ÷ total weight, two channels to a division
@@ -251,20 +252,43 @@ inline void StoreMeans(const double acc[4], double total, Pixel* dst) {
   }
 }
 
+// An integer pixel's channels (alpha, red, green, blue, their order in
+// memory) in 32-bit lanes; 16-bit ones widened at once.
+template <typename Pixel>
+inline Counts4 CountsOf(const Pixel& q) {
+  using Channel = decltype(q.red);
+  static_assert(std::is_integral_v<Channel> && sizeof(Pixel) == 4 * sizeof(Channel) && offsetof(Pixel, alpha) == 0 &&
+                offsetof(Pixel, blue) == 3 * sizeof(Channel));
+  if constexpr (sizeof(Channel) == 1) {
+    return Counts4{q.alpha, q.red, q.green, q.blue};  // as cheap as any vector form for bytes
+  } else {
+    typedef Channel Raw4 __attribute__((vector_size(4 * sizeof(Channel))));
+    Raw4 raw;
+    std::memcpy(&raw, &q, sizeof raw);
+    return __builtin_convertvector(raw, Counts4);
+  }
+}
+
+// A pixel's channels as doubles (the same values however converted: integer
+// channels through 32-bit lanes, two at a time).
+template <typename Pixel>
+inline Lanes4 PixelLanes(const Pixel& q) {
+  if constexpr (std::is_floating_point_v<decltype(q.red)>) {
+    return {static_cast<double>(q.alpha), static_cast<double>(q.red), static_cast<double>(q.green),
+            static_cast<double>(q.blue)};
+  } else {
+    return LanesOf(CountsOf(q));
+  }
+}
+
 // sum += w × q, or sum += q for a pixel of weight exactly 1 (1 × p is p).
 template <typename Pixel>
 inline void AddLanes(Lanes4& sum, double w, const Pixel& q) {
-  sum += w * Lanes4{static_cast<double>(q.alpha), static_cast<double>(q.red), static_cast<double>(q.green),
-                    static_cast<double>(q.blue)};
+  sum += w * PixelLanes(q);
 }
 template <typename Pixel>
 inline void AddLanes(Lanes4& sum, const Pixel& q) {
-  sum += Lanes4{static_cast<double>(q.alpha), static_cast<double>(q.red), static_cast<double>(q.green),
-                static_cast<double>(q.blue)};
-}
-template <typename Pixel>
-inline Counts4 CountsOf(const Pixel& q) {
-  return Counts4{q.alpha, q.red, q.green, q.blue};
+  sum += PixelLanes(q);
 }
 
 // Float: every pixel read and added in row order, in double. The weights
@@ -318,7 +342,7 @@ void SumRowsCounted(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, dou
     if (wy == 0) continue;
     const Pixel* row = RowPtr<Pixel>(w, ay.first + j);
     const Pixel& pf = row[std::clamp<long>(firstCol, 0, width - 1)];
-    Lanes4 units{WF * pf.alpha, WF * pf.red, WF * pf.green, WF * pf.blue};
+    Lanes4 units = WF * PixelLanes(pf);
     if (ax.count > 1) {
       const Pixel& pl = row[std::clamp<long>(lastCol, 0, width - 1)];
       Counts4 inner{0, 0, 0, 0};
@@ -327,8 +351,7 @@ void SumRowsCounted(const PF_EffectWorld* w, const Axis& ax, const Axis& ay, dou
       } else {
         for (long x = firstCol + 1; x < lastCol; ++x) inner += CountsOf(row[std::clamp<long>(x, 0, width - 1)]);
       }
-      units = (units + 65536.0 * LanesOf(inner)) +
-              Lanes4{WL * pl.alpha, WL * pl.red, WL * pl.green, WL * pl.blue};
+      units = (units + 65536.0 * LanesOf(inner)) + WL * PixelLanes(pl);
     }
     total += wy * (units * kFix);
   }
@@ -388,27 +411,35 @@ __attribute__((noinline)) PF_Err AreaSampleBox(PF_ProgPtr ref, PF_Fixed x, PF_Fi
   return PF_Err_NONE;
 }
 
+// Pixels taken as samples of weight 1: integer channels as they are, float
+// ones as the sum forms them, 0 + v (a negative zero turns positive, every
+// other value is kept).
+template <typename Pixel>
+inline void CopyPixels(const Pixel* from, long n, Pixel* to) {
+  if constexpr (std::is_floating_point_v<decltype(from->red)>) {
+    for (long k = 0; k < n; ++k) {
+      to[k].alpha = from[k].alpha + 0.0f;
+      to[k].red = from[k].red + 0.0f;
+      to[k].green = from[k].green + 0.0f;
+      to[k].blue = from[k].blue + 0.0f;
+    }
+  } else {
+    std::memmove(to, from, static_cast<size_t>(n) * sizeof(Pixel));
+  }
+}
+
 // The area sample. A half-pixel box centred on a pixel (an undisplaced
 // sample, most of a frame) is answered here without the general sums: one
 // pixel of weight 1 and a total weight of 1, so the mean is the pixel
 // itself. An integer channel is a whole non-negative mean, which rounds to
-// itself; a float channel comes back as the sum forms it, 0 + v (a negative
-// zero turns positive, every other value is kept). Every other request goes
-// to AreaSampleBox.
+// itself, and a float one is 0 + v. Every other request goes to
+// AreaSampleBox.
 template <typename Pixel>
 PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, Pixel* dst) {
   if (pb && dst && pb->x_radius == 32768 && pb->y_radius == 32768 && ((x | y) & 0xFFFF) == 0) {
     const PF_EffectWorld* w = pb->src;
     if (w && w->data && w->width > 0 && w->height > 0) {
-      const Pixel p = RowPtr<Pixel>(w, y >> 16)[std::clamp<long>(x >> 16, 0, w->width - 1)];
-      if constexpr (std::is_floating_point_v<decltype(p.red)>) {
-        dst->alpha = p.alpha + 0.0f;
-        dst->red = p.red + 0.0f;
-        dst->green = p.green + 0.0f;
-        dst->blue = p.blue + 0.0f;
-      } else {
-        *dst = p;
-      }
+      CopyPixels(RowPtr<Pixel>(w, y >> 16) + std::clamp<long>(x >> 16, 0, w->width - 1), 1, dst);
       return PF_Err_NONE;
     }
   }
@@ -417,7 +448,8 @@ PF_Err AreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, P
 
 // A run of samples of one row: each the area sample above would give. When
 // the request is the centred half-pixel box on a whole row, the samples at
-// whole columns are the pixels themselves, read without a call apiece.
+// whole columns are the pixels themselves, read without a call apiece, and a
+// stretch of consecutive columns inside the row is copied as it lies.
 template <typename Pixel>
 PF_Err AreaSampleRun(PF_ProgPtr ref, const PF_Fixed* xs, PF_Fixed y, A_long count, const PF_SampPB* pb, Pixel* dst,
                      A_long* failed_index) {
@@ -430,15 +462,19 @@ PF_Err AreaSampleRun(PF_ProgPtr ref, const PF_Fixed* xs, PF_Fixed y, A_long coun
   for (A_long i = 0; i < count; ++i) {
     PF_Err err = PF_Err_NONE;
     if (whole && (xs[i] & 0xFFFF) == 0) {
-      const Pixel p = row[std::clamp<long>(xs[i] >> 16, 0, w->width - 1)];
-      if constexpr (std::is_floating_point_v<decltype(p.red)>) {
-        dst[i].alpha = p.alpha + 0.0f;
-        dst[i].red = p.red + 0.0f;
-        dst[i].green = p.green + 0.0f;
-        dst[i].blue = p.blue + 0.0f;
-      } else {
-        dst[i] = p;
+      const long column = xs[i] >> 16;
+      // Columns column, column + 1, … as long as they follow on and stay inside.
+      long n = 1;
+      if (column >= 0) {
+        const long most = std::min<long>(count - i, w->width - column);
+        while (n < most && static_cast<int64_t>(xs[i + n]) == static_cast<int64_t>(xs[i]) + n * 65536) ++n;
       }
+      if (n > 1) {
+        CopyPixels(row + column, n, dst + i);
+        i += n - 1;
+        continue;
+      }
+      CopyPixels(row + std::clamp<long>(column, 0, w->width - 1), 1, dst + i);
     } else {
       err = AreaSample<Pixel>(ref, xs ? xs[i] : 0, y, pb, dst ? dst + i : nullptr);
     }

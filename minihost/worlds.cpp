@@ -202,9 +202,13 @@ Pixel* Row(PF_EffectWorld* w, A_long y) {
 template <typename Pixel>
 void FillRect(MiniHost* host, PF_EffectWorld* w, const PF_LRect& r, const Pixel& value) {
   constexpr A_long kRowsPerBand = 32;
-  const auto fill_row = [w, &r, &value](A_long i) {
-    const A_long y = r.top + i;
-    std::fill(Row<Pixel>(w, y) + r.left, Row<Pixel>(w, y) + r.right, value);
+  // Zero (a cleared field, transparent black) is every byte 0: set as bytes.
+  Pixel zero{};
+  const bool zeros = std::memcmp(&value, &zero, sizeof(Pixel)) == 0;
+  const auto fill_row = [w, &r, &value, zeros](A_long i) {
+    Pixel* row = Row<Pixel>(w, r.top + i);
+    if (zeros) std::memset(row + r.left, 0, static_cast<size_t>(r.right - r.left) * sizeof(Pixel));
+    else std::fill(row + r.left, row + r.right, value);
   };
   const A_long rows = r.bottom - r.top;
   const double pixels = static_cast<double>(rows) * (r.right - r.left);

@@ -100,24 +100,27 @@ inline bool CalmTablePays(const RIPInfo<T>& info) {
   }
 }
 
+// A calm pixel's red, green and blue from the frame's table `t` (integer
+// depths): each channel's stored value depends on its sampled value alone.
+// False, with the pixel untouched, for a 16-bit sample above full scale,
+// which the table does not hold.
+template <class T>
+inline bool CalmFromTable(const typename PixelTraits<T>::Channel* t, T* p) {
+  constexpr auto kMax = PixelTraits<T>::kMax;
+  constexpr size_t n = static_cast<size_t>(kMax) + 1;
+  if constexpr (kMax != 255) {
+    if (p->red > kMax || p->green > kMax || p->blue > kMax) return false;
+  }
+  p->red = t[p->red], p->green = t[n + p->green], p->blue = t[2 * n + p->blue];
+  return true;
+}
+
 // A calm pixel's colour, sampled into `out`, shaded and stored.
 template <class T>
 inline void ShadeCalm(const RIPInfo<T>& info, A_long x, A_long y, T* out) {
   if constexpr (PixelTraits<T>::kClamped) {
-    // Every light gathered once: each channel's stored value depends on its
-    // sampled value alone, looked up in the frame's table.
-    if (!info.calmTable.empty()) {
-      constexpr auto kMax = PixelTraits<T>::kMax;
-      constexpr size_t n = static_cast<size_t>(kMax) + 1;
-      const auto* t = info.calmTable.data();
-      if constexpr (kMax == 255) {
-        out->red = t[out->red], out->green = t[n + out->green], out->blue = t[2 * n + out->blue];
-        return;
-      } else if (out->red <= kMax && out->green <= kMax && out->blue <= kMax) {
-        out->red = t[out->red], out->green = t[n + out->green], out->blue = t[2 * n + out->blue];
-        return;
-      }
-    }
+    // Every light gathered once: the table has the result.
+    if (!info.calmTable.empty() && CalmFromTable(info.calmTable.data(), out)) return;
   }
   const FX_Double_Pixel colour = NormalizePixel<T>(*out, 1.0);
   if (info.calmLitReady) {

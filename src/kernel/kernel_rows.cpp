@@ -258,12 +258,13 @@ PF_Err BlobRIPRow(void* refcon, A_long y, A_long xBegin, A_long xEnd, void* rowP
                                  info.calmFy[static_cast<size_t>(y)], &info.calmPB, row + x),
                    x);
     }
-    if constexpr (std::is_same_v<T, PF_Pixel>) {
-      // The 8-bit table, read through a pointer taken once: the byte stores
-      // below could otherwise be the table's own bytes to the compiler.
+    if constexpr (PixelTraits<T>::kClamped) {
+      // The table, read through a pointer taken once: the 8-bit stores
+      // below could otherwise be the table's own pointer to the compiler.
       if (!info.calmTable.empty()) {
-        const A_u_char* t = info.calmTable.data();
-        for (T* p = out; p != row + to; ++p) p->red = t[p->red], p->green = t[256 + p->green], p->blue = t[512 + p->blue];
+        const auto* t = info.calmTable.data();
+        for (A_long x = from; x < to; ++x)
+          if (!CalmFromTable(t, row + x)) ShadeCalm(info, x, y, row + x);
         return;
       }
     }
