@@ -9,7 +9,9 @@
 # fuzz-crash-TARGET-* in the current folder and ends with a failure.
 #
 # With --keep, a target that fails starts again from where it was until its
-# time is up (at most 10 failures each); every failing input goes into the
+# time is up (at most 10 failures each); an input that passed the time limit
+# is run again alone and passed over when it keeps to the limit there (a
+# loaded machine, not the input); every failing input goes into the
 # target's corpus as found-TARGET-KIND-HASH, where the tests replay it
 # (the image and video ones in the hostile-file tests too), and the run ends
 # with a failure listing them. At the end, the new inputs that reach code the
@@ -99,6 +101,16 @@ for t in "${TARGETS[@]}"; do
     fi
     if [[ $kind == leak ]] && ASAN_OPTIONS=$RECHECK "$program" "$artifact" >/dev/null 2>&1; then
       continue  # the suppressed library leak: go on
+    fi
+    if [[ $kind == slow-unit || $kind == timeout ]]; then
+      # A run beside other busy processes can pass the time limit on an
+      # input that is only large; it counts when it is slow on its own too.
+      alone=$EPOCHREALTIME
+      if "$program" -timeout=20 -rss_limit_mb=2048 "$artifact" >/dev/null 2>&1; then
+        echo "fuzz $t: an input passed the time limit in the run but took" \
+             "$(awk "BEGIN { printf \"%.1f\", $EPOCHREALTIME - $alone }") s alone: not kept"
+        continue
+      fi
     fi
     name=found-$t-$kind-$(sha1sum "$artifact" | cut -c1-12)
     cp "$artifact" "$HERE/corpus/$t/$name"
