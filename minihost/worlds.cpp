@@ -16,6 +16,8 @@ constexpr A_long kRowPadding = 48;
 // What an uncleared buffer holds: a pattern, as a real host's recycled memory
 // would, so that code relying on zeroed memory shows its fault.
 constexpr uint8_t kGarbage = 0xA5;
+// A large recycled buffer is set in bands of this many bytes on the host's threads.
+constexpr size_t kFillBand = size_t{1} << 20;
 
 HostWorld* HostWorldOf(const PF_EffectWorld* world) {
   return world ? static_cast<HostWorld*>(world->host_ref) : nullptr;
@@ -70,8 +72,26 @@ PF_EffectWorld* MiniHost::AllocateWorld(A_long width, A_long height, PF_PixelFor
   if (hw->storage.capacity() < bytes) AdviseLargePages(hw->storage, bytes);
   // Recycled or new, the buffer holds zeros or the pattern and nothing of an
   // earlier world, unless asked to come as recycled.
-  if (!(fill == WorldFill::kAsRecycled && hw->storage.size() == bytes))
-    hw->storage.assign(bytes, fill == WorldFill::kZeros ? 0 : kGarbage);
+  if (!(fill == WorldFill::kAsRecycled && hw->storage.size() == bytes)) {
+    const uint8_t value = fill == WorldFill::kZeros ? 0 : kGarbage;
+    if (hw->storage.size() != bytes) {
+      hw->storage.assign(bytes, value);
+    } else {
+      // A recycled buffer of the size (a frame's work buffer, every frame):
+      // set in bands on the host's threads when it is large.
+      uint8_t* data = hw->storage.data();
+      const A_long bands = static_cast<A_long>((bytes + kFillBand - 1) / kFillBand);
+      const auto set_band = [data, bytes, value](A_long i) {
+        const size_t begin = static_cast<size_t>(i) * kFillBand;
+        std::memset(data + begin, value, std::min(kFillBand, bytes - begin));
+      };
+      if (bands < 4) {
+        for (A_long i = 0; i < bands; ++i) set_band(i);
+      } else {
+        RunParallel(settings().threads, bands, set_band, 1, &settings().thread_runner);
+      }
+    }
+  }
   hw->format = format;
   hw->suite_version = suite_version;
   PF_EffectWorld& world = hw->world;
