@@ -462,19 +462,16 @@ PF_Err AreaSampleRun(PF_ProgPtr ref, const PF_Fixed* xs, PF_Fixed y, A_long coun
   for (A_long i = 0; i < count; ++i) {
     PF_Err err = PF_Err_NONE;
     if (whole && (xs[i] & 0xFFFF) == 0) {
-      const long column = xs[i] >> 16;
-      // Columns column, column + 1, … as long as they follow on and stay inside.
+      // The pixel at the column, held at the row's ends; from a column inside
+      // the row, also the columns that follow on, as long as they stay inside.
+      const long column = std::clamp<long>(xs[i] >> 16, 0, w->width - 1);
       long n = 1;
-      if (column >= 0) {
+      if (column == xs[i] >> 16) {
         const long most = std::min<long>(count - i, w->width - column);
         while (n < most && static_cast<int64_t>(xs[i + n]) == static_cast<int64_t>(xs[i]) + n * 65536) ++n;
       }
-      if (n > 1) {
-        CopyPixels(row + column, n, dst + i);
-        i += n - 1;
-        continue;
-      }
-      CopyPixels(row + std::clamp<long>(column, 0, w->width - 1), 1, dst + i);
+      CopyPixels(row + column, n, dst + i);
+      i += n - 1;
     } else {
       err = AreaSample<Pixel>(ref, xs ? xs[i] : 0, y, pb, dst ? dst + i : nullptr);
     }

@@ -115,13 +115,10 @@ inline bool CalmFromTable(const typename PixelTraits<T>::Channel* t, T* p) {
   return true;
 }
 
-// A calm pixel's colour, sampled into `out`, shaded and stored.
+// A calm pixel's colour, sampled into `out`, shaded by the gathered lights
+// and stored (what the table, where there is one, holds for in-range samples).
 template <class T>
-inline void ShadeCalm(const RIPInfo<T>& info, A_long x, A_long y, T* out) {
-  if constexpr (PixelTraits<T>::kClamped) {
-    // Every light gathered once: the table has the result.
-    if (!info.calmTable.empty() && CalmFromTable(info.calmTable.data(), out)) return;
-  }
+inline void ShadeCalmByLights(const RIPInfo<T>& info, A_long x, A_long y, T* out) {
   const FX_Double_Pixel colour = NormalizePixel<T>(*out, 1.0);
   if (info.calmLitReady) {
     DenormalizePixel<T>(info.shade->MixGathered(colour, info.calmGather), *out);
@@ -133,6 +130,16 @@ inline void ShadeCalm(const RIPInfo<T>& info, A_long x, A_long y, T* out) {
     info.shade->GatherRange(info.calm.normal, x0, y0, info.calmLitLights, info.shade->lightCount, g);
     DenormalizePixel<T>(info.shade->MixGathered(colour, g), *out);
   }
+}
+
+// A calm pixel's colour, sampled into `out`, shaded and stored.
+template <class T>
+inline void ShadeCalm(const RIPInfo<T>& info, A_long x, A_long y, T* out) {
+  if constexpr (PixelTraits<T>::kClamped) {
+    // Every light gathered once: the table has the result.
+    if (!info.calmTable.empty() && CalmFromTable(info.calmTable.data(), out)) return;
+  }
+  ShadeCalmByLights(info, x, y, out);
 }
 
 }  // namespace kernel_detail

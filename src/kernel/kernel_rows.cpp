@@ -264,7 +264,7 @@ PF_Err BlobRIPRow(void* refcon, A_long y, A_long xBegin, A_long xEnd, void* rowP
       if (!info.calmTable.empty()) {
         const auto* t = info.calmTable.data();
         for (A_long x = from; x < to; ++x)
-          if (!CalmFromTable(t, row + x)) ShadeCalm(info, x, y, row + x);
+          if (!CalmFromTable(t, row + x)) ShadeCalmByLights(info, x, y, row + x);
         return;
       }
     }
