@@ -227,6 +227,16 @@ void RippledLanes(const RIPInfo<T>& info, A_long y, T* row, const Batch& b, bool
   StoreLanes<T>(n, c.b, out, &T::blue);
 }
 
+// True when h[−1..7] and up[0..7] all hold the same finite float, bit for
+// bit (compared as integers, which the compiler does eight at a time).
+inline bool FlatEight(const float* h, const float* up) {
+  const uint32_t v = std::bit_cast<uint32_t>(h[-1]);
+  uint32_t diff = 0;
+  for (int i = 0; i < kLanes; ++i)
+    diff |= (std::bit_cast<uint32_t>(h[i]) ^ v) | (std::bit_cast<uint32_t>(up[i]) ^ v);
+  return diff == 0 && (v & 0x7f800000u) != 0x7f800000u;
+}
+
 }  // namespace
 
 template <class T>
@@ -274,16 +284,18 @@ PF_Err BlobRIPRow(void* refcon, A_long y, A_long xBegin, A_long xEnd, void* rowP
     const int count = static_cast<int>(std::min<A_long>(kLanes, xEnd - x0));
     double dhx[kLanes], dhy[kLanes];
     if (count == kLanes && x0 > 0) {
-      uint64_t any = 0;
+      // Eight calm pixels at once when the heights they difference (the
+      // eight, their left neighbours and the row above) are one finite value,
+      // bit for bit: every difference is then +0. Any other group is
+      // differenced pixel by pixel below.
+      if (info.calmReady && FlatEight(h + x0, up + x0)) {
+        if (calmFrom < 0) calmFrom = x0;
+        continue;
+      }
       for (int i = 0; i < kLanes; ++i) {
         const double c = h[x0 + i];
         dhx[i] = static_cast<double>(h[x0 + i - 1]) - c;
         dhy[i] = static_cast<double>(up[x0 + i]) - c;
-        any |= std::bit_cast<uint64_t>(dhx[i]) | std::bit_cast<uint64_t>(dhy[i]);
-      }
-      if (any == 0 && info.calmReady) {  // eight calm pixels
-        if (calmFrom < 0) calmFrom = x0;
-        continue;
       }
     } else {
       for (int i = 0; i < count; ++i) {

@@ -386,4 +386,21 @@ TEST(FrameRegression, EveryFrameMatchesItsChecksumHoweverItIsIterated) {
   for (const auto& [name, sum] : unrendered) ADD_FAILURE() << "the saved frame " << name << " is no longer rendered";
 }
 
+// Frames of the size people render, where ripples are few and far apart:
+// most groups of pixels are calm and every ripple's edge falls at every
+// place within them. The row path must give the per-pixel path's bytes.
+TEST(FrameRegression, LargeLayersWithSparseRipplesRenderTheSameByRowsAsPerPixel) {
+  const char* depth_name[] = {"8", "16", "f"};
+  const PF_PixelFormat formats[] = {k8, k16, kF};
+  for (int d = 0; d < 3; ++d)
+    for (A_long frame : {4, 12}) {
+      Case c{.name = std::string("sparse_") + depth_name[d] + "_frame" + std::to_string(frame), .format = formats[d],
+             .width = 640, .height = 360, .frame = frame, .threads = 2};
+      const uint64_t by_rows = RenderCase(c);
+      c.threads = 1;
+      c.no_row_service = true;
+      EXPECT_EQ(RenderCase(c), by_rows) << c.name;
+    }
+}
+
 }  // namespace
