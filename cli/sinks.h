@@ -43,6 +43,18 @@ class ImageSink : public FrameSink {
     summary_.rendered.push_back(frame);
     return std::move(file.rgba);
   }
+  // PNG frames are taken as coded samples, which the file stores as they are.
+  std::optional<SampleType> packed_type() const override {
+    if (format_ == FileFormat::kPng) return type_;
+    return std::nullopt;
+  }
+  std::vector<uint8_t> WritePacked(int frame, PackedFrame&& packed) override {
+    const std::string path = pattern_.FileFor(frame);
+    WritePngFile(path, packed, TemporaryPathFor(path));
+    summary_.files.push_back(path);
+    summary_.rendered.push_back(frame);
+    return std::move(packed.bytes);
+  }
   long long stored() const override { return static_cast<long long>(summary_.files.size()); }
 
  private:

@@ -143,13 +143,13 @@ ImageHeader ReadImageHeader(const std::string& path) {
   return ImageLibrary().read_header(path);
 }
 
-void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp_path) {
-  if (format != FileFormat::kPng || (image.type != SampleType::kUInt8 && image.type != SampleType::kUInt16)) {
-    ImageLibrary().write_image(path, image, format, temp_path);
-    return;
-  }
+namespace {
+
+// Writes a PNG through `temp`, renamed over `path` once complete.
+template <typename Samples>
+void WritePngThrough(const std::string& path, const Samples& samples, const std::string& temp_path) {
   TempFile temp{temp_path};
-  std::string why = WritePng(temp_path, image);
+  std::string why = WritePng(temp_path, samples);
   if (why.empty()) {
     std::error_code ec;
     fs::rename(temp_path, path, ec);
@@ -157,6 +157,20 @@ void WriteImageFile(const std::string& path, const FileImage& image, FileFormat 
   }
   if (!why.empty()) throw Error("cannot write " + Quoted(path) + " (" + why + "); check the folder and free disk space");
   temp.keep = true;
+}
+
+}  // namespace
+
+void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp_path) {
+  if (format != FileFormat::kPng || (image.type != SampleType::kUInt8 && image.type != SampleType::kUInt16)) {
+    ImageLibrary().write_image(path, image, format, temp_path);
+    return;
+  }
+  WritePngThrough(path, image, temp_path);
+}
+
+void WritePngFile(const std::string& path, const PackedFrame& frame, const std::string& temp_path) {
+  WritePngThrough(path, frame, temp_path);
 }
 
 }  // namespace pluvane::media

@@ -37,6 +37,25 @@ struct FileImage {
   std::string color_space{};
 };
 
+// A frame's samples as a file or a video codes them, RGBA interleaved, top
+// row first: 8-bit codes in bytes, or 16-bit codes in native 16-bit words. A
+// quarter (a half) of a FileImage's memory, which is what a frame between
+// the stages of a render needs.
+struct PackedFrame {
+  int width = 0;
+  int height = 0;
+  SampleType type = SampleType::kUInt8;  // kUInt8 or kUInt16
+  std::vector<uint8_t> bytes;
+  size_t row_bytes() const { return static_cast<size_t>(width) * 4 * (type == SampleType::kUInt8 ? 1 : 2); }
+  // Sets the size; a buffer that already has it keeps its bytes until they are written over.
+  void Resize(int w, int h, SampleType t) {
+    width = w;
+    height = h;
+    type = t;
+    bytes.resize(row_bytes() * static_cast<size_t>(h));
+  }
+};
+
 // The file formats pluvane writes, picked by the output's extension.
 enum class FileFormat { kPng, kTiff, kExr, kJpeg, kDpx };
 
@@ -100,5 +119,9 @@ ImageHeader ReadImageHeader(const std::string& path);
 // the data goes to `temp` (a hidden file in the same folder), which is
 // renamed over `path` only once complete. Error when it cannot be written.
 void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp);
+// The same for a PNG frame whose samples are already coded (8 or 16-bit):
+// written as they are, without a float copy. The file is the one
+// WriteImageFile makes of the same samples.
+void WritePngFile(const std::string& path, const PackedFrame& frame, const std::string& temp);
 
 }  // namespace pluvane::media

@@ -212,26 +212,6 @@ std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path) {
 
 namespace {
 
-bool WriteRows(png_structp png, const FileImage& image, png_bytep row) {
-  const bool deep = image.type == SampleType::kUInt16;
-  const size_t n = static_cast<size_t>(image.width) * 4;
-  for (int y = 0; y < image.height; ++y) {
-    const float* s = &image.rgba[static_cast<size_t>(y) * n];
-    if (deep) {
-      auto* d = reinterpret_cast<uint16_t*>(row);
-      for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint16_t>(s[i]);
-    } else {
-      for (size_t i = 0; i < n; ++i) row[i] = static_cast<png_byte>(s[i]);
-    }
-    png_write_row(png, row);
-  }
-  return true;
-}
-
-}  // namespace
-
-namespace {
-
 // libpng's output into memory: the file is written in one checked piece.
 extern "C" void AppendPngBytes(png_structp png, png_bytep data, png_size_t size) {
   auto* bytes = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
@@ -239,19 +219,23 @@ extern "C" void AppendPngBytes(png_structp png, png_bytep data, png_size_t size)
 }
 extern "C" void FlushNothing(png_structp) {}
 
-}  // namespace
-
-std::string WritePng(const std::string& temp, const FileImage& image) {
+// Writes an RGBA PNG of `width` × `height`, 8 or 16-bit (`deep`) to `temp`,
+// row y given by row(y, scratch): the row's samples, 16-bit ones in host byte
+// order, in `scratch` (a row's worth of bytes) or anywhere else.
+template <typename RowFn>
+std::string WritePngRows(const std::string& temp, int width, int height, bool deep, RowFn&& row) {
+  // Room for the rows as they are, which a rendered frame compresses to well
+  // below: the file is then encoded without a copy as it grows.
   std::vector<unsigned char> encoded;
+  encoded.reserve(static_cast<size_t>(height) * (static_cast<size_t>(width) * 4 * (deep ? 2 : 1) + 1) + 4096);
   ErrorState state;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
   if (!png) return "out of memory";
   png_infop info = png_create_info_struct(png);
-  const bool deep = image.type == SampleType::kUInt16;
   volatile bool ok = false;
   if (info && setjmp(png_jmpbuf(png)) == 0) {
     png_set_write_fn(png, &encoded, AppendPngBytes, FlushNothing);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), deep ? 16 : 8,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), deep ? 16 : 8,
                  PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(png, kPngCompressionLevel);
     png_set_compression_strategy(png, Z_RLE);
@@ -264,15 +248,37 @@ std::string WritePng(const std::string& temp, const FileImage& image) {
     png_set_text(png, info, &software, 1);
     png_write_info(png, info);
     if (deep) png_set_swap(png);  // from host byte order
-    state.row.resize(static_cast<size_t>(image.width) * 4 * (deep ? 2 : 1));
-    ok = WriteRows(png, image, state.row.data());
+    state.row.resize(static_cast<size_t>(width) * 4 * (deep ? 2 : 1));
+    for (int y = 0; y < height; ++y) png_write_row(png, row(y, state.row.data()));
     png_write_end(png, info);
-  } else {
-    ok = false;
+    ok = true;
   }
   png_destroy_write_struct(&png, info ? &info : nullptr);
   if (!ok) return state.message[0] ? state.message : "libpng could not write the file";
   return WriteWholeFile(temp, encoded.data(), encoded.size());
+}
+
+}  // namespace
+
+std::string WritePng(const std::string& temp, const FileImage& image) {
+  const bool deep = image.type == SampleType::kUInt16;
+  const size_t n = static_cast<size_t>(image.width) * 4;
+  return WritePngRows(temp, image.width, image.height, deep, [&](int y, png_bytep row) {
+    const float* s = &image.rgba[static_cast<size_t>(y) * n];
+    if (deep) {
+      auto* d = reinterpret_cast<uint16_t*>(row);
+      for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint16_t>(s[i]);
+    } else {
+      for (size_t i = 0; i < n; ++i) row[i] = static_cast<png_byte>(s[i]);
+    }
+    return static_cast<png_const_bytep>(row);
+  });
+}
+
+std::string WritePng(const std::string& temp, const PackedFrame& frame) {
+  return WritePngRows(temp, frame.width, frame.height, frame.type == SampleType::kUInt16, [&](int y, png_bytep) {
+    return static_cast<png_const_bytep>(frame.bytes.data() + static_cast<size_t>(y) * frame.row_bytes());
+  });
 }
 
 }  // namespace pluvane::media

@@ -56,25 +56,6 @@ struct VideoInfo {
   SampleType type() const { return bits > 8 ? SampleType::kUInt16 : SampleType::kUInt8; }
 };
 
-// A video frame's samples as the file codes them, RGBA interleaved, top row
-// first: 8-bit codes in bytes, or 16-bit codes in native 16-bit words. A
-// quarter (a half) of a FileImage's memory, which is what a frame between
-// the stages of a render needs.
-struct PackedFrame {
-  int width = 0;
-  int height = 0;
-  SampleType type = SampleType::kUInt8;  // kUInt8 or kUInt16
-  std::vector<uint8_t> bytes;
-  size_t row_bytes() const { return static_cast<size_t>(width) * 4 * (type == SampleType::kUInt8 ? 1 : 2); }
-  // Sets the size; a buffer that already has it keeps its bytes until they are written over.
-  void Resize(int w, int h, SampleType t) {
-    width = w;
-    height = h;
-    type = t;
-    bytes.resize(row_bytes() * static_cast<size_t>(h));
-  }
-};
-
 class VideoReader {
  public:
   // Error when the file is missing, unreadable, damaged or holds no video stream.
