@@ -43,14 +43,14 @@ class ImageSink : public FrameSink {
     summary_.rendered.push_back(frame);
     return std::move(file.rgba);
   }
-  // PNG frames are taken as coded samples, which the file stores as they are.
+  // Integer files take their frames as coded samples, which they store as they are.
   std::optional<SampleType> packed_type() const override {
-    if (format_ == FileFormat::kPng) return type_;
-    return std::nullopt;
+    if (type_ == SampleType::kFloat) return std::nullopt;
+    return type_;
   }
   std::vector<uint8_t> WritePacked(int frame, PackedFrame&& packed) override {
     const std::string path = pattern_.FileFor(frame);
-    WritePngFile(path, packed, TemporaryPathFor(path));
+    WriteImageFile(path, packed, format_, TemporaryPathFor(path));
     summary_.files.push_back(path);
     summary_.rendered.push_back(frame);
     return std::move(packed.bytes);

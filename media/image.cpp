@@ -169,7 +169,11 @@ void WriteImageFile(const std::string& path, const FileImage& image, FileFormat 
   WritePngThrough(path, image, temp_path);
 }
 
-void WritePngFile(const std::string& path, const PackedFrame& frame, const std::string& temp_path) {
+void WriteImageFile(const std::string& path, const PackedFrame& frame, FileFormat format, const std::string& temp_path) {
+  if (format != FileFormat::kPng) {
+    ImageLibrary().write_packed(path, frame, format, temp_path);
+    return;
+  }
   WritePngThrough(path, frame, temp_path);
 }
 

@@ -119,9 +119,10 @@ ImageHeader ReadImageHeader(const std::string& path);
 // the data goes to `temp` (a hidden file in the same folder), which is
 // renamed over `path` only once complete. Error when it cannot be written.
 void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp);
-// The same for a PNG frame whose samples are already coded (8 or 16-bit):
-// written as they are, without a float copy. The file is the one
-// WriteImageFile makes of the same samples.
-void WritePngFile(const std::string& path, const PackedFrame& frame, const std::string& temp);
+// The same for a frame whose samples are already coded (8 or 16-bit, in a
+// format that stores them: PNG, TIFF, JPEG 8-bit, DPX): written as they are,
+// without a float copy. The file is the one the FileImage of the same codes
+// gives, byte for byte.
+void WriteImageFile(const std::string& path, const PackedFrame& frame, FileFormat format, const std::string& temp);
 
 }  // namespace pluvane::media

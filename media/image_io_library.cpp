@@ -5,7 +5,8 @@
 namespace pluvane::media {
 namespace {
 
-const ImageIo kImageIo{OiioReadImageFile, OiioReadImageHeader, OiioWriteImageFile, SetMaxLayerMegapixels};
+const ImageIo kImageIo{OiioReadImageFile, OiioReadImageHeader, OiioWriteImageFile, OiioWritePackedFile,
+                       SetMaxLayerMegapixels};
 
 }  // namespace
 }  // namespace pluvane::media

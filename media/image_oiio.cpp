@@ -255,15 +255,22 @@ std::vector<T> Pack(const FileImage& image, int channels) {
 
 }  // namespace
 
-void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp_path) {
+namespace {
+
+// Writes a width × height file of `format` through `temp_path`, renamed over
+// `path` once complete; write(out, type, channels) hands the samples of the
+// file's `type` and channel count (RGBA, or RGB for JPEG and DPX) to `out`.
+template <typename WriteFn>
+void WriteThroughOiio(const std::string& path, int width, int height, SampleType sample_type,
+                      const std::string& color_space, FileFormat format, const std::string& temp_path, WriteFn&& write) {
   auto out = OIIO::ImageOutput::create(path);
   if (!out) throw Error("cannot write " + Quoted(path) + ": no " + FormatName(format) + " writer available");
   const int channels = format == FileFormat::kJpeg || format == FileFormat::kDpx ? 3 : 4;  // JPEG and DPX: RGB
-  const OIIO::TypeDesc type = image.type == SampleType::kUInt8    ? OIIO::TypeDesc::UINT8
-                              : image.type == SampleType::kUInt16 ? OIIO::TypeDesc::UINT16
-                                                                  : OIIO::TypeDesc::FLOAT;
-  OIIO::ImageSpec layout(image.width, image.height, channels, type);
-  if (format == FileFormat::kDpx && image.type == SampleType::kUInt8) {
+  const OIIO::TypeDesc type = sample_type == SampleType::kUInt8    ? OIIO::TypeDesc::UINT8
+                              : sample_type == SampleType::kUInt16 ? OIIO::TypeDesc::UINT16
+                                                                   : OIIO::TypeDesc::FLOAT;
+  OIIO::ImageSpec layout(width, height, channels, type);
+  if (format == FileFormat::kDpx && sample_type == SampleType::kUInt8) {
     // 8-bit codes stored as 10-bit ones, which read back as the same 8-bit codes.
     layout.set_format(OIIO::TypeDesc::UINT16);
     layout.attribute("oiio:BitsPerSample", 10);
@@ -290,15 +297,7 @@ void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFor
     if (!out->set_ioproxy(proxy.get())) throw fail(out->geterror());
   }
   if (!out->open(temp.path, layout)) throw fail(out->geterror());
-  bool ok = false;
-  if (image.type == SampleType::kUInt8) {
-    ok = out->write_image(type, Pack<uint8_t>(image, channels).data());
-  } else if (image.type == SampleType::kUInt16) {
-    ok = out->write_image(type, Pack<uint16_t>(image, channels).data());
-  } else {
-    ok = out->write_image(type, Pack<float>(image, channels).data());
-  }
-  if (!ok) {
+  if (!write(*out, type, channels)) {
     const std::string why = out->geterror();
     out->close();
     throw fail(why);
@@ -308,8 +307,8 @@ void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFor
     proxy.reset();
     // OpenEXR is taken as linear unless it says otherwise: the display values
     // of an sRGB input, written as they are, say so.
-    if (format == FileFormat::kExr && !image.color_space.empty() && image.color_space != "Linear")
-      AddExrString(encoded, "oiio:ColorSpace", image.color_space);
+    if (format == FileFormat::kExr && !color_space.empty() && color_space != "Linear")
+      AddExrString(encoded, "oiio:ColorSpace", color_space);
     const std::string why = WriteWholeFile(temp.path, encoded.data(), encoded.size());
     if (!why.empty()) throw fail(why);
   }
@@ -317,6 +316,26 @@ void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFor
   fs::rename(temp.path, path, ec);
   if (ec) throw fail(ec.message());
   temp.keep = true;
+}
+
+}  // namespace
+
+void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp_path) {
+  WriteThroughOiio(path, image.width, image.height, image.type, image.color_space, format, temp_path,
+                   [&image](OIIO::ImageOutput& out, OIIO::TypeDesc type, int channels) {
+                     if (image.type == SampleType::kUInt8) return out.write_image(type, Pack<uint8_t>(image, channels).data());
+                     if (image.type == SampleType::kUInt16) return out.write_image(type, Pack<uint16_t>(image, channels).data());
+                     return out.write_image(type, Pack<float>(image, channels).data());
+                   });
+}
+
+void OiioWritePackedFile(const std::string& path, const PackedFrame& frame, FileFormat format, const std::string& temp_path) {
+  WriteThroughOiio(path, frame.width, frame.height, frame.type, {}, format, temp_path,
+                   [&frame](OIIO::ImageOutput& out, OIIO::TypeDesc type, int) {
+                     // Pixels of four samples, of which an RGB file takes the first three.
+                     const auto pixel = static_cast<OIIO::stride_t>(4 * type.size());
+                     return out.write_image(type, frame.bytes.data(), pixel, static_cast<OIIO::stride_t>(frame.row_bytes()));
+                   });
 }
 
 }  // namespace pluvane::media

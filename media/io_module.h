@@ -43,6 +43,7 @@ struct ImageIo {
   FileImage (*read_image)(const std::string& path);
   ImageHeader (*read_header)(const std::string& path);
   void (*write_image)(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp);
+  void (*write_packed)(const std::string& path, const PackedFrame& frame, FileFormat format, const std::string& temp);
   void (*set_max_layer_megapixels)(double megapixels);
 };
 
@@ -61,6 +62,7 @@ const VideoIo& VideoLibrary();
 FileImage OiioReadImageFile(const std::string& path);
 ImageHeader OiioReadImageHeader(const std::string& path);
 void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp);
+void OiioWritePackedFile(const std::string& path, const PackedFrame& frame, FileFormat format, const std::string& temp);
 std::unique_ptr<VideoReader::Impl> OpenVideoFile(const std::string& path);
 std::unique_ptr<VideoWriter::Impl> CreateVideoFile(const VideoSettings& settings);
 

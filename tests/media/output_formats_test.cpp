@@ -2,7 +2,12 @@
 // .webm) and delivery (.dpx), each read back by ffprobe or OpenImageIO (not
 // by the code under test): frame count, size, rate, looping, colour tags,
 // sound, codes.
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
 #include "tests/support/cli_fixture.h"
+#include "media/image.h"
 
 namespace {
 
@@ -140,6 +145,56 @@ TEST_F(OutputFormats, DpxReadsBackToTheSameCodes) {
                            dir_->path());
   ASSERT_EQ(back[0].code, 0) << back[0].err;
   EXPECT_EQ(rgb("back.0003.png", 16), rgb("d16.0003.png", 16));
+}
+
+std::vector<char> FileBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// Rendered frames go into integer files as coded samples, without a float
+// copy: each file holds those codes (as OpenImageIO reads them back) and is
+// the file written from the same codes held as floats, byte for byte (DPX
+// stamps the time of writing, so there the codes read back are compared).
+TEST(IntegerFiles, CodedSamplesAreWrittenAsTheFloatPathWritesThem) {
+  namespace media = pluvane::media;
+  using media::FileFormat;
+  using media::SampleType;
+  TempDir dir;
+  constexpr int kWidth = 300, kHeight = 7;
+  const std::tuple<FileFormat, SampleType, const char*> outputs[] = {
+      {FileFormat::kPng, SampleType::kUInt8, "png"},   {FileFormat::kPng, SampleType::kUInt16, "png"},
+      {FileFormat::kTiff, SampleType::kUInt8, "tif"},  {FileFormat::kTiff, SampleType::kUInt16, "tif"},
+      {FileFormat::kJpeg, SampleType::kUInt8, "jpg"},  {FileFormat::kDpx, SampleType::kUInt8, "dpx"},
+      {FileFormat::kDpx, SampleType::kUInt16, "dpx"}};
+  for (const auto& [format, type, extension] : outputs) {
+    const bool deep = type == SampleType::kUInt16;
+    SCOPED_TRACE(std::string(deep ? "16-bit " : "8-bit ") + extension);
+    media::PackedFrame packed;
+    packed.Resize(kWidth, kHeight, type);
+    media::FileImage image{kWidth, kHeight, type, {}};
+    for (size_t i = 0; i < static_cast<size_t>(kWidth) * kHeight * 4; ++i) {
+      const unsigned v = static_cast<unsigned>(i * 2741 + i / 5) % (deep ? 65536 : 256);  // every 8-bit code
+      if (deep) {
+        const uint16_t word = static_cast<uint16_t>(v);
+        std::memcpy(&packed.bytes[2 * i], &word, 2);
+      } else {
+        packed.bytes[i] = static_cast<uint8_t>(v);
+      }
+      image.rgba.push_back(static_cast<float>(v));
+    }
+    const std::string coded = dir / (std::string("coded.") + extension);
+    const std::string floats = dir / (std::string("floats.") + extension);
+    media::WriteImageFile(coded, packed, format, dir / ".coded.tmp");
+    media::WriteImageFile(floats, image, format, dir / ".floats.tmp");
+    const Image back = ReadImage(coded);
+    EXPECT_EQ(back, ReadImage(floats));
+    if (format == FileFormat::kDpx) continue;
+    EXPECT_EQ(FileBytes(coded), FileBytes(floats));
+    if (format == FileFormat::kJpeg) continue;  // lossy: the same file, not the same codes
+    EXPECT_EQ(back.channels, 4);
+    EXPECT_EQ(back.samples, image.rgba);
+  }
 }
 
 }  // namespace

@@ -4,9 +4,6 @@
 #include <png.h>
 
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "tests/support/cli_fixture.h"
 #include "media/image.h"
@@ -98,44 +95,6 @@ TEST(PngFiles, EveryLayoutReadsAsOpenImageIoReadsIt) {
     EXPECT_EQ(header.channels, ref.channels);
     EXPECT_EQ(header.width, ref.width);
     EXPECT_EQ(header.type, got.type);
-  }
-}
-
-std::vector<char> FileBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-// A rendered frame goes into its PNG as coded samples, without a float copy:
-// the file holds those codes (as OpenImageIO reads them), and it is the file
-// written from the same codes held as floats, byte for byte.
-TEST(PngFiles, CodedSamplesAreWrittenAsTheFloatPathWritesThem) {
-  TempDir dir;
-  constexpr int kWidth = 300, kHeight = 7;
-  for (SampleType type : {SampleType::kUInt8, SampleType::kUInt16}) {
-    SCOPED_TRACE(type == SampleType::kUInt8 ? "8-bit" : "16-bit");
-    const unsigned levels = type == SampleType::kUInt8 ? 256 : 65536;
-    pluvane::media::PackedFrame packed;
-    packed.Resize(kWidth, kHeight, type);
-    pluvane::media::FileImage image{kWidth, kHeight, type, {}};
-    for (size_t i = 0; i < static_cast<size_t>(kWidth) * kHeight * 4; ++i) {
-      const unsigned v = static_cast<unsigned>(i * 2741 + i / 5) % levels;  // every code of 8 bits, a spread of 16
-      if (type == SampleType::kUInt8) {
-        packed.bytes[i] = static_cast<uint8_t>(v);
-      } else {
-        const uint16_t word = static_cast<uint16_t>(v);
-        std::memcpy(&packed.bytes[2 * i], &word, 2);
-      }
-      image.rgba.push_back(static_cast<float>(v));
-    }
-    const std::string coded = dir / "coded.png", floats = dir / "floats.png";
-    pluvane::media::WritePngFile(coded, packed, dir / ".coded.tmp");
-    pluvane::media::WriteImageFile(floats, image, pluvane::media::FileFormat::kPng, dir / ".floats.tmp");
-    const Image back = ReadImage(coded);
-    EXPECT_EQ(back.channels, 4);
-    EXPECT_EQ(back.type, type == SampleType::kUInt8 ? TypeDesc::UINT8 : TypeDesc::UINT16);
-    EXPECT_EQ(back.samples, image.rgba);
-    EXPECT_EQ(FileBytes(coded), FileBytes(floats));
   }
 }
 
