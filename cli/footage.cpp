@@ -24,7 +24,11 @@ FileImage Footage::Read(int frame, std::vector<float> reuse) {
   return video->Read(ClipFrameAt(frame), std::move(reuse));
 }
 
-void Footage::ReadPacked(int frame, PackedFrame& into) { video->Read(ClipFrameAt(frame), into); }
+bool Footage::ReadPacked(int frame, PackedFrame& into, FileImage& floats) {
+  if (kind == Kind::kSequence) return sequence->Read(frame, into, floats);
+  video->Read(ClipFrameAt(frame), into);
+  return true;
+}
 
 namespace {
 using Wide = __int128;

@@ -41,8 +41,10 @@ struct Footage {
   // Frame `frame` of the render: a video's frame on screen at its time
   // (Conform). A video's frame is converted into `reuse` (a spent sample buffer) when it has the frame's size.
   FileImage Read(int frame, std::vector<float> reuse = {});
-  // A video's frame as its coded samples, into `into` (whose buffer is reused).
-  void ReadPacked(int frame, PackedFrame& into);
+  // A video's frame, or a sequence's integer frame, as its coded samples into
+  // `into` (whose buffer is reused): true. A sequence's float frame goes into
+  // `floats` instead: false.
+  bool ReadPacked(int frame, PackedFrame& into, FileImage& floats);
   // Times a video's frames at `rate`: output frame f is at f / rate seconds
   // and shows the clip's frame on screen then, the last one whose time from
   // the clip's first frame is at most half an output frame later, so that

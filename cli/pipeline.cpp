@@ -46,7 +46,7 @@ class Pipeline {
       }
       throw Interrupted(frame);
     }
-    if (packed_input()) {
+    if (layer->image.rgba.empty()) {
       const PackedFrame& p = layer->packed;
       session::FillWorld(session::PixelView{p.bytes.data(), static_cast<std::ptrdiff_t>(p.row_bytes()), p.width, p.height, p.type},
                          plan_.depth, input);
@@ -100,9 +100,13 @@ class Pipeline {
         if (cli::Interrupted()) break;
         const auto t0 = std::chrono::steady_clock::now();
         Frame frame{f, {}, {}};
+        FileImage floats;
         if (packed_input()) {
           frame.packed.bytes = packed_spent_.Take();
-          plan_.footage.ReadPacked(f, frame.packed);
+          if (!plan_.footage.ReadPacked(f, frame.packed, floats)) {
+            packed_spent_.Give(std::move(frame.packed.bytes));
+            frame.image = ToHost(std::move(floats), plan_.depth);
+          }
         } else {
           frame.image = BoxDownsample(ToHost(plan_.footage.Read(f), plan_.depth), plan_.downsample);
         }
@@ -134,9 +138,14 @@ class Pipeline {
   RenderSummary& summary_;
   ProgressBar& bar_;
   BoundedQueue<Frame> inputs_{kInFlight}, outputs_{kInFlight};
-  // A video's frames go in as coded samples, straight into the input world,
-  // unless they are downsampled first.
-  bool packed_input() const { return plan_.footage.kind == Footage::Kind::kVideo && plan_.downsample <= 1; }
+  // A video's frames, and an integer sequence's, go in as coded samples,
+  // straight into the input world, unless they are downsampled first.
+  bool packed_input() const {
+    const Footage& footage = plan_.footage;
+    return (footage.kind == Footage::Kind::kVideo ||
+            (footage.kind == Footage::Kind::kSequence && footage.type != SampleType::kFloat)) &&
+           plan_.downsample <= 1;
+  }
 
   // Sample buffers handed back for the next frames: written outputs to the
   // render loop, rendered inputs to the reader (those in the queue, the one

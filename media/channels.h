@@ -13,7 +13,8 @@ namespace pluvane::media {
 // follows the rows actually read (doubling, never past the whole layer), so
 // that a header claiming a large layer over data that ends early costs little
 // before the end of the data shows.
-inline void GrowLayer(std::vector<float>& rgba, size_t need, size_t whole) {
+template <typename Sample>
+inline void GrowLayer(std::vector<Sample>& rgba, size_t need, size_t whole) {
   if (need > rgba.capacity()) rgba.reserve(std::min(whole, std::max(need, 2 * rgba.capacity())));
   rgba.resize(need);
 }

@@ -124,8 +124,8 @@ SampleType OutputSampleType(FileFormat format, Depth depth) {
   return SampleType::kUInt8;
 }
 
-// Both first hold what the header claims against the file (file_checks.h),
-// before libpng or OpenImageIO allocates from it.
+// Every read first holds what the header claims against the file
+// (file_checks.h), before libpng or OpenImageIO allocates from it.
 FileImage ReadImageFile(const std::string& path) {
   CheckHeaderClaims(path);
   if (auto png = ReadPlainPng(path)) {
@@ -133,6 +133,23 @@ FileImage ReadImageFile(const std::string& path) {
     return std::move(*png);
   }
   return ImageLibrary().read_image(path);
+}
+
+bool ReadImageFile(const std::string& path, PackedFrame& coded, FileImage& floats) {
+  CheckHeaderClaims(path);
+  if (ReadPlainPng(path, coded)) return true;
+  floats = ImageLibrary().read_image(path);
+  if (floats.type == SampleType::kFloat) return false;
+  // Integer codes held as exact floats, packed as they are.
+  coded.Resize(floats.width, floats.height, floats.type);
+  if (floats.type == SampleType::kUInt8) {
+    std::copy(floats.rgba.begin(), floats.rgba.end(), coded.bytes.begin());
+  } else {
+    auto* words = reinterpret_cast<uint16_t*>(coded.bytes.data());
+    std::copy(floats.rgba.begin(), floats.rgba.end(), words);
+  }
+  floats = FileImage{};
+  return true;
 }
 
 ImageHeader ReadImageHeader(const std::string& path) {

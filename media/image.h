@@ -104,6 +104,10 @@ SampleType OutputSampleType(FileFormat format, Depth depth);
 // premultiplied or un-premultiplied. Error when the file is missing,
 // unreadable or not an image.
 FileImage ReadImageFile(const std::string& path);
+// The same read, integer samples kept as codes: they go into `coded` (its
+// buffer reused) and the answer is true; a float file goes into `floats`, and
+// the answer is false.
+bool ReadImageFile(const std::string& path, PackedFrame& coded, FileImage& floats);
 
 // What a file's header says, without reading its pixels.
 struct ImageHeader {

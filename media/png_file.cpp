@@ -96,6 +96,37 @@ bool ReadRows(png_structp png, const Layout& layout, png_bytep row, std::vector<
   return true;
 }
 
+// The same rows as coded samples, 8-bit in bytes or 16-bit in host-order
+// words, into `into` (whose buffer is reused; it grows as ReadRows' does).
+template <typename Code>
+void ReadCodedRows(png_structp png, const Layout& layout, png_bytep row, PackedFrame& into) {
+  constexpr Code full = static_cast<Code>(~Code{0});
+  const int nch = layout.channels;
+  const size_t row_samples = static_cast<size_t>(layout.width) * 4;
+  const size_t whole = row_samples * sizeof(Code) * layout.height;
+  into.width = static_cast<int>(layout.width);
+  into.height = static_cast<int>(layout.height);
+  into.type = sizeof(Code) == 2 ? SampleType::kUInt16 : SampleType::kUInt8;
+  if (into.bytes.size() > whole) into.bytes.resize(whole);
+  for (png_uint_32 y = 0; y < layout.height; ++y) {
+    png_read_row(png, row, nullptr);
+    const size_t end = (static_cast<size_t>(y) + 1) * row_samples * sizeof(Code);
+    if (into.bytes.size() < end) GrowLayer(into.bytes, end, whole);
+    Code* d = reinterpret_cast<Code*>(into.bytes.data()) + static_cast<size_t>(y) * row_samples;
+    const Code* s = reinterpret_cast<const Code*>(row);
+    if (nch == 4) {
+      std::memcpy(d, s, row_samples * sizeof(Code));
+      continue;
+    }
+    for (png_uint_32 x = 0; x < layout.width; ++x, d += 4, s += nch) {
+      d[0] = s[0];
+      d[1] = nch < 3 ? s[0] : s[1];
+      d[2] = nch < 3 ? s[0] : s[2];
+      d[3] = nch == 2 ? s[1] : full;
+    }
+  }
+}
+
 enum class Want { kHeader, kPixels };
 
 // The whole read, header or pixels; false on anything left to OpenImageIO,
@@ -105,7 +136,7 @@ enum class Want { kHeader, kPixels };
 // chunk after the last row (a damaged trailing chunk, a missing end) does not
 // take back a complete image.
 bool ReadPng(std::FILE* f, png_alloc_size_t file_bytes, Want want, Layout& layout, FileImage* image,
-             std::string& failure, bool& in_pixels) {
+             PackedFrame* coded, std::string& failure, bool& in_pixels) {
   png_byte signature[8];
   if (std::fread(signature, 1, 8, f) != 8 || png_sig_cmp(signature, 0, 8) != 0) return false;
   ErrorState state;
@@ -126,12 +157,18 @@ bool ReadPng(std::FILE* f, png_alloc_size_t file_bytes, Want want, Layout& layou
       if (want == Want::kHeader) {
         ok = true;
       } else {
-        image->width = static_cast<int>(layout.width);
-        image->height = static_cast<int>(layout.height);
-        image->type = layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8;
         state.row.resize(png_get_rowbytes(png, info));
         reading_rows = true;
-        ok = ReadRows(png, layout, state.row.data(), image->rgba);
+        if (coded) {
+          if (layout.bits == 16) ReadCodedRows<uint16_t>(png, layout, state.row.data(), *coded);
+          else ReadCodedRows<uint8_t>(png, layout, state.row.data(), *coded);
+          ok = true;
+        } else {
+          image->width = static_cast<int>(layout.width);
+          image->height = static_cast<int>(layout.height);
+          image->type = layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8;
+          ok = ReadRows(png, layout, state.row.data(), image->rgba);
+        }
         rows_read = true;
         png_read_end(png, nullptr);
       }
@@ -189,11 +226,24 @@ std::optional<FileImage> ReadPlainPng(const std::string& path) {
   Layout layout;
   std::string failure;
   bool in_pixels = false;
-  if (!ReadPng(f.get(), FileBytes(path), Want::kPixels, layout, &image, failure, in_pixels)) {
+  if (!ReadPng(f.get(), FileBytes(path), Want::kPixels, layout, &image, nullptr, failure, in_pixels)) {
     Refuse(layout, failure, in_pixels, path);
     return std::nullopt;
   }
   return image;
+}
+
+bool ReadPlainPng(const std::string& path, PackedFrame& into) {
+  File f(std::fopen(path.c_str(), "rb"));
+  if (!f) return false;
+  Layout layout;
+  std::string failure;
+  bool in_pixels = false;
+  if (!ReadPng(f.get(), FileBytes(path), Want::kPixels, layout, nullptr, &into, failure, in_pixels)) {
+    Refuse(layout, failure, in_pixels, path);
+    return false;
+  }
+  return true;
 }
 
 std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path) {
@@ -202,7 +252,7 @@ std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path) {
   Layout layout;
   std::string failure;
   bool in_pixels = false;
-  if (!ReadPng(f.get(), FileBytes(path), Want::kHeader, layout, nullptr, failure, in_pixels)) {
+  if (!ReadPng(f.get(), FileBytes(path), Want::kHeader, layout, nullptr, nullptr, failure, in_pixels)) {
     Refuse(layout, failure, in_pixels, path);
     return std::nullopt;
   }

@@ -16,6 +16,9 @@ namespace pluvane::media {
 // Nothing when the file's content is not a plain PNG (whatever its name), or cannot be read.
 // Error when its header claims more than the layer size limit (layer_limits.h).
 std::optional<FileImage> ReadPlainPng(const std::string& path);
+// The same samples as codes, into `into` (its buffer reused); false when the
+// file is not a plain PNG.
+bool ReadPlainPng(const std::string& path, PackedFrame& into);
 std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path);
 
 // Writes an 8 or 16-bit RGBA PNG to `temp`; the error text, empty on success

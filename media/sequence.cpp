@@ -42,4 +42,12 @@ FileImage SequenceReader::Read(int frame) const {
   return img;
 }
 
+bool SequenceReader::Read(int frame, PackedFrame& coded, FileImage& floats) const {
+  const std::string path = file_for_(frame);
+  const bool as_codes = ReadImageFile(path, coded, floats);
+  const int width = as_codes ? coded.width : floats.width, height = as_codes ? coded.height : floats.height;
+  if (width != header_.width || height != header_.height) Check(frame, ReadImageHeader(path));
+  return as_codes;
+}
+
 }  // namespace pluvane::media

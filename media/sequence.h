@@ -20,6 +20,8 @@ class SequenceReader {
   std::string FileFor(int frame) const { return file_for_(frame); }
   // Error when the file changed since the check, in the same words.
   FileImage Read(int frame) const;
+  // The same, integer samples as codes (ReadImageFile's answer).
+  bool Read(int frame, PackedFrame& coded, FileImage& floats) const;
 
  private:
   void Check(int frame, const ImageHeader& h) const;

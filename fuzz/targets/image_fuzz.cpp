@@ -1,5 +1,6 @@
 // Image files of any content, read the way `pluvane render` reads its input,
-// up to the layer's host values at each depth and a preview reduction.
+// up to the layer's host values at each depth and a preview reduction, and
+// read as codes, the way it reads a sequence's frames.
 #include <unistd.h>
 
 #include <cstddef>
@@ -26,6 +27,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+// Runs `read`; an error with a clear message is the expected outcome of bad input.
+template <typename Read>
+void Expecting(Read&& read) {
+  try {
+    read();
+  } catch (const pluvane::cli::CliError&) {
+  } catch (const pluvane::media::Error&) {
+  } catch (const pluvane::session::Error&) {
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   static const char* const kExtensions[] = {".png", ".exr", ".tif", ".jpg"};
@@ -34,14 +46,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!f) return 0;
   std::fwrite(data + 1, 1, size - 1, f);
   std::fclose(f);
-  try {
+  Expecting([&] {
     const FileImage file = ReadImageFile(path);
     const Depth depth = static_cast<Depth>(data[0] / 4 % 3 == 0 ? 8 : data[0] / 4 % 3 == 1 ? 16 : 32);
     BoxDownsample(ToHost(file, depth), 1 + data[0] / 12 % 3);
-  } catch (const pluvane::cli::CliError&) {  // a clear message: the expected outcome of bad input
-  } catch (const pluvane::media::Error&) {
-  } catch (const pluvane::session::Error&) {
-  }
+  });
+  // As a sequence's frames are read: integer samples as codes.
+  Expecting([&] {
+    PackedFrame coded;
+    FileImage floats;
+    ReadImageFile(path, coded, floats);
+  });
   std::remove(path.c_str());
   return 0;
 }

@@ -1,6 +1,6 @@
 // PNG files of every layout libpng can store read as OpenImageIO reads them:
 // the same size, channels and samples, whichever of the two readers takes the
-// file. (Damaged files: the fuzz inputs in tests/cli/hostile_test.cpp.)
+// file, and whether the samples are read as floats or as codes. (Damaged files: the fuzz inputs in tests/cli/hostile_test.cpp.)
 #include <png.h>
 
 #include <cstdio>
@@ -60,6 +60,16 @@ void WritePngFile(const std::string& path, const Layout& l, int width, int heigh
   std::fclose(f);
 }
 
+// The codes of a frame read as coded samples, as floats.
+std::vector<float> CodesOf(const pluvane::media::PackedFrame& frame) {
+  std::vector<float> codes;
+  const size_t n = static_cast<size_t>(frame.width) * frame.height * 4;
+  for (size_t i = 0; i < n; ++i)
+    codes.push_back(frame.type == SampleType::kUInt16 ? reinterpret_cast<const uint16_t*>(frame.bytes.data())[i]
+                                                      : frame.bytes[i]);
+  return codes;
+}
+
 TEST(PngFiles, EveryLayoutReadsAsOpenImageIoReadsIt) {
   TempDir dir;
   constexpr int kGrey = PNG_COLOR_TYPE_GRAY, kGreyAlpha = PNG_COLOR_TYPE_GRAY_ALPHA, kRgb = PNG_COLOR_TYPE_RGB,
@@ -91,6 +101,13 @@ TEST(PngFiles, EveryLayoutReadsAsOpenImageIoReadsIt) {
       rgba.insert(rgba.end(), {s[0], s[n < 3 ? 0 : 1], s[n < 3 ? 0 : 2], n == 2 ? s[1] : n == 4 ? s[3] : FullScale(ref.type)});
     }
     EXPECT_EQ(got.rgba, rgba);
+    // Read as codes (a sequence's frames are), into a buffer of another size.
+    pluvane::media::PackedFrame coded{3, 2, SampleType::kUInt16, std::vector<uint8_t>(12 * 2 * 3, 0x5a)};
+    pluvane::media::FileImage floats;
+    ASSERT_TRUE(pluvane::media::ReadImageFile(path, coded, floats));
+    EXPECT_EQ(coded.width, ref.width);
+    EXPECT_EQ(coded.type, got.type);
+    EXPECT_EQ(CodesOf(coded), rgba);
     const auto header = pluvane::media::ReadImageHeader(path);
     EXPECT_EQ(header.channels, ref.channels);
     EXPECT_EQ(header.width, ref.width);
