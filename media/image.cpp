@@ -22,11 +22,36 @@ float HostToFile(float v, Depth from, SampleType to) { return session::HostToSto
 
 HostImage ToHost(const FileImage& file, Depth depth) { return ToHost(FileImage(file), depth); }
 
+namespace {
+
+// Every sample of `rgba` from `from` to host values of `to`, with the sample
+// type and depth fixed at compile time: the rule's choices are then made once,
+// not per sample, and the loop becomes vector code.
+template <SampleType kFrom, Depth kTo>
+void ConvertToHost(std::vector<float>& rgba) {
+  for (float& v : rgba) v = session::StoredToHost(v, kFrom, kTo);
+}
+
+template <SampleType kFrom>
+void ConvertToHost(std::vector<float>& rgba, Depth to) {
+  switch (to) {
+    case Depth::k8: ConvertToHost<kFrom, Depth::k8>(rgba); break;
+    case Depth::k16: ConvertToHost<kFrom, Depth::k16>(rgba); break;
+    default: ConvertToHost<kFrom, Depth::k32>(rgba); break;
+  }
+}
+
+}  // namespace
+
 HostImage ToHost(FileImage&& file, Depth depth) {
   HostImage host{file.width, file.height, depth, std::move(file.rgba)};
   const SampleType from = file.type;
   file = FileImage{};
-  for (float& v : host.rgba) v = session::StoredToHost(v, from, depth);
+  switch (from) {
+    case SampleType::kUInt8: ConvertToHost<SampleType::kUInt8>(host.rgba, depth); break;
+    case SampleType::kUInt16: ConvertToHost<SampleType::kUInt16>(host.rgba, depth); break;
+    default: ConvertToHost<SampleType::kFloat>(host.rgba, depth); break;
+  }
   return host;
 }
 
