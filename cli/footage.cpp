@@ -101,15 +101,16 @@ Footage OpenFootage(const RenderOptions& o) {
       f.color_space = info.transfer == 13 ? "sRGB" : info.transfer == 8 ? "Linear" : "Rec709";
       if (auto id = IdOf(o.input)) f.files.insert(*id);
     } else {
-      f.still = ReadImageFile(o.input);
+      ReadImageFile(o.input, f.still_codes, f.still);
       if (auto id = IdOf(o.input)) f.files.insert(*id);
     }
   }
   if (f.kind == Footage::Kind::kStill) {
-    f.width = f.still.width;
-    f.height = f.still.height;
-    f.type = f.still.type;
-    f.color_space = f.still.color_space;
+    const bool coded = !f.still_codes.bytes.empty();
+    f.width = coded ? f.still_codes.width : f.still.width;
+    f.height = coded ? f.still_codes.height : f.still.height;
+    f.type = coded ? f.still_codes.type : f.still.type;
+    f.color_space = coded ? f.still_codes.color_space : f.still.color_space;
   }
   return f;
 }

@@ -26,7 +26,8 @@ std::optional<FileId> IdOf(const std::string& path);
 // The layer's footage: a still, an image sequence or a video file.
 struct Footage {
   enum class Kind { kStill, kSequence, kVideo } kind = Kind::kStill;
-  FileImage still;
+  FileImage still;          // a still's samples as floats (a float file, or an image handed in),
+  PackedFrame still_codes;  // or an integer still's codes, when they are not empty
   OutputPattern pattern;                    // a sequence's file names
   std::optional<FrameSpan> own;             // the frames it has: on disk, or the video's at the render's rate
   std::optional<Rational> fps;              // a video's own rate (its grid's, or a variable-rate clip's average)
@@ -55,6 +56,8 @@ struct Footage {
   bool Conform(Rational rate);
   // The clip's frame shown at output frame `frame` of the conformed rate.
   long long ClipFrameAt(long long frame) const;
+  // The still's samples as floats, however they were read.
+  FileImage Still() const { return still_codes.bytes.empty() ? still : UnpackCodes(still_codes); }
   // Opens the sequence's files of `frames`, each checked before anything renders.
   void OpenSequence(FrameSpan frames);
 };

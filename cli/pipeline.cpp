@@ -48,8 +48,7 @@ class Pipeline {
     }
     if (layer->image.rgba.empty()) {
       const PackedFrame& p = layer->packed;
-      session::FillWorld(session::PixelView{p.bytes.data(), static_cast<std::ptrdiff_t>(p.row_bytes()), p.width, p.height, p.type},
-                         plan_.depth, input);
+      session::FillWorld(ViewOf(p), plan_.depth, input);
       packed_spent_.Give(std::move(layer->packed.bytes));
     } else {
       session::FillWorld(layer->image, input);

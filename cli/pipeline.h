@@ -68,6 +68,11 @@ class BoundedQueue {
   bool closed_ = false;
 };
 
+// Coded samples as the session takes them.
+inline session::PixelView ViewOf(const PackedFrame& p) {
+  return {p.bytes.data(), static_cast<std::ptrdiff_t>(p.row_bytes()), p.width, p.height, p.type};
+}
+
 // A frame between two stages: its number and its host values, or for a
 // video in or out its coded samples (a quarter of the memory in 8 bits).
 struct Frame {

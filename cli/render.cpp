@@ -73,7 +73,7 @@ std::unique_ptr<session::Session> SetUpEffect(const RenderPlan& plan) {
   effect->SetSeed(o.seed);
   effect->SetMix(o.mix);
   effect->SetLoop(plan.loop);
-  if (plan.matte && plan.matte->kind == Footage::Kind::kStill) effect->SetMatte(MatteFrame(plan, plan.matte->still));
+  if (plan.matte && plan.matte->kind == Footage::Kind::kStill) effect->SetMatte(MatteFrame(plan, plan.matte->Still()));
   return effect;
 }
 
@@ -119,11 +119,20 @@ RenderSummary RunRender(const RenderOptions& options, std::ostream& out, std::os
   if (!options.quiet) WarnUnused(*effect, plan.options, err);
 
   // The layer as the effect sees it: host values of the render depth, reduced
-  // for a preview resolution. A still is filled in once, converted in place:
-  // the file's samples become the host values, then the world's.
+  // for a preview resolution. A still is filled in once: from its codes
+  // straight into the world, or converted in place, the file's samples
+  // becoming the host values, then the world's.
   auto input = effect->NewWorld(plan.depth);
-  if (plan.footage.kind == Footage::Kind::kStill)
-    session::FillWorld(BoxDownsample(ToHost(std::move(plan.footage.still), plan.depth), plan.downsample), input.get());
+  if (plan.footage.kind == Footage::Kind::kStill) {
+    Footage& footage = plan.footage;
+    if (!footage.still_codes.bytes.empty() && plan.downsample <= 1) {
+      session::FillWorld(ViewOf(footage.still_codes), plan.depth, input.get());
+    } else {
+      FileImage samples = footage.still_codes.bytes.empty() ? std::move(footage.still) : footage.Still();
+      session::FillWorld(BoxDownsample(ToHost(std::move(samples), plan.depth), plan.downsample), input.get());
+    }
+    footage.still_codes = {};
+  }
 
   ProgressBar bar(err, options.progress);
   const double wall = RunPipeline(plan, *effect, input.get(), *sink, summary, bar);

@@ -162,19 +162,38 @@ FileImage ReadImageFile(const std::string& path) {
 
 bool ReadImageFile(const std::string& path, PackedFrame& coded, FileImage& floats) {
   CheckHeaderClaims(path);
-  if (ReadPlainPng(path, coded)) return true;
+  if (ReadPlainPng(path, coded)) {
+    coded.color_space = "sRGB";  // as a plain PNG read as floats
+    return true;
+  }
   floats = ImageLibrary().read_image(path);
   if (floats.type == SampleType::kFloat) return false;
-  // Integer codes held as exact floats, packed as they are.
-  coded.Resize(floats.width, floats.height, floats.type);
-  if (floats.type == SampleType::kUInt8) {
-    std::copy(floats.rgba.begin(), floats.rgba.end(), coded.bytes.begin());
-  } else {
-    auto* words = reinterpret_cast<uint16_t*>(coded.bytes.data());
-    std::copy(floats.rgba.begin(), floats.rgba.end(), words);
-  }
+  PackCodes(floats, coded);
   floats = FileImage{};
   return true;
+}
+
+// Integer codes are held as exact floats: packed and unpacked as they are.
+void PackCodes(const FileImage& image, PackedFrame& frame) {
+  frame.Resize(image.width, image.height, image.type);
+  frame.color_space = image.color_space;
+  if (image.type == SampleType::kUInt8) {
+    std::copy(image.rgba.begin(), image.rgba.end(), frame.bytes.begin());
+  } else {
+    std::copy(image.rgba.begin(), image.rgba.end(), reinterpret_cast<uint16_t*>(frame.bytes.data()));
+  }
+}
+
+FileImage UnpackCodes(const PackedFrame& frame) {
+  FileImage image{frame.width, frame.height, frame.type, {}, frame.color_space};
+  const size_t n = static_cast<size_t>(frame.width) * frame.height * 4;
+  if (frame.type == SampleType::kUInt8) {
+    image.rgba.assign(frame.bytes.begin(), frame.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+  } else {
+    const auto* words = reinterpret_cast<const uint16_t*>(frame.bytes.data());
+    image.rgba.assign(words, words + n);
+  }
+  return image;
 }
 
 ImageHeader ReadImageHeader(const std::string& path) {

@@ -46,6 +46,7 @@ struct PackedFrame {
   int height = 0;
   SampleType type = SampleType::kUInt8;  // kUInt8 or kUInt16
   std::vector<uint8_t> bytes;
+  std::string color_space{};  // as FileImage's, for an image file's frame; a video's leaves it empty
   size_t row_bytes() const { return static_cast<size_t>(width) * 4 * (type == SampleType::kUInt8 ? 1 : 2); }
   // Sets the size; a buffer that already has it keeps its bytes until they are written over.
   void Resize(int w, int h, SampleType t) {
@@ -55,6 +56,10 @@ struct PackedFrame {
     bytes.resize(row_bytes() * static_cast<size_t>(h));
   }
 };
+
+// An integer FileImage's codes into `frame` (its buffer reused), and back.
+void PackCodes(const FileImage& image, PackedFrame& frame);
+FileImage UnpackCodes(const PackedFrame& frame);
 
 // The file formats pluvane writes, picked by the output's extension.
 enum class FileFormat { kPng, kTiff, kExr, kJpeg, kDpx };
