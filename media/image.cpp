@@ -153,19 +153,13 @@ SampleType OutputSampleType(FileFormat format, Depth depth) {
 // (file_checks.h), before libpng or OpenImageIO allocates from it.
 FileImage ReadImageFile(const std::string& path) {
   CheckHeaderClaims(path);
-  if (auto png = ReadPlainPng(path)) {
-    png->color_space = "sRGB";  // a plain PNG (no gAMA, cHRM or iCCP chunk) is sRGB
-    return std::move(*png);
-  }
+  if (auto png = ReadPlainPng(path)) return std::move(*png);
   return ImageLibrary().read_image(path);
 }
 
 bool ReadImageFile(const std::string& path, PackedFrame& coded, FileImage& floats) {
   CheckHeaderClaims(path);
-  if (ReadPlainPng(path, coded)) {
-    coded.color_space = "sRGB";  // as a plain PNG read as floats
-    return true;
-  }
+  if (ReadPlainPng(path, coded)) return true;
   floats = ImageLibrary().read_image(path);
   if (floats.type == SampleType::kFloat) return false;
   PackCodes(floats, coded);

@@ -219,6 +219,9 @@ void Refuse(const Layout& layout, const std::string& failure, bool in_pixels, co
 
 }  // namespace
 
+// A plain PNG (no gAMA, cHRM or iCCP chunk) is sRGB.
+constexpr const char* kPlainPngColorSpace = "sRGB";
+
 std::optional<FileImage> ReadPlainPng(const std::string& path) {
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) return std::nullopt;
@@ -230,6 +233,7 @@ std::optional<FileImage> ReadPlainPng(const std::string& path) {
     Refuse(layout, failure, in_pixels, path);
     return std::nullopt;
   }
+  image.color_space = kPlainPngColorSpace;
   return image;
 }
 
@@ -243,6 +247,7 @@ bool ReadPlainPng(const std::string& path, PackedFrame& into) {
     Refuse(layout, failure, in_pixels, path);
     return false;
   }
+  into.color_space = kPlainPngColorSpace;
   return true;
 }
 
@@ -257,7 +262,7 @@ std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path) {
     return std::nullopt;
   }
   return ImageHeader{static_cast<int>(layout.width), static_cast<int>(layout.height), layout.channels,
-                     layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8, "sRGB"};
+                     layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8, kPlainPngColorSpace};
 }
 
 namespace {

@@ -13,7 +13,8 @@
 
 namespace pluvane::media {
 
-// Nothing when the file's content is not a plain PNG (whatever its name), or cannot be read.
+// Plain PNG files are tagged sRGB. Nothing when the file's content is not a
+// plain PNG (whatever its name), or cannot be read.
 // Error when its header claims more than the layer size limit (layer_limits.h).
 std::optional<FileImage> ReadPlainPng(const std::string& path);
 // The same samples as codes, into `into` (its buffer reused); false when the
