@@ -296,7 +296,9 @@ void WriteThroughOiio(const std::string& path, int width, int height, SampleType
     proxy = std::make_unique<OIIO::Filesystem::IOVecOutput>(encoded);
     if (!out->set_ioproxy(proxy.get())) throw fail(out->geterror());
   }
-  if (!out->open(temp.path, layout)) throw fail(out->geterror());
+  // Through a proxy the writer touches no file: it is given the final name,
+  // which some formats (DPX) record in their header.
+  if (!out->open(proxy ? path : temp.path, layout)) throw fail(out->geterror());
   if (!write(*out, type, channels)) {
     const std::string why = out->geterror();
     out->close();
