@@ -20,8 +20,10 @@ inline void GrowLayer(std::vector<Sample>& rgba, size_t need, size_t whole) {
 }
 
 // `s` holds the file's channels; `alpha` is the index of its alpha channel or
-// -1; `full` is the opaque value of the file's sample type.
-inline void ExpandToRgba(const float* s, int channels, int alpha, float full, float* d) {
+// -1; `full` is the opaque value of the file's sample type. Samples are
+// floats, or the file's own codes.
+template <typename Sample>
+inline void ExpandToRgba(const Sample* s, int channels, int alpha, Sample full, Sample* d) {
   if (channels < 3) {
     d[0] = d[1] = d[2] = s[0];
   } else {

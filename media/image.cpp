@@ -198,30 +198,14 @@ ImageHeader ReadImageHeader(const std::string& path) {
   return ImageLibrary().read_header(path);
 }
 
-namespace {
-
-// Writes a PNG through `temp`, renamed over `path` once complete.
-template <typename Samples>
-void WritePngThrough(const std::string& path, const Samples& samples, const std::string& temp_path) {
-  TempFile temp{temp_path};
-  std::string why = WritePng(temp_path, samples);
-  if (why.empty()) {
-    std::error_code ec;
-    fs::rename(temp_path, path, ec);
-    if (ec) why = ec.message();
-  }
-  if (!why.empty()) throw Error("cannot write " + Quoted(path) + " (" + why + "); check the folder and free disk space");
-  temp.keep = true;
-}
-
-}  // namespace
-
 void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp_path) {
-  if (format != FileFormat::kPng || (image.type != SampleType::kUInt8 && image.type != SampleType::kUInt16)) {
+  if (image.type == SampleType::kFloat) {
     ImageLibrary().write_image(path, image, format, temp_path);
     return;
   }
-  WritePngThrough(path, image, temp_path);
+  PackedFrame frame;
+  PackCodes(image, frame);
+  WriteImageFile(path, frame, format, temp_path);
 }
 
 void WriteImageFile(const std::string& path, const PackedFrame& frame, FileFormat format, const std::string& temp_path) {
@@ -229,7 +213,15 @@ void WriteImageFile(const std::string& path, const PackedFrame& frame, FileForma
     ImageLibrary().write_packed(path, frame, format, temp_path);
     return;
   }
-  WritePngThrough(path, frame, temp_path);
+  TempFile temp{temp_path};
+  std::string why = WritePng(temp_path, frame);
+  if (why.empty()) {
+    std::error_code ec;
+    fs::rename(temp_path, path, ec);
+    if (ec) why = ec.message();
+  }
+  if (!why.empty()) throw Error("cannot write " + Quoted(path) + " (" + why + "); check the folder and free disk space");
+  temp.keep = true;
 }
 
 }  // namespace pluvane::media

@@ -130,8 +130,8 @@ ImageHeader ReadImageHeader(const std::string& path);
 void WriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp);
 // The same for a frame whose samples are already coded (8 or 16-bit, in a
 // format that stores them: PNG, TIFF, JPEG 8-bit, DPX): written as they are,
-// without a float copy. The file is the one the FileImage of the same codes
-// gives, byte for byte.
+// without a float copy. An integer FileImage is written this way too, packed
+// first.
 void WriteImageFile(const std::string& path, const PackedFrame& frame, FileFormat format, const std::string& temp);
 
 }  // namespace pluvane::media

@@ -244,25 +244,11 @@ bool AddExrString(std::vector<unsigned char>& file, const std::string& name, con
   return true;
 }
 
-template <typename T>
-std::vector<T> Pack(const FileImage& image, int channels) {
-  std::vector<T> out(static_cast<size_t>(image.width) * image.height * channels);
-  const size_t pixels = static_cast<size_t>(image.width) * image.height;
-  for (size_t p = 0; p < pixels; ++p)
-    for (int c = 0; c < channels; ++c) out[p * channels + c] = static_cast<T>(image.rgba[p * 4 + c]);
-  return out;
-}
-
-}  // namespace
-
-namespace {
-
 // Writes a width × height file of `format` through `temp_path`, renamed over
-// `path` once complete; write(out, type, channels) hands the samples of the
-// file's `type` and channel count (RGBA, or RGB for JPEG and DPX) to `out`.
-template <typename WriteFn>
-void WriteThroughOiio(const std::string& path, int width, int height, SampleType sample_type,
-                      const std::string& color_space, FileFormat format, const std::string& temp_path, WriteFn&& write) {
+// `path` once complete, from RGBA `samples` of `sample_type` (rows of
+// `row_bytes`); a file of RGB (JPEG, DPX) takes the first three of each four.
+void WriteThroughOiio(const std::string& path, int width, int height, SampleType sample_type, const void* samples,
+                      size_t row_bytes, const std::string& color_space, FileFormat format, const std::string& temp_path) {
   auto out = OIIO::ImageOutput::create(path);
   if (!out) throw Error("cannot write " + Quoted(path) + ": no " + FormatName(format) + " writer available");
   const int channels = format == FileFormat::kJpeg || format == FileFormat::kDpx ? 3 : 4;  // JPEG and DPX: RGB
@@ -299,7 +285,7 @@ void WriteThroughOiio(const std::string& path, int width, int height, SampleType
   // Through a proxy the writer touches no file: it is given the final name,
   // which some formats (DPX) record in their header.
   if (!out->open(proxy ? path : temp.path, layout)) throw fail(out->geterror());
-  if (!write(*out, type, channels)) {
+  if (!out->write_image(type, samples, static_cast<OIIO::stride_t>(4 * type.size()), static_cast<OIIO::stride_t>(row_bytes))) {
     const std::string why = out->geterror();
     out->close();
     throw fail(why);
@@ -323,21 +309,13 @@ void WriteThroughOiio(const std::string& path, int width, int height, SampleType
 }  // namespace
 
 void OiioWriteImageFile(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp_path) {
-  WriteThroughOiio(path, image.width, image.height, image.type, image.color_space, format, temp_path,
-                   [&image](OIIO::ImageOutput& out, OIIO::TypeDesc type, int channels) {
-                     if (image.type == SampleType::kUInt8) return out.write_image(type, Pack<uint8_t>(image, channels).data());
-                     if (image.type == SampleType::kUInt16) return out.write_image(type, Pack<uint16_t>(image, channels).data());
-                     return out.write_image(type, Pack<float>(image, channels).data());
-                   });
+  WriteThroughOiio(path, image.width, image.height, SampleType::kFloat, image.rgba.data(),
+                   static_cast<size_t>(image.width) * 4 * sizeof(float), image.color_space, format, temp_path);
 }
 
 void OiioWritePackedFile(const std::string& path, const PackedFrame& frame, FileFormat format, const std::string& temp_path) {
-  WriteThroughOiio(path, frame.width, frame.height, frame.type, {}, format, temp_path,
-                   [&frame](OIIO::ImageOutput& out, OIIO::TypeDesc type, int) {
-                     // Pixels of four samples, of which an RGB file takes the first three.
-                     const auto pixel = static_cast<OIIO::stride_t>(4 * type.size());
-                     return out.write_image(type, frame.bytes.data(), pixel, static_cast<OIIO::stride_t>(frame.row_bytes()));
-                   });
+  WriteThroughOiio(path, frame.width, frame.height, frame.type, frame.bytes.data(), frame.row_bytes(), frame.color_space,
+                   format, temp_path);
 }
 
 }  // namespace pluvane::media

@@ -42,6 +42,7 @@ struct VideoWriter::Impl {
 struct ImageIo {
   FileImage (*read_image)(const std::string& path);
   ImageHeader (*read_header)(const std::string& path);
+  // Float images; integer ones go as coded samples, through write_packed.
   void (*write_image)(const std::string& path, const FileImage& image, FileFormat format, const std::string& temp);
   void (*write_packed)(const std::string& path, const PackedFrame& frame, FileFormat format, const std::string& temp);
   void (*set_max_layer_megapixels)(double megapixels);

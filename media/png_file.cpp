@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "media/channels.h"
@@ -73,58 +74,68 @@ bool ReadLayout(png_structp png, png_infop info, Layout& layout) {
   return png_get_rowbytes(png, info) == static_cast<size_t>(layout.width) * layout.channels * (bits / 8);
 }
 
-// Rows into RGBA file samples: grey to R = G = B, full alpha where the file has none.
-// The layer grows with the rows read (GrowLayer): a truncated file fails early
-// without having taken the memory of the whole claimed layer.
-bool ReadRows(png_structp png, const Layout& layout, png_bytep row, std::vector<float>& rgba) {
-  const size_t whole = static_cast<size_t>(layout.width) * layout.height * 4;
+// Rows of `Code` samples (8-bit bytes, or 16-bit words in host order) into
+// RGBA samples of type Out (floats, or the codes themselves): grey to
+// R = G = B, full alpha where the file has none. grow(n) makes the layer n
+// samples long and returns its first: the layer grows with the rows read
+// (GrowLayer), so a truncated file fails early without having taken the
+// memory of the whole claimed layer.
+template <typename Code, typename Out, typename Grow>
+void ReadRgbaRows(png_structp png, const Layout& layout, png_bytep row, Grow&& grow) {
   const int nch = layout.channels;
-  const bool deep = layout.bits == 16;
-  const float full = deep ? 65535.0f : 255.0f;
   const int alpha = nch == 2 ? 1 : nch == 4 ? 3 : -1;
+  const Out full = static_cast<Out>(static_cast<Code>(~Code{0}));
+  const size_t row_samples = static_cast<size_t>(layout.width) * 4;
   for (png_uint_32 y = 0; y < layout.height; ++y) {
     png_read_row(png, row, nullptr);
-    GrowLayer(rgba, (static_cast<size_t>(y) + 1) * layout.width * 4, whole);
-    float* d = rgba.data() + static_cast<size_t>(y) * layout.width * 4;
-    const auto* s16 = reinterpret_cast<const uint16_t*>(row);
-    for (png_uint_32 x = 0; x < layout.width; ++x, d += 4) {
-      float s[4];
-      for (int c = 0; c < nch; ++c) s[c] = deep ? static_cast<float>(s16[x * nch + c]) : static_cast<float>(row[x * nch + c]);
-      ExpandToRgba(s, nch, alpha, full, d);
+    Out* d = grow((static_cast<size_t>(y) + 1) * row_samples) + static_cast<size_t>(y) * row_samples;
+    const Code* s = reinterpret_cast<const Code*>(row);
+    if constexpr (std::is_same_v<Code, Out>) {
+      if (nch == 4) {  // RGBA codes: the row as it is
+        std::memcpy(d, s, row_samples * sizeof(Code));
+        continue;
+      }
+    }
+    for (png_uint_32 x = 0; x < layout.width; ++x, d += 4, s += nch) {
+      Out px[4];
+      for (int c = 0; c < nch; ++c) px[c] = static_cast<Out>(s[c]);
+      ExpandToRgba(px, nch, alpha, full, d);
     }
   }
-  return true;
 }
 
-// The same rows as coded samples, 8-bit in bytes or 16-bit in host-order
-// words, into `into` (whose buffer is reused; it grows as ReadRows' does).
+// The rows as float samples, into `image`.
 template <typename Code>
-void ReadCodedRows(png_structp png, const Layout& layout, png_bytep row, PackedFrame& into) {
-  constexpr Code full = static_cast<Code>(~Code{0});
-  const int nch = layout.channels;
-  const size_t row_samples = static_cast<size_t>(layout.width) * 4;
-  const size_t whole = row_samples * sizeof(Code) * layout.height;
+void ReadRowsInto(png_structp png, const Layout& layout, png_bytep row, FileImage& image) {
+  image.width = static_cast<int>(layout.width);
+  image.height = static_cast<int>(layout.height);
+  image.type = sizeof(Code) == 2 ? SampleType::kUInt16 : SampleType::kUInt8;
+  const size_t whole = static_cast<size_t>(layout.width) * layout.height * 4;
+  ReadRgbaRows<Code, float>(png, layout, row, [&image, whole](size_t need) {
+    GrowLayer(image.rgba, need, whole);
+    return image.rgba.data();
+  });
+}
+
+// The rows as codes, into `into` (whose buffer is reused, grown as above when short).
+template <typename Code>
+void ReadRowsInto(png_structp png, const Layout& layout, png_bytep row, PackedFrame& into) {
   into.width = static_cast<int>(layout.width);
   into.height = static_cast<int>(layout.height);
   into.type = sizeof(Code) == 2 ? SampleType::kUInt16 : SampleType::kUInt8;
+  const size_t whole = static_cast<size_t>(layout.width) * layout.height * 4 * sizeof(Code);
   if (into.bytes.size() > whole) into.bytes.resize(whole);
-  for (png_uint_32 y = 0; y < layout.height; ++y) {
-    png_read_row(png, row, nullptr);
-    const size_t end = (static_cast<size_t>(y) + 1) * row_samples * sizeof(Code);
-    if (into.bytes.size() < end) GrowLayer(into.bytes, end, whole);
-    Code* d = reinterpret_cast<Code*>(into.bytes.data()) + static_cast<size_t>(y) * row_samples;
-    const Code* s = reinterpret_cast<const Code*>(row);
-    if (nch == 4) {
-      std::memcpy(d, s, row_samples * sizeof(Code));
-      continue;
-    }
-    for (png_uint_32 x = 0; x < layout.width; ++x, d += 4, s += nch) {
-      d[0] = s[0];
-      d[1] = nch < 3 ? s[0] : s[1];
-      d[2] = nch < 3 ? s[0] : s[2];
-      d[3] = nch == 2 ? s[1] : full;
-    }
-  }
+  ReadRgbaRows<Code, Code>(png, layout, row, [&into, whole](size_t need) {
+    if (into.bytes.size() < need * sizeof(Code)) GrowLayer(into.bytes, need * sizeof(Code), whole);
+    return reinterpret_cast<Code*>(into.bytes.data());
+  });
+}
+
+// The rows into `samples` (a FileImage or a PackedFrame) at the file's depth.
+template <typename Samples>
+void ReadRows(png_structp png, const Layout& layout, png_bytep row, Samples& samples) {
+  if (layout.bits == 16) ReadRowsInto<uint16_t>(png, layout, row, samples);
+  else ReadRowsInto<uint8_t>(png, layout, row, samples);
 }
 
 enum class Want { kHeader, kPixels };
@@ -159,16 +170,9 @@ bool ReadPng(std::FILE* f, png_alloc_size_t file_bytes, Want want, Layout& layou
       } else {
         state.row.resize(png_get_rowbytes(png, info));
         reading_rows = true;
-        if (coded) {
-          if (layout.bits == 16) ReadCodedRows<uint16_t>(png, layout, state.row.data(), *coded);
-          else ReadCodedRows<uint8_t>(png, layout, state.row.data(), *coded);
-          ok = true;
-        } else {
-          image->width = static_cast<int>(layout.width);
-          image->height = static_cast<int>(layout.height);
-          image->type = layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8;
-          ok = ReadRows(png, layout, state.row.data(), image->rgba);
-        }
+        if (coded) ReadRows(png, layout, state.row.data(), *coded);
+        else ReadRows(png, layout, state.row.data(), *image);
+        ok = true;
         rows_read = true;
         png_read_end(png, nullptr);
       }
@@ -274,15 +278,15 @@ extern "C" void AppendPngBytes(png_structp png, png_bytep data, png_size_t size)
 }
 extern "C" void FlushNothing(png_structp) {}
 
-// Writes an RGBA PNG of `width` × `height`, 8 or 16-bit (`deep`) to `temp`,
-// row y given by row(y, scratch): the row's samples, 16-bit ones in host byte
-// order, in `scratch` (a row's worth of bytes) or anywhere else.
-template <typename RowFn>
-std::string WritePngRows(const std::string& temp, int width, int height, bool deep, RowFn&& row) {
+}  // namespace
+
+std::string WritePng(const std::string& temp, const PackedFrame& frame) {
+  const bool deep = frame.type == SampleType::kUInt16;
+  const size_t row_bytes = frame.row_bytes();
   // Room for the rows as they are, which a rendered frame compresses to well
   // below: the file is then encoded without a copy as it grows.
   std::vector<unsigned char> encoded;
-  encoded.reserve(static_cast<size_t>(height) * (static_cast<size_t>(width) * 4 * (deep ? 2 : 1) + 1) + 4096);
+  encoded.reserve(static_cast<size_t>(frame.height) * (row_bytes + 1) + 4096);
   ErrorState state;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
   if (!png) return "out of memory";
@@ -290,8 +294,9 @@ std::string WritePngRows(const std::string& temp, int width, int height, bool de
   volatile bool ok = false;
   if (info && setjmp(png_jmpbuf(png)) == 0) {
     png_set_write_fn(png, &encoded, AppendPngBytes, FlushNothing);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), deep ? 16 : 8,
-                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(frame.width), static_cast<png_uint_32>(frame.height),
+                 deep ? 16 : 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(png, kPngCompressionLevel);
     png_set_compression_strategy(png, Z_RLE);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
@@ -303,37 +308,14 @@ std::string WritePngRows(const std::string& temp, int width, int height, bool de
     png_set_text(png, info, &software, 1);
     png_write_info(png, info);
     if (deep) png_set_swap(png);  // from host byte order
-    state.row.resize(static_cast<size_t>(width) * 4 * (deep ? 2 : 1));
-    for (int y = 0; y < height; ++y) png_write_row(png, row(y, state.row.data()));
+    // libpng copies each row before it filters (and swaps) it: the frame's own rows go in as they are.
+    for (int y = 0; y < frame.height; ++y) png_write_row(png, frame.bytes.data() + static_cast<size_t>(y) * row_bytes);
     png_write_end(png, info);
     ok = true;
   }
   png_destroy_write_struct(&png, info ? &info : nullptr);
   if (!ok) return state.message[0] ? state.message : "libpng could not write the file";
   return WriteWholeFile(temp, encoded.data(), encoded.size());
-}
-
-}  // namespace
-
-std::string WritePng(const std::string& temp, const FileImage& image) {
-  const bool deep = image.type == SampleType::kUInt16;
-  const size_t n = static_cast<size_t>(image.width) * 4;
-  return WritePngRows(temp, image.width, image.height, deep, [&](int y, png_bytep row) {
-    const float* s = &image.rgba[static_cast<size_t>(y) * n];
-    if (deep) {
-      auto* d = reinterpret_cast<uint16_t*>(row);
-      for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint16_t>(s[i]);
-    } else {
-      for (size_t i = 0; i < n; ++i) row[i] = static_cast<png_byte>(s[i]);
-    }
-    return static_cast<png_const_bytep>(row);
-  });
-}
-
-std::string WritePng(const std::string& temp, const PackedFrame& frame) {
-  return WritePngRows(temp, frame.width, frame.height, frame.type == SampleType::kUInt16, [&](int y, png_bytep) {
-    return static_cast<png_const_bytep>(frame.bytes.data() + static_cast<size_t>(y) * frame.row_bytes());
-  });
 }
 
 }  // namespace pluvane::media

@@ -22,10 +22,9 @@ std::optional<FileImage> ReadPlainPng(const std::string& path);
 bool ReadPlainPng(const std::string& path, PackedFrame& into);
 std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path);
 
-// Writes an 8 or 16-bit RGBA PNG to `temp`; the error text, empty on success
-// (`temp` is then complete; the caller renames it).
-std::string WritePng(const std::string& temp, const FileImage& image);
-// The same from samples already coded (8-bit, or 16-bit in host byte order).
+// Writes an 8 or 16-bit RGBA PNG of coded samples (16-bit ones in host byte
+// order) to `temp`; the error text, empty on success (`temp` is then
+// complete; the caller renames it).
 std::string WritePng(const std::string& temp, const PackedFrame& frame);
 
 // How PNG frames are compressed, chosen for speed: each row filtered by its
