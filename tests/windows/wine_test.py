@@ -23,7 +23,12 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from limits import NAME, fail, failures, run  # noqa: E402
 
 CROSS = "x86_64-w64-mingw32-g++-posix"
-WINE = next((w for w in ("/usr/lib/wine/wine64", shutil.which("wine64") or "") if w and os.access(w, os.X_OK)), None)
+def _program(*candidates):
+    return next((p for p in candidates if p and os.access(p, os.X_OK)), None)
+
+WINE = _program("/usr/lib/wine/wine64", shutil.which("wine64"))
+# Debian's wine64 alone puts its server beside wine64, not on PATH.
+WINESERVER = _program("/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver", shutil.which("wineserver"))
 # What a Windows install always has: the shipped files may import these alone.
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "advapi32.dll", "ws2_32.dll", "shell32.dll", "ole32.dll"}
 EXPORTS = {"frei0r-1/pluvane.dll": ["f0r_construct", "f0r_deinit", "f0r_destruct", "f0r_get_param_info",
@@ -73,7 +78,8 @@ def main():
                 fail(f"frames (name, hash) here and under Wine differ: {sorted(set(here) ^ set(there))}")
             print(f"{NAME}: {len(here)} frames compared")
         finally:
-            subprocess.run(["wineserver", "-k"], env=env, timeout=60, capture_output=True)
+            if WINESERVER:
+                subprocess.run([WINESERVER, "-k"], env=env, timeout=60, capture_output=True)
     return 1 if failures else 0
 
 
