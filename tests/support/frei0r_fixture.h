@@ -112,12 +112,16 @@ class HostsTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-  // Runs `command` (sh) in the folder with the hosts' environment.
+  // Runs `command` (sh) in the folder with the hosts' environment, its output
+  // to log.txt; its exit status (128 + the signal that ended it).
+  int Status(const std::string& command) {
+    return testsupport::RunShell("cd " + ShellQuoted(dir_.string()) + " && " + env_ + command + " >" +
+                                 Path("log.txt") + " 2>&1")
+        .code;
+  }
+
   void Run(const std::string& command) {
-    const std::string log = Path("log.txt");
-    const Ended e =
-        testsupport::RunShell("cd " + ShellQuoted(dir_.string()) + " && " + env_ + command + " >" + log + " 2>&1");
-    ASSERT_EQ(e.code, 0) << command << "\n" << ReadAll(log);  // a program killed at its limit too
+    ASSERT_EQ(Status(command), 0) << command << "\n" << ReadAll(Path("log.txt"));  // a program killed at its limit too
   }
 
   // A clip of RGBA frames (PNG in Matroska, so nothing is lost) of `size`
