@@ -65,27 +65,34 @@ case "${1:-}" in
     build build -DPLUVANE_BUILD_CLI=ON -DPLUVANE_SLURM_TEST=ON
     (cd build && ctest --output-on-failure -j "$JOBS")
     # Frames rendered from many threads at once, and rows spread over workers.
+    # GCC 12's ThreadSanitizer sizes a thread's new dynamic TLS block (the stand-in
+    # host's thread_local in a loaded module) by a glibc 2.19 header it expects
+    # 16 bytes into a page: when malloc's block happens to start there, it reads
+    # a size of hundreds of terabytes and dies ("failed to allocate", about one run
+    # in seven of the OpenFX threads test). That guess is off; the block comes from
+    # the intercepted malloc, whose shadow is fresh already.
+    tsan="halt_on_error=1 intercept_tls_get_addr=0"
     cmake -S . -B build-tsan -DPLUVANE_TSAN=ON -DPLUVANE_BUILD_CLI=ON -DPLUVANE_BUILD_BENCH=OFF >/dev/null
     cmake --build build-tsan -j "$JOBS" --target test_render test_regression
-    TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_render --gtest_filter='*Thread*:*Worker*'
+    TSAN_OPTIONS="$tsan" ./build-tsan/tests/test_render --gtest_filter='*Thread*:*Worker*'
     # The regression frames: sample tables, the height field in bands and the
     # pixel pass on one, two and three workers.
-    TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_regression
+    TSAN_OPTIONS="$tsan" ./build-tsan/tests/test_regression
     # Video decoded, rendered and encoded on three threads, and sequences read and
     # written beside the render: the tests run the sanitized pluvane. FFmpeg's and
     # OpenImageIO's own threads are not instrumented (tests/support/tsan_media.supp).
     cmake --build build-tsan -j "$JOBS" --target test_media pluvane
-    PLUVANE_MODULE=$PWD/build-tsan/pluvane_effect.so TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/support/tsan_media.supp" \
+    PLUVANE_MODULE=$PWD/build-tsan/pluvane_effect.so TSAN_OPTIONS="$tsan suppressions=$PWD/tests/support/tsan_media.supp" \
       ./build-tsan/tests/test_media --gtest_filter='Footage.*:Timing.RoundTrips*'
     # The frei0r filter through dlopen: instances rendering from several threads, every parameter swept.
     if [[ -f /usr/include/frei0r.h ]]; then
       cmake --build build-tsan -j "$JOBS" --target test_frei0r
-      TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_frei0r --gtest_filter='FilterTest.*'
+      TSAN_OPTIONS="$tsan" ./build-tsan/tests/test_frei0r --gtest_filter='FilterTest.*'
     fi
     # The OpenFX plug-in through our OFX host: instances rendering at once, each
     # frame's pixel pass on the host's thread pool, a panel's change during a render.
     cmake --build build-tsan -j "$JOBS" --target test_openfx
-    TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_openfx --gtest_filter='OpenFxThreads.*'
+    TSAN_OPTIONS="$tsan" ./build-tsan/tests/test_openfx --gtest_filter='OpenFxThreads.*'
     build build-asan -DPLUVANE_SANITIZE=ON -DPLUVANE_BUILD_CLI=ON -DPLUVANE_BUILD_BENCH=OFF
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$JOBS")
     # A short fuzz run of every target from its checked-in seeds (about a minute;
