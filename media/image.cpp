@@ -215,13 +215,8 @@ void WriteImageFile(const std::string& path, const PackedFrame& frame, FileForma
   }
   TempFile temp{temp_path};
   std::string why = WritePng(temp_path, frame);
-  if (why.empty()) {
-    std::error_code ec;
-    fs::rename(temp_path, path, ec);
-    if (ec) why = ec.message();
-  }
+  if (why.empty()) why = temp.MoveTo(path);
   if (!why.empty()) throw Error("cannot write " + Quoted(path) + " (" + why + "); check the folder and free disk space");
-  temp.keep = true;
 }
 
 }  // namespace pluvane::media

@@ -300,10 +300,8 @@ void WriteThroughOiio(const std::string& path, int width, int height, SampleType
     const std::string why = WriteWholeFile(temp.path, encoded.data(), encoded.size());
     if (!why.empty()) throw fail(why);
   }
-  std::error_code ec;
-  fs::rename(temp.path, path, ec);
-  if (ec) throw fail(ec.message());
-  temp.keep = true;
+  const std::string why = temp.MoveTo(path);
+  if (!why.empty()) throw fail(why);
 }
 
 }  // namespace

@@ -46,6 +46,7 @@ struct Layout {
   png_uint_32 width = 0, height = 0;
   int channels = 0, bits = 0;
   bool too_big = false;  // over the layer size limit: refused before any pixel memory
+  SampleType type() const { return bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8; }
 };
 
 // Reads up to the pixels. Returns false for a file this reader leaves to
@@ -109,7 +110,7 @@ template <typename Code>
 void ReadRowsInto(png_structp png, const Layout& layout, png_bytep row, FileImage& image) {
   image.width = static_cast<int>(layout.width);
   image.height = static_cast<int>(layout.height);
-  image.type = sizeof(Code) == 2 ? SampleType::kUInt16 : SampleType::kUInt8;
+  image.type = layout.type();
   const size_t whole = static_cast<size_t>(layout.width) * layout.height * 4;
   ReadRgbaRows<Code, float>(png, layout, row, [&image, whole](size_t need) {
     GrowLayer(image.rgba, need, whole);
@@ -122,7 +123,7 @@ template <typename Code>
 void ReadRowsInto(png_structp png, const Layout& layout, png_bytep row, PackedFrame& into) {
   into.width = static_cast<int>(layout.width);
   into.height = static_cast<int>(layout.height);
-  into.type = sizeof(Code) == 2 ? SampleType::kUInt16 : SampleType::kUInt8;
+  into.type = layout.type();
   const size_t whole = static_cast<size_t>(layout.width) * layout.height * 4 * sizeof(Code);
   if (into.bytes.size() > whole) into.bytes.resize(whole);
   ReadRgbaRows<Code, Code>(png, layout, row, [&into, whole](size_t need) {
@@ -266,7 +267,7 @@ std::optional<ImageHeader> ReadPlainPngHeader(const std::string& path) {
     return std::nullopt;
   }
   return ImageHeader{static_cast<int>(layout.width), static_cast<int>(layout.height), layout.channels,
-                     layout.bits == 16 ? SampleType::kUInt16 : SampleType::kUInt8, kPlainPngColorSpace};
+                     layout.type(), kPlainPngColorSpace};
 }
 
 namespace {

@@ -16,6 +16,14 @@ TempFile::~TempFile() {
   std::filesystem::remove(path, ec);
 }
 
+std::string TempFile::MoveTo(const std::string& to) {
+  std::error_code ec;
+  std::filesystem::rename(path, to, ec);
+  if (ec) return ec.message();
+  keep = true;
+  return "";
+}
+
 std::string WriteWholeFile(const std::string& path, const void* data, size_t size) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return std::strerror(errno);

@@ -15,6 +15,9 @@ struct TempFile {
   std::string path;
   bool keep = false;
   ~TempFile();
+  // Renames the complete file over `to` and keeps it; the error text, empty
+  // on success.
+  std::string MoveTo(const std::string& to);
 };
 
 // Creates or truncates `path` and writes `size` bytes to it; the error text
